@@ -1,0 +1,48 @@
+// HTTP client over WinHTTP: the launcher's only way onto the network.
+//
+// request() performs one blocking exchange and returns status, headers and
+// body; download() streams a body into "<dest>.part", hashes it on the way
+// and renames it into place only when the digest matches. Neither throws:
+// failures are short English texts in Response::error / the return value.
+// Redirects are never followed; TLS 1.2 and 1.3 only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace ember::launcher::http {
+
+struct Request {
+    std::string method = "GET";
+    std::string url;
+    std::string body;
+    std::string contentType = "application/json";
+    std::string accept = "application/json";
+    std::string bearer;
+    uint32_t timeoutMs = 20000;
+    uint64_t maxBytes = 8388608;
+    // When set, every received chunk goes here instead of Response::body;
+    // `total` is the Content-Length or 0; false stops the transfer.
+    std::function<bool(const char* data, uint64_t length, uint64_t total)> sink;
+};
+
+struct Response {
+    int32_t status = 0;
+    std::string body;
+    std::string contentType;
+    std::map<std::string, std::string> headers;  // lower-cased names
+    std::string error;                           // empty on a completed exchange
+};
+
+using Progress = std::function<bool(uint64_t done, uint64_t total)>;
+
+Response request(const Request& request);
+// Empty string on success, else the reason.
+std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
+                     const Progress& progress = nullptr);
+void setUserAgent(const std::string& text);
+std::string userAgent();
+
+}  // namespace ember::launcher::http

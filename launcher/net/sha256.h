@@ -1,0 +1,43 @@
+// SHA-256 (FIPS 180-4) and hex digests.
+//
+// One implementation for the whole program: downloads are hashed as they
+// arrive, installed files are hashed from disk in one 64 KiB buffer, and the
+// proof-of-work hashes millions of short candidates. Where the processor has
+// the SHA extensions they are used (chosen once at run time); the portable
+// code is the fallback and both are tested on the same vectors.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ember::launcher {
+
+using Sha256Digest = std::array<uint8_t, 32>;
+
+class Sha256 {
+public:
+    Sha256() { reset(); }
+    void reset();
+    void update(const void* data, size_t length);
+    Sha256Digest final();  // the context is not reused afterwards
+
+private:
+    // Chaining state, bytes fed so far, and the partial block.
+    uint32_t state_[8];
+    uint64_t count_ = 0;
+    uint8_t buffer_[64];
+    size_t buffered_ = 0;
+};
+
+Sha256Digest sha256(const void* data, size_t length);
+std::string toHex(const Sha256Digest& digest);
+bool isSha256Hex(const std::string& text);
+// Two hex digests are equal when they are equal ignoring ASCII letter case.
+bool sameDigest(const std::string& a, const std::string& b);
+// Hashes a whole file (UTF-8 path) in 64 KiB chunks; false when it cannot
+// be opened, and then `out` is untouched.
+bool sha256File(const std::string& path, std::string& out);
+
+}  // namespace ember::launcher
