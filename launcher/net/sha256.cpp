@@ -1,0 +1,316 @@
+// SHA-256 (FIPS 180-4): the streaming context, the portable compression, the
+// choice of compression engine, hex digests and file hashing.
+#include "launcher/net/sha256.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "launcher/net/sha256_internal.h"
+
+namespace ember::launcher {
+namespace sha256_detail {
+namespace {
+
+// Round constants: the first 32 bits of the fractional parts of the cube
+// roots of the first 64 primes.
+constexpr uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+inline uint32_t loadBigEndian(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+inline void storeBigEndian(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+}  // namespace
+
+void compressPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+    for (; blocks > 0; --blocks, data += 64) {
+        // The message schedule lives in a rolling window of 16 words.
+        uint32_t w[16];
+        for (int i = 0; i < 16; ++i) {
+            w[i] = loadBigEndian(data + 4 * i);
+        }
+        uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+
+        // One round; the caller rotates the roles of a..h instead of moving
+        // the values, so eight rounds bring them back where they started.
+#define EMBER_SHA_ROUND(a, b, c, d, e, f, g, h, k, x)                                        \
+    do {                                                                                     \
+        uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + \
+                      (k) + (x);                                                             \
+        uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b))); \
+        d += t1;                                                                             \
+        h = t1 + t2;                                                                         \
+    } while (0)
+        // Word i of the schedule for rounds 16..63, computed in place.
+#define EMBER_SHA_NEXT(i)                                                                          \
+    (w[(i) & 15] += (rotr(w[((i) + 14) & 15], 17) ^ rotr(w[((i) + 14) & 15], 19) ^                \
+                     (w[((i) + 14) & 15] >> 10)) +                                                 \
+                    w[((i) + 9) & 15] +                                                            \
+                    (rotr(w[((i) + 1) & 15], 7) ^ rotr(w[((i) + 1) & 15], 18) ^ (w[((i) + 1) & 15] >> 3)))
+#define EMBER_SHA_EIGHT(base, W)                                          \
+    EMBER_SHA_ROUND(a, b, c, d, e, f, g, h, kRound[j + (base)], W((base)));     \
+    EMBER_SHA_ROUND(h, a, b, c, d, e, f, g, kRound[j + (base) + 1], W((base) + 1)); \
+    EMBER_SHA_ROUND(g, h, a, b, c, d, e, f, kRound[j + (base) + 2], W((base) + 2)); \
+    EMBER_SHA_ROUND(f, g, h, a, b, c, d, e, kRound[j + (base) + 3], W((base) + 3)); \
+    EMBER_SHA_ROUND(e, f, g, h, a, b, c, d, kRound[j + (base) + 4], W((base) + 4)); \
+    EMBER_SHA_ROUND(d, e, f, g, h, a, b, c, kRound[j + (base) + 5], W((base) + 5)); \
+    EMBER_SHA_ROUND(c, d, e, f, g, h, a, b, kRound[j + (base) + 6], W((base) + 6)); \
+    EMBER_SHA_ROUND(b, c, d, e, f, g, h, a, kRound[j + (base) + 7], W((base) + 7))
+#define EMBER_SHA_FIRST(i) w[(i)]
+
+        // Rounds 0..15 take the message words as they are.
+        int j = 0;
+        EMBER_SHA_EIGHT(0, EMBER_SHA_FIRST);
+        EMBER_SHA_EIGHT(8, EMBER_SHA_FIRST);
+        // Rounds 16..63 extend the schedule as they go.
+        for (j = 16; j < 64; j += 16) {
+            EMBER_SHA_EIGHT(0, EMBER_SHA_NEXT);
+            EMBER_SHA_EIGHT(8, EMBER_SHA_NEXT);
+        }
+#undef EMBER_SHA_FIRST
+#undef EMBER_SHA_EIGHT
+#undef EMBER_SHA_NEXT
+#undef EMBER_SHA_ROUND
+
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+        state[4] += e;
+        state[5] += f;
+        state[6] += g;
+        state[7] += h;
+    }
+}
+
+namespace {
+
+// The engine in use. It starts as a resolver that picks the best engine on
+// the first call, so the processor is asked once and no static initialiser
+// order matters. Racing first calls store the same value.
+void resolveAndCompress(uint32_t state[8], const uint8_t* data, size_t blocks);
+std::atomic<CompressFn> gCompress{resolveAndCompress};
+
+CompressFn bestEngine() {
+    return cpuHasShaExtensions() ? compressShaExtensions : compressPortable;
+}
+
+void resolveAndCompress(uint32_t state[8], const uint8_t* data, size_t blocks) {
+    CompressFn best = bestEngine();
+    gCompress.store(best, std::memory_order_relaxed);
+    best(state, data, blocks);
+}
+
+inline void compress(uint32_t state[8], const uint8_t* data, size_t blocks) {
+    gCompress.load(std::memory_order_relaxed)(state, data, blocks);
+}
+
+}  // namespace
+
+bool useEngine(Engine engine) {
+    if (engine == Engine::shaExtensions) {
+        if (!cpuHasShaExtensions()) {
+            return false;
+        }
+        gCompress.store(compressShaExtensions, std::memory_order_relaxed);
+        return true;
+    }
+    gCompress.store(compressPortable, std::memory_order_relaxed);
+    return true;
+}
+
+Engine currentEngine() {
+    CompressFn fn = gCompress.load(std::memory_order_relaxed);
+    if (fn == resolveAndCompress) {
+        fn = bestEngine();
+    }
+    return fn == compressShaExtensions ? Engine::shaExtensions : Engine::portable;
+}
+
+void useBestEngine() { gCompress.store(bestEngine(), std::memory_order_relaxed); }
+
+}  // namespace sha256_detail
+
+using sha256_detail::compress;
+using sha256_detail::storeBigEndian;
+
+void Sha256::reset() {
+    // Initial hash values: the first 32 bits of the fractional parts of the
+    // square roots of the first 8 primes.
+    state_[0] = 0x6a09e667;
+    state_[1] = 0xbb67ae85;
+    state_[2] = 0x3c6ef372;
+    state_[3] = 0xa54ff53a;
+    state_[4] = 0x510e527f;
+    state_[5] = 0x9b05688c;
+    state_[6] = 0x1f83d9ab;
+    state_[7] = 0x5be0cd19;
+    count_ = 0;
+    buffered_ = 0;
+}
+
+void Sha256::update(const void* data, size_t length) {
+    if (length == 0) {
+        return;  // also keeps a null pointer away from memcpy
+    }
+    const uint8_t* in = static_cast<const uint8_t*>(data);
+    count_ += length;
+
+    // Top up a partly filled block first.
+    if (buffered_ > 0) {
+        size_t take = 64 - buffered_;
+        if (take > length) {
+            take = length;
+        }
+        std::memcpy(buffer_ + buffered_, in, take);
+        buffered_ += take;
+        in += take;
+        length -= take;
+        if (buffered_ < 64) {
+            return;
+        }
+        compress(state_, buffer_, 1);
+        buffered_ = 0;
+    }
+
+    // Whole blocks straight from the caller's memory.
+    size_t blocks = length / 64;
+    if (blocks > 0) {
+        compress(state_, in, blocks);
+        in += blocks * 64;
+        length -= blocks * 64;
+    }
+
+    // Keep the tail for the next call.
+    if (length > 0) {
+        std::memcpy(buffer_, in, length);
+        buffered_ = length;
+    }
+}
+
+Sha256Digest Sha256::final() {
+    // Padding: 0x80, zeros up to 56 bytes into a block, then the message
+    // length in bits as a big-endian 64-bit number.
+    uint64_t bits = count_ * 8;
+    buffer_[buffered_++] = 0x80;
+    if (buffered_ > 56) {
+        std::memset(buffer_ + buffered_, 0, 64 - buffered_);
+        compress(state_, buffer_, 1);
+        buffered_ = 0;
+    }
+    std::memset(buffer_ + buffered_, 0, 56 - buffered_);
+    storeBigEndian(buffer_ + 56, uint32_t(bits >> 32));
+    storeBigEndian(buffer_ + 60, uint32_t(bits));
+    compress(state_, buffer_, 1);
+    buffered_ = 0;
+
+    // The digest is the chaining words in big-endian order.
+    Sha256Digest digest;
+    for (int i = 0; i < 8; ++i) {
+        storeBigEndian(digest.data() + 4 * i, state_[i]);
+    }
+    return digest;
+}
+
+Sha256Digest sha256(const void* data, size_t length) {
+    Sha256 hasher;
+    hasher.update(data, length);
+    return hasher.final();
+}
+
+std::string toHex(const Sha256Digest& digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text(64, '0');
+    for (size_t i = 0; i < digest.size(); ++i) {
+        text[2 * i] = kDigits[digest[i] >> 4];
+        text[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    return text;
+}
+
+namespace {
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool isSha256Hex(const std::string& text) {
+    if (text.size() != 64) {
+        return false;
+    }
+    for (char c : text) {
+        if (!isHexDigit(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sameDigest(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sha256File(const std::string& path, std::string& out) {
+    // Open for binary reading; a file that cannot be opened leaves `out` alone.
+    FILE* file = sha256_detail::openForReading(path);
+    if (file == nullptr) {
+        return false;
+    }
+
+    // Feed the file through one 64 KiB buffer, so any size hashes in
+    // constant memory.
+    constexpr size_t kChunk = 0x10000;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
+    Sha256 hasher;
+    for (;;) {
+        size_t got = std::fread(buffer.get(), 1, kChunk, file);
+        if (got == 0) {
+            break;
+        }
+        hasher.update(buffer.get(), got);
+    }
+
+    // A read error would yield the digest of whatever came before it, which
+    // no caller could tell from the real one; report it like an unreadable
+    // file instead (this is also what a directory opened as a file gives).
+    bool readFailed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readFailed) {
+        return false;
+    }
+    out = toHex(hasher.final());
+    return true;
+}
+
+}  // namespace ember::launcher
