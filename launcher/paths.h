@@ -3,29 +3,91 @@
 // Paths are UTF-8 strings in memory, converted to UTF-16 only at Windows
 // calls. The file layer has a Win32 implementation (paths_win32.cpp) and a
 // POSIX twin (paths_posix.cpp) so that the logic above it tests natively.
+//
+// Paths are written the Windows way everywhere (joinPath uses a backslash);
+// the POSIX twin turns every `\` into `/` at its system calls, so the same
+// path text works in both builds. The portable logic (joining, the directory
+// walk, the configuration directory, reading and atomic writing) lives in
+// paths.cpp on top of the small primitives at the end of this header.
+//
+// Nothing here reports errors to the player: functions return false (or -1,
+// 0, an empty text) and the caller decides what to say.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ember::launcher {
 
 // Configuration directory (EMBERLANE_CONFIG_DIR, else Local AppData\Emberlane),
-// created if missing; evaluated on every call.
+// created if missing; evaluated on every call. Always returns a path, at worst
+// the relative "Emberlane".
 std::string configDir();
+// `b` unchanged when `a` is empty; else `a`, a backslash unless `a` already
+// ends with one of `\` `/`, then `b` with every `/` turned into `\`.
 std::string joinPath(const std::string& a, const std::string& b);
+// The text before the last `\` or `/`; empty when there is neither.
 std::string parentDir(const std::string& path);
+// Creates every missing level; true when the whole path is a directory
+// afterwards (false for an empty path).
 bool createDirectories(const std::string& path);
 bool isDirectory(const std::string& path);
+// Something that is not a directory exists at `path`.
 bool fileExists(const std::string& path);
+// Replaces `out` with the whole file (binary). False when the file cannot be
+// opened or a read fails part-way; `out` is then left as it was.
 bool readWholeFile(const std::string& path, std::string& out);
+// Writes `<path>.tmp` (creating the parent directories first), forces it to
+// disk and renames it over `path`. On any failure the previous file is intact.
 bool writeFileAtomic(const std::string& path, const std::string& bytes);
+// Deletes a file; false when it is missing or cannot be deleted.
 bool removeFile(const std::string& path);
 // Replaces `to` with `from` (write-through where the platform offers it).
 bool renameReplace(const std::string& from, const std::string& to);
 
+// Size in bytes of a file; -1 when it is missing, a directory or unreadable.
+int64_t fileSize(const std::string& path);
+// Last-write time as a raw Windows file time (100 ns units since 1601-01-01
+// UTC); 0 when unknown. The POSIX twin converts the modification time.
+uint64_t lastWriteTime(const std::string& path);
+
+struct DirEntry {
+    std::string name;  // UTF-8, no folder part; never "." or ".."
+    bool isDirectory = false;
+};
+// The entries of a directory, sorted by name (byte order). False when the
+// directory cannot be read.
+bool listDirectory(const std::string& path, std::vector<DirEntry>& out);
+
+// Full path of the running executable (UTF-8); empty when unknown.
+std::string executablePath();
+
 std::wstring toWide(const std::string& utf8);
 std::string toUtf8(const std::wstring& wide);
+
+// ---- Platform primitives (paths_win32.cpp / paths_posix.cpp) ----
+
+// An environment variable as UTF-8; nullopt when it is not set (an empty
+// value is returned as an empty string). Reads the live environment, so a
+// change made with SetEnvironmentVariableW/_wputenv/setenv is seen at once.
+std::optional<std::string> environmentVariable(const char* name);
+// The user's local application-data folder from the platform; empty when
+// unknown. Windows: the known folder Local AppData. POSIX: $XDG_DATA_HOME,
+// else $HOME/.local/share.
+std::string platformLocalAppData();
+// Creates one directory level; false when it could not be created (an
+// existing directory also gives false).
+bool makeDirectory(const std::string& path);
+// fopen with a UTF-8 path (`mode` as for fopen, e.g. "rb", "wb", "ab").
+std::FILE* openFile(const std::string& path, const char* mode);
+// Pushes what was written to `file` through to the disk (after fflush).
+bool syncFile(std::FILE* file);
+// Appends `bytes` to a file with one write, creating it when missing; the
+// file is opened in append-only mode so concurrent writers never overwrite
+// each other. False when it cannot be opened or the write fell short.
+bool appendToFile(const std::string& path, const std::string& bytes);
 
 }  // namespace ember::launcher
