@@ -1,0 +1,571 @@
+#!/usr/bin/env python3
+"""Stand-in for the Emberlane project web service, for tests and local runs.
+
+Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
+
+  GET  /client/manifest.json            the stable channel's client manifest
+  GET  /client/manifest-<channel>.json  another channel: stable, beta, and
+                                        bulk (only with --manifest-files N)
+  GET  /client/files/<path>             the client files the manifests list
+  GET  /launcher/Emberlane-<ver>.exe    the launcher build named by the
+                                        manifests' launcher block
+  ANY  /echo                            the request as JSON: method, path,
+                                        query, headers (wire order and case)
+                                        and body
+  GET  /headers?set=Name:Value&...      a reply carrying each given header
+                                        line exactly as given (spaces kept)
+  GET  /bytes?n=N[&chunked=1]           exactly N deterministic bytes
+  GET  /status/<code>                   an empty reply with that status
+  GET  /health                          "ok"
+  /api/...                              reserved for the account service
+                                        (answers 404 until it exists)
+  /control/...                          test control, see below
+
+The manifests' baseUrl, launcher URL and accounts apiBase point back at the
+listener (scheme, host and port) that served the manifest.
+
+Faults, per request, with one or more query parameters fault=SPEC (or
+several specs separated by commas):
+  status:N      answer with status N instead (429 and 503 add Retry-After: 1)
+  redirect      302 with a Location naming the same URL without the fault
+  slow:MS       wait MS milliseconds before the first byte of the reply
+  stall:MS      send the status and headers, then wait MS before the body
+  truncate      announce the full Content-Length, send half, then close
+  overlong      announce a Content-Length 16 bytes short of the body sent
+  drop          close the connection without any reply (a TCP reset)
+  garbage       answer with bytes that are not HTTP
+  big:N         replace the body with N deterministic bytes
+  corrupt       change the body's last byte (an empty body becomes one
+                byte), so its digest no longer matches
+  chunked       send the body with chunked transfer coding, no Content-Length
+
+Test control (JSON bodies and replies):
+  POST   /control/fault     {"path": "/client/files/...", "fault": "status:404",
+                             "times": 1}: apply a fault to every request whose
+                             path starts with "path" (only the next "times"
+                             ones when given); for clients that build their
+                             URLs themselves
+  DELETE /control/fault     remove every such fault
+  GET    /control/faults    list them
+  POST   /control/release   {"release": 2}: publish another client release
+                             (new client version, changed files, one file
+                             retired and one added)
+  GET    /control/requests  the last 1000 requests (method, path, query,
+                             headers); DELETE clears the list
+
+Command line:
+  standin.py [--host 127.0.0.1] [--http-port N] [--https-port N]
+             [--untrusted-https-port N] [--ca-dir DIR] [--state FILE]
+             [--release N] [--manifest-files N] [--launcher-version V]
+             [--launcher-file PATH] [--client-file PATH=LOCALFILE]...
+             [--accounts password|none] [--fault PATH=SPEC]...
+             [--max-lifetime SECONDS] [--log FILE]
+
+  A port of 0 picks a free one; -1 disables that listener (HTTPS is off by
+  default when the CA directory holds no certificate). The untrusted listener
+  (off unless asked for) serves the same content with a certificate from a
+  CA that nobody trusts. The chosen ports are printed and, with --state,
+  written to a JSON file: pid, host, http_port, https_port,
+  untrusted_https_port, http_base, https_base, untrusted_https_base, ca_pem.
+  The CA comes from tools/make-test-ca (build/testca by default).
+
+See docs/standin-service.md for how the tests start it and how HTTPS is
+trusted in the test Wine prefix.
+"""
+
+import argparse
+import base64
+import collections
+import json
+import os
+import random
+import socket
+import ssl
+import struct
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlsplit, urlencode, unquote
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import catalog  # noqa: E402
+
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+MAX_REQUEST_BODY = 16 * 1024 * 1024
+CHUNK = 65536
+
+
+class Reply:
+    """One answer: status, extra header lines, and a body given either as
+    bytes or as a length plus a function producing it in pieces."""
+
+    def __init__(self, status=200, body=b"", content_type="application/octet-stream", headers=None,
+                 raw_headers=None, stream=None, length=None):
+        self.status = status
+        self.body = body
+        self.content_type = content_type
+        self.headers = headers or []          # (name, value) pairs
+        self.raw_headers = raw_headers or []  # complete lines, sent verbatim
+        self.stream = stream                  # callable yielding bytes, or None
+        self.length = len(body) if stream is None else length
+
+
+def json_reply(obj, status=200):
+    return Reply(status, json.dumps(obj, indent=2).encode("utf-8"), "application/json")
+
+
+def pattern_bytes(n):
+    """N bytes of a fixed pattern, produced in 64 KiB pieces."""
+    block = bytes(random.Random("bytes").randbytes(CHUNK))
+
+    def stream():
+        left = n
+        while left > 0:
+            piece = block[:min(left, CHUNK)]
+            left -= len(piece)
+            yield piece
+    return stream
+
+
+class Service:
+    """State shared by every request thread: the catalog (replaced whole on a
+    release change), path faults, and the request log."""
+
+    def __init__(self, args):
+        self.args = args
+        self.lock = threading.Lock()
+        self.catalog = self._build(args.release)
+        self.path_faults = []  # dicts: path, fault, times (None = always)
+        self.requests = collections.deque(maxlen=1000)
+        self.routes = []       # (prefix, handler), longest prefix first
+        for spec in args.fault:
+            path, _, fault = spec.partition("=")
+            self.path_faults.append({"path": path, "fault": fault, "times": None})
+
+    def _build(self, release):
+        a = self.args
+        client_files = {}
+        for spec in a.client_file:
+            path, _, local = spec.partition("=")
+            client_files[path] = local
+        return catalog.Catalog(release=release, launcher_version=a.launcher_version,
+                               launcher_file=a.launcher_file, client_files=client_files,
+                               bulk_files=a.manifest_files, accounts=a.accounts)
+
+    def route(self, prefix, handler):
+        """Registers a handler for every path starting with `prefix`; the
+        account service (/api/) plugs in here."""
+        self.routes.append((prefix, handler))
+        self.routes.sort(key=lambda r: -len(r[0]))
+
+    def take_path_faults(self, path):
+        out = []
+        with self.lock:
+            for f in self.path_faults:
+                if path.startswith(f["path"]) and (f["times"] is None or f["times"] > 0):
+                    out.append(f["fault"])
+                    if f["times"] is not None:
+                        f["times"] -= 1
+            self.path_faults = [f for f in self.path_faults if f["times"] is None or f["times"] > 0]
+        return out
+
+
+# --- Endpoints -------------------------------------------------------------
+# Each takes (service, request) and returns a Reply; `request` is the handler
+# with .path_only, .query, .body, .origin.
+
+def handle_client(svc, req):
+    cat = svc.catalog
+    path = req.path_only
+    if path.startswith(catalog.FILES_PREFIX):
+        entry = cat.files.get(unquote(path[len(catalog.FILES_PREFIX):]))
+        if entry is None:
+            return json_reply({"error": "no such file"}, 404)
+        return Reply(200, entry.content())
+    name = path[len("/client/"):]
+    channel = None
+    if name == "manifest.json":
+        channel = "stable"
+    elif name.startswith("manifest-") and name.endswith(".json"):
+        channel = name[len("manifest-"):-len(".json")]
+    text = cat.manifest(channel, req.origin) if channel else None
+    if text is None:
+        return json_reply({"error": "no such manifest"}, 404)
+    return Reply(200, text, "application/json")
+
+
+def handle_launcher(svc, req):
+    cat = svc.catalog
+    if req.path_only != catalog.LAUNCHER_PREFIX + cat.launcher_name:
+        return json_reply({"error": "no such launcher build"}, 404)
+    return Reply(200, cat.launcher.content())
+
+
+def handle_echo(svc, req):
+    return json_reply({
+        "method": req.command,
+        "path": req.path_only,
+        "query": req.query_text,
+        "headers": [[k, v] for k, v in req.headers.items()],
+        "body": req.body.decode("utf-8", "replace"),
+        "bodyBase64": base64.b64encode(req.body).decode("ascii"),
+        "bodyLength": len(req.body),
+    })
+
+
+def handle_headers(svc, req):
+    # The lines go out byte for byte, so tests can check how the client trims
+    # and folds names and values.
+    lines = req.query.get("set", [])
+    return Reply(200, b"ok", "text/plain", raw_headers=lines)
+
+
+def handle_bytes(svc, req):
+    try:
+        n = int(req.query.get("n", ["0"])[0])
+    except ValueError:
+        return json_reply({"error": "n must be a number"}, 400)
+    if n < 0 or n > 1 << 34:
+        return json_reply({"error": "n out of range"}, 400)
+    reply = Reply(200, stream=pattern_bytes(n), length=n)
+    if req.query.get("chunked", ["0"])[0] == "1":
+        reply.headers.append(("X-Standin-Chunked", "1"))
+    return reply
+
+
+def handle_status(svc, req):
+    try:
+        code = int(req.path_only[len("/status/"):])
+    except ValueError:
+        return json_reply({"error": "bad status"}, 400)
+    if code < 100 or code > 999:
+        return json_reply({"error": "bad status"}, 400)
+    return Reply(code, b"", "text/plain")
+
+
+def handle_health(svc, req):
+    return Reply(200, b"ok", "text/plain")
+
+
+def handle_api(svc, req):
+    return json_reply({"error": "not_found", "message": "the account service is not part of this stand-in yet"}, 404)
+
+
+def handle_control(svc, req):
+    what = req.path_only[len("/control/"):]
+    try:
+        doc = json.loads(req.body.decode("utf-8")) if req.body else {}
+    except ValueError:
+        return json_reply({"error": "bad JSON"}, 400)
+    if what == "fault" and req.command == "POST":
+        times = doc.get("times")
+        with svc.lock:
+            svc.path_faults.append({"path": str(doc.get("path", "/")), "fault": str(doc.get("fault", "")),
+                                    "times": int(times) if times is not None else None})
+        return json_reply({"ok": True})
+    if what == "fault" and req.command == "DELETE":
+        with svc.lock:
+            svc.path_faults = []
+        return json_reply({"ok": True})
+    if what == "faults":
+        with svc.lock:
+            return json_reply({"faults": list(svc.path_faults)})
+    if what == "release" and req.command == "POST":
+        release = int(doc.get("release", 1))
+        if release < 1:
+            return json_reply({"error": "release must be at least 1"}, 400)
+        built = svc._build(release)
+        svc.catalog = built
+        return json_reply({"ok": True, "clientVersion": built.client_version})
+    if what == "requests" and req.command == "DELETE":
+        svc.requests.clear()
+        return json_reply({"ok": True})
+    if what == "requests":
+        return json_reply({"requests": list(svc.requests)})
+    return json_reply({"error": "unknown control"}, 404)
+
+
+def default_routes(svc):
+    svc.route("/client/", handle_client)
+    svc.route(catalog.LAUNCHER_PREFIX, handle_launcher)
+    svc.route("/echo", handle_echo)
+    svc.route("/headers", handle_headers)
+    svc.route("/bytes", handle_bytes)
+    svc.route("/status/", handle_status)
+    svc.route("/health", handle_health)
+    svc.route("/api/", handle_api)
+    svc.route("/control/", handle_control)
+
+
+# --- HTTP handling ---------------------------------------------------------
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "EmberlaneStandin/1.0"
+    service = None  # set on the class before serving
+
+    def log_message(self, fmt, *args):
+        log = self.service.args.log_file
+        if log:
+            log.write("%s %s\n" % (self.server.scheme, fmt % args))
+            log.flush()
+
+    def handle(self):
+        # A client that gives up (time-outs, TLS refusal of an untrusted
+        # certificate, cancelled downloads) is ordinary here, not an error.
+        try:
+            super().handle()
+        except (ConnectionError, ssl.SSLError, socket.timeout, OSError):
+            pass
+
+    def do_GET(self):
+        self.dispatch()
+
+    do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = do_GET
+
+    def dispatch(self):
+        svc = self.service
+        parts = urlsplit(self.path)
+        self.path_only = parts.path
+        self.query_text = parts.query
+        self.query = parse_qs(parts.query, keep_blank_values=True)
+        # The manifest points back at the address the client used.
+        host = self.headers.get("Host", "")
+        if not host or any(c in host for c in "/ \t@?#"):
+            host = "%s:%d" % (svc.args.host, self.server.server_address[1])
+        self.origin = "%s://%s" % (self.server.scheme, host)
+        self.close_connection = True
+
+        # Request body (capped: input from the network is hostile even here).
+        length = int(self.headers.get("Content-Length", "0") or "0")
+        if length > MAX_REQUEST_BODY:
+            self.send_reply(json_reply({"error": "request too large"}, 413))
+            return
+        self.body = self.rfile.read(length) if length > 0 else b""
+        svc.requests.append({"method": self.command, "path": self.path_only, "query": self.query_text,
+                             "scheme": self.server.scheme, "headers": [[k, v] for k, v in self.headers.items()],
+                             "bodyLength": len(self.body)})
+
+        # Faults asked for by the URL, then faults set on the path.
+        faults = []
+        for value in self.query.get("fault", []):
+            faults += [f for f in value.split(",") if f]
+        faults += svc.take_path_faults(self.path_only)
+        opts = {}
+        for f in faults:
+            name, _, arg = f.partition(":")
+            opts[name] = arg
+
+        # Faults that replace the whole exchange.
+        if "drop" in opts:
+            self.reset_connection()
+            return
+        if "garbage" in opts:
+            self.wfile.write(b"\x16\x03 this is not HTTP \x00\xff\r\n\r\n")
+            return
+        if "slow" in opts:
+            time.sleep(int(opts["slow"] or "1000") / 1000.0)
+        if "status" in opts:
+            code = int(opts["status"] or "500")
+            reply = json_reply({"error": "injected", "status": code}, code)
+            if code in (429, 503):
+                reply.headers.append(("Retry-After", "1"))
+            self.send_reply(reply, opts)
+            return
+        if "redirect" in opts:
+            query = [(k, v) for k, vs in self.query.items() for v in vs if k != "fault"]
+            target = self.origin + self.path_only + ("?" + urlencode(query) if query else "")
+            self.send_reply(Reply(302, b"moved", "text/plain", headers=[("Location", target)]), opts)
+            return
+
+        # The endpoint itself.
+        handler = None
+        for prefix, h in svc.routes:
+            if self.path_only == prefix.rstrip("/") or self.path_only.startswith(prefix):
+                handler = h
+                break
+        reply = handler(svc, self) if handler else json_reply({"error": "not found"}, 404)
+
+        # Faults that change the body.
+        if "big" in opts:
+            n = int(opts["big"] or "0")
+            reply = Reply(reply.status, stream=pattern_bytes(n), length=n, content_type=reply.content_type)
+        if "corrupt" in opts:
+            body = reply.body if reply.stream is None else b"".join(reply.stream())
+            body = body[:-1] + bytes([body[-1] ^ 0xFF]) if body else b"X"
+            reply = Reply(reply.status, body, reply.content_type, reply.headers)
+        self.send_reply(reply, opts)
+
+    def reset_connection(self):
+        # SO_LINGER with a zero time-out turns close() into a reset.
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        self.close_connection = True
+        try:
+            self.connection.close()
+        except OSError:
+            pass
+
+    def send_reply(self, reply, opts=None):
+        opts = opts or {}
+        chunked = "chunked" in opts or any(n == "X-Standin-Chunked" for n, _ in reply.headers)
+        length = reply.length
+        announced = length
+        if "overlong" in opts:
+            announced = max(0, length - 16)
+        head = ["HTTP/1.1 %d %s" % (reply.status, self.responses.get(reply.status, ("Status",))[0]),
+                "Server: " + self.version_string(),
+                "Date: " + self.date_time_string(),
+                "Content-Type: " + reply.content_type,
+                "Connection: close"]
+        head.append("Transfer-Encoding: chunked" if chunked else "Content-Length: %d" % announced)
+        head += ["%s: %s" % (n, v) for n, v in reply.headers if n != "X-Standin-Chunked"]
+        head += reply.raw_headers
+        self.wfile.write(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
+        self.wfile.flush()
+        if self.command == "HEAD":
+            return
+        if "stall" in opts:
+            time.sleep(int(opts["stall"] or "1000") / 1000.0)
+
+        # The body, in pieces; a truncated one stops half-way and resets.
+        pieces = reply.stream() if reply.stream is not None else iter([reply.body])
+        limit = length // 2 if "truncate" in opts else None
+        sent = 0
+        for piece in pieces:
+            if limit is not None and sent + len(piece) > limit:
+                piece = piece[:limit - sent]
+            if piece:
+                if chunked:
+                    self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+                else:
+                    self.wfile.write(piece)
+            sent += len(piece)
+            if limit is not None and sent >= limit:
+                # An orderly close (FIN) after the partial body: the client
+                # sees the end of the stream before the announced length.
+                self.wfile.flush()
+                try:
+                    self.connection.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+                return
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
+        self.wfile.flush()
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+    def __init__(self, address, scheme, tls=None):
+        self.scheme = scheme
+        self.tls = tls
+        super().__init__(address, Handler)
+
+    def handle_error(self, request, client_address):
+        # Broken connections are part of the job (faults, cancelled clients).
+        log = Handler.service.args.log_file if Handler.service else None
+        if log:
+            log.write("%s error from %s: %s\n" % (self.scheme, client_address, sys.exc_info()[1]))
+            log.flush()
+
+    def get_request(self):
+        sock, addr = super().get_request()
+        if self.tls is not None:
+            # The handshake runs in the request's own thread (on first read),
+            # so a client that stalls it cannot hold up the accept loop.
+            sock = self.tls.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, addr
+
+
+def tls_context(cert, key):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.minimum_version = ssl.TLSVersion.TLSv1_2
+    ctx.load_cert_chain(cert, key)
+    return ctx
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(description="Stand-in for the Emberlane web service (see the module text).")
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--http-port", type=int, default=0)
+    p.add_argument("--https-port", type=int, default=0)
+    p.add_argument("--untrusted-https-port", type=int, default=-1)
+    p.add_argument("--ca-dir", default=os.path.join(TOP, "build", "testca"))
+    p.add_argument("--state", help="write the chosen ports here (JSON)")
+    p.add_argument("--release", type=int, default=1)
+    p.add_argument("--manifest-files", type=int, default=0,
+                   help="also publish channel 'bulk' with this many extra small files")
+    p.add_argument("--launcher-version", default="2.2.0")
+    p.add_argument("--launcher-file", help="serve this file as the launcher build")
+    p.add_argument("--client-file", action="append", default=[], metavar="PATH=LOCALFILE",
+                   help="publish a local file at this manifest path")
+    p.add_argument("--accounts", default="password", choices=["password", "none"])
+    p.add_argument("--fault", action="append", default=[], metavar="PATH=SPEC",
+                   help="apply a fault to every request below PATH")
+    p.add_argument("--max-lifetime", type=float, default=0,
+                   help="exit after this many seconds (a safety net for forgotten services)")
+    p.add_argument("--log", help="append one line per request to this file")
+    return p.parse_args(argv)
+
+
+def write_state(path, state):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(state, f, indent=2)
+        f.write("\n")
+    os.replace(tmp, path)
+
+
+def main(argv=None):
+    args = parse_args(argv if argv is not None else sys.argv[1:])
+    args.log_file = open(args.log, "a") if args.log else None
+    svc = Service(args)
+    default_routes(svc)
+    Handler.service = svc
+
+    # Listeners: plain, trusted TLS, untrusted TLS.
+    servers = []
+    state = {"pid": os.getpid(), "host": args.host, "ca_pem": os.path.join(args.ca_dir, "ca.pem")}
+    have_cert = os.path.exists(os.path.join(args.ca_dir, "server.pem"))
+    plan = [("http", args.http_port, None),
+            ("https", args.https_port if have_cert else -1, ("server.pem", "server.key")),
+            ("untrusted_https", args.untrusted_https_port if have_cert else -1,
+             ("untrusted-server.pem", "untrusted-server.key"))]
+    for name, port, files in plan:
+        if port < 0:
+            state[name + "_port"] = 0
+            state[name + "_base"] = ""
+            continue
+        tls = tls_context(*[os.path.join(args.ca_dir, f) for f in files]) if files else None
+        server = Server((args.host, port), "https" if files else "http", tls)
+        servers.append(server)
+        state[name + "_port"] = server.server_address[1]
+        state[name + "_base"] = "%s://%s:%d/" % (server.scheme, args.host, server.server_address[1])
+
+    for server in servers:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    if args.state:
+        write_state(args.state, state)
+    print(json.dumps(state), flush=True)
+
+    # Serve until stopped (SIGTERM/SIGINT) or the lifetime ends.
+    deadline = time.monotonic() + args.max_lifetime if args.max_lifetime > 0 else None
+    try:
+        while deadline is None or time.monotonic() < deadline:
+            time.sleep(0.5)
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    import signal
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    sys.exit(main())
