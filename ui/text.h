@@ -6,6 +6,8 @@
 // layout is deterministic. Everything in this header is portable.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,7 +70,10 @@ struct Font {
     std::unique_ptr<FontFace> face;
     std::string faceName;
     float ascent = 0, descent = 0;
-    // Glyphs rasterised so far
+    // Glyphs rasterised so far: code points below 256 in a direct table
+    // (text layout looks one up per character), the rest in the map.
+    std::array<Glyph, 256> low{};
+    std::bitset<256> lowKnown;
     std::unordered_map<uint32_t, Glyph> glyphs;
 };
 
@@ -91,8 +96,12 @@ struct TextLine {
 void layoutText(std::string_view text, Font* font, float letterSpacing, bool nowrap, float wrapWidth,
                 std::vector<TextLine>& lines);
 
-// Decodes one UTF-8 character at `i` (advancing it); 4-byte sequences and
-// invalid bytes give U+FFFD.
+// Decodes one UTF-8 character at `i` (advancing it). 4-byte sequences and
+// invalid bytes give U+FFFD: a complete 4-byte sequence is consumed whole (one
+// emoji is one replacement character); a sequence cut short by a byte that
+// does not continue it consumes the bytes read so far; any other invalid byte
+// (stray continuation byte, C0, C1, F5..FF, overlong or surrogate forms)
+// consumes one byte. `i` always advances when i < text.size().
 uint32_t decodeUtf8(std::string_view text, size_t& i);
 
 // The glyph atlas: 2048 x 2048 coverage with a CPU copy; a 2 x 2 block of
@@ -100,10 +109,19 @@ uint32_t decodeUtf8(std::string_view text, size_t& i);
 struct GlyphAtlas {
     static constexpr int kSize = 2048;
     std::vector<uint8_t> pixels;  // kSize * kSize
+    // Packing: the next free spot and the tallest glyph of the current row.
     int cursorX = 8, cursorY = 8, rowHeight = 0;
-    int dirtyTop = 0, dirtyBottom = 0;  // rows changed since the last upload
+    // Rows [dirtyTop, dirtyBottom) changed since the last upload; empty when
+    // equal. The renderer uploads them and calls markClean().
+    int dirtyTop = 0, dirtyBottom = 0;
+    // Set once when a glyph no longer fits; later new glyphs get no bitmap.
     bool full = false;
+
+    bool dirty() const { return dirtyBottom > dirtyTop; }
+    void markClean() { dirtyTop = dirtyBottom = 0; }
 };
+// The process's atlas, made on first use (cleared, with the 2 x 2 block and
+// its rows marked dirty).
 GlyphAtlas& glyphAtlas();
 
 // Forgets every font instance and empties the atlas (shutdown, tests).
