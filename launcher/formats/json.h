@@ -8,19 +8,40 @@
 // exactly (file times beyond 2^53 must survive a round trip).
 //
 // parseJson follows RFC 8259 with a nesting limit of 200 and one-line error
-// messages ending in " at offset N". It never throws.
+// messages ending in " at offset N". It never throws (short of running out
+// of memory). Bytes 0x80 and above inside strings are taken as they are,
+// without UTF-8 validation.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ember::launcher {
 
+// Hash index over the keys of a large object, so that looking up or setting a
+// key stays constant-time even for an object with 100,000 members. set() and
+// the parser build it once an object has 16 members; a copy of the value
+// copies it. Opaque: only json.cpp looks inside.
+class JsonKeyIndex {
+public:
+    JsonKeyIndex() = default;
+    JsonKeyIndex(const JsonKeyIndex& other);
+    JsonKeyIndex& operator=(const JsonKeyIndex& other);
+    JsonKeyIndex(JsonKeyIndex&& other) noexcept : table_(other.table_) { other.table_ = nullptr; }
+    JsonKeyIndex& operator=(JsonKeyIndex&& other) noexcept;
+    ~JsonKeyIndex();
+
+    // Layout of the table: [0] slot mask, [1] number of members indexed,
+    // then mask + 1 slots holding a member position + 1 (0 = empty).
+    uint32_t* table_ = nullptr;
+};
+
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object };
 
+    // What the value is; only the fields of its kind are meaningful.
     Kind kind = Kind::Null;
     bool boolean = false;
     double number = 0.0;
@@ -31,8 +52,11 @@ struct JsonValue {
     std::string text;
     std::vector<JsonValue> items;
     // Members with their keys, in first-set order (the key order of the
-    // document). Lookup is by key; see member()/has().
+    // document). Iterate and read freely, and change a member's value in
+    // place if need be; add keys only through set(), which keeps keyIndex
+    // in step (renaming a key in place would leave the index stale).
     std::vector<std::pair<std::string, JsonValue>> members;
+    JsonKeyIndex keyIndex;
 
     JsonValue() = default;
     static JsonValue makeBool(bool b);
@@ -53,9 +77,15 @@ struct JsonValue {
     const std::string& asString() const;          // else a shared empty string
     bool asBool(bool fallback = false) const;
     double asNumber(double fallback = 0.0) const;
+    // The number truncated toward zero (exact for whole-number literals and
+    // makeInt values; saturated beyond the int64 range); else the fallback.
+    int64_t asInt(int64_t fallback = 0) const;
 };
 
+// Parses the whole text. On failure returns false, leaves `out` Null and sets
+// `error` to "<message> at offset <byte offset>"; on success clears `error`.
 bool parseJson(const std::string& text, JsonValue& out, std::string& error);
+// Serialises with `indent` spaces per level (0: compact, no line breaks).
 std::string writeJson(const JsonValue& value, int indent);
 
 // Makes `object` an Object if it is not one, then stores the member; a new
