@@ -27,6 +27,20 @@ constexpr uint32_t kRound[64] = {
 
 inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+// Big-endian words; on little-endian machines a byte swap of a plain load or
+// store, which compilers turn into one instruction.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && defined(__GNUC__)
+inline uint32_t loadBigEndian(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
+}
+
+inline void storeBigEndian(uint8_t* p, uint32_t v) {
+    v = __builtin_bswap32(v);
+    std::memcpy(p, &v, 4);
+}
+#else
 inline uint32_t loadBigEndian(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
@@ -37,6 +51,13 @@ inline void storeBigEndian(uint8_t* p, uint32_t v) {
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
 }
+#endif
+
+// Initial hash values: the first 32 bits of the fractional parts of the
+// square roots of the first 8 primes.
+constexpr uint32_t kInitial[8] = {
+    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
+};
 
 }  // namespace
 
@@ -49,6 +70,9 @@ void compressPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
         }
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        // Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)), and the next round's b ^ c
+        // is this round's a ^ b: carrying it saves an operation per round.
+        uint32_t bc = b ^ c;
 
         // One round; the caller rotates the roles of a..h instead of moving
         // the values, so eight rounds bring them back where they started.
@@ -56,7 +80,9 @@ void compressPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
     do {                                                                                     \
         uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + \
                       (k) + (x);                                                             \
-        uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b))); \
+        uint32_t ab = a ^ b;                                                                 \
+        uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + (b ^ (ab & bc));           \
+        bc = ab;                                                                             \
         d += t1;                                                                             \
         h = t1 + t2;                                                                         \
     } while (0)
@@ -154,16 +180,7 @@ using sha256_detail::compress;
 using sha256_detail::storeBigEndian;
 
 void Sha256::reset() {
-    // Initial hash values: the first 32 bits of the fractional parts of the
-    // square roots of the first 8 primes.
-    state_[0] = 0x6a09e667;
-    state_[1] = 0xbb67ae85;
-    state_[2] = 0x3c6ef372;
-    state_[3] = 0xa54ff53a;
-    state_[4] = 0x510e527f;
-    state_[5] = 0x9b05688c;
-    state_[6] = 0x1f83d9ab;
-    state_[7] = 0x5be0cd19;
+    std::memcpy(state_, sha256_detail::kInitial, sizeof state_);
     count_ = 0;
     buffered_ = 0;
 }
