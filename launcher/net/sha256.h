@@ -24,7 +24,7 @@ public:
     Sha256Digest final();  // the context is not reused afterwards
 
 private:
-    // Chaining state, bytes fed so far, and the partial block.
+    // Chaining words, bytes fed so far, and the partial block (0..63 bytes).
     uint32_t state_[8];
     uint64_t count_ = 0;
     uint8_t buffer_[64];
@@ -36,8 +36,9 @@ std::string toHex(const Sha256Digest& digest);
 bool isSha256Hex(const std::string& text);
 // Two hex digests are equal when they are equal ignoring ASCII letter case.
 bool sameDigest(const std::string& a, const std::string& b);
-// Hashes a whole file (UTF-8 path) in 64 KiB chunks; false when it cannot
-// be opened, and then `out` is untouched.
+// Hashes a whole file (UTF-8 path) in 64 KiB chunks and stores the lower-case
+// hex digest in `out`; false when the file cannot be opened or a read fails
+// part way (a folder, a bad sector), and then `out` is untouched.
 bool sha256File(const std::string& path, std::string& out);
 
 }  // namespace ember::launcher
