@@ -15,14 +15,15 @@ using CompressFn = void (*)(uint32_t state[8], const uint8_t* data, size_t block
 // The plain C++ compression: every processor runs it.
 void compressPortable(uint32_t state[8], const uint8_t* data, size_t blocks);
 
-// The compression on the x86 SHA extensions; only callable when
-// cpuHasShaExtensions() is true (it is null-safe to ask on any processor).
+// The compression on the x86 SHA extensions; call it only when
+// cpuHasShaExtensions() is true (which any processor may be asked).
 void compressShaExtensions(uint32_t state[8], const uint8_t* data, size_t blocks);
 bool cpuHasShaExtensions();
 
 // Which compression Sha256 uses. The fastest one the processor has is chosen
 // at first use; tests and the benchmark switch engines to check and measure
-// both. Switching is not meant to happen while other threads hash.
+// both. Engines give identical results, so switching while other threads
+// hash changes only their speed.
 enum class Engine { portable, shaExtensions };
 // False (and nothing changes) when the processor lacks that engine.
 bool useEngine(Engine engine);
