@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# End-to-end start-up of the real Emberlane.exe under Wine: which argument
+# selects which mode, and the clean-up after a self-update.
+# usage: startup_e2e.sh <wine-run> <Emberlane.exe>
+set -u
+winerun=$1
+exe=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$exe" "$work/Emberlane.exe"
+export EMBERLANE_CONFIG_DIR="Z:$work/config"
+failures=0
+
+# expect_exit <code> <what> -- <arguments...>
+expect_exit() {
+    local want=$1 what=$2
+    shift 3
+    "$winerun" "$work/Emberlane.exe" "$@" >"$work/out.txt" 2>&1
+    local got=$?
+    if [ "$got" -ne "$want" ]; then
+        echo "FAIL: $what: exit code $got, expected $want"
+        sed 's/^/    /' "$work/out.txt"
+        failures=$((failures + 1))
+    else
+        echo "ok: $what"
+    fi
+}
+
+# --updated first removes the previous build's leftovers, then starts normally.
+echo old >"$work/Emberlane.exe.old"
+echo new >"$work/Emberlane.exe.new"
+echo keep >"$work/Other.exe.old"
+expect_exit 0 "--updated starts normally" -- --updated --demo home
+for leftover in Emberlane.exe.old Emberlane.exe.new; do
+    if [ -e "$work/$leftover" ]; then
+        echo "FAIL: --updated left $leftover behind"
+        failures=$((failures + 1))
+    fi
+done
+[ -e "$work/Other.exe.old" ] || { echo "FAIL: --updated removed another program's file"; failures=$((failures + 1)); }
+
+# Without --updated first, leftovers stay.
+echo old >"$work/Emberlane.exe.old"
+expect_exit 0 "--updated later is no clean-up" -- --demo home --updated
+[ -e "$work/Emberlane.exe.old" ] || { echo "FAIL: a late --updated cleaned up"; failures=$((failures + 1)); }
+
+# --check-manifest first hands over to the report: alone it is a usage error.
+expect_exit 2 "--check-manifest first runs the report" -- --check-manifest
+# Anywhere else it is an unknown argument, ignored.
+expect_exit 0 "--check-manifest later is ignored" -- --warp --check-manifest
+
+# --swap with a target and a process id ends the process; with fewer it is ignored.
+expect_exit 0 "--swap with target and id" -- --swap "Z:$work/Emberlane.exe" 1
+expect_exit 0 "--swap without an id starts normally" -- --swap "Z:$work/Emberlane.exe"
+[ -e "$work/Emberlane.exe" ] || { echo "FAIL: the swap touched the executable"; failures=$((failures + 1)); }
+
+exit $((failures > 0))
