@@ -5,6 +5,10 @@
 // and renames it into place only when the digest matches. Neither throws:
 // failures are short English texts in Response::error / the return value.
 // Redirects are never followed; TLS 1.2 and 1.3 only.
+//
+// Both calls are self-contained (their own session, connection and request
+// handles), so any number of threads may use them at once. The user agent is
+// the only shared state: set once at start-up, before any worker exists.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +41,21 @@ struct Response {
 };
 
 using Progress = std::function<bool(uint64_t done, uint64_t total)>;
+
+// Failure texts. Response::error holds one of the first group, or a WinHTTP
+// text ("timed out", "name not resolved", "cannot connect", "connection
+// error", "TLS failure", "WinHTTP error <code>"); download() adds the second
+// group, each followed by the detail shown in its comment.
+inline constexpr const char kBadUrl[] = "bad URL";
+inline constexpr const char kCancelled[] = "cancelled";
+inline constexpr const char kReplyTooLarge[] = "reply too large";
+inline constexpr const char kReplyCutShort[] = "reply cut short";
+inline constexpr const char kCannotWrite[] = "cannot write ";             // + part file path
+inline constexpr const char kDiskWriteFailed[] = "disk write failed for ";  // + destination
+inline constexpr const char kHttpStatus[] = "HTTP ";                      // + status code
+inline constexpr const char kChecksumMismatch[] = "checksum mismatch (got ";  // + 12 hex, ", want ", 12 hex, ")"
+inline constexpr const char kCannotReplace[] = "cannot replace ";         // + destination + kGameRunning
+inline constexpr const char kGameRunning[] = " (is the game running?)";
 
 Response request(const Request& request);
 // Empty string on success, else the reason.

@@ -11,7 +11,10 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
                                         manifests' launcher block
   ANY  /echo                            the request as JSON: method, path,
                                         query, headers (wire order and case)
-                                        and body
+                                        and body; with format=text as lines
+                                        "method M", "path P", "query Q",
+                                        "header Name: value"..., "body", then
+                                        the body bytes
   GET  /headers?set=Name:Value&...      a reply carrying each given header
                                         line exactly as given (spaces kept)
   GET  /bytes?n=N[&chunked=1]           exactly N deterministic bytes
@@ -203,6 +206,12 @@ def handle_launcher(svc, req):
 
 
 def handle_echo(svc, req):
+    if req.query.get("format", [""])[0] == "text":
+        # A line-based form for clients without a JSON parser at hand.
+        lines = ["method " + req.command, "path " + req.path_only, "query " + req.query_text]
+        lines += ["header %s: %s" % (k, v) for k, v in req.headers.items()]
+        text = "\n".join(lines).encode("utf-8") + b"\nbody\n" + req.body
+        return Reply(200, text, "text/plain; charset=utf-8")
     return json_reply({
         "method": req.command,
         "path": req.path_only,
@@ -323,6 +332,13 @@ class Handler(BaseHTTPRequestHandler):
         self.dispatch()
 
     do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = do_GET
+
+    def __getattr__(self, name):
+        # Any other verb (even "post" in lower case) reaches the endpoints,
+        # so clients' verbs can be checked as sent.
+        if name.startswith("do_"):
+            return self.dispatch
+        raise AttributeError(name)
 
     def dispatch(self):
         svc = self.service

@@ -1,0 +1,118 @@
+// The portable half of the HTTP client: user agent, request header block,
+// response header parsing, error texts and the download verdict. The
+// exchange itself is in http_win32.cpp.
+#include <cstdio>
+#include <string>
+
+#include "launcher/net/http_internal.h"
+#include "launcher/net/sha256.h"
+
+namespace ember::launcher::http {
+
+namespace {
+
+// Written once by the entry point before any worker thread exists, then only
+// read, so it needs no lock.
+std::string g_userAgent = "EmberlaneLauncher/2.0 (windows)";
+
+bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string trim(const std::string& text, size_t begin, size_t end) {
+    while (begin < end && isTrimmed(text[begin])) ++begin;
+    while (end > begin && isTrimmed(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+void setUserAgent(const std::string& text) { g_userAgent = text; }
+
+std::string userAgent() { return g_userAgent; }
+
+std::string requestHeaderBlock(const Request& request) {
+    std::string block = "Accept: " + request.accept + "\r\n";
+    block += "Cache-Control: no-store\r\n";
+    block += "X-QD-Client: launcher\r\n";
+    // An empty POST or DELETE still names its type: the account service
+    // refuses body-less calls without one.
+    if (!request.body.empty() || request.method == "POST" || request.method == "DELETE") {
+        block += "Content-Type: " + request.contentType + "\r\n";
+    }
+    if (!request.bearer.empty()) block += "Authorization: Bearer " + request.bearer + "\r\n";
+    return block;
+}
+
+void parseHeaderLines(const std::string& raw, std::map<std::string, std::string>& headers) {
+    size_t start = 0;
+    while (start < raw.size()) {
+        size_t end = raw.find("\r\n", start);
+        if (end == std::string::npos) end = raw.size();
+        size_t colon = raw.find(':', start);
+        if (colon != std::string::npos && colon < end) {
+            std::string name = trim(raw, start, colon);
+            for (char& c : name) {
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+            headers[name] = trim(raw, colon + 1, end);
+        }
+        start = end + 2;
+    }
+}
+
+uint64_t announcedLength(const std::map<std::string, std::string>& headers) {
+    auto it = headers.find("content-length");
+    if (it == headers.end() || it->second.empty()) return 0;
+    // Only plain digits: strtoull would turn "-1" into 2^64-1 and read a
+    // number from "12abc".
+    uint64_t value = 0;
+    for (char c : it->second) {
+        if (c < '0' || c > '9') return 0;
+        uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) return 0;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::string winHttpErrorText(unsigned long code) {
+    switch (code) {
+        case 12002: return "timed out";          // ERROR_WINHTTP_TIMEOUT
+        case 12007: return "name not resolved";  // ERROR_WINHTTP_NAME_NOT_RESOLVED
+        case 12029: return "cannot connect";     // ERROR_WINHTTP_CANNOT_CONNECT
+        case 12030: return "connection error";   // ERROR_WINHTTP_CONNECTION_ERROR
+        case 12175: return "TLS failure";        // ERROR_WINHTTP_SECURE_FAILURE
+        // The same classes as other WinHTTP builds report them: Wine gives a
+        // refused certificate as a secure-channel error or one of the
+        // certificate codes, and passes some socket errors through as they are.
+        case 12157:  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+        case 12037:  // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+        case 12038:  // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+        case 12045:  // ERROR_WINHTTP_SECURE_INVALID_CA
+        case 12169:  // ERROR_WINHTTP_SECURE_INVALID_CERT
+        case 12170:  // ERROR_WINHTTP_SECURE_CERT_REVOKED
+        case 12179:  // ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
+            return "TLS failure";
+        case 10053:  // WSAECONNABORTED
+        case 10054:  // WSAECONNRESET
+            return "connection error";
+        case 10060: return "timed out";       // WSAETIMEDOUT
+        case 10061: return "cannot connect";  // WSAECONNREFUSED
+        default: break;
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "WinHTTP error %lu", code);
+    return text;
+}
+
+std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
+                            const std::string& wantHex, const std::string& destPath) {
+    if (writeFailed) return kDiskWriteFailed + destPath;
+    if (!reply.error.empty()) return reply.error;
+    if (reply.status < 200 || reply.status > 299) return kHttpStatus + std::to_string(reply.status);
+    if (!wantHex.empty() && !sameDigest(gotHex, wantHex)) {
+        return kChecksumMismatch + gotHex.substr(0, 12) + ", want " + wantHex.substr(0, 12) + ")";
+    }
+    return std::string();
+}
+
+}  // namespace ember::launcher::http

@@ -1,0 +1,58 @@
+// Inside the HTTP client: the rules that do not need WinHTTP (request header
+// block, response header parsing, error texts, the download verdict), kept
+// portable so they are tested natively, and the WinHTTP helpers the
+// integration test reaches into (crackUrl, lastErrorText).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "launcher/net/http.h"
+
+namespace ember::launcher::http {
+
+// The extra request headers, in the order they are sent, each ended by CR LF:
+// Accept, Cache-Control, X-QD-Client, Content-Type (when there is a body or
+// the method is exactly POST or DELETE), Authorization (with a bearer token).
+std::string requestHeaderBlock(const Request& request);
+
+// Splits WinHTTP's raw header text at CR LF into `headers`: names trimmed of
+// space, tab, CR and LF and lower-cased (ASCII), values trimmed the same way;
+// a later occurrence of a name replaces an earlier one; lines without ':'
+// (the status line) are skipped.
+void parseHeaderLines(const std::string& raw, std::map<std::string, std::string>& headers);
+
+// The announced body length: the content-length header as a decimal number,
+// 0 when absent or not a plain number that fits in 64 bits.
+uint64_t announcedLength(const std::map<std::string, std::string>& headers);
+
+// The text for a WinHTTP error code ("timed out", ..., "WinHTTP error 12345").
+std::string winHttpErrorText(unsigned long code);
+
+// What a finished download amounts to, before the final rename: the failure
+// text in the fixed order (write failure, transfer error, non-2xx status,
+// digest mismatch), or empty when the file may be moved into place.
+// `gotHex` is the digest of the bytes received; `wantHex` may be empty.
+std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
+                            const std::string& wantHex, const std::string& destPath);
+
+#ifdef _WIN32
+struct ParsedUrl {
+    std::wstring host;
+    std::wstring path;  // URL path followed by the query part
+    uint16_t port = 443;
+    bool https = true;
+    bool ok = false;
+};
+
+// Splits an absolute http(s) URL with WinHttpCrackUrl (buffers of 256 wide
+// characters for the host and 4096 for the path and for the query); `ok` when
+// the call succeeded and the host is non-empty.
+ParsedUrl crackUrl(const std::string& url);
+
+// winHttpErrorText of the calling thread's GetLastError().
+std::string lastErrorText();
+#endif
+
+}  // namespace ember::launcher::http

@@ -1,0 +1,255 @@
+// The HTTP exchange over WinHTTP (synchronous), and downloads into place.
+//
+// request(): crack the URL, open session/connection/request, send with our
+// header block, read status and headers, then the body in 64 KiB chunks into
+// memory (capped by maxBytes) or into the caller's sink. download(): stream
+// into "<dest>.part" while hashing, decide, then rename over the destination.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "launcher/net/http_internal.h"
+#include "launcher/net/sha256.h"
+#include "launcher/paths.h"
+
+namespace ember::launcher::http {
+
+namespace {
+
+constexpr DWORD kChunk = 65536;
+constexpr DWORD kHostChars = 256;
+constexpr DWORD kPathChars = 4096;
+constexpr DWORD kExtraChars = 4096;
+constexpr DWORD kSchemeChars = 16;
+constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+// Never reserve more than this up front, whatever a server announces.
+constexpr uint64_t kReserveCap = 64ull << 20;
+
+// One WinHTTP handle, closed when it goes out of scope. Declared session,
+// connection, request, so they close in the reverse order.
+class Handle {
+public:
+    explicit Handle(HINTERNET h = nullptr) : h_(h) {}
+    ~Handle() {
+        if (h_) WinHttpCloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    void reset(HINTERNET h) { h_ = h; }
+    HINTERNET get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+
+private:
+    HINTERNET h_;
+};
+
+// Raw response headers as UTF-8 text (empty when WinHTTP has none to give).
+std::string rawHeaders(HINTERNET request) {
+    DWORD bytes = 0;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return std::string();
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, &text[0], &bytes,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return std::string();
+    }
+    text.resize(bytes / sizeof(wchar_t));
+    return toUtf8(text);
+}
+
+// Whether a reply to this method with this status carries a body at all.
+bool bodyFollows(const std::string& method, int32_t status) {
+    return method != "HEAD" && status >= 200 && status != 204 && status != 304;
+}
+
+}  // namespace
+
+std::string lastErrorText() { return winHttpErrorText(GetLastError()); }
+
+ParsedUrl crackUrl(const std::string& url) {
+    ParsedUrl parsed;
+    std::wstring wide = toWide(url);
+    wchar_t scheme[kSchemeChars] = {};
+    wchar_t host[kHostChars] = {};
+    std::wstring path(kPathChars, L'\0');
+    std::wstring extra(kExtraChars, L'\0');
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszScheme = scheme;
+    parts.dwSchemeLength = kSchemeChars;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = kHostChars;
+    parts.lpszUrlPath = &path[0];
+    parts.dwUrlPathLength = kPathChars;
+    parts.lpszExtraInfo = &extra[0];
+    parts.dwExtraInfoLength = kExtraChars;
+    if (wide.empty() || !WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return parsed;
+    parsed.host.assign(host, parts.dwHostNameLength);
+    parsed.path.assign(path.c_str(), parts.dwUrlPathLength);
+    parsed.path.append(extra.c_str(), parts.dwExtraInfoLength);
+    parsed.port = parts.nPort;
+    parsed.https = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    parsed.ok = !parsed.host.empty();
+    return parsed;
+}
+
+Response request(const Request& req) {
+    Response reply;
+
+    // 1. The URL, before anything touches the network.
+    ParsedUrl url = crackUrl(req.url);
+    if (!url.ok) {
+        reply.error = kBadUrl;
+        return reply;
+    }
+
+    // 2-4. A synchronous session: automatic proxy, one time-out for every
+    //      phase, TLS 1.2 and 1.3 only.
+    Handle session(WinHttpOpen(toWide(userAgent()).c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        reply.error = lastErrorText();
+        return reply;
+    }
+    int timeout = static_cast<int>(std::min<uint32_t>(req.timeoutMs, INT_MAX));
+    WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
+    DWORD protocols = kSecureProtocols;
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+
+    // 5-7. Connection and request; redirects come back to the caller as they are.
+    Handle connection(WinHttpConnect(session.get(), url.host.c_str(), url.port, 0));
+    if (!connection) {
+        reply.error = lastErrorText();
+        return reply;
+    }
+    Handle request(WinHttpOpenRequest(connection.get(), toWide(req.method).c_str(), url.path.c_str(), nullptr,
+                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                      url.https ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) {
+        reply.error = lastErrorText();
+        return reply;
+    }
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
+    // The wait for the status line has its own time-out (90 s by default on
+    // Windows, none under Wine); it gets the same value as every other phase.
+    DWORD responseTimeout = static_cast<DWORD>(timeout);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
+
+    // 8-9. Send with our header block and wait for the answer.
+    std::wstring headers = toWide(requestHeaderBlock(req));
+    LPVOID body = req.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(req.body.data());
+    DWORD bodyLength = static_cast<DWORD>(req.body.size());
+    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1L), body, bodyLength, bodyLength,
+                            0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        reply.error = lastErrorText();
+        return reply;
+    }
+
+    // 10-11. Status and headers.
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    reply.status = static_cast<int32_t>(status);
+    parseHeaderLines(rawHeaders(request.get()), reply.headers);
+    auto type = reply.headers.find("content-type");
+    if (type != reply.headers.end()) reply.contentType = type->second;
+    const uint64_t total = announcedLength(reply.headers);
+
+    // 12. The body, chunk by chunk, through one buffer. In memory it is sized
+    //     once from the announced length (growing it piecemeal is slow).
+    //     A known length is also held to: WinHTTP ends a body cut short by a
+    //     closed connection as if it were complete, and (under Wine) reads
+    //     past the announced end of an overlong one.
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    if (!req.sink && total > 0) reply.body.reserve(std::min({total, req.maxBytes, kReserveCap}));
+    const bool lengthHeld = total > 0 && bodyFollows(req.method, reply.status) &&
+                            reply.headers.find("transfer-encoding") == reply.headers.end();
+    uint64_t received = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
+            reply.error = lastErrorText();
+            break;
+        }
+        if (available == 0) break;
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), buffer.get(), std::min(available, kChunk), &read)) {
+            reply.error = lastErrorText();
+            break;
+        }
+        if (read == 0) break;
+        if (lengthHeld && read > total - received) read = static_cast<DWORD>(total - received);
+        received += read;
+        if (req.sink) {
+            if (!req.sink(buffer.get(), read, total)) {
+                reply.error = kCancelled;
+                break;
+            }
+        } else {
+            if (reply.body.size() + read > req.maxBytes) {
+                reply.error = kReplyTooLarge;
+                break;
+            }
+            reply.body.append(buffer.get(), read);
+        }
+        if (lengthHeld && received == total) break;
+    }
+    if (reply.error.empty() && lengthHeld && received < total) reply.error = kReplyCutShort;
+
+    // 13. Handles close in reverse order as they leave scope.
+    return reply;
+}
+
+std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
+                     const Progress& progress) {
+    // 1-2. The folder, then the part file next to the destination.
+    std::string parent = parentDir(destPath);
+    if (!parent.empty()) createDirectories(parent);
+    const std::string part = destPath + ".part";
+    std::FILE* file = openFile(part, "wb");
+    if (!file) return kCannotWrite + part;
+
+    // 3. Stream every chunk to disk and through the hash.
+    Sha256 hash;
+    uint64_t done = 0;
+    bool writeFailed = false;
+    Request req;
+    req.url = url;
+    req.accept = "*/*";
+    req.timeoutMs = 60000;
+    req.maxBytes = UINT64_MAX;
+    req.sink = [&](const char* data, uint64_t length, uint64_t total) {
+        if (std::fwrite(data, 1, static_cast<size_t>(length), file) != length) {
+            writeFailed = true;
+            return false;
+        }
+        hash.update(data, static_cast<size_t>(length));
+        done += length;
+        return progress ? progress(done, total) : true;
+    };
+
+    // 4. The transfer; a failing close means buffered bytes never reached
+    //    the disk, which is a write failure too.
+    Response reply = request(req);
+    if (std::fclose(file) != 0) writeFailed = true;
+
+    // 5. Decide; every failure removes the part file and leaves destPath alone.
+    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), sha256Hex, destPath);
+    if (verdict.empty() &&
+        !MoveFileExW(toWide(part).c_str(), toWide(destPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        verdict = kCannotReplace + destPath + kGameRunning;
+    }
+    if (!verdict.empty()) DeleteFileW(toWide(part).c_str());
+    return verdict;
+}
+
+}  // namespace ember::launcher::http

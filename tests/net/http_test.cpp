@@ -1,0 +1,152 @@
+// The HTTP client's rules that need no network: the request header block,
+// response header parsing, the announced length, error texts and the order
+// in which a download's failures are decided.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/net/http.h"
+#include "launcher/net/http_internal.h"
+
+namespace {
+
+using namespace ember::launcher::http;
+
+TEST(HttpHeaders, RequestBlockOrderAndConditions) {
+    struct Case {
+        const char* method;
+        const char* body;
+        const char* bearer;
+        const char* expected;
+    };
+    const char* common = "Accept: application/json\r\nCache-Control: no-store\r\nX-QD-Client: launcher\r\n";
+    const Case cases[] = {
+        {"GET", "", "", ""},
+        {"POST", "", "", "Content-Type: application/json\r\n"},
+        {"DELETE", "", "", "Content-Type: application/json\r\n"},
+        {"GET", "x", "", "Content-Type: application/json\r\n"},
+        {"PUT", "", "", ""},
+        {"Post", "", "", ""},
+        {"POST", "{}", "t0k.en", "Content-Type: application/json\r\nAuthorization: Bearer t0k.en\r\n"},
+        {"GET", "", "abc", "Authorization: Bearer abc\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " body=" + c.body + " bearer=" + c.bearer);
+        Request r;
+        r.method = c.method;
+        r.body = c.body;
+        r.bearer = c.bearer;
+        EXPECT_EQ(requestHeaderBlock(r), std::string(common) + c.expected);
+    }
+    Request custom;
+    custom.accept = "*/*";
+    custom.contentType = "text/plain";
+    custom.method = "POST";
+    EXPECT_EQ(requestHeaderBlock(custom),
+              "Accept: */*\r\nCache-Control: no-store\r\nX-QD-Client: launcher\r\nContent-Type: text/plain\r\n");
+}
+
+TEST(HttpHeaders, ResponseLinesAreTrimmedLowerCasedAndLastWins) {
+    std::map<std::string, std::string> h;
+    parseHeaderLines(
+        "HTTP/1.1 200 OK\r\n"
+        "Content-Type: application/json\r\n"
+        " X-Mixed-Case \t:  value with  inner spaces \t\r\n"
+        "x-dup: first\r\n"
+        "X-DUP:second\r\n"
+        "Empty:\r\n"
+        "Location: http://h:8080/a?b=c:d\r\n"
+        "no colon here\r\n"
+        "\r\n",
+        h);
+    const std::map<std::string, std::string> expected = {
+        {"content-type", "application/json"}, {"x-mixed-case", "value with  inner spaces"},
+        {"x-dup", "second"},                  {"empty", ""},
+        {"location", "http://h:8080/a?b=c:d"},
+    };
+    EXPECT_EQ(h, expected);
+}
+
+TEST(HttpHeaders, LastLineWithoutLineEnd) {
+    std::map<std::string, std::string> h;
+    parseHeaderLines("A: 1\r\nB: 2", h);
+    EXPECT_EQ(h["a"], "1");
+    EXPECT_EQ(h["b"], "2");
+}
+
+TEST(HttpHeaders, AnnouncedLength) {
+    struct Case {
+        const char* value;  // nullptr: no header
+        uint64_t expected;
+    };
+    const Case cases[] = {
+        {nullptr, 0},
+        {"0", 0},
+        {"1234", 1234},
+        {"18446744073709551615", 18446744073709551615ull},
+        {"18446744073709551616", 0},  // does not fit
+        {"-1", 0},
+        {"12abc", 0},
+        {"", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(absent)");
+        std::map<std::string, std::string> h;
+        if (c.value) h["content-length"] = c.value;
+        EXPECT_EQ(announcedLength(h), c.expected);
+    }
+}
+
+TEST(HttpErrors, WinHttpCodesBecomeShortTexts) {
+    struct Case {
+        unsigned long code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {12002, "timed out"},     {12007, "name not resolved"},   {12029, "cannot connect"},
+        {12030, "connection error"}, {12175, "TLS failure"},      {12157, "TLS failure"},
+        {12045, "TLS failure"},   {10054, "connection error"},    {10060, "timed out"},
+        {12152, "WinHTTP error 12152"}, {0, "WinHTTP error 0"},   {4294967295ul, "WinHTTP error 4294967295"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(winHttpErrorText(c.code), c.text) << c.code;
+}
+
+TEST(HttpDownload, VerdictOrder) {
+    const std::string good = "ab12cd34ef56ab12cd34ef56ab12cd34ef56ab12cd34ef56ab12cd34ef56ab12";
+    const std::string other = "0000000000000000000000000000000000000000000000000000000000000000";
+    struct Case {
+        const char* name;
+        bool writeFailed;
+        int32_t status;
+        const char* error;
+        std::string want;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"write failure first", true, 404, "cancelled", other, "disk write failed for C:\\g\\a.dll"},
+        {"transfer error next", false, 404, "cancelled", other, "cancelled"},
+        {"then the status", false, 404, "", other, "HTTP 404"},
+        {"1xx is no success", false, 199, "", "", "HTTP 199"},
+        {"3xx is no success", false, 300, "", "", "HTTP 300"},
+        {"then the digest", false, 200, "", other, "checksum mismatch (got ab12cd34ef56, want 000000000000)"},
+        {"upper-case digest matches", false, 200, "", "AB12CD34EF56AB12CD34EF56AB12CD34EF56AB12CD34EF56AB12CD34EF56AB12",
+         ""},
+        {"no digest, no check", false, 299, "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Response r;
+        r.status = c.status;
+        r.error = c.error;
+        EXPECT_EQ(downloadVerdict(c.writeFailed, r, good, c.want, "C:\\g\\a.dll"), c.expected);
+    }
+}
+
+TEST(HttpUserAgent, InitialValueAndReplacement) {
+    EXPECT_EQ(userAgent(), "EmberlaneLauncher/2.0 (windows)");
+    setUserAgent("EmberlaneLauncher/2.1.0 (windows)");
+    EXPECT_EQ(userAgent(), "EmberlaneLauncher/2.1.0 (windows)");
+    setUserAgent("EmberlaneLauncher/2.0 (windows)");
+}
+
+}  // namespace
