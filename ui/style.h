@@ -184,18 +184,30 @@ struct DeclarationContext {
     std::string* warnings = nullptr;
 };
 
+// Replaces out's rules and warnings; false with "the stylesheet has no usable
+// rules" when no rule survived. At most 10000 rules are kept (a warning says
+// so); a hand-written stylesheet has a few hundred.
 bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& error);
 void applyDeclaration(Style& style, std::string_view name, std::string_view value, DeclarationContext& context);
 bool parseColour(std::string_view text, Colour& out);
 std::vector<std::string> splitValue(std::string_view text);
+// Removes comments and multiplies the lengths of the size properties by
+// `scale` (unchanged text when |scale - 1| < 0.001 or the scale is not a
+// positive number).
 std::string scaleStylesheet(const std::string& text, float scale);
 
 // Reads, parses and (on success) makes current the stylesheet at `path`
 // (relative paths are taken from the resource folder); `status` says what
-// happened. The path is remembered for reloadStylesheet().
+// happened. The path is remembered for reloadStylesheet(). Files above 4 MiB
+// are refused.
 bool loadStylesheet(const std::string& path, std::string& status);
+// Repeats loadStylesheet on the remembered path ("there is no stylesheet to
+// reload" before the first load).
 bool reloadStylesheet(std::string& status);
 const Stylesheet& currentStylesheet();
 const std::string& lastStylesheetStatus();
+// Forgets the current rules, the remembered path and the status (shutdown,
+// tests).
+void resetStylesheet();
 
 }  // namespace kiln

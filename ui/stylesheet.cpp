@@ -95,7 +95,7 @@ float readNumber(std::string_view word, bool* used = nullptr) {
     std::string large;
     const char* start;
     if (word.size() < sizeof small) {
-        std::memcpy(small, word.data(), word.size());
+        if (!word.empty()) std::memcpy(small, word.data(), word.size());
         small[word.size()] = '\0';
         start = small;
     } else {
@@ -907,6 +907,15 @@ std::string removeComments(const std::string& text) {
     return out;
 }
 
+// A number token of the scaler (sign, digits and dots): read in double so
+// that long numbers keep their digits; "." and "1.2.3" read as far as valid.
+double readDouble(std::string_view token) {
+    std::string copy(token);
+    char* end = nullptr;
+    double value = std::strtod(copy.c_str(), &end);
+    return end != copy.c_str() && std::isfinite(value) ? value : 0.0;
+}
+
 // Two decimals, then no trailing zeros and no trailing point.
 void appendNumber(std::string& out, double value) {
     char buffer[64];
@@ -954,7 +963,7 @@ void appendScaledValue(std::string& out, std::string_view value, double scale, S
                 i = end;
                 continue;
             }
-            double original = readNumber(token);
+            double original = readDouble(token);
             double result = original * scale;
             // Borders stay whole pixels, at least 1 when drawn at all.
             if (kind == ScaleKind::Border && result > 0) result = std::max(1.0, std::round(result));
@@ -1081,5 +1090,7 @@ bool reloadStylesheet(std::string& status) {
 
 const Stylesheet& currentStylesheet() { return loadState().current; }
 const std::string& lastStylesheetStatus() { return loadState().status; }
+
+void resetStylesheet() { loadState() = LoadState(); }
 
 }  // namespace kiln
