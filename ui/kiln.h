@@ -205,7 +205,8 @@ struct UiContext {
     // Kept across frames
     std::unordered_map<uint64_t, NodeMemory> memory;
     std::vector<HitRecord> hits;
-    std::unordered_map<uint32_t, NodeSpec> specs;
+    std::unordered_map<uint32_t, NodeSpec> specs;                 // by nameHash of the text
+    std::unordered_map<std::string, NodeSpec> specCollisions;     // texts whose hash was taken
     std::unordered_map<uint32_t, int32_t> imageIndex;  // nameHash(path) -> interned picture
     const Stylesheet* stylesheet = nullptr;  // null: currentStylesheet()
     FrameHook drawHook = nullptr;            // the painter, run at the end of endFrame
