@@ -50,21 +50,6 @@ TEST(StartMode, OnlyArgumentOneSelectsAMode) {
     EXPECT_EQ(startMode(Args{}), StartMode::Normal);  // no program name at all
 }
 
-TEST(CommandLine, DefaultsWithoutOptions) {
-    StartupSettings s = parse({});
-    EXPECT_FALSE(s.demo);
-    EXPECT_EQ(s.demoScene, "");
-    EXPECT_EQ(s.shotPath, "");
-    EXPECT_EQ(s.shotFrames, 8);
-    EXPECT_EQ(s.uiScale, 1.0f);
-    EXPECT_FALSE(s.scaleExplicit);
-    EXPECT_EQ(s.width, 0);
-    EXPECT_EQ(s.height, 0);
-    EXPECT_FALSE(s.mouseSet);
-    EXPECT_EQ(s.wheelDelta, 0.0f);
-    EXPECT_FALSE(s.warp);
-}
-
 TEST(CommandLine, FramesFollowWtoiAndNeverGoBelowTwo) {
     struct Case {
         const char* value;
@@ -163,6 +148,7 @@ TEST(CommandLine, WheelNeedsThreeNumbers) {
 TEST(CommandLine, ValueOptionsAtTheEndAreIgnored) {
     const char* options[] = {"--demo", "--shot", "--frames", "--scale", "--size", "--mouse", "--wheel"};
     StartupSettings defaults = parse({});
+    EXPECT_EQ(defaults.shotFrames, 8);
     for (const char* option : options) {
         StartupSettings s = parse({"--warp", option});
         EXPECT_TRUE(s.warp) << option;

@@ -53,15 +53,6 @@ TEST(PathsWin32, Utf8NamesReachTheDiskAsUtf16) {
     EXPECT_EQ(toWide("\xF0\x9F\x98\x80").size(), 2u);  // a surrogate pair
 }
 
-TEST(PathsWin32, ADriveRootIsWalkedOverNotCreated) {
-    ScratchDir scratch;
-    // The scratch folder starts with a drive ("C:"); forward slashes after it.
-    std::string deep = scratch.path() + "/a/b";
-    ASSERT_EQ(deep[1], ':');
-    EXPECT_TRUE(createDirectories(deep));
-    EXPECT_TRUE(isDirectory(deep));
-}
-
 TEST(PathsWin32, AFileHeldOpenWithoutSharingKeepsItsContent) {
     ScratchDir scratch;
     std::string path = scratch.file("config.json");
