@@ -48,6 +48,9 @@ constexpr size_t kMaxErrorBytes = 159;
 // Objects with at least this many members get a key index; below it a linear
 // scan over short keys is faster than hashing.
 constexpr size_t kIndexThreshold = 16;
+// Arrays with at least this many items take over the parser's scratch
+// storage instead of being copied into an exact allocation.
+constexpr size_t kHandOverItems = 1024;
 
 using Member = std::pair<std::string, JsonValue>;
 using Members = std::vector<Member>;
@@ -422,6 +425,13 @@ private:
         while (p_ != end_ && isWhitespace(*p_)) ++p_;
     }
 
+    bool parseColon() {
+        skipWhitespace();
+        if (p_ == end_ || *p_ != ':') return fail(kExpectedColon);
+        ++p_;
+        return true;
+    }
+
     bool parseValue(JsonValue& out) {
         if (depth_ > kMaxDepth) return fail(kNestedTooDeep);
         skipWhitespace();
@@ -576,13 +586,13 @@ private:
             --depth_;
             return true;
         }
-        // Items gather on a stack shared by all levels, so that the array
-        // gets exactly one allocation of the right size at the end.
-        size_t base = itemStack_.size();
+        // Items are parsed in place into this depth's scratch vector (nested
+        // containers use the next depth's, so it never moves under us); the
+        // array then gets one allocation of the right size.
+        std::vector<JsonValue>& items = itemScratch_[depth_];
         for (;;) {
-            JsonValue item;
-            if (!parseValue(item)) return false;
-            itemStack_.push_back(std::move(item));
+            items.emplace_back();
+            if (!parseValue(items.back())) return false;
             skipWhitespace();
             if (p_ != end_ && *p_ == ',') {
                 ++p_;
@@ -594,9 +604,15 @@ private:
             }
             return fail(kExpectedCommaOrBracket);
         }
-        out.items.reserve(itemStack_.size() - base);
-        for (size_t i = base; i < itemStack_.size(); ++i) out.items.push_back(std::move(itemStack_[i]));
-        itemStack_.resize(base);
+        if (items.size() >= kHandOverItems) {
+            // A large array takes the scratch storage over instead of being
+            // copied (spare capacity stays below the item count).
+            out.items.swap(items);
+        } else {
+            out.items.reserve(items.size());
+            for (JsonValue& item : items) out.items.push_back(std::move(item));
+            items.clear();
+        }
         --depth_;
         return true;
     }
@@ -611,38 +627,37 @@ private:
             --depth_;
             return true;
         }
-        // Small objects gather their members on a shared stack (one exact
-        // allocation at the end); once an object reaches the index threshold
-        // its members move into the object and further ones go through the
-        // key index.
-        size_t base = memberStack_.size();
+        // Members are parsed in place into this depth's scratch vector, then
+        // moved into one allocation of the right size. Once an object reaches
+        // the index threshold its members move into the object and further
+        // ones go in through the key index.
+        Members& members = memberScratch_[depth_];
         bool direct = false;
         for (;;) {
             skipWhitespace();
-            std::string key;
-            if (!parseString(key)) return false;
-            skipWhitespace();
-            if (p_ == end_ || *p_ != ':') return fail(kExpectedColon);
-            ++p_;
-            JsonValue value;
-            if (!parseValue(value)) return false;
             if (direct) {
+                std::string key;
+                if (!parseString(key) || !parseColon()) return false;
+                JsonValue value;
+                if (!parseValue(value)) return false;
                 storeMember(out, std::move(key), std::move(value));
             } else {
-                size_t at = kNotFound;
-                for (size_t i = base; i < memberStack_.size(); ++i) {
-                    if (memberStack_[i].first == key) {
-                        at = i;
+                // The key goes into a fresh slot; a repeated key gives the
+                // slot back and its value replaces the earlier one in place.
+                size_t slot = members.size();
+                members.emplace_back();
+                if (!parseString(members[slot].first) || !parseColon()) return false;
+                for (size_t i = 0; i < slot; ++i) {
+                    if (members[i].first == members[slot].first) {
+                        members.pop_back();
+                        slot = i;
+                        members[slot].second = JsonValue();
                         break;
                     }
                 }
-                if (at != kNotFound) {
-                    memberStack_[at].second = std::move(value);
-                } else {
-                    memberStack_.emplace_back(std::move(key), std::move(value));
-                }
-                if (memberStack_.size() - base >= kIndexThreshold) {
-                    moveMembers(out, base, 2 * kIndexThreshold);
+                if (!parseValue(members[slot].second)) return false;
+                if (members.size() >= kIndexThreshold) {
+                    moveMembers(members, out, 2 * kIndexThreshold);
                     indexRebuild(out);
                     direct = true;
                 }
@@ -658,16 +673,15 @@ private:
             }
             return fail(kExpectedCommaOrBrace);
         }
-        if (!direct) moveMembers(out, base, 0);
+        if (!direct) moveMembers(members, out, 0);
         --depth_;
         return true;
     }
 
-    void moveMembers(JsonValue& out, size_t base, size_t reserve) {
-        size_t count = memberStack_.size() - base;
-        out.members.reserve(count > reserve ? count : reserve);
-        for (size_t i = base; i < memberStack_.size(); ++i) out.members.push_back(std::move(memberStack_[i]));
-        memberStack_.resize(base);
+    static void moveMembers(Members& from, JsonValue& out, size_t reserve) {
+        out.members.reserve(from.size() > reserve ? from.size() : reserve);
+        for (Member& m : from) out.members.push_back(std::move(m));
+        from.clear();
     }
 
     // The text being parsed.
@@ -676,9 +690,10 @@ private:
     const char* end_;
     // Open arrays and objects around the cursor.
     int depth_ = 0;
-    // Items and members of the containers being parsed.
-    std::vector<JsonValue> itemStack_;
-    Members memberStack_;
+    // Items and members of the containers being parsed, one vector per
+    // depth (a container at depth d fills entry d), reused by siblings.
+    std::vector<std::vector<JsonValue>> itemScratch_ = std::vector<std::vector<JsonValue>>(kMaxDepth + 2);
+    std::vector<Members> memberScratch_ = std::vector<Members>(kMaxDepth + 2);
     // The first failure.
     const char* message_ = nullptr;
     size_t offset_ = 0;

@@ -39,16 +39,17 @@ public:
 };
 
 struct JsonValue {
-    enum class Kind { Null, Bool, Number, String, Array, Object };
+    enum class Kind : uint8_t { Null, Bool, Number, String, Array, Object };
 
     // What the value is; only the fields of its kind are meaningful.
     Kind kind = Kind::Null;
     bool boolean = false;
-    double number = 0.0;
-    // Exact integer value when the number was written or parsed as a whole
-    // number that fits int64 (isInteger); then `number` is its double.
-    int64_t integer = 0;
+    // isInteger: `integer` holds the exact value, because the number was
+    // parsed as a whole number that fits int64 or made with makeInt; then
+    // `number` is its double.
     bool isInteger = false;
+    double number = 0.0;
+    int64_t integer = 0;
     std::string text;
     std::vector<JsonValue> items;
     // Members with their keys, in first-set order (the key order of the
