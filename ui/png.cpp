@@ -3,10 +3,9 @@
 // Sections: failure texts; CRC-32; reading the chunks; checking the header;
 // row filters; conversion to RGBA; decodePng itself.
 //
-// The image data is inflated straight into one buffer of the exact size the
-// header implies; rows are then unfiltered one at a time. RGBA rows are
-// unfiltered straight into the output, every other kind in place and then
-// converted, so each byte is touched as few times as possible.
+// The image data is inflated straight into the pixel vector (sized from the
+// header), and rows are then unfiltered and converted in place, so a picture
+// costs one allocation and each byte is touched as few times as possible.
 #include "ui/png.h"
 
 #include <algorithm>
@@ -14,6 +13,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "ui/inflate.h"
 
@@ -190,13 +193,14 @@ inline uint8_t paeth(int a, int b, int c) {
 }
 
 // Undoes one row's filter: `src` is the filtered row, `prior` the row above
-// (already unfiltered; zeros for the first row), `dst` may be `src`.
-// False for an unknown filter type.
+// (already unfiltered; zeros for the first row). `dst` may be `src`, or lie
+// before it in the same buffer: every byte is read before anything is
+// written over it. False for an unknown filter type.
 template <unsigned N>
 bool unfilterRow(unsigned filter, const uint8_t* src, const uint8_t* prior, uint8_t* dst, size_t rowBytes) {
     switch (filter) {
         case 0:  // None
-            if (dst != src) std::memcpy(dst, src, rowBytes);
+            if (dst != src) std::memmove(dst, src, rowBytes);
             return true;
         case 1:  // Sub
             for (size_t i = 0; i < N; ++i) dst[i] = src[i];
@@ -220,13 +224,88 @@ bool unfilterRow(unsigned filter, const uint8_t* src, const uint8_t* prior, uint
     }
 }
 
+#if defined(__SSE2__)
+// Sub, Average and Paeth for 3 and 4 bytes per pixel, a pixel at a time
+// in SSE2 registers (each pixel depends on the one before it, so the gain is
+// in doing all of a pixel's channels at once and without branches).
+template <unsigned N>
+inline __m128i loadPixel(const uint8_t* p) {
+    uint32_t v = 0;
+    std::memcpy(&v, p, N);
+    return _mm_cvtsi32_si128(int(v));
+}
+
+template <unsigned N>
+inline void storePixel(uint8_t* p, __m128i v) {
+    const uint32_t bits = uint32_t(_mm_cvtsi128_si32(v));
+    std::memcpy(p, &bits, N);
+}
+
+template <unsigned N>
+bool unfilterRowSimd(unsigned filter, const uint8_t* src, const uint8_t* prior, uint8_t* dst, size_t rowBytes) {
+    const __m128i zero = _mm_setzero_si128();
+    switch (filter) {
+        case 1: {  // Sub
+            __m128i a = zero;
+            for (size_t i = 0; i < rowBytes; i += N) {
+                a = _mm_add_epi8(a, loadPixel<N>(src + i));
+                storePixel<N>(dst + i, a);
+            }
+            return true;
+        }
+        case 3: {  // Average: floor((a + b) / 2) from the rounding-up average
+            __m128i a = zero;
+            const __m128i one = _mm_set1_epi8(1);
+            for (size_t i = 0; i < rowBytes; i += N) {
+                const __m128i b = loadPixel<N>(prior + i);
+                const __m128i avg = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+                a = _mm_add_epi8(avg, loadPixel<N>(src + i));
+                storePixel<N>(dst + i, a);
+            }
+            return true;
+        }
+        case 4: {  // Paeth, in 16-bit lanes; ties go to a, then b
+            __m128i a = zero;
+            __m128i c = zero;
+            for (size_t i = 0; i < rowBytes; i += N) {
+                const __m128i b = _mm_unpacklo_epi8(loadPixel<N>(prior + i), zero);
+                __m128i pa = _mm_sub_epi16(b, c);  // p - a = b - c
+                __m128i pb = _mm_sub_epi16(a, c);  // p - b = a - c
+                __m128i pc = _mm_add_epi16(pa, pb);
+                pa = _mm_max_epi16(pa, _mm_sub_epi16(zero, pa));
+                pb = _mm_max_epi16(pb, _mm_sub_epi16(zero, pb));
+                pc = _mm_max_epi16(pc, _mm_sub_epi16(zero, pc));
+                const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+                const __m128i useA = _mm_cmpeq_epi16(smallest, pa);
+                const __m128i useB = _mm_andnot_si128(useA, _mm_cmpeq_epi16(smallest, pb));
+                const __m128i useC = _mm_andnot_si128(_mm_or_si128(useA, useB), _mm_set1_epi16(-1));
+                const __m128i nearest = _mm_or_si128(_mm_or_si128(_mm_and_si128(useA, a), _mm_and_si128(useB, b)),
+                                                     _mm_and_si128(useC, c));
+                const __m128i d = _mm_add_epi8(_mm_packus_epi16(nearest, zero), loadPixel<N>(src + i));
+                storePixel<N>(dst + i, d);
+                a = _mm_unpacklo_epi8(d, zero);
+                c = b;
+            }
+            return true;
+        }
+        default:
+            return unfilterRow<N>(filter, src, prior, dst, rowBytes);
+    }
+}
+#endif
+
 bool unfilter(unsigned bpp, unsigned filter, const uint8_t* src, const uint8_t* prior, uint8_t* dst,
               size_t rowBytes) {
     switch (bpp) {
         case 1: return unfilterRow<1>(filter, src, prior, dst, rowBytes);
         case 2: return unfilterRow<2>(filter, src, prior, dst, rowBytes);
+#if defined(__SSE2__)
+        case 3: return unfilterRowSimd<3>(filter, src, prior, dst, rowBytes);
+        default: return unfilterRowSimd<4>(filter, src, prior, dst, rowBytes);
+#else
         case 3: return unfilterRow<3>(filter, src, prior, dst, rowBytes);
         default: return unfilterRow<4>(filter, src, prior, dst, rowBytes);
+#endif
     }
 }
 
@@ -303,62 +382,84 @@ struct Converter {
     }
 };
 
-// Inflates the image data into `raw` (exactly `expected` bytes); empty on success.
-std::string inflateImageData(const Chunks& chunks, size_t expected, std::unique_ptr<uint8_t[]>& raw) {
-    // One IDAT is inflated where it lies; several are joined first (their
-    // total is bounded by the file's length).
-    std::vector<uint8_t> joined;
-    const uint8_t* data = nullptr;
-    size_t length = chunks.imageDataTotal;
-    if (chunks.imageData.size() == 1) {
-        data = chunks.imageData[0].data;
-    } else if (chunks.imageData.size() > 1) {
-        joined.reserve(length);
-        for (const Span& s : chunks.imageData) joined.insert(joined.end(), s.data, s.data + s.length);
-        data = joined.data();
-    }
-    // DEFLATE turns one byte into at most 1032, so a small stream never
-    // needs the whole buffer a large header asks for: size it by both.
-    const uint64_t mostPossible = uint64_t(length) * 1032 + 1032;
-    const size_t capacity = size_t(std::min<uint64_t>(expected, mostPossible));
-    raw.reset(new (std::nothrow) uint8_t[capacity + kInflateSlack]);
-    if (!raw) return kOutOfMemory;
+// The image data as one contiguous stream: one IDAT is used where it lies,
+// several are joined into `joined` (their total is bounded by the file).
+Span imageDataStream(const Chunks& chunks, std::vector<uint8_t>& joined) {
     static const uint8_t kNothing[1] = {0};
-    size_t produced = 0;
-    std::string error;
-    if (!inflateZlibInto(data != nullptr ? data : kNothing, length, raw.get(), capacity, produced, error)) {
-        return error;
-    }
-    if (produced != expected) return kWrongSize;
-    return std::string();
+    if (chunks.imageData.empty()) return Span{kNothing, 0};
+    if (chunks.imageData.size() == 1) return chunks.imageData[0];
+    joined.reserve(chunks.imageDataTotal);
+    for (const Span& s : chunks.imageData) joined.insert(joined.end(), s.data, s.data + s.length);
+    return Span{joined.data(), joined.size()};
 }
 
-// Unfilters and converts every row into `pixels`; empty on success.
-std::string unfilterImage(const Chunks& chunks, uint8_t* raw, std::vector<uint8_t>& pixels) {
+// Inflates, unfilters and converts the image into `pixels`; empty on success.
+//
+// One buffer does for all: the filtered rows (one filter byte plus
+// width x bytes-per-pixel each) are inflated into the pixel vector itself and
+// turned into RGBA rows in place. RGBA rows are one byte longer than their
+// result, so they sit at the start and each row moves down a little as it is
+// unfiltered; narrower kinds sit at the end and grow into the space before
+// them. Either way no byte is overwritten before it has been read.
+std::string decodeImage(const Chunks& chunks, std::vector<uint8_t>& pixels) {
     const size_t width = chunks.header.width;
     const size_t height = chunks.header.height;
     const unsigned bpp = bytesPerPixel(chunks.header.colourType);
     const size_t rowBytes = width * bpp;
     const size_t stride = rowBytes + 1;
-    const std::vector<uint8_t> zeros(rowBytes, 0);
-    const Converter converter(chunks);
-    uint8_t* out = pixels.data();
-    const uint8_t* prior = zeros.data();
-    for (size_t y = 0; y < height; ++y, out += width * 4) {
-        uint8_t* row = raw + y * stride;
-        const unsigned filter = row[0];
-        if (bpp == 4) {
-            // RGBA needs no conversion: unfilter straight into the output.
-            if (!unfilter(4, filter, row + 1, prior, out, rowBytes)) return kRowFilterPrefix + std::to_string(filter);
-            prior = out;
-            continue;
+    const size_t rawSize = height * stride;
+    const size_t outSize = width * height * 4;
+
+    // DEFLATE turns one byte into at most 1032: a stream too short to fill
+    // the image is decoded into a buffer of what it could make (for its own
+    // error, if it has one) and never costs the whole picture's memory.
+    std::vector<uint8_t> joined;
+    const Span stream = imageDataStream(chunks, joined);
+    const uint64_t mostPossible = uint64_t(stream.length) * 1032 + 1032;
+    std::string error;
+    size_t produced = 0;
+    if (mostPossible < rawSize) {
+        // (Not zero-filled: only the pages the stream writes are ever touched.)
+        std::unique_ptr<uint8_t[]> scratch(new uint8_t[size_t(mostPossible) + kInflateSlack]);
+        if (!inflateZlibInto(stream.data, stream.length, scratch.get(), size_t(mostPossible), produced, error)) {
+            return error;
         }
-        if (!unfilter(bpp, filter, row + 1, prior, row + 1, rowBytes)) {
-            return kRowFilterPrefix + std::to_string(filter);
-        }
-        if (!converter.convertRow(row + 1, out, width)) return kIndexPastPalette;
-        prior = row + 1;
+        return kWrongSize;
     }
+
+    // Inflate into the pixel vector: at its start for RGBA, at its end otherwise.
+    pixels.resize(std::max(outSize, rawSize) + kInflateSlack);
+    uint8_t* const base = pixels.data();
+    uint8_t* const raw = bpp == 4 ? base : base + (outSize - rawSize);
+    if (!inflateZlibInto(stream.data, stream.length, raw, rawSize, produced, error)) return error;
+    if (produced != rawSize) return kWrongSize;
+
+    const std::vector<uint8_t> zeros(rowBytes + 16, 0);
+    if (bpp == 4) {
+        // RGBA needs no conversion: each row is unfiltered to its final place.
+        const uint8_t* prior = zeros.data();
+        for (size_t y = 0; y < height; ++y) {
+            const uint8_t* row = raw + y * stride;
+            uint8_t* out = base + y * rowBytes;
+            if (!unfilter(4, row[0], row + 1, prior, out, rowBytes)) return kRowFilterPrefix + std::to_string(row[0]);
+            prior = out;
+        }
+    } else {
+        // Other kinds: unfilter into a small row buffer, then convert.
+        const Converter converter(chunks);
+        std::vector<uint8_t> rows(2 * (rowBytes + 16), 0);
+        uint8_t* current = rows.data();
+        uint8_t* previous = rows.data() + rowBytes + 16;
+        for (size_t y = 0; y < height; ++y) {
+            const uint8_t* row = raw + y * stride;
+            if (!unfilter(bpp, row[0], row + 1, y == 0 ? zeros.data() : previous, current, rowBytes)) {
+                return kRowFilterPrefix + std::to_string(row[0]);
+            }
+            if (!converter.convertRow(current, base + y * width * 4, width)) return kIndexPastPalette;
+            std::swap(current, previous);
+        }
+    }
+    pixels.resize(outSize);
     return std::string();
 }
 
@@ -396,16 +497,10 @@ bool decodePng(const uint8_t* bytes, size_t length, int& width, int& height, std
         } else {
             failure = checkHeader(chunks);
         }
-        // Inflate exactly the size the header implies (at most about 256 MiB).
-        std::unique_ptr<uint8_t[]> raw;
+        // Inflate exactly the size the header implies (at most about 256 MiB),
+        // undo the row filters and convert to RGBA.
         const Header& h = chunks.header;
-        const size_t expected = size_t(h.height) * (1 + size_t(h.width) * bytesPerPixel(h.colourType));
-        if (failure.empty()) failure = inflateImageData(chunks, expected, raw);
-        // Undo the row filters and convert to RGBA.
-        if (failure.empty()) {
-            pixels.resize(size_t(h.width) * h.height * 4);
-            failure = unfilterImage(chunks, raw.get(), pixels);
-        }
+        if (failure.empty()) failure = decodeImage(chunks, pixels);
         if (failure.empty()) {
             width = int(h.width);
             height = int(h.height);
