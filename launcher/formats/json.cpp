@@ -16,6 +16,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ember::launcher {
 namespace {
 
@@ -390,6 +394,31 @@ double toDouble(const char* begin, const char* end) {
     return std::strtod(spelled.c_str(), nullptr);
 }
 
+bool isPlain(char c) { return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20; }
+
+// The first byte at or after p that ends a run of plain string bytes (a
+// double quote, a backslash or a control byte), or end.
+const char* skipPlain(const char* p, const char* end) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: digests and paths are long runs of plain bytes.
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    while (end - p >= 16) {
+        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Signed compare after flipping the top bit: byte < 0x20 unsigned.
+        __m128i control = _mm_cmplt_epi8(_mm_xor_si128(chunk, flip), _mm_xor_si128(space, flip));
+        __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash)), control);
+        int mask = _mm_movemask_epi8(special);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p != end && isPlain(*p)) ++p;
+    return p;
+}
+
 class Parser {
 public:
     Parser(const std::string& text)
@@ -525,7 +554,7 @@ private:
         const char* run = p_;
         for (;;) {
             // Plain bytes are taken over in one piece.
-            while (p_ != end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
+            p_ = skipPlain(p_, end_);
             if (p_ == end_) return fail(kUnterminatedString);
             char c = *p_;
             if (c == '"') {
