@@ -61,11 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The report over the same bytes as a file, as a player on game "1".
     CheckSources sources;
-    sources.readFile = [&text](const std::string&, std::string& out) {
+    sources.readFile = [&text](const std::string&, uint64_t maxBytes, std::string& out) {
+        if (text.size() > maxBytes) return FileRead::TooLarge;
         out = text;
-        return true;
+        return FileRead::Ok;
     };
-    sources.fileSize = [&text](const std::string&) { return static_cast<int64_t>(text.size()); };
     sources.fetch = [](const http::Request&) {
         http::Response none;
         none.error = "cannot connect";

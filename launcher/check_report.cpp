@@ -97,20 +97,18 @@ bool loadText(const CheckArgs& args, const CheckSources& sources, std::string& t
         text = reply.body;
         return true;
     }
-    // A file is held to the same limit as a download, checked before reading
-    // so that a huge file is never loaded (and again after, in case it grew).
-    const int64_t size = sources.fileSize ? sources.fileSize(args.source) : -1;
-    if (size > 0 && static_cast<uint64_t>(size) > kMaxManifestBytes) {
-        rejected(out, args.source, check_text::kTooLarge);
-        return false;
-    }
-    if (!sources.readFile(args.source, text)) {
-        rejected(out, args.source, check_text::kCannotRead);
-        return false;
-    }
-    if (text.size() > kMaxManifestBytes) {
-        rejected(out, args.source, check_text::kTooLarge);
-        return false;
+    // A file is held to the same limit as a download, and reading stops
+    // there, so a huge file or an endless device is never loaded whole.
+    switch (sources.readFile(args.source, kMaxManifestBytes, text)) {
+        case FileRead::Ok:
+            break;
+        case FileRead::TooLarge:
+            rejected(out, args.source, check_text::kTooLarge);
+            return false;
+        case FileRead::CannotRead:
+        default:
+            rejected(out, args.source, check_text::kCannotRead);
+            return false;
     }
     return true;
 }

@@ -39,15 +39,16 @@ inline constexpr int kCheckValid = 0;
 inline constexpr int kCheckRejected = 1;
 inline constexpr int kCheckUsage = 2;
 
+// How reading a manifest file ended.
+enum class FileRead { Ok, CannotRead, TooLarge };
+
 // Where the report gets its manifest text from.
 struct CheckSources {
     // One HTTP exchange (http::request on Windows).
     std::function<http::Response(const http::Request&)> fetch;
-    // Reads a whole file (binary); false when it cannot be read.
-    std::function<bool(const std::string& path, std::string& out)> readFile;
-    // Size of a file in bytes, -1 when unknown; lets an oversized file be
-    // refused before it is read.
-    std::function<int64_t(const std::string& path)> fileSize;
+    // Reads a whole file (binary) into `out`, but never more than
+    // `maxBytes`: a longer file, or an endless device, is TooLarge.
+    std::function<FileRead(const std::string& path, uint64_t maxBytes, std::string& out)> readFile;
 };
 
 // The largest manifest a launcher accepts (its reply limit).

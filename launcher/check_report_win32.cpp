@@ -1,6 +1,7 @@
-// The --check-manifest report on Windows: WinHTTP, the file layer and the
-// console.
+// The --check-manifest report on Windows: WinHTTP, files and the console.
 #include <windows.h>
+
+#include <vector>
 
 #include "launcher/check_report.h"
 #include "launcher/paths.h"
@@ -8,6 +9,38 @@
 namespace ember::launcher {
 
 namespace {
+
+// Reads a manifest file in 64 KiB pieces, stopping one piece past the
+// limit. Only disk files are read: a console, pipe or device could block
+// the report forever or never end.
+FileRead readManifestFile(const std::string& path, uint64_t maxBytes, std::string& out) {
+    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FileRead::CannotRead;
+    FileRead result = FileRead::Ok;
+    std::string text;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        result = FileRead::CannotRead;
+    } else {
+        std::vector<char> buffer(65536);
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+                result = FileRead::CannotRead;
+                break;
+            }
+            if (got == 0) break;
+            if (text.size() + got > maxBytes) {
+                result = FileRead::TooLarge;
+                break;
+            }
+            text.append(buffer.data(), got);
+        }
+    }
+    CloseHandle(file);
+    if (result == FileRead::Ok) out.swap(text);
+    return result;
+}
 
 bool usableOutput(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
@@ -41,8 +74,7 @@ void writeReport(const std::string& text) {
 int runCheckManifest(const std::vector<std::string>& args) {
     CheckSources sources;
     sources.fetch = [](const http::Request& request) { return http::request(request); };
-    sources.readFile = [](const std::string& path, std::string& out) { return readWholeFile(path, out); };
-    sources.fileSize = [](const std::string& path) { return fileSize(path); };
+    sources.readFile = readManifestFile;
     const CheckOutcome outcome = checkManifestReport(args, sources);
     writeReport(outcome.output);
     return outcome.exitCode;

@@ -143,8 +143,8 @@ def file_cases(data, work):
     invalid_offset = invalid_text.index(b"  ]") + 2
 
     # Files made for this run: a copy under a non-ASCII name, a manifest one
-    # byte over the 8 MiB a launcher accepts, and a folder where a file is
-    # expected.
+    # byte over the 8 MiB a launcher accepts, a folder where a file is
+    # expected, and a pipe.
     os.makedirs(work, exist_ok=True)
     unicode_copy = os.path.join(work, "m\u00e4nifest \u00fc.json")
     shutil.copyfile(os.path.join(data, "no-builds.json"), unicode_copy)
@@ -153,6 +153,9 @@ def file_cases(data, work):
         f.write(b" " * (8 * 1024 * 1024 + 1))
     folder = os.path.join(work, "a-folder.json")
     os.makedirs(folder, exist_ok=True)
+    fifo = os.path.join(work, "fifo.json")
+    if not os.path.exists(fifo):
+        os.mkfifo(fifo)
 
     valid_report = (
         "OK        %s  (%d bytes)\n" % (valid_win, valid_size) +
@@ -201,6 +204,13 @@ def file_cases(data, work):
              rejected(windows_path(folder), "cannot read the file")),
         Case("file: larger than a launcher accepts", [windows_path(big)], 1,
              rejected(windows_path(big), "the file is larger than the 8 MiB a launcher accepts")),
+        # Devices and pipes are not files: reading them could block or
+        # never end.
+        Case("device: endless", ["Z:/dev/zero"], 1, rejected("Z:/dev/zero", "cannot read the file")),
+        Case("device: NUL", ["NUL"], 1, rejected("NUL", "cannot read the file")),
+        Case("device: the console", ["CON"], 1, rejected("CON", "cannot read the file")),
+        Case("device: a named pipe with no writer", [windows_path(fifo)], 1,
+             rejected(windows_path(fifo), "cannot read the file")),
         Case("usage: no source", [], 2, USAGE),
         Case("usage: only a --game pair", ["--game", "1.0"], 2, USAGE),
         Case("a trailing --game is the source", [valid_win, "--game"], 1, rejected("--game", "cannot read the file")),

@@ -56,7 +56,7 @@ struct Sources {
     std::map<std::string, http::Response> replies;
     std::vector<http::Request> requests;
     std::vector<std::string> reads;
-    int64_t reportedSize = -2;  // -2: the file's own size
+    std::vector<uint64_t> limits;
 
     CheckSources bind() {
         CheckSources s;
@@ -68,17 +68,14 @@ struct Sources {
             refused.error = "cannot connect";
             return refused;
         };
-        s.readFile = [this](const std::string& path, std::string& out) {
+        s.readFile = [this](const std::string& path, uint64_t maxBytes, std::string& out) {
             reads.push_back(path);
+            limits.push_back(maxBytes);
             const auto found = files.find(path);
-            if (found == files.end()) return false;
+            if (found == files.end()) return FileRead::CannotRead;
+            if (found->second.size() > maxBytes) return FileRead::TooLarge;
             out = found->second;
-            return true;
-        };
-        s.fileSize = [this](const std::string& path) -> int64_t {
-            if (reportedSize != -2) return reportedSize;
-            const auto found = files.find(path);
-            return found == files.end() ? -1 : static_cast<int64_t>(found->second.size());
+            return FileRead::Ok;
         };
         return s;
     }
@@ -172,27 +169,16 @@ TEST(CheckReport, AMissingFile) {
     EXPECT_EQ(outcome.exitCode, 1);
 }
 
-TEST(CheckReport, AFileLargerThanALauncherAcceptsIsNotRead) {
+TEST(CheckReport, FilesAreHeldToTheDownloadLimit) {
     Sources sources;
-    sources.files["big.json"] = kValid;
-    sources.reportedSize = 8388609;
-    const CheckOutcome outcome = run(sources, {"big.json"});
-    EXPECT_EQ(outcome.output, "REJECTED  big.json\n          the file is larger than the 8 MiB a launcher accepts\n");
-    EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_TRUE(sources.reads.empty());
-
-    // A file that grew past the limit between the size check and the read.
-    Sources grown;
-    grown.files["big.json"] = std::string(8388609, ' ');
-    grown.reportedSize = 10;
-    EXPECT_EQ(run(grown, {"big.json"}).output,
+    sources.files["big.json"] = std::string(8388609, ' ');
+    sources.files["limit.json"] = std::string(8388608, ' ');
+    EXPECT_EQ(run(sources, {"big.json"}).output,
               "REJECTED  big.json\n          the file is larger than the 8 MiB a launcher accepts\n");
-
     // Exactly the limit is read and judged on its content.
-    Sources limit;
-    limit.files["limit.json"] = std::string(8388608, ' ');
-    EXPECT_EQ(run(limit, {"limit.json"}).output,
+    EXPECT_EQ(run(sources, {"limit.json"}).output,
               "REJECTED  limit.json\n          manifest: bad JSON: unexpected end at offset 8388608\n");
+    EXPECT_EQ(sources.limits, (std::vector<uint64_t>{8388608, 8388608}));
 }
 
 TEST(CheckReport, RejectedManifests) {
