@@ -188,8 +188,14 @@ struct DeclarationContext {
 // rules" when no rule survived. At most 10000 rules are kept (a warning says
 // so); a hand-written stylesheet has a few hundred.
 bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& error);
+// One declaration: sets its fields and bit(s) in `style`, or appends a
+// warning line to the context. Numbers are read from the start of a word
+// (units ignored); a word that is not a finite number reads as 0.
 void applyDeclaration(Style& style, std::string_view name, std::string_view value, DeclarationContext& context);
+// transparent, none, white, black, #rgb, #rrggbb, #rrggbbaa, rgb(...) and
+// rgba(...) (channels /255, alpha as written, each kept within 0..1).
 bool parseColour(std::string_view text, Colour& out);
+// Words cut at white space outside parentheses.
 std::vector<std::string> splitValue(std::string_view text);
 // Removes comments and multiplies the lengths of the size properties by
 // `scale` (unchanged text when |scale - 1| < 0.001 or the scale is not a

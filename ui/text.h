@@ -61,7 +61,7 @@ struct Glyph {
 
 // A font instance: family, rounded pixel size, weight, italic flag.
 struct Font {
-    // Key
+    // Key (family -1: an index the registry did not know)
     int32_t family = 0;
     int size = 0;
     int32_t weight = 400;
@@ -78,7 +78,8 @@ struct Font {
 };
 
 // The instance for these values, created on first use (size clamped to
-// 6..96 and rounded). Never null; a font whose faces all failed measures 0.
+// 6..96 and rounded, weight to 1..1000). Never null; a font whose faces all
+// failed (or made with no provider) has no face and measures 0.
 Font* fontFor(int32_t family, float size, int32_t weight, bool italic);
 const Glyph& glyphFor(Font* font, uint32_t codepoint);
 
@@ -92,7 +93,13 @@ struct TextLine {
     float width = 0;
 };
 
-// Lays `text` out into lines; no wrapping when `nowrap` or wrapWidth <= 0.
+// Lays `text` out into lines (cleared first; there is always at least one,
+// possibly empty). No wrapping when `nowrap` or wrapWidth <= 0. Each
+// character adds its advance plus letterSpacing (nothing without a glyph);
+// a line feed ends a line. When a character would overflow a line that
+// already holds one, the line breaks at its last space after the line's
+// start (the space belongs to neither line), or at this character if it is
+// a space, else before this character.
 void layoutText(std::string_view text, Font* font, float letterSpacing, bool nowrap, float wrapWidth,
                 std::vector<TextLine>& lines);
 
