@@ -204,16 +204,6 @@ JsonKeyIndex& JsonKeyIndex::operator=(const JsonKeyIndex& other) {
     return *this;
 }
 
-JsonKeyIndex& JsonKeyIndex::operator=(JsonKeyIndex&& other) noexcept {
-    if (this != &other) {
-        delete[] table_;
-        table_ = other.table_;
-        other.table_ = nullptr;
-    }
-    return *this;
-}
-
-JsonKeyIndex::~JsonKeyIndex() { delete[] table_; }
 
 // ---------------------------------------------------------------------------
 // 3. Values, set/append and read accessors

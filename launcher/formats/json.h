@@ -30,8 +30,11 @@ public:
     JsonKeyIndex(const JsonKeyIndex& other);
     JsonKeyIndex& operator=(const JsonKeyIndex& other);
     JsonKeyIndex(JsonKeyIndex&& other) noexcept : table_(other.table_) { other.table_ = nullptr; }
-    JsonKeyIndex& operator=(JsonKeyIndex&& other) noexcept;
-    ~JsonKeyIndex();
+    JsonKeyIndex& operator=(JsonKeyIndex&& other) noexcept {
+        std::swap(table_, other.table_);
+        return *this;
+    }
+    ~JsonKeyIndex() { delete[] table_; }
 
     // Layout of the table: [0] slot mask, [1] number of members indexed,
     // then mask + 1 slots holding a member position + 1 (0 = empty).
@@ -54,8 +57,9 @@ struct JsonValue {
     std::vector<JsonValue> items;
     // Members with their keys, in first-set order (the key order of the
     // document). Iterate and read freely, and change a member's value in
-    // place if need be; add keys only through set(), which keeps keyIndex
-    // in step (renaming a key in place would leave the index stale).
+    // place if need be; but add keys only through set(), which keeps
+    // keyIndex in step, and never rename or remove one in place (the index
+    // would point at the wrong members).
     std::vector<std::pair<std::string, JsonValue>> members;
     JsonKeyIndex keyIndex;
 

@@ -281,6 +281,23 @@ TEST(JsonParse, StringsAndEscapes) {
     }
 }
 
+TEST(JsonParse, SpecialBytesAreFoundAtEveryPositionOfALongString) {
+    // Plain bytes are scanned in blocks; a quote, backslash or control byte
+    // must be caught wherever it falls in or across a block.
+    for (size_t pos = 0; pos < 48; ++pos) {
+        const std::string before(pos, 'a');
+        const std::string after(47 - pos, 'b');
+        EXPECT_EQ(parseError("\"" + before + "\x01" + after + "\""),
+                  "control character in string at offset " + std::to_string(1 + pos));
+        EXPECT_EQ(parseError("\"" + before + "\x1f" + after + "\""),
+                  "control character in string at offset " + std::to_string(1 + pos));
+        EXPECT_EQ(parseOk("\"" + before + "\\n" + after + "\"").text, before + "\n" + after);
+        EXPECT_EQ(parseOk("\"" + before + "\x80\xff\x20\x7f" + after + "\"").text, before + "\x80\xff\x20\x7f" + after);
+        EXPECT_EQ(parseOk("[\"" + before + "\",\"" + after + "\"]").items[0].text, before);
+        EXPECT_EQ(parseError("\"" + before), "unterminated string at offset " + std::to_string(1 + pos));
+    }
+}
+
 TEST(JsonParse, RepeatedKeyReplacesTheValueInPlace) {
     JsonValue v = parseOk("{\"a\":1,\"b\":2,\"a\":{\"x\":true}}");
     ASSERT_EQ(v.members.size(), 2u);
