@@ -83,7 +83,12 @@ void rejected(std::string& out, const std::string& source, const std::string& re
 // false.
 bool loadText(const CheckArgs& args, const CheckSources& sources, std::string& text, std::string& out) {
     if (isUrl(args.source)) {
-        const http::Response reply = sources.fetch(manifestCheckRequest(args.source));
+        http::Response reply;
+        if (sources.fetch) {
+            reply = sources.fetch(manifestCheckRequest(args.source));
+        } else {
+            reply.error = check_text::kNoNetwork;
+        }
         // A transfer cut short (too large, dropped) keeps its 2xx status but
         // reports an error: its partial body is not the manifest.
         if (!reply.error.empty()) {
@@ -99,7 +104,9 @@ bool loadText(const CheckArgs& args, const CheckSources& sources, std::string& t
     }
     // A file is held to the same limit as a download, and reading stops
     // there, so a huge file or an endless device is never loaded whole.
-    switch (sources.readFile(args.source, kMaxManifestBytes, text)) {
+    const FileRead read =
+        sources.readFile ? sources.readFile(args.source, kMaxManifestBytes, text) : FileRead::CannotRead;
+    switch (read) {
         case FileRead::Ok:
             break;
         case FileRead::TooLarge:

@@ -25,6 +25,7 @@ namespace ember::launcher {
 namespace check_text {
 inline constexpr const char* kUsage = "usage: Emberlane.exe --check-manifest <url|path> [--game VERSION]\n";
 inline constexpr const char* kCannotRead = "cannot read the file";
+inline constexpr const char* kNoNetwork = "no HTTP client in this build";
 inline constexpr const char* kTooLarge = "the file is larger than the 8 MiB a launcher accepts";
 inline constexpr const char* kNoLauncher = "launcher  none published - self-update cannot run\n";
 inline constexpr const char* kSupported = "supported";

@@ -25,6 +25,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import time
 import urllib.request
 
 USAGE = "usage: Emberlane.exe --check-manifest <url|path> [--game VERSION]\n"
@@ -38,8 +39,9 @@ class Case:
     exact output, or a function of the output returning an error text (None
     when the output is right) for replies whose wording belongs to Wine."""
 
-    def __init__(self, name, args, exit_code, expected, cwd=None, no_stdout=False):
+    def __init__(self, name, args, exit_code, expected, cwd=None, no_stdout=False, seconds=None):
         self.name = name
+        self.seconds = seconds  # (least, most) for the whole run, when it matters
         self.args = args
         self.exit_code = exit_code
         self.expected = expected
@@ -276,6 +278,8 @@ def service_cases(state_path):
         Case("http: dropped connection", [m + "?fault=drop"], 1,
              transport_failure(m + "?fault=drop")),
         Case("http: not HTTP at all", [m + "?fault=garbage"], 1, transport_failure(m + "?fault=garbage")),
+        Case("http: a silent server times out after 20 s", [m + "?fault=slow:40000"], 1,
+             rejected(m + "?fault=slow:40000", "timed out"), seconds=(18, 38)),
         Case("http: truncated body", [m + "?fault=truncate"], 1,
              lambda out: None if out.startswith("REJECTED  %s?fault=truncate\n%s" % (m, PAD)) and
              out.count("\n") == 2 else "expected a REJECTED block"),
@@ -292,6 +296,7 @@ def run_case(case, exe, wine_run):
     cmd = [wine_run, exe, "--check-manifest"] + case.args
     env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
     kwargs = dict(cwd=case.cwd, env=env, timeout=RUN_TIMEOUT, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    started = time.monotonic()
     try:
         if case.no_stdout:
             # Standard output closed outright: the report has nowhere to go
@@ -303,7 +308,10 @@ def run_case(case, exe, wine_run):
             out = proc.stdout
     except subprocess.TimeoutExpired:
         return "did not finish within %d s" % RUN_TIMEOUT
+    elapsed = time.monotonic() - started
     problems = []
+    if case.seconds and not case.seconds[0] <= elapsed <= case.seconds[1]:
+        problems.append("took %.1f s, expected %d to %d s" % (elapsed, case.seconds[0], case.seconds[1]))
     if proc.returncode != case.exit_code:
         problems.append("exit code %d, expected %d" % (proc.returncode, case.exit_code))
     try:

@@ -329,6 +329,14 @@ TEST(CheckReport, AnyTwoHundredStatusCarriesTheManifest) {
     }
 }
 
+TEST(CheckReport, MissingSourcesAreRefusalsNotCrashes) {
+    const CheckSources none;
+    EXPECT_EQ(checkManifestReport({"e", "--check-manifest", "http://h/m.json"}, none).output,
+              "REJECTED  http://h/m.json\n          no HTTP client in this build\n");
+    EXPECT_EQ(checkManifestReport({"e", "--check-manifest", "m.json"}, none).output,
+              "REJECTED  m.json\n          cannot read the file\n");
+}
+
 TEST(CheckReport, OnlyLowerCaseSchemesAreUrls) {
     for (const char* source : {"HTTP://h/m.json", "Https://h/m.json", "ftp://h/m.json", "http:/h/m.json"}) {
         Sources sources;
