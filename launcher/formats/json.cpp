@@ -747,12 +747,16 @@ public:
     explicit Writer(int indent) : indent_(indent > 0 ? static_cast<size_t>(indent) : 0) {}
 
     std::string run(const JsonValue& value) {
-        // One reservation up front: growth by reallocation is slow on some
-        // allocators, and the estimate is exact except for escapes.
+        // One allocation up front: growth by reallocation is slow on some
+        // allocators, and the estimate is exact except for escapes and
+        // numbers. Absurd estimates (a huge indent) start smaller and grow.
         size_t estimate = estimateSize(value, 0);
         const size_t cap = size_t(1) << 30;
-        out_.reserve(estimate < cap ? estimate : cap);
+        out_.resize(estimate < cap ? estimate : cap);
+        cur_ = &out_[0];
+        limit_ = cur_ + out_.size();
         writeValue(value, 0);
+        out_.resize(static_cast<size_t>(cur_ - out_.data()));
         return std::move(out_);
     }
 
@@ -785,21 +789,46 @@ private:
         return 0;
     }
 
+    // Makes room for n more bytes, doubling the buffer.
+    void room(size_t n) {
+        if (static_cast<size_t>(limit_ - cur_) >= n) return;
+        size_t used = static_cast<size_t>(cur_ - out_.data());
+        size_t want = out_.size() * 2;
+        if (want < used + n) want = used + n;
+        out_.resize(want);
+        cur_ = &out_[0] + used;
+        limit_ = &out_[0] + out_.size();
+    }
+
+    void put(char c) {
+        room(1);
+        *cur_++ = c;
+    }
+
+    void put(const char* s, size_t n) {
+        room(n);
+        std::memcpy(cur_, s, n);
+        cur_ += n;
+    }
+
     void newline(size_t level) {
-        out_ += '\n';
-        out_.append(level * indent_, ' ');
+        size_t spaces = level * indent_;
+        room(1 + spaces);
+        *cur_++ = '\n';
+        std::memset(cur_, ' ', spaces);
+        cur_ += spaces;
     }
 
     void writeValue(const JsonValue& v, size_t level) {
         switch (v.kind) {
         case JsonValue::Kind::Null:
-            out_.append("null", 4);
+            put("null", 4);
             return;
         case JsonValue::Kind::Bool:
             if (v.boolean)
-                out_.append("true", 4);
+                put("true", 4);
             else
-                out_.append("false", 5);
+                put("false", 5);
             return;
         case JsonValue::Kind::Number:
             writeNumber(v);
@@ -809,36 +838,36 @@ private:
             return;
         case JsonValue::Kind::Array:
             if (v.items.empty()) {
-                out_.append("[]", 2);
+                put("[]", 2);
                 return;
             }
-            out_ += '[';
+            put('[');
             for (size_t i = 0; i < v.items.size(); ++i) {
-                if (i != 0) out_ += ',';
+                if (i != 0) put(',');
                 if (indent_ != 0) newline(level + 1);
                 writeValue(v.items[i], level + 1);
             }
             if (indent_ != 0) newline(level);
-            out_ += ']';
+            put(']');
             return;
         case JsonValue::Kind::Object:
             if (v.members.empty()) {
-                out_.append("{}", 2);
+                put("{}", 2);
                 return;
             }
-            out_ += '{';
+            put('{');
             for (size_t i = 0; i < v.members.size(); ++i) {
-                if (i != 0) out_ += ',';
+                if (i != 0) put(',');
                 if (indent_ != 0) newline(level + 1);
                 writeString(v.members[i].first);
                 if (indent_ != 0)
-                    out_.append(": ", 2);
+                    put(": ", 2);
                 else
-                    out_ += ':';
+                    put(':');
                 writeValue(v.members[i].second, level + 1);
             }
             if (indent_ != 0) newline(level);
-            out_ += '}';
+            put('}');
             return;
         }
     }
@@ -854,7 +883,7 @@ private:
             m /= 10;
         } while (m != 0);
         if (i < 0) *--s = '-';
-        out_.append(s, static_cast<size_t>(e - s));
+        put(s, static_cast<size_t>(e - s));
     }
 
     void writeNumber(const JsonValue& v) {
@@ -875,14 +904,14 @@ private:
         // reads back as infinity, so infinities are written that way; NaN
         // becomes null.
         if (std::isnan(d)) {
-            out_.append("null", 4);
+            put("null", 4);
             return;
         }
         if (std::isinf(d)) {
             if (d < 0)
-                out_.append("-1e999", 6);
+                put("-1e999", 6);
             else
-                out_.append("1e999", 5);
+                put("1e999", 5);
             return;
         }
         char buf[kMaxNumberBytes + 8];
@@ -890,49 +919,57 @@ private:
         if (n <= 0) return;
         // printf follows the locale's decimal point; JSON wants '.', so any
         // byte that is not a digit, sign or exponent mark is that point.
+        char fixed[kMaxNumberBytes + 8];
+        size_t length = 0;
         bool pointDone = false;
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n && length < sizeof fixed; ++i) {
             char c = buf[i];
             if (isDigit(c) || c == '-' || c == '+' || c == 'e') {
-                out_ += c;
+                fixed[length++] = c;
             } else if (!pointDone) {
-                out_ += '.';
+                fixed[length++] = '.';
                 pointDone = true;
             }
         }
+        put(fixed, length);
     }
 
     void writeString(const std::string& s) {
-        out_ += '"';
+        put('"');
         const char* p = s.data();
         const char* end = p + s.size();
-        const char* run = p;
-        for (; p != end; ++p) {
-            unsigned char c = static_cast<unsigned char>(*p);
-            if (c >= 0x20 && c != '"' && c != '\\') continue;
-            out_.append(run, static_cast<size_t>(p - run));
-            run = p + 1;
+        for (;;) {
+            // Bytes that need no escape go out in one piece; they are the
+            // ones the parser takes as plain too.
+            const char* run = p;
+            p = skipPlain(p, end);
+            put(run, static_cast<size_t>(p - run));
+            if (p == end) break;
+            unsigned char c = static_cast<unsigned char>(*p++);
             switch (c) {
-            case '"': out_.append("\\\"", 2); break;
-            case '\\': out_.append("\\\\", 2); break;
-            case '\b': out_.append("\\b", 2); break;
-            case '\f': out_.append("\\f", 2); break;
-            case '\n': out_.append("\\n", 2); break;
-            case '\r': out_.append("\\r", 2); break;
-            case '\t': out_.append("\\t", 2); break;
+            case '"': put("\\\"", 2); break;
+            case '\\': put("\\\\", 2); break;
+            case '\b': put("\\b", 2); break;
+            case '\f': put("\\f", 2); break;
+            case '\n': put("\\n", 2); break;
+            case '\r': put("\\r", 2); break;
+            case '\t': put("\\t", 2); break;
             default: {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out_.append(buf, 6);
+                static const char hex[] = "0123456789abcdef";
+                const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+                put(escape, 6);
             }
             }
         }
-        out_.append(run, static_cast<size_t>(p - run));
-        out_ += '"';
+        put('"');
     }
 
+    // Spaces per level (0: compact).
     size_t indent_;
+    // The output: out_ is the buffer, [data, cur_) is written, limit_ its end.
     std::string out_;
+    char* cur_ = nullptr;
+    char* limit_ = nullptr;
 };
 
 }  // namespace
