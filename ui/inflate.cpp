@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -697,7 +698,8 @@ bool inflateToVector(const uint8_t* bytes, size_t length, size_t maxOutput, std:
         out.resize(guess + kInflateSlack);
         OutputBuffer output{out.data(), out.data() + guess, &out, maxOutput};
         failure = inflateStream(bytes, length, output, produced);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // std::bad_alloc, or std::length_error for a size past what a vector holds.
         failure = kOutOfMemory;
     }
     if (failure != nullptr) {

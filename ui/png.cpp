@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -506,7 +507,8 @@ bool decodePng(const uint8_t* bytes, size_t length, int& width, int& height, std
             height = int(h.height);
             return true;
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // std::bad_alloc above all: a picture must not take the program down.
         failure = kOutOfMemory;
     }
     pixels.clear();
