@@ -177,7 +177,8 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
 
         // 1. Defaults, then the inherited text properties
         style = Style{};
-        n.font = nullptr;
+        n.font = nullptr;  // the font and the lines follow from the style
+        n.hasLines = false;
         if (n.parent >= 0) inherit(style, nodes[size_t(n.parent)].computed);
 
         // 2. Candidate rules: filed under nothing, the element's name, id and classes
