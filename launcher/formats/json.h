@@ -63,7 +63,10 @@ struct JsonValue {
     std::vector<std::pair<std::string, JsonValue>> members;
     JsonKeyIndex keyIndex;
 
-    JsonValue() = default;
+    // User-provided (not "= default") so that value-initialisation, as in
+    // emplace_back(), sets the fields one by one instead of zeroing the
+    // whole record first.
+    JsonValue() noexcept {}
     static JsonValue makeBool(bool b);
     static JsonValue makeNumber(double d);
     static JsonValue makeInt(int64_t i);
