@@ -117,7 +117,8 @@ size_t indexFind(const JsonValue& object, const char* s, size_t n, uint64_t h) {
     for (uint32_t i = static_cast<uint32_t>(h) & mask;; i = (i + 1) & mask) {
         uint32_t slot = t[2 + i];
         if (slot == 0) return kNotFound;
-        if (sameKey(object.members[slot - 1].first, s, n)) return slot - 1;
+        // The bound check only matters for members changed behind set()'s back.
+        if (slot <= object.members.size() && sameKey(object.members[slot - 1].first, s, n)) return slot - 1;
     }
 }
 
@@ -158,8 +159,8 @@ size_t findKey(const JsonValue& object, const char* s, size_t n) {
 template <typename Key>
 void storeMember(JsonValue& object, Key&& key, JsonValue&& value) {
     Members& members = object.members;
-    // Objects far beyond 4 billion members cannot be indexed; they never fit
-    // in memory anyway, so a linear scan is fine there.
+    // Positions are stored as 32 bits; an object of a billion members never
+    // fits in memory anyway, so beyond that a linear scan is fine.
     bool indexed = members.size() + 1 >= kIndexThreshold && members.size() < 0x3FFFFFFFu;
     if (!indexed) {
         size_t at = findKey(object, key.data(), key.size());
