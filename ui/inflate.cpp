@@ -116,13 +116,13 @@ uint32_t makeEntry(TableKind kind, unsigned symbol, unsigned codeLength) {
     return (symbol << 16) | codeLength;
 }
 
+// The low `length` bits of `code` in reverse order (length 1..15).
 unsigned reverseBits(unsigned code, unsigned length) {
-    unsigned result = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        result = (result << 1) | (code & 1);
-        code >>= 1;
-    }
-    return result;
+    code = ((code & 0x5555u) << 1) | ((code >> 1) & 0x5555u);
+    code = ((code & 0x3333u) << 2) | ((code >> 2) & 0x3333u);
+    code = ((code & 0x0f0fu) << 4) | ((code >> 4) & 0x0f0fu);
+    code = ((code & 0x00ffu) << 8) | ((code >> 8) & 0x00ffu);
+    return code >> (16 - length);
 }
 
 // How a set of code lengths stands as a prefix code.
@@ -153,7 +153,7 @@ struct Table {
 bool buildTable(const uint8_t* lengths, unsigned count, TableKind kind, unsigned rootBits, uint32_t* table,
                 size_t capacity, unsigned& maxLength) {
     unsigned counts[kMaxCodeLength + 1];
-    codeShape(lengths, count, counts);
+    const bool complete = codeShape(lengths, count, counts) == CodeShape::Complete;
     maxLength = kMaxCodeLength;
     while (maxLength > 0 && counts[maxLength] == 0) --maxLength;
 
@@ -165,8 +165,10 @@ bool buildTable(const uint8_t* lengths, unsigned count, TableKind kind, unsigned
         if (lengths[symbol] != 0) sorted[offsets[lengths[symbol]]++] = uint16_t(symbol);
     }
 
+    // A complete code reaches every slot; only an incomplete one leaves
+    // slots that must say "undecodable".
     const size_t rootSize = size_t(1) << rootBits;
-    std::fill(table, table + rootSize, kInvalidEntry);
+    if (!complete) std::fill(table, table + rootSize, kInvalidEntry);
     size_t next = rootSize;
     unsigned remaining[kMaxCodeLength + 1];
     std::copy(counts, counts + kMaxCodeLength + 1, remaining);
@@ -200,7 +202,7 @@ bool buildTable(const uint8_t* lengths, unsigned count, TableKind kind, unsigned
                 subOffset = next;
                 subBits = bits;
                 next += size_t(1) << bits;
-                std::fill(table + subOffset, table + next, kInvalidEntry);
+                if (!complete) std::fill(table + subOffset, table + next, kInvalidEntry);
                 table[prefix] = kExceptional | kSubtable | (uint32_t(subOffset) << 16) | (bits << 8) | rootBits;
                 currentPrefix = prefix;
             }
@@ -590,11 +592,16 @@ const char* Inflater::huffmanBlock(const Table& litTable, const Table& distTable
                 const uint8_t* src = out - distance;
                 uint8_t* const stop = out + length;
                 if (distance >= 16) {
-                    do {
+                    // Most matches are short: 32 bytes without a loop first.
+                    std::memcpy(out, src, 16);
+                    std::memcpy(out + 16, src + 16, 16);
+                    out += 32;
+                    src += 32;
+                    while (out < stop) {
                         std::memcpy(out, src, 16);
                         out += 16;
                         src += 16;
-                    } while (out < stop);
+                    }
                 } else if (distance >= 8) {
                     do {
                         std::memcpy(out, src, 8);
