@@ -22,8 +22,8 @@ namespace kiln {
 namespace {
 
 uint8_t channel(float v) {
-    // NaN and anything below 0 is 0.
-    float c = v > 0 ? (v < 1 ? v : 1) : 0;
+    // NaN and anything below 0 is 0 (the comparisons' order matters).
+    float c = std::min(1.0f, std::max(0.0f, v));
     return uint8_t(c * 255.0f + 0.5f);
 }
 
@@ -96,28 +96,63 @@ bool DrawBuilder::visible(const Rect& bounds) {
     return true;
 }
 
-uint32_t DrawBuilder::vertex(float x, float y, float u, float v, Rgba8 colour) {
-    list_.vertices.push_back(Vertex{x, y, u, v, colour});
-    return uint32_t(list_.vertices.size() - 1);
+uint32_t DrawBuilder::grow(uint32_t vertexCount, uint32_t indexCount, Vertex*& vertices, uint32_t*& indices) {
+    // One resize per primitive rather than a push per vertex: the fill of
+    // the new slots costs less than a capacity check per element.
+    const size_t vb = list_.vertices.size(), ib = list_.indices.size();
+    list_.vertices.resize(vb + vertexCount);
+    list_.indices.resize(ib + indexCount);
+    list_.batches.back().indexCount += indexCount;
+    vertices = &list_.vertices[vb];
+    indices = &list_.indices[ib];
+    return uint32_t(vb);
 }
 
-void DrawBuilder::index(uint32_t a, uint32_t b, uint32_t c) {
-    list_.indices.push_back(a);
-    list_.indices.push_back(b);
-    list_.indices.push_back(c);
-    list_.batches.back().indexCount += 3;
+namespace {
+
+// Two triangles (a b c) (a c d) over the quad whose first vertex is `base`.
+inline void quadIndices(uint32_t* out, uint32_t base) {
+    out[0] = base;
+    out[1] = base + 1;
+    out[2] = base + 2;
+    out[3] = base;
+    out[4] = base + 2;
+    out[5] = base + 3;
 }
+
+inline void quadVertices(Vertex* v, float x0, float y0, float x1, float y1, float u0, float v0, float u1, float v1,
+                         Rgba8 colour) {
+    v[0] = Vertex{x0, y0, u0, v0, colour};
+    v[1] = Vertex{x1, y0, u1, v0, colour};
+    v[2] = Vertex{x1, y1, u1, v1, colour};
+    v[3] = Vertex{x0, y1, u0, v1, colour};
+}
+
+// Cosine and sine of every 15 degree step of a turn (and one more).
+struct Steps {
+    float cos[25], sin[25];
+};
+const Steps kSteps = [] {
+    Steps t{};
+    for (int k = 0; k < 25; ++k) {
+        double a = k * 15.0 * 3.14159265358979323846 / 180.0;
+        t.cos[k] = float(std::cos(a));
+        t.sin[k] = float(std::sin(a));
+    }
+    return t;
+}();
+
+}  // namespace
 
 void DrawBuilder::quad(const Rect& r, float u0, float v0, float u1, float v1, Rgba8 colour, TextureRef texture,
                        ShaderKind shader) {
     if (colour.a == 0 || !(r.w > 0) || !(r.h > 0) || !visible(r)) return;
     use(texture, shader);
-    uint32_t a = vertex(r.x, r.y, u0, v0, colour);
-    uint32_t b = vertex(r.x + r.w, r.y, u1, v0, colour);
-    uint32_t c = vertex(r.x + r.w, r.y + r.h, u1, v1, colour);
-    uint32_t d = vertex(r.x, r.y + r.h, u0, v1, colour);
-    index(a, b, c);
-    index(a, c, d);
+    Vertex* v;
+    uint32_t* ix;
+    uint32_t base = grow(4, 6, v, ix);
+    quadVertices(v, r.x, r.y, r.x + r.w, r.y + r.h, u0, v0, u1, v1, colour);
+    quadIndices(ix, base);
 }
 
 void DrawBuilder::rect(const Rect& r, Rgba8 colour) {
@@ -135,45 +170,46 @@ void DrawBuilder::roundedBox(const Rect& r, float radius, Rgba8 colour) {
     if (!visible(r)) return;
     use(kGlyphTexture, ShaderKind::Coverage);
     const float uv = kFullCoverageUv;
-    auto piece = [&](float x, float y, float w, float h) {
-        if (!(w > 0) || !(h > 0)) return;
-        uint32_t a = vertex(x, y, uv, uv, colour);
-        uint32_t b = vertex(x + w, y, uv, uv, colour);
-        uint32_t c = vertex(x + w, y + h, uv, uv, colour);
-        uint32_t d = vertex(x, y + h, uv, uv, colour);
-        index(a, b, c);
-        index(a, c, d);
-    };
+
     // 1. The centre column over the whole height, the two side columns
-    // between the corners
-    piece(r.x + rad, r.y, r.w - 2 * rad, r.h);
-    piece(r.x, r.y + rad, rad, r.h - 2 * rad);
-    piece(r.x + r.w - rad, r.y + rad, rad, r.h - 2 * rad);
+    // between the corners (left out when they have no area)
+    const bool centre = r.w - 2 * rad > 0, sides = r.h - 2 * rad > 0;
+    const uint32_t pieces = (centre ? 1u : 0u) + (sides ? 2u : 0u);
+    Vertex* v;
+    uint32_t* ix;
+    uint32_t base = grow(pieces * 4 + 4 * 8, pieces * 6 + 4 * 18, v, ix);
+    auto piece = [&](float x0, float y0, float x1, float y1) {
+        quadVertices(v, x0, y0, x1, y1, uv, uv, uv, uv, colour);
+        quadIndices(ix, base);
+        v += 4;
+        ix += 6;
+        base += 4;
+    };
+    if (centre) piece(r.x + rad, r.y, r.x + r.w - rad, r.y + r.h);
+    if (sides) {
+        piece(r.x, r.y + rad, r.x + rad, r.y + r.h - rad);
+        piece(r.x + r.w - rad, r.y + rad, r.x + r.w, r.y + r.h - rad);
+    }
 
     // 2. Four corner fans of 6 triangles (15 degree steps), each sweeping a
     // quarter turn; angles in screen terms (y down): 180 is left, 270 up.
-    struct Steps {
-        float cos[25], sin[25];
-    };
-    static const Steps table = [] {
-        Steps t{};
-        for (int k = 0; k < 25; ++k) {
-            double a = k * 15.0 * 3.14159265358979323846 / 180.0;
-            t.cos[k] = float(std::cos(a));
-            t.sin[k] = float(std::sin(a));
-        }
-        return t;
-    }();
     const float cx[4] = {r.x + rad, r.x + r.w - rad, r.x + r.w - rad, r.x + rad};
     const float cy[4] = {r.y + rad, r.y + rad, r.y + r.h - rad, r.y + r.h - rad};
     const int firstStep[4] = {12, 18, 0, 6};  // top-left, top-right, bottom-right, bottom-left
     for (int corner = 0; corner < 4; ++corner) {
-        uint32_t centre = vertex(cx[corner], cy[corner], uv, uv, colour);
+        v[0] = Vertex{cx[corner], cy[corner], uv, uv, colour};
         for (int k = 0; k <= 6; ++k) {
             int step = firstStep[corner] + k;
-            vertex(cx[corner] + rad * table.cos[step], cy[corner] + rad * table.sin[step], uv, uv, colour);
+            v[1 + k] = Vertex{cx[corner] + rad * kSteps.cos[step], cy[corner] + rad * kSteps.sin[step], uv, uv, colour};
         }
-        for (int k = 0; k < 6; ++k) index(centre, centre + 1 + uint32_t(k), centre + 2 + uint32_t(k));
+        for (uint32_t k = 0; k < 6; ++k) {
+            ix[3 * k] = base;
+            ix[3 * k + 1] = base + 1 + k;
+            ix[3 * k + 2] = base + 2 + k;
+        }
+        v += 8;
+        ix += 18;
+        base += 8;
     }
 }
 
@@ -329,6 +365,7 @@ void paintText(DrawBuilder& b, const Node& n, float opacity) {
             float x = n.content.x + dx;
             if (s.textAlign == TextCenter) x += (n.content.w - line.width) * 0.5f;
             if (s.textAlign == TextRight) x += n.content.w - line.width;
+            const float lineY = snap(y);  // glyph offsets are whole pixels
             size_t i = std::min<size_t>(line.begin, text.size());
             const size_t end = std::min<size_t>(line.end, text.size());
             while (i < end) {
@@ -342,8 +379,7 @@ void paintText(DrawBuilder& b, const Node& n, float opacity) {
                 const Glyph& g = glyphFor(font, cp);
                 if (!g.exists) continue;  // measured as nothing, drawn as nothing
                 if (g.width > 0 && g.height > 0) {
-                    Rect quad{snap(x + float(g.offsetX)), snap(y + float(g.offsetY)), float(g.width),
-                              float(g.height)};
+                    Rect quad{snap(x) + float(g.offsetX), lineY + float(g.offsetY), float(g.width), float(g.height)};
                     b.quad(quad, float(g.atlasX) * kAtlasTexel, float(g.atlasY) * kAtlasTexel,
                            float(g.atlasX + g.width) * kAtlasTexel, float(g.atlasY + g.height) * kAtlasTexel, colour,
                            kGlyphTexture, ShaderKind::Coverage);
@@ -541,5 +577,15 @@ void buildDrawList(UiContext& context, DrawList& out) {
 void paintFrame(UiContext& context) { buildDrawList(context, drawList()); }
 
 void startPainter() { setDrawHook(&paintFrame); }
+
+void resetPainter() {
+    PainterState& p = painter();
+    // Swapping with empty vectors gives the memory back (clear would keep it).
+    std::vector<Vertex>().swap(p.list.vertices);
+    std::vector<uint32_t>().swap(p.list.indices);
+    std::vector<Batch>().swap(p.list.batches);
+    std::vector<float>().swap(p.opacity);
+    p.list.summary = FrameSummary{};
+}
 
 }  // namespace kiln

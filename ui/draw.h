@@ -129,8 +129,9 @@ private:
     // The part of `bounds` inside the clip joins the frame's changed area;
     // false when nothing of it is inside.
     bool visible(const Rect& bounds);
-    uint32_t vertex(float x, float y, float u, float v, Rgba8 colour);
-    void index(uint32_t a, uint32_t b, uint32_t c);
+    // Room for one primitive in the current batch; returns the number of
+    // its first vertex.
+    uint32_t grow(uint32_t vertexCount, uint32_t indexCount, Vertex*& vertices, uint32_t*& indices);
 
     DrawList& list_;
     Rect clip_;
@@ -152,6 +153,8 @@ void buildDrawList(UiContext& context, DrawList& out);
 void paintFrame(UiContext& context);
 // Installs paintFrame as the toolkit's draw hook (the toolkit's start-up).
 void startPainter();
+// Frees the frame's draw list and the painter's scratch memory (shutdown).
+void resetPainter();
 
 // Arrow elements point up (0), right (1), down (2) or left (3); the
 // triangle's base and tip lie at 28 % and 72 % of the box.
