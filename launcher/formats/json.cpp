@@ -624,9 +624,9 @@ private:
             }
             return fail(kExpectedCommaOrBracket);
         }
-        if (items.size() >= kHandOverItems) {
+        if (items.size() >= kHandOverItems && items.capacity() - items.size() <= items.size() / 4) {
             // A large array takes the scratch storage over instead of being
-            // copied (spare capacity stays below the item count).
+            // copied, unless that would keep much spare room.
             out.items.swap(items);
         } else {
             out.items.reserve(items.size());

@@ -298,6 +298,32 @@ TEST(JsonParse, SpecialBytesAreFoundAtEveryPositionOfALongString) {
     }
 }
 
+TEST(JsonParse, SiblingArraysOfManySizesKeepTheirOwnItems) {
+    // Arrays at one depth share the parser's working storage, small ones are
+    // copied out of it and large ones take it over; each must end up with
+    // exactly its own items.
+    const std::vector<int> sizes = {3, 1500, 0, 10, 1023, 1024, 5000, 1, 2049, 700};
+    std::string text = "{\"lists\":[";
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (i != 0) text += ',';
+        text += '[';
+        for (int k = 0; k < sizes[i]; ++k) text += (k != 0 ? "," : "") + std::to_string(i * 100000 + k);
+        text += ']';
+    }
+    text += "],\"after\":[{\"x\":[1,2]},{\"x\":[3]}]}";
+    JsonValue v = parseOk(text);
+    const JsonValue& lists = member(v, "lists");
+    ASSERT_EQ(lists.items.size(), sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const JsonValue& list = lists.items[i];
+        ASSERT_TRUE(list.isArray());
+        ASSERT_EQ(list.items.size(), static_cast<size_t>(sizes[i])) << "list " << i;
+        for (int k = 0; k < sizes[i]; ++k)
+            ASSERT_EQ(list.items[k].asInt(), static_cast<int64_t>(i * 100000 + k)) << "list " << i;
+    }
+    EXPECT_EQ(writeJson(member(v, "after"), 0), "[{\"x\":[1,2]},{\"x\":[3]}]");
+}
+
 TEST(JsonParse, RepeatedKeyReplacesTheValueInPlace) {
     JsonValue v = parseOk("{\"a\":1,\"b\":2,\"a\":{\"x\":true}}");
     ASSERT_EQ(v.members.size(), 2u);
