@@ -31,7 +31,11 @@ public:
     JsonKeyIndex& operator=(const JsonKeyIndex& other);
     JsonKeyIndex(JsonKeyIndex&& other) noexcept : table_(other.table_) { other.table_ = nullptr; }
     JsonKeyIndex& operator=(JsonKeyIndex&& other) noexcept {
-        std::swap(table_, other.table_);
+        if (this != &other) {
+            delete[] table_;
+            table_ = other.table_;
+            other.table_ = nullptr;
+        }
         return *this;
     }
     ~JsonKeyIndex() { delete[] table_; }
