@@ -305,8 +305,11 @@ const Colour kWhite{1, 1, 1, 1};
 // A path rasterised at a box's size rounded to whole pixels and drawn at the
 // box's rounded position.
 void pathInBox(DrawBuilder& b, uint64_t key, const Path& path, const Rect& box, Rgba8 colour) {
-    if (colour.a == 0) return;
-    int w = int(snap(box.w)), h = int(snap(box.h));
+    const float sw = snap(box.w), sh = snap(box.h);
+    // Sizes the atlas cannot hold (and NaN) stop here, before the int casts.
+    const float most = float(ShapeAtlas::kMaxSide);
+    if (colour.a == 0 || !(sw >= 1 && sw <= most && sh >= 1 && sh <= most)) return;
+    int w = int(sw), h = int(sh);
     auto fill = pathFiller(path);
     AtlasRect cell = shapeAtlas().shapeFor(ShapeKey{key, w, h}, fill);
     b.shape(cell, snap(box.x), snap(box.y), colour);

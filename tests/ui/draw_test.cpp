@@ -109,9 +109,10 @@ TEST_F(Draw, PlainFillsSampleTheFullCoverageTexel) {
     frame([] {
         openElement("div.a");
         closeElement();
+        textElement("A");  // glyphs share the fill's batch
     });
     auto q = quads();
-    ASSERT_EQ(q.size(), 1u);
+    ASSERT_EQ(q.size(), 2u);
     EXPECT_TRUE(sameRect(q[0].r, Rect{0, 0, 40, 30}));
     EXPECT_EQ(q[0].u0, kFill);
     EXPECT_EQ(q[0].v1, kFill);
@@ -120,7 +121,7 @@ TEST_F(Draw, PlainFillsSampleTheFullCoverageTexel) {
     EXPECT_EQ(list().batches[0].texture, kGlyphTexture);
     EXPECT_EQ(list().batches[0].shader, ShaderKind::Coverage);
     EXPECT_TRUE(sameRect(list().batches[0].clip, Rect{0, 0, 800, 600}));
-    EXPECT_EQ(list().summary.vertexCount, 4u);
+    EXPECT_EQ(list().summary.vertexCount, 8u);
 }
 
 TEST_F(Draw, OpacityOfTheElementAndItsAncestorsMultipliesAlpha) {
@@ -549,6 +550,23 @@ TEST_F(Draw, RingsShapesAndThePointerComeFromTheShapeAtlas) {
     EXPECT_EQ(q[2].colour.r, 13);
     EXPECT_EQ(q[3].colour, (Rgba8{255, 255, 255, 255}));
     EXPECT_TRUE(sameRect(q[3].batch->clip, Rect{0, 0, 800, 600}));
+}
+
+TEST_F(Draw, ShapesTheAtlasCannotHoldDrawNothing) {
+    int32_t square = registerShape(Path(1, 1).moveTo(0, 0).lineTo(1, 0).lineTo(1, 1).close());
+    css(".huge { position: absolute; width: 1e30; height: 10; } .r { position: absolute; width: 3000; height: 3000; "
+        "background: #fff; }");
+    frame([&] {
+        arrowElement(0, 2047);
+        openElement("div.huge");
+        setShape(square);
+        closeElement();
+        openElement("div.r");
+        setRing(1400, 1500, 0, 360);
+        closeElement();
+    });
+    EXPECT_TRUE(list().vertices.empty());
+    EXPECT_TRUE(shapeAtlas().cached.empty());
 }
 
 TEST_F(Draw, AnAtlasEmptiedMidFrameRebuildsTheFrame) {
