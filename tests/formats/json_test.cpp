@@ -323,6 +323,19 @@ TEST(JsonParse, RepeatedKeyReplacesTheValueInPlace) {
     EXPECT_TRUE(v.members[0].second.isObject());
     EXPECT_EQ(v.members[1].first, "b");
     EXPECT_EQ(writeJson(v, 0), "{\"a\":{\"x\":true},\"b\":2}");
+
+    // Repeats before and after the object grows large enough for its index.
+    std::string text = "{\"k0\":0,\"k1\":1,\"k1\":-1";
+    for (int i = 2; i < 20; ++i) text += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    text += ",\"k3\":-3,\"k19\":-19,\"k0\":[]}";
+    JsonValue big = parseOk(text);
+    ASSERT_EQ(big.members.size(), 20u);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(big.members[i].first, "k" + std::to_string(i));
+    EXPECT_TRUE(member(big, "k0").isArray());
+    EXPECT_EQ(getInt(big, "k1"), -1);
+    EXPECT_EQ(getInt(big, "k2"), 2);
+    EXPECT_EQ(getInt(big, "k3"), -3);
+    EXPECT_EQ(getInt(big, "k19"), -19);
 }
 
 TEST(JsonParse, ObjectWithManyKeysStaysFastAndReplacesRepeatedKeys) {
