@@ -30,13 +30,19 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 prefix="${WINEPREFIX:-${EMBER_WINEPREFIX:-$top/build/wineprefix}}"
 cadir="${EMBER_TESTCA_DIR:-$top/build/testca}"
 wine_cmd="${EMBER_HOOK_WINE:-wine}"
+
+# Runs a wine command with every output on /dev/null: the first program run
+# in a fresh session starts Wine's own services, which inherit its output
+# handles and live as long as the wineserver; on a pipe they would keep the
+# caller (ctest) waiting for its end.
+quiet_wine() { "$wine_cmd" "$@" </dev/null >/dev/null 2>&1; }
 store='HKCU\Software\Microsoft\SystemCertificates\Root\Certificates'
 
 # Takes out the certificate recorded by one marker file.
 remove_marker() {
     local marker="$1" sha
     sha=${marker##*.ember-testca-}
-    "$wine_cmd" reg delete "$store\\$sha" /f >/dev/null 2>&1 || true
+    quiet_wine reg delete "$store\\$sha" /f || true
     rm -f "$marker"
 }
 
@@ -60,6 +66,9 @@ done
 len=$(stat -c %s "$cadir/ca.der")
 le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)); }
 blob="$(le32 32)$(le32 1)$(le32 "$len")$(od -An -tx1 -v "$cadir/ca.der" | tr -d ' \n')"
-"$wine_cmd" reg add "$store\\$sha" /v Blob /t REG_BINARY /d "$blob" /f >/dev/null
+if ! quiet_wine reg add "$store\\$sha" /v Blob /t REG_BINARY /d "$blob" /f; then
+    echo "50-test-ca: could not add the test CA to $prefix" >&2
+    exit 1
+fi
 touch "$prefix/.ember-testca-$sha"
 echo "50-test-ca: test CA $sha trusted in $prefix" >&2
