@@ -211,6 +211,8 @@ TEST(Request, FailuresAreShortTexts) {
     const Case cases[] = {
         {"http:///no-host", 20000, "bad URL", 0},
         {"this is not a URL", 20000, "bad URL", 0},
+        // The .invalid domain never resolves.
+        {"http://emberlane-test.invalid/manifest.json", 20000, "name not resolved", 0},
         // Nothing listens on port 1 of the loopback.
         {"http://127.0.0.1:1/", 20000, "cannot connect", 0},
         {s.http + "health?fault=slow:3000", 500, "timed out", 0},
