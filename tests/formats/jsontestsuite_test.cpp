@@ -1,5 +1,5 @@
-// The parsing cases of the public JSONTestSuite (shared/testsuites/json beside
-// the source tree): every y_ file must parse, every n_ file must be refused,
+// The parsing cases of the public JSONTestSuite (a copy with its licence in
+// tests/data/testsuites/json): every y_ file must parse, every n_ file must be refused,
 // and the outcome of each i_ file (left to the implementation) is pinned here
 // so that a change in behaviour shows up.
 //
@@ -24,7 +24,7 @@ namespace {
 // The suite lives beside the checkout; EMBER_SOURCE_DIR is the source tree
 // ("Z:/work/main" under Wine, where ".." is resolved by the Windows path
 // rules as well).
-const std::string kSuiteDir = EMBER_SOURCE_DIR "/../shared/testsuites/json";
+const std::string kSuiteDir = EMBER_SOURCE_DIR "/tests/data/testsuites/json";
 
 struct SuiteFile {
     std::string name;

@@ -17,7 +17,7 @@
 
 namespace {
 
-const std::string kSuite = EMBER_SOURCE_DIR "/../shared/testsuites/pngsuite";
+const std::string kSuite = EMBER_SOURCE_DIR "/tests/data/testsuites/pngsuite";
 const std::string kGolden = EMBER_SOURCE_DIR "/tests/ui/data/pngsuite.golden";
 
 std::vector<uint8_t> readFile(const std::string& path) {
