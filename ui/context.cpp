@@ -1,4 +1,4 @@
-// KilnUI's frame and builder: element creation and identities, the spec
+// KilnUI's frame and builder: element creation and identities, the element-spec
 // cache, per-identity memory and its eviction, scroll containers, the hit
 // list and hit testing, and the end-of-frame bookkeeping.
 //
@@ -96,7 +96,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
     }
     if (identity == 0) identity = 1;
 
-    // 3. A fresh node with the spec's names and default styles
+    // 3. A fresh node with the element spec's names and default styles
     int32_t index = int32_t(c.nodes.size());
     c.nodes.emplace_back();
     Node& n = c.nodes.back();

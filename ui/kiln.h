@@ -57,7 +57,7 @@ struct Ring {
 // A parsed element spec ("div.btn.btn--play", "#title", "text.t-h1"),
 // cached by nameHash of the whole text; nodes point at the cached classes.
 struct NodeSpec {
-    std::string text;  // the spec text itself, to tell hash collisions apart
+    std::string text;  // the element spec text itself, to tell hash collisions apart
     uint32_t textHash = 0;
     uint32_t tag = 0;  // 0: none given (the element takes div or text)
     uint32_t id = 0;   // 0: no #id

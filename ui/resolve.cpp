@@ -188,7 +188,7 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
         candidates.add(bucket(index.byTag, n.tag));
         if (n.id != 0) candidates.add(bucket(index.byId, n.id));
         for (uint32_t k = 0; k < n.classCount; ++k) {
-            // A class written twice in the spec files its rules once.
+            // A class the element names twice ("div.a.a") adds its bucket once.
             bool repeated = false;
             for (uint32_t j = 0; j < k; ++j) repeated = repeated || n.classes[j] == n.classes[k];
             if (!repeated) candidates.add(bucket(index.byClass, n.classes[k]));
