@@ -2,6 +2,8 @@
 #include "launcher/log.h"
 
 #include <cstdio>
+#include <mutex>
+#include <optional>
 
 #include "launcher/paths.h"
 
@@ -19,8 +21,15 @@ std::FILE* traceFile() {
 }  // namespace
 
 void logLine(const std::string& text) {
-    // One write of the whole line, so lines from several threads never mix.
-    appendToFile(joinPath(configDir(), "launcher.log"), text + "\n");
+    // One write of the whole line, so lines never mix. The lock keeps this
+    // process's threads from appending at the same moment: Wine (unlike
+    // Windows) finds the end of the file and writes in two steps, so two
+    // handles appending together could overwrite each other's line.
+    static std::mutex appending;
+    std::string line = text + "\n";
+    std::string path = joinPath(configDir(), "launcher.log");
+    std::lock_guard<std::mutex> hold(appending);
+    appendToFile(path, line);
 }
 
 bool traceSwitchOn(const char* value) {
