@@ -196,6 +196,53 @@ TEST_F(ResolveTest, ANewStylesheetInTheSameRecordIsIndexedAgain) {
     endFrame();
 }
 
+// Elements keep candidate lists and ancestor filters made from the rules'
+// selectors: a selector edited in place (its filing key unchanged) must be
+// read again on the next resolution.
+TEST_F(ResolveTest, SelectorsEditedInPlaceAreReadAgain) {
+    struct Case {
+        const char* what;
+        const char* css;
+        void (*edit)(Stylesheet&);
+        float before, after;
+    };
+    const Case cases[] = {
+        {"a class added to the last step", ".a { width: 1; }",
+         [](Stylesheet& s) { s.rules[0].selector.back().classes.push_back(nameHash("zz")); }, 1, 0},
+        {"a class the element lacks taken away", ".a.zz { width: 1; }",
+         [](Stylesheet& s) { s.rules[0].selector.back().classes.pop_back(); }, 0, 1},
+        {"an element name set", ".a { width: 1; }", [](Stylesheet& s) { s.rules[0].selector.back().tag = nameHash("span"); }, 1, 0},
+        {"a state added", ".a { width: 1; }", [](Stylesheet& s) { s.rules[0].selector.back().states = StateFocus; }, 1, 0},
+        {"an ancestor step changed", ".p .a { width: 1; }",
+         [](Stylesheet& s) { s.rules[0].selector.front().classes[0] = nameHash("q"); }, 1, 0},
+        {"an ancestor step now present", ".q .a { width: 1; }",
+         [](Stylesheet& s) { s.rules[0].selector.front().classes[0] = nameHash("p"); }, 0, 1},
+        {"an ancestor step added", ".a { width: 1; }",
+         [](Stylesheet& s) {
+             CompoundSelector step;
+             step.classes.push_back(nameHash("q"));
+             s.rules[0].selector.insert(s.rules[0].selector.begin(), step);
+         },
+         1, 0},
+    };
+    auto width = [&] {
+        beginFrame(800, 600, 1);
+        openElement("div.p");
+        openElement("div.a");
+        int32_t at = here();
+        resolveStyles(ui(), sheet_);
+        float w = node(at).computed.width.value;
+        endFrame();
+        return w;
+    };
+    for (const Case& c : cases) {
+        css(c.css);
+        EXPECT_EQ(width(), c.before) << c.what;
+        c.edit(sheet_);
+        EXPECT_EQ(width(), c.after) << c.what;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The index against the plain way: every rule, in order, with a matcher
 // that backtracks over ancestors instead of taking the nearest.
