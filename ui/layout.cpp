@@ -49,11 +49,11 @@ float wrapKey(const Style& s, float width) { return (s.nowrap || width <= 0) ? -
 void layoutLines(UiContext& c, Node& n, float key) {
     if (n.hasLines && n.linesWrap == key) return;
     const Style& s = n.computed;
-    c.scratchLines.clear();
-    layoutText(nodeText(n), n.font, s.letterSpacing, key < 0, key < 0 ? 0.0f : key, c.scratchLines);
+    const std::vector<TextLine>& lines =
+        layoutTextCached(nodeText(n), n.font, s.letterSpacing, key < 0, key < 0 ? 0.0f : key);
     n.linesBegin = uint32_t(c.lineArena.size());
-    n.linesCount = uint32_t(c.scratchLines.size());
-    c.lineArena.insert(c.lineArena.end(), c.scratchLines.begin(), c.scratchLines.end());
+    n.linesCount = uint32_t(lines.size());
+    c.lineArena.insert(c.lineArena.end(), lines.begin(), lines.end());
     n.linesWrap = key;
     n.hasLines = true;
 }

@@ -30,6 +30,19 @@ constexpr int32_t kMinWeight = 1;
 constexpr int32_t kMaxWeight = 1000;
 constexpr int kAtlasStart = 8;  // packing starts here, clear of the fill block
 
+// One cached layout: everything layoutText's result depends on (the
+// glyphs' advances follow from the font, which lives until resetText).
+struct LayoutEntry {
+    std::string text;
+    Font* font = nullptr;
+    uint32_t spacingBits = 0, wrapBits = 0;  // wrapBits 0: no wrapping
+    std::vector<TextLine> lines;
+};
+
+// The cache's bounds: entries kept, and the longest text worth keeping.
+constexpr size_t kLayoutCacheLimit = 2048;
+constexpr size_t kLayoutCacheLongest = 4096;
+
 struct TextState {
     FontProvider* provider = nullptr;
     // Instances live for the life of the process (or until reset), so a Font*
@@ -37,6 +50,9 @@ struct TextState {
     std::vector<std::unique_ptr<Font>> fonts;
     std::unordered_map<uint64_t, Font*> byKey;
     std::unique_ptr<GlyphAtlas> atlas;
+    // Laid-out texts by a hash of their key (a colliding key replaces the entry)
+    std::unordered_map<uint64_t, LayoutEntry> layouts;
+    std::vector<TextLine> uncached;  // lines of a text too long to keep
 };
 
 TextState& state() {
@@ -250,6 +266,8 @@ const Glyph& glyphFor(Font* font, uint32_t codepoint) {
 
 void resetText() {
     TextState& s = state();
+    // Cached layouts name fonts by address: they go first.
+    s.layouts.clear();
     s.byKey.clear();
     s.fonts.clear();
     if (s.atlas) {
@@ -386,6 +404,76 @@ void layoutText(std::string_view text, Font* font, float letterSpacing, bool now
     }
     // The last line always exists, even when empty.
     lines.push_back(TextLine{static_cast<uint32_t>(lineStart), static_cast<uint32_t>(n), width});
+}
+
+namespace {
+
+uint32_t floatBits(float v) {
+    uint32_t bits;
+    static_assert(sizeof bits == sizeof v, "float is 32 bits");
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+// One multiply-and-fold step of the key hash.
+uint64_t mixWord(uint64_t h, uint64_t v) {
+    h = (h ^ v) * 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
+
+// The text's bytes eight at a time (the cache looks one text up per text
+// element and frame, so a byte-wise hash would cost as much as the layout).
+uint64_t textKeyHash(std::string_view text) {
+    uint64_t h = mixWord(0xCBF29CE484222325ull, text.size());
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        h = mixWord(h, word);
+    }
+    if (i < text.size()) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, text.size() - i);
+        h = mixWord(h, word);
+    }
+    return h;
+}
+
+}  // namespace
+
+const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font, float letterSpacing, bool nowrap,
+                                              float wrapWidth) {
+    TextState& s = state();
+    if (text.size() > kLayoutCacheLongest) {
+        layoutText(text, font, letterSpacing, nowrap, wrapWidth, s.uncached);
+        return s.uncached;
+    }
+    // 1. The key: every width that does not wrap is one key
+    const bool wrap = !nowrap && wrapWidth > 0;
+    const uint32_t spacingBits = floatBits(letterSpacing);
+    const uint32_t wrapBits = wrap ? floatBits(wrapWidth) : 0;
+    uint64_t h = textKeyHash(text);
+    for (uint64_t v : {uint64_t(reinterpret_cast<uintptr_t>(font)), uint64_t(spacingBits), uint64_t(wrapBits)}) {
+        h = mixWord(h, v);
+    }
+
+    // 2. A hit gives the kept lines
+    auto found = s.layouts.find(h);
+    if (found != s.layouts.end()) {
+        const LayoutEntry& e = found->second;
+        if (e.font == font && e.spacingBits == spacingBits && e.wrapBits == wrapBits && e.text == text) return e.lines;
+    } else if (s.layouts.size() >= kLayoutCacheLimit) {
+        s.layouts.clear();
+    }
+
+    // 3. A miss (or a colliding key) lays the text out into the entry
+    LayoutEntry& e = s.layouts[h];
+    e.text.assign(text.data(), text.size());
+    e.font = font;
+    e.spacingBits = spacingBits;
+    e.wrapBits = wrapBits;
+    layoutText(text, font, letterSpacing, nowrap, wrapWidth, e.lines);
+    return e.lines;
 }
 
 }  // namespace kiln

@@ -103,6 +103,15 @@ struct TextLine {
 void layoutText(std::string_view text, Font* font, float letterSpacing, bool nowrap, float wrapWidth,
                 std::vector<TextLine>& lines);
 
+// layoutText through a cache kept across frames (screens lay the same texts
+// out at the same widths every frame): keyed by the text's bytes, the font,
+// the letter spacing and the wrap width, emptied when it grows past a few
+// thousand entries and by resetText(). Very long texts are laid out afresh.
+// The lines are the ones layoutText gives, owned by the cache: valid until
+// the next call.
+const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font, float letterSpacing, bool nowrap,
+                                              float wrapWidth);
+
 // Decodes one UTF-8 character at `i` (advancing it). 4-byte sequences and
 // invalid bytes give U+FFFD: a complete 4-byte sequence is consumed whole (one
 // emoji is one replacement character); a sequence cut short by a byte that

@@ -220,6 +220,62 @@ TEST_F(Text, LaysTextOutIntoLines) {
     }
 }
 
+// The cache gives what layoutText gives, whichever part of the key changed
+// since the last call with that text.
+TEST_F(Text, CachedLayoutFollowsEveryPartOfTheKey) {
+    Font* font = fontFor(0, 20, 400, false);
+    Font* big = fontFor(0, 40, 400, false);
+    struct Call {
+        const char* name;
+        std::string text;
+        Font* font;
+        float spacing;
+        bool nowrap;
+        float wrap;
+    } calls[] = {
+        {"first", "AAA BBB CC", font, 0, false, 50},
+        {"again", "AAA BBB CC", font, 0, false, 50},
+        {"text changes", "AAA BBBB CC", font, 0, false, 50},
+        {"width changes", "AAA BBB CC", font, 0, false, 80},
+        {"no wrap asked", "AAA BBB CC", font, 0, true, 50},
+        {"no width", "AAA BBB CC", font, 0, false, 0},
+        {"letter spacing changes", "AAA BBB CC", font, 3, false, 50},
+        {"font changes", "AAA BBB CC", big, 0, false, 50},
+        {"same bytes past a nul", std::string("AA\0B", 4), font, 0, false, 50},
+        {"shorter text, same start", std::string("AA\0", 3), font, 0, false, 50},
+        {"back to the first", "AAA BBB CC", font, 0, false, 50},
+        {"too long to keep", std::string(5000, 'A'), font, 0, false, 300},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const Call& c : calls) {
+            SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+            std::vector<TextLine> want;
+            layoutText(c.text, c.font, c.spacing, c.nowrap, c.wrap, want);
+            const std::vector<TextLine>& got = layoutTextCached(c.text, c.font, c.spacing, c.nowrap, c.wrap);
+            ASSERT_EQ(got.size(), want.size());
+            for (size_t i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(got[i].begin, want[i].begin) << "line " << i;
+                EXPECT_EQ(got[i].end, want[i].end) << "line " << i;
+                EXPECT_EQ(got[i].width, want[i].width) << "line " << i;
+            }
+        }
+    }
+}
+
+// Fonts made after a reset may take an old font's address: the cached
+// layouts of the old fonts must not answer for them.
+TEST_F(Text, CachedLayoutIsForgottenWithTheFonts) {
+    Font* font = fontFor(0, 20, 400, false);
+    ASSERT_EQ(layoutTextCached("AAA", font, 0, true, 0).at(0).width, 30);
+    TestFontProvider broken;
+    broken.broken = {"Georgia", "Constantia", "Times New Roman", "serif"};
+    setFontProvider(&broken);
+    Font* faceless = fontFor(0, 20, 400, false);
+    EXPECT_EQ(layoutTextCached("AAA", faceless, 0, true, 0).at(0).width, 0);
+    setFontProvider(&provider);
+    EXPECT_EQ(layoutTextCached("AAA", fontFor(0, 20, 400, false), 0, true, 0).at(0).width, 30);
+}
+
 TEST_F(Text, ReplacementCharacterUsesItsOwnGlyph) {
     Font* font = fontFor(0, 20, 400, false);
     std::vector<TextLine> lines;
