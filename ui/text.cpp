@@ -33,14 +33,17 @@ constexpr int kAtlasStart = 8;  // packing starts here, clear of the fill block
 // One cached layout: everything layoutText's result depends on (the
 // glyphs' advances follow from the font, which lives until resetText).
 struct LayoutEntry {
+    bool used = false;  // false: an empty slot
+    uint64_t hash = 0;  // of the whole key
     std::string text;
     Font* font = nullptr;
     uint32_t spacingBits = 0, wrapBits = 0;  // wrapBits 0: no wrapping
     std::vector<TextLine> lines;
 };
 
-// The cache's bounds: entries kept, and the longest text worth keeping.
-constexpr size_t kLayoutCacheLimit = 2048;
+// The cache's bounds: slots (pairs of them form a set that a key's hash
+// picks), and the longest text worth keeping.
+constexpr size_t kLayoutCacheSlots = 4096;
 constexpr size_t kLayoutCacheLongest = 4096;
 
 struct TextState {
@@ -50,8 +53,9 @@ struct TextState {
     std::vector<std::unique_ptr<Font>> fonts;
     std::unordered_map<uint64_t, Font*> byKey;
     std::unique_ptr<GlyphAtlas> atlas;
-    // Laid-out texts by a hash of their key (a colliding key replaces the entry)
-    std::unordered_map<uint64_t, LayoutEntry> layouts;
+    // Laid-out texts, kLayoutCacheSlots once used; in each pair of slots the
+    // first holds the one used last
+    std::vector<LayoutEntry> layouts;
     std::vector<TextLine> uncached;  // lines of a text too long to keep
 };
 
@@ -433,7 +437,7 @@ uint64_t textKeyHash(std::string_view text) {
     }
     if (i < text.size()) {
         uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, text.size() - i);
+        for (size_t k = i; k < text.size(); ++k) word = (word << 8) | static_cast<uint8_t>(text[k]);
         h = mixWord(h, word);
     }
     return h;
@@ -457,17 +461,26 @@ const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font,
         h = mixWord(h, v);
     }
 
-    // 2. A hit gives the kept lines
-    auto found = s.layouts.find(h);
-    if (found != s.layouts.end()) {
-        const LayoutEntry& e = found->second;
-        if (e.font == font && e.spacingBits == spacingBits && e.wrapBits == wrapBits && e.text == text) return e.lines;
-    } else if (s.layouts.size() >= kLayoutCacheLimit) {
-        s.layouts.clear();
+    // 2. A hit in the key's pair of slots gives the kept lines (and makes
+    // its slot the first of the pair)
+    if (s.layouts.empty()) s.layouts.resize(kLayoutCacheSlots);
+    LayoutEntry* set = &s.layouts[(h % (kLayoutCacheSlots / 2)) * 2];
+    auto same = [&](const LayoutEntry& e) {
+        return e.used && e.hash == h && e.font == font && e.spacingBits == spacingBits && e.wrapBits == wrapBits &&
+               e.text == text;
+    };
+    if (same(set[0])) return set[0].lines;
+    if (same(set[1])) {
+        std::swap(set[0], set[1]);
+        return set[0].lines;
     }
 
-    // 3. A miss (or a colliding key) lays the text out into the entry
-    LayoutEntry& e = s.layouts[h];
+    // 3. A miss lays the text out into the pair's first slot; the one used
+    // longest ago goes.
+    std::swap(set[0], set[1]);
+    LayoutEntry& e = set[0];
+    e.used = true;
+    e.hash = h;
     e.text.assign(text.data(), text.size());
     e.font = font;
     e.spacingBits = spacingBits;

@@ -105,8 +105,9 @@ void layoutText(std::string_view text, Font* font, float letterSpacing, bool now
 
 // layoutText through a cache kept across frames (screens lay the same texts
 // out at the same widths every frame): keyed by the text's bytes, the font,
-// the letter spacing and the wrap width, emptied when it grows past a few
-// thousand entries and by resetText(). Very long texts are laid out afresh.
+// the letter spacing and the wrap width; it holds a few thousand layouts
+// (a new one replaces an old one of the same hash group) and is emptied by
+// resetText(). Very long texts are laid out afresh.
 // The lines are the ones layoutText gives, owned by the cache: valid until
 // the next call.
 const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font, float letterSpacing, bool nowrap,

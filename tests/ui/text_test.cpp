@@ -262,6 +262,24 @@ TEST_F(Text, CachedLayoutFollowsEveryPartOfTheKey) {
     }
 }
 
+// More texts than the cache holds: replaced slots lay their text out again.
+TEST_F(Text, CachedLayoutStaysRightPastItsSize) {
+    Font* font = fontFor(0, 20, 400, false);
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 6000; ++i) {
+            std::string text = "item " + std::to_string(i) + (i % 3 == 0 ? " with more words" : "");
+            std::vector<TextLine> want;
+            layoutText(text, font, 0, false, 90, want);
+            const std::vector<TextLine>& got = layoutTextCached(text, font, 0, false, 90);
+            ASSERT_EQ(got.size(), want.size()) << text;
+            for (size_t k = 0; k < got.size(); ++k) {
+                ASSERT_EQ(got[k].end, want[k].end) << text << ", line " << k;
+                ASSERT_EQ(got[k].width, want[k].width) << text << ", line " << k;
+            }
+        }
+    }
+}
+
 // Fonts made after a reset may take an old font's address: the cached
 // layouts of the old fonts must not answer for them.
 TEST_F(Text, CachedLayoutIsForgottenWithTheFonts) {
