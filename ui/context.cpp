@@ -49,6 +49,10 @@ const uint32_t kTagRoot = nameHash("root");
 const uint32_t kTagDiv = nameHash("div");
 const uint32_t kTagText = nameHash("text");
 
+// A default node, copied into place for every element (a copy of a record
+// already in the cache costs less than building one field by field).
+const Node kFreshNode{};
+
 const NodeSpec& specFor(UiContext& c, std::string_view text) {
     uint32_t hash = nameHash(text);
     auto it = c.specs.find(hash);
@@ -98,7 +102,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
 
     // 3. A fresh node with the element spec's names and default styles
     int32_t index = int32_t(c.nodes.size());
-    c.nodes.emplace_back();
+    c.nodes.push_back(kFreshNode);
     Node& n = c.nodes.back();
     n.identity = identity;
     n.tag = spec.tag != 0 ? spec.tag : (kind == KindText ? kTagText : kTagDiv);
