@@ -192,6 +192,18 @@ NodeSpec parseNodeSpec(std::string_view text) {
     return spec;
 }
 
+// The element tree of a frame and its arenas, emptied with their capacity kept.
+static void clearTree(UiContext& c) {
+    c.nodes.clear();
+    c.openStack.clear();
+    c.keyStack.clear();
+    c.scrollStack.clear();
+    c.current = -1;
+    c.textArena.clear();
+    c.lineArena.clear();
+    c.paintList.clear();
+}
+
 // ---------------------------------------------------------------------------
 // Frame
 
@@ -203,14 +215,7 @@ void beginFrame(float width, float height, float scale) {
     c.scale = scale;
 
     // The tree and the per-frame input start empty (capacity is kept).
-    c.nodes.clear();
-    c.openStack.clear();
-    c.keyStack.clear();
-    c.scrollStack.clear();
-    c.current = -1;
-    c.textArena.clear();
-    c.lineArena.clear();
-    c.paintList.clear();
+    clearTree(c);
     c.clickTaken = false;
     for (int b = 0; b < 2; ++b) c.buttonPressed[b] = c.buttonReleased[b] = false;
     c.wheel = 0;
@@ -544,14 +549,7 @@ LineSpan nodeLines(const Node& node) {
 
 void resetContext() {
     UiContext& c = g_context;
-    c.nodes.clear();
-    c.openStack.clear();
-    c.keyStack.clear();
-    c.scrollStack.clear();
-    c.current = -1;
-    c.textArena.clear();
-    c.lineArena.clear();
-    c.paintList.clear();
+    clearTree(c);
     c.frame = 0;
     c.width = c.height = 0;
     c.scale = 1;

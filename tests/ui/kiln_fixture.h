@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "ui/kiln.h"
@@ -12,6 +13,17 @@
 #include "ui/test_font.h"
 
 namespace kiln {
+
+// Rectangles equal within 0.01 px, with both spelled out on failure.
+inline ::testing::AssertionResult sameRect(const Rect& got, const Rect& want) {
+    if (std::fabs(got.x - want.x) < 0.01f && std::fabs(got.y - want.y) < 0.01f && std::fabs(got.w - want.w) < 0.01f &&
+        std::fabs(got.h - want.h) < 0.01f) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "got (" << got.x << ", " << got.y << ", " << got.w << ", " << got.h
+                                         << "), want (" << want.x << ", " << want.y << ", " << want.w << ", "
+                                         << want.h << ")";
+}
 
 class KilnTest : public ::testing::Test {
 protected:

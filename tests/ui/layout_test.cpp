@@ -13,26 +13,12 @@ namespace {
 
 class LayoutTest : public KilnTest {};
 
-struct Box {
-    float x, y, w, h;
-};
-
-::testing::AssertionResult sameBox(const Rect& got, const Box& want) {
-    if (std::fabs(got.x - want.x) < 0.01f && std::fabs(got.y - want.y) < 0.01f && std::fabs(got.w - want.w) < 0.01f &&
-        std::fabs(got.h - want.h) < 0.01f) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "got (" << got.x << ", " << got.y << ", " << got.w << ", " << got.h
-                                         << "), want (" << want.x << ", " << want.y << ", " << want.w << ", "
-                                         << want.h << ")";
-}
-
 // One container `.p` directly under the root with children `.c0`, `.c1`,
 // ... ; the children's border boxes are compared.
 struct ChildrenCase {
     const char* what;
     const char* css;
-    std::vector<Box> children;
+    std::vector<Rect> children;
 };
 
 TEST_F(LayoutTest, RowsAndColumnsPlaceTheirChildren) {
@@ -111,7 +97,7 @@ TEST_F(LayoutTest, RowsAndColumnsPlaceTheirChildren) {
             closeElement();
         });
         for (size_t i = 0; i < c.children.size(); ++i) {
-            EXPECT_TRUE(sameBox(node(kids[i]).box, c.children[i])) << c.what << ", child " << i;
+            EXPECT_TRUE(sameRect(node(kids[i]).box, c.children[i])) << c.what << ", child " << i;
         }
     }
 }
@@ -140,7 +126,7 @@ TEST_F(LayoutTest, ContainersMeasureTheirChildrenWithGapsAndMargins) {
             closeElement();
             closeElement();
         });
-        EXPECT_TRUE(sameBox(node(p).box, c.children[0])) << c.what;
+        EXPECT_TRUE(sameRect(node(p).box, c.children[0])) << c.what;
     }
 }
 
@@ -148,7 +134,7 @@ TEST_F(LayoutTest, AbsoluteBoxesArePlacedInTheirContainingRectangle) {
     struct Case {
         const char* what;
         const char* css;
-        Box want;
+        Rect want;
     };
     const Case cases[] = {
         {"left and right span the parent", ".x { left: 0; right: 0; }", {50, 20, 300, 0}},
@@ -175,7 +161,7 @@ TEST_F(LayoutTest, AbsoluteBoxesArePlacedInTheirContainingRectangle) {
             closeElement();
             closeElement();
         });
-        EXPECT_TRUE(sameBox(node(x).box, c.want)) << c.what;
+        EXPECT_TRUE(sameRect(node(x).box, c.want)) << c.what;
     }
 }
 
@@ -188,7 +174,7 @@ TEST_F(LayoutTest, AbsoluteBoxesOutsideAbsoluteParentsUseTheWindow) {
         x = closeElement();
         closeElement();
     });
-    EXPECT_TRUE(sameBox(node(x).box, {780, 580, 20, 20}));
+    EXPECT_TRUE(sameRect(node(x).box, {780, 580, 20, 20}));
 }
 
 TEST_F(LayoutTest, AbsoluteTextSpannedToANewWidthWrapsForIt) {
@@ -202,7 +188,7 @@ TEST_F(LayoutTest, AbsoluteTextSpannedToANewWidthWrapsForIt) {
         closeElement();
     });
     // 80 px wide: "aaaa" "bbbb" "cccc" on three lines of 25 px.
-    EXPECT_TRUE(sameBox(node(x).box, {0, 0, 80, 75}));
+    EXPECT_TRUE(sameRect(node(x).box, {0, 0, 80, 75}));
     EXPECT_EQ(nodeLines(node(x)).size(), 3u);
 }
 
@@ -214,7 +200,7 @@ TEST_F(LayoutTest, TextIsMeasuredAndWrappedWithTheElementsFont) {
         const char* what;
         const char* css;
         const char* text;
-        Box want;
+        Rect want;
         std::vector<std::pair<uint32_t, uint32_t>> lines;  // byte ranges
     };
     const Case cases[] = {
@@ -236,7 +222,7 @@ TEST_F(LayoutTest, TextIsMeasuredAndWrappedWithTheElementsFont) {
             t = here();
             closeElement();
         });
-        EXPECT_TRUE(sameBox(node(t).box, c.want)) << c.what;
+        EXPECT_TRUE(sameRect(node(t).box, c.want)) << c.what;
         std::vector<std::pair<uint32_t, uint32_t>> got;
         for (const TextLine& l : nodeLines(node(t))) got.emplace_back(l.begin, l.end);
         EXPECT_EQ(got, c.lines) << c.what;
@@ -260,9 +246,9 @@ TEST_F(LayoutTest, ARowChildOfANewWidthIsMeasuredAgain) {
         b = closeElement();
         closeElement();
     });
-    EXPECT_TRUE(sameBox(node(a).box, {0, 0, 200, 0})) << "not a grower: keeps its width";
-    EXPECT_TRUE(sameBox(node(t).box, {200, 0, 50, 75}));
-    EXPECT_TRUE(sameBox(node(b).box, {250, 0, 50, 0}));
+    EXPECT_TRUE(sameRect(node(a).box, {0, 0, 200, 0})) << "not a grower: keeps its width";
+    EXPECT_TRUE(sameRect(node(t).box, {200, 0, 50, 75}));
+    EXPECT_TRUE(sameRect(node(b).box, {250, 0, 50, 0}));
     EXPECT_EQ(nodeLines(node(t)).size(), 3u);
 
     // A word wider than its share is cut at characters to fit it.
@@ -276,7 +262,7 @@ TEST_F(LayoutTest, ARowChildOfANewWidthIsMeasuredAgain) {
         t = here();
         closeElement();
     });
-    EXPECT_TRUE(sameBox(node(t).box, {280, 0, 20, 75}));
+    EXPECT_TRUE(sameRect(node(t).box, {280, 0, 20, 75}));
 }
 
 // ---------------------------------------------------------------------------
@@ -348,15 +334,15 @@ TEST_F(LayoutTest, ScrolledContentMovesUpAndIsClipped) {
     wheel(-1);
     frame(build);
     EXPECT_EQ(node(s).scrollOffset, 120);
-    EXPECT_TRUE(sameBox(node(s).box, {0, 50, 800, 200})) << "the container itself does not move";
-    EXPECT_TRUE(sameBox(node(row0).box, {0, -70, 784, 100}));
-    EXPECT_TRUE(sameBox(node(row0).content, {0, -70, 784, 100}));
-    EXPECT_TRUE(sameBox(node(pin).box, {0, -120, 10, 10})) << "absolute descendants scroll too";
-    EXPECT_TRUE(sameBox(node(row0).clip, {0, 50, 800, 200}));
-    EXPECT_TRUE(sameBox(node(inner).clip, {0, 50, 800, 200}));
+    EXPECT_TRUE(sameRect(node(s).box, {0, 50, 800, 200})) << "the container itself does not move";
+    EXPECT_TRUE(sameRect(node(row0).box, {0, -70, 784, 100}));
+    EXPECT_TRUE(sameRect(node(row0).content, {0, -70, 784, 100}));
+    EXPECT_TRUE(sameRect(node(pin).box, {0, -120, 10, 10})) << "absolute descendants scroll too";
+    EXPECT_TRUE(sameRect(node(row0).clip, {0, 50, 800, 200}));
+    EXPECT_TRUE(sameRect(node(inner).clip, {0, 50, 800, 200}));
     // The last inner row: at 50 + 100 + 200 = 350 unscrolled, 120 up.
-    EXPECT_TRUE(sameBox(node(deep).box, {0, 230, 768, 100}));
-    EXPECT_TRUE(sameBox(node(deep).clip, {0, 50, 784, 80})) << "inner box 30..130 within the outer clip";
+    EXPECT_TRUE(sameRect(node(deep).box, {0, 230, 768, 100}));
+    EXPECT_TRUE(sameRect(node(deep).clip, {0, 50, 784, 80})) << "inner box 30..130 within the outer clip";
 }
 
 TEST_F(LayoutTest, HiddenAndScrollingBoxesClipTheirSubtrees) {
@@ -374,10 +360,10 @@ TEST_F(LayoutTest, HiddenAndScrollingBoxesClipTheirSubtrees) {
         closeElement();
         closeElement();
     });
-    EXPECT_TRUE(sameBox(node(root).clip, {0, 0, 800, 600}));
-    EXPECT_TRUE(sameBox(node(h).clip, {0, 0, 800, 600}));
-    EXPECT_TRUE(sameBox(node(v).clip, {10, 0, 100, 50}));
-    EXPECT_TRUE(sameBox(node(a).clip, {10, 0, 100, 50})) << "absolute boxes are clipped by tree ancestors";
+    EXPECT_TRUE(sameRect(node(root).clip, {0, 0, 800, 600}));
+    EXPECT_TRUE(sameRect(node(h).clip, {0, 0, 800, 600}));
+    EXPECT_TRUE(sameRect(node(v).clip, {10, 0, 100, 50}));
+    EXPECT_TRUE(sameRect(node(a).clip, {10, 0, 100, 50})) << "absolute boxes are clipped by tree ancestors";
 }
 
 // ---------------------------------------------------------------------------
@@ -436,10 +422,10 @@ TEST_F(LayoutTest, AHiddenSubtreeIsStyledButTakesNoRoom) {
         openElement("div.next");
         next = closeElement();
     });
-    EXPECT_TRUE(sameBox(node(gone).box, {0, 0, 0, 0}));
-    EXPECT_TRUE(sameBox(node(kid).box, {0, 0, 0, 0}));
+    EXPECT_TRUE(sameRect(node(gone).box, {0, 0, 0, 0}));
+    EXPECT_TRUE(sameRect(node(kid).box, {0, 0, 0, 0}));
     EXPECT_EQ(node(kid).computed.color.r, 1.0f) << "children of a hidden box are still styled";
-    EXPECT_TRUE(sameBox(node(next).box, {0, 0, 800, 10}));
+    EXPECT_TRUE(sameRect(node(next).box, {0, 0, 800, 10}));
 }
 
 TEST_F(LayoutTest, AColumnRecordsItsContentExtent) {
@@ -475,8 +461,8 @@ TEST_F(LayoutTest, AColumnRecordsItsContentExtent) {
 TEST_F(LayoutTest, TheRootSpansTheWindowWhateverTheStylesheetSays) {
     css("root { width: 10; height: 10; padding: 4; }");
     frame([] {}, 640, 480);
-    EXPECT_TRUE(sameBox(node(0).box, {0, 0, 640, 480}));
-    EXPECT_TRUE(sameBox(node(0).content, {4, 4, 632, 472}));
+    EXPECT_TRUE(sameRect(node(0).box, {0, 0, 640, 480}));
+    EXPECT_TRUE(sameRect(node(0).content, {4, 4, 632, 472}));
 }
 
 }  // namespace
