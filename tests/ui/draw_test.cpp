@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/paths.h"
+#include "tests/launcher/scratch.h"
 #include "tests/ui/kiln_fixture.h"
 #include "ui/draw.h"
 #include "ui/images.h"
@@ -32,16 +33,6 @@ std::vector<Quad> quadsOf(const DrawList& list) {
         }
     }
     return out;
-}
-
-::testing::AssertionResult sameRect(const Rect& got, const Rect& want) {
-    if (std::fabs(got.x - want.x) < 0.01f && std::fabs(got.y - want.y) < 0.01f && std::fabs(got.w - want.w) < 0.01f &&
-        std::fabs(got.h - want.h) < 0.01f) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "got (" << got.x << ", " << got.y << ", " << got.w << ", " << got.h
-                                         << "), want (" << want.x << ", " << want.y << ", " << want.w << ", "
-                                         << want.h << ")";
 }
 
 // A PNG of w x h opaque pixels, written with stored (uncompressed) deflate blocks.
@@ -90,14 +81,16 @@ protected:
         resetShapes();
         resetPictures();
         startPainter();
-        setResourceFolder("draw_test_pictures");
-        ASSERT_TRUE(ember::launcher::writeFileAtomic("draw_test_pictures/p.png", tinyPng(6, 6)));
+        // The test's picture lives in a scratch folder that goes with the test.
+        setResourceFolder(pictures_.path());
+        ASSERT_TRUE(ember::launcher::writeFileAtomic(pictures_.file("p.png"), tinyPng(6, 6)));
     }
     void TearDown() override {
         KilnTest::TearDown();
         resetPictures();
         resetShapeAtlas();
     }
+    ember::launcher::testing::ScratchDir pictures_;
     static const DrawList& list() { return drawList(); }
     static std::vector<Quad> quads() { return quadsOf(drawList()); }
 };
