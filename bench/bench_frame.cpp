@@ -19,7 +19,7 @@
 #include "ui/draw.h"
 #include "ui/kiln.h"
 #include "ui/registry.h"
-#include "ui/test_font.h"
+#include "tests/support/test_font.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "launcher/check_report.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace ember::launcher {
 

@@ -1,6 +1,8 @@
 // Command-line parsing into the start-up settings.
 #include "launcher/cmdline.h"
 
+#include "launcher/base/text.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -9,16 +11,8 @@ namespace ember::launcher {
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 void skipSpace(const std::string& text, size_t& pos) {
-    while (pos < text.size() && isSpace(text[pos])) ++pos;
+    while (pos < text.size() && isAsciiSpace(text[pos])) ++pos;
 }
 
 // Whether `text` at `pos` starts with `word`, ASCII case ignored.
@@ -39,11 +33,11 @@ bool scanInt(const std::string& text, size_t& pos, int32_t& out) {
     skipSpace(text, at);
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-    if (at >= text.size() || !isDigit(text[at])) return false;
+    if (at >= text.size() || !isAsciiDigit(text[at])) return false;
     // Accumulate in 64 bits, stopping the growth once past the 32-bit range.
     const int64_t limit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
     int64_t value = 0;
-    while (at < text.size() && isDigit(text[at])) {
+    while (at < text.size() && isAsciiDigit(text[at])) {
         if (value <= limit) value = value * 10 + (text[at] - '0');
         ++at;
     }
@@ -81,18 +75,18 @@ bool scanDouble(const std::string& text, size_t& pos, double& out) {
     // follow the 'e').
     size_t start = at;
     size_t digits = 0;
-    while (at < text.size() && isDigit(text[at])) ++at, ++digits;
+    while (at < text.size() && isAsciiDigit(text[at])) ++at, ++digits;
     if (at < text.size() && text[at] == '.') {
         ++at;
-        while (at < text.size() && isDigit(text[at])) ++at, ++digits;
+        while (at < text.size() && isAsciiDigit(text[at])) ++at, ++digits;
     }
     if (digits == 0) return false;
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
         size_t exponent = at + 1;
         if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
-        if (exponent < text.size() && isDigit(text[exponent])) {
+        if (exponent < text.size() && isAsciiDigit(text[exponent])) {
             at = exponent;
-            while (at < text.size() && isDigit(text[at])) ++at;
+            while (at < text.size() && isAsciiDigit(text[at])) ++at;
         }
     }
 

@@ -15,7 +15,7 @@
 #include "launcher/check_report.h"
 #include "launcher/cmdline.h"
 #include "launcher/net/http.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 #include "launcher/selfupdate.h"
 #include "launcher/version.h"
 

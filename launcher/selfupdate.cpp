@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "launcher/cmdline.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace ember::launcher {
 

@@ -36,15 +36,6 @@ constexpr float kWheelStep = 60.0f;
 // when no node points into it.
 constexpr size_t kSpecCacheLimit = 4096;
 
-bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-}
-
-size_t readName(std::string_view text, size_t i) {
-    while (i < text.size() && isNameChar(text[i])) ++i;
-    return i;
-}
-
 const uint32_t kTagRoot = nameHash("root");
 const uint32_t kTagDiv = nameHash("div");
 const uint32_t kTagText = nameHash("text");
@@ -167,7 +158,7 @@ NodeSpec parseNodeSpec(std::string_view text) {
     size_t i = 0;
     // An element name unless the text starts with an id or a class.
     if (!text.empty() && text[0] != '#' && text[0] != '.') {
-        size_t end = readName(text, 0);
+        size_t end = nameEnd(text, 0);
         if (end > 0) spec.tag = nameHash(text.substr(0, end));
         i = end;
     }
@@ -175,7 +166,7 @@ NodeSpec parseNodeSpec(std::string_view text) {
     while (i < text.size()) {
         char c = text[i];
         if (c == '#' || c == '.') {
-            size_t end = readName(text, i + 1);
+            size_t end = nameEnd(text, i + 1);
             if (end > i + 1) {
                 uint32_t hash = nameHash(text.substr(i + 1, end - i - 1));
                 if (c == '#') {

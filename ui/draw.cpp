@@ -29,12 +29,6 @@ uint8_t channel(float v) {
 
 bool sameRect(const Rect& a, const Rect& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
-Rect intersect(const Rect& a, const Rect& b) {
-    float x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    float x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
-    return Rect{x0, y0, std::max(0.0f, x1 - x0), std::max(0.0f, y1 - y0)};
-}
-
 Rect unite(const Rect& a, const Rect& b) {
     float x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
     float x1 = std::max(a.x + a.w, b.x + b.w), y1 = std::max(a.y + a.h, b.y + b.h);

@@ -4,7 +4,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 #include "ui/png.h"
 #include "ui/registry.h"
 

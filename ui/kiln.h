@@ -45,6 +45,10 @@ struct Rect {
     bool contains(float px, float py) const { return px >= x && py >= y && px < x + w && py < y + h; }
 };
 
+// The overlap of two rectangles; zero width or height (at the overlap's
+// corner) when they do not meet.
+Rect intersect(const Rect& a, const Rect& b);
+
 // A ring segment: the element is drawn and hit only inside the part of the
 // annulus inner <= d < outer around its box centre, from `start` sweeping
 // clockwise (0 = straight up) to `end`, in degrees.

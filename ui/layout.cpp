@@ -14,6 +14,12 @@
 
 namespace kiln {
 
+Rect intersect(const Rect& a, const Rect& b) {
+    float x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    float x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
+    return Rect{x0, y0, std::max(0.0f, x1 - x0), std::max(0.0f, y1 - y0)};
+}
+
 namespace {
 
 bool isRow(const Style& s) { return s.display == DisplayFlex && s.direction == DirectionRow; }
@@ -34,12 +40,6 @@ float verticalEdges(const Style& s) {
 // px, or percent of `basis`; only called for lengths that are set.
 float resolveLength(const Length& l, float basis) {
     return l.unit == LengthPercent ? l.value * basis / 100.0f : l.value;
-}
-
-Rect intersect(const Rect& a, const Rect& b) {
-    float x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    float x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
-    return Rect{x0, y0, std::max(0.0f, x1 - x0), std::max(0.0f, y1 - y0)};
 }
 
 // The wrap key of a text: the width lines are broken at, or -1 for none.

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace kiln {
 

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "launcher/base/text.h"
 #include "ui/kiln.h"
 
 namespace kiln {
@@ -86,11 +87,8 @@ constexpr size_t kCandidateCacheLimit = 4096;
 // filters depend on: the number of rules and every step of each selector
 // (names, ids, classes, states). The rules' styles are read afresh anyway.
 uint64_t fingerprintOf(const Stylesheet& sheet) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    auto mix = [&h](uint64_t v) {
-        h ^= v;
-        h *= 0x100000001B3ull;
-    };
+    ember::launcher::WordHash hash;
+    auto mix = [&hash](uint64_t v) { hash.mix(v); };
     mix(sheet.rules.size());
     for (const Rule& rule : sheet.rules) {
         if (rule.selector.empty()) {
@@ -105,7 +103,7 @@ uint64_t fingerprintOf(const Stylesheet& sheet) {
             for (uint32_t cls : step.classes) mix(cls);
         }
     }
-    return h;
+    return hash.value;
 }
 
 void buildIndex(RuleIndex& index, const Stylesheet& sheet, uint64_t fingerprint) {
@@ -228,16 +226,13 @@ const std::vector<uint32_t>* bucket(const std::unordered_map<uint32_t, std::vect
 }
 
 uint64_t elementKey(const Node& n) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    auto mix = [&h](uint64_t v) {
-        h ^= v;
-        h *= 0x100000001B3ull;
-    };
+    ember::launcher::WordHash hash;
+    auto mix = [&hash](uint64_t v) { hash.mix(v); };
     mix(n.tag);
     mix(n.id);
     mix(n.classCount);
     for (uint32_t k = 0; k < n.classCount; ++k) mix(n.classes[k]);
-    return h;
+    return hash.value;
 }
 
 bool sameElementKey(const CandidateList& list, const Node& n) {

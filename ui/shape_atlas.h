@@ -23,6 +23,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "launcher/base/text.h"
+
 namespace kiln {
 
 // ---------------------------------------------------------------------------
@@ -106,9 +108,8 @@ struct ShapeKey {
 };
 struct ShapeKeyHash {
     size_t operator()(const ShapeKey& k) const {
-        uint64_t h = k.shape * 0x9E3779B97F4A7C15ull;
-        h ^= (uint64_t(uint32_t(k.width)) << 32 | uint32_t(k.height)) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-        return size_t(h ^ (h >> 29));
+        uint64_t size = uint64_t(uint32_t(k.width)) << 32 | uint32_t(k.height);
+        return size_t(ember::launcher::mixWord(ember::launcher::mixWord(0, k.shape), size));
     }
 };
 

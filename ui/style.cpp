@@ -1,15 +1,12 @@
 // nameHash and the per-group style copy used by style resolution.
 #include "ui/style.h"
 
+#include "launcher/base/text.h"
+
 namespace kiln {
 
 uint32_t nameHash(const void* data, size_t length) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    uint32_t hash = 0x811C9DC5u;
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= bytes[i];
-        hash *= 16777619u;
-    }
+    uint32_t hash = ember::launcher::fnv1a(std::string_view(static_cast<const char*>(data), length));
     return hash == 0 ? 1 : hash;
 }
 

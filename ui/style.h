@@ -18,6 +18,17 @@ namespace kiln {
 uint32_t nameHash(const void* data, size_t length);
 inline uint32_t nameHash(std::string_view text) { return nameHash(text.data(), text.size()); }
 
+// The name grammar shared by element specs ("div.btn#play") and selectors,
+// which must agree for a rule to match: ASCII letters, digits, '-' and '_'.
+inline bool isNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+// The end of the name that starts at `i` (`i` itself when there is none).
+inline size_t nameEnd(std::string_view text, size_t i) {
+    while (i < text.size() && isNameChar(text[i])) ++i;
+    return i;
+}
+
 // Red, green, blue, alpha, each 0..1, not premultiplied.
 struct Colour {
     float r = 0, g = 0, b = 0, a = 0;

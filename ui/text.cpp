@@ -12,9 +12,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "launcher/base/text.h"
 #include "ui/registry.h"
 
 namespace kiln {
+
+using ember::launcher::mixWord;
 
 namespace {
 
@@ -285,48 +288,10 @@ void resetText() {
 // 3. UTF-8 decoding
 
 uint32_t decodeUtf8(std::string_view text, size_t& i) {
-    constexpr uint32_t kReplacement = 0xFFFD;
-    const size_t n = text.size();
-    if (i >= n) return kReplacement;
-    auto byte = [&](size_t at) { return static_cast<uint8_t>(text[at]); };
-    uint8_t lead = byte(i);
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    // Length of the sequence and the range its second byte must fall in
-    // (which rules out overlong forms and surrogates).
-    size_t length = 0;
-    uint8_t low = 0x80, high = 0xBF;
-    uint32_t cp = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        cp = lead & 0x0Fu;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        ++i;  // stray continuation byte, C0, C1, F5..FF
-        return kReplacement;
-    }
-    size_t at = i + 1;
-    for (size_t k = 1; k < length; ++k, ++at) {
-        if (at >= n) break;
-        uint8_t c = byte(at);
-        uint8_t lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
-        if (c < lo || c > hi) break;
-        cp = (cp << 6) | (c & 0x3Fu);
-    }
-    bool complete = at - i == length;
-    i = at;  // the lead and every continuation byte that fitted
-    // Characters outside the basic plane are shown as replacements.
-    return complete && length < 4 ? cp : kReplacement;
+    uint32_t cp = ember::launcher::decodeUtf8(text, i);
+    // The glyph atlas holds the basic plane only: anything beyond shows as
+    // one replacement character.
+    return cp > 0xFFFF ? ember::launcher::kReplacementCharacter : cp;
 }
 
 // ---------------------------------------------------------------------------
@@ -417,12 +382,6 @@ uint32_t floatBits(float v) {
     static_assert(sizeof bits == sizeof v, "float is 32 bits");
     std::memcpy(&bits, &v, sizeof bits);
     return bits;
-}
-
-// One multiply-and-fold step of the key hash.
-uint64_t mixWord(uint64_t h, uint64_t v) {
-    h = (h ^ v) * 0x9E3779B97F4A7C15ull;
-    return h ^ (h >> 29);
 }
 
 // The text's bytes eight at a time (the cache looks one text up per text

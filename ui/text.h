@@ -113,12 +113,10 @@ void layoutText(std::string_view text, Font* font, float letterSpacing, bool now
 const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font, float letterSpacing, bool nowrap,
                                               float wrapWidth);
 
-// Decodes one UTF-8 character at `i` (advancing it). 4-byte sequences and
-// invalid bytes give U+FFFD: a complete 4-byte sequence is consumed whole (one
-// emoji is one replacement character); a sequence cut short by a byte that
-// does not continue it consumes the bytes read so far; any other invalid byte
-// (stray continuation byte, C0, C1, F5..FF, overlong or surrogate forms)
-// consumes one byte. `i` always advances when i < text.size().
+// Decodes one UTF-8 character at `i` (advancing it) for display: the
+// program's one decoder (launcher/base/text.h, with its policy for bad
+// bytes), except that characters beyond the basic plane, which the glyph
+// atlas does not hold, come back as U+FFFD (one emoji is one replacement).
 uint32_t decodeUtf8(std::string_view text, size_t& i);
 
 // The glyph atlas: 2048 x 2048 coverage with a CPU copy; a 2 x 2 block of

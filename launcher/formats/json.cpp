@@ -20,6 +20,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "launcher/base/text.h"
+
 namespace ember::launcher {
 namespace {
 
@@ -56,12 +58,27 @@ constexpr size_t kIndexThreshold = 16;
 // storage instead of being copied into an exact allocation.
 constexpr size_t kHandOverItems = 1024;
 
-using Member = std::pair<std::string, JsonValue>;
+using Member = JsonValue::Member;
 using Members = std::vector<Member>;
 
 // ---------------------------------------------------------------------------
 // 2. Key index
 // ---------------------------------------------------------------------------
+
+}  // namespace
+
+// The one door to an object's members and index, for this file only.
+struct JsonAccess {
+    static Members& members(JsonValue& v) { return v.members_; }
+    static const Members& members(const JsonValue& v) { return v.members_; }
+    static std::vector<uint32_t>& index(JsonValue& v) { return v.keyIndex_; }
+    static const std::vector<uint32_t>& index(const JsonValue& v) { return v.keyIndex_; }
+};
+
+namespace {
+
+Members& membersOf(JsonValue& v) { return JsonAccess::members(v); }
+const Members& membersOf(const JsonValue& v) { return JsonAccess::members(v); }
 
 // The hash is seeded per process so that a hostile document cannot be built
 // in advance to pile all its keys into one chain.
@@ -105,20 +122,20 @@ bool sameKey(const std::string& key, const char* s, size_t n) {
 
 // The index is usable when it covers exactly the members there are.
 bool indexCurrent(const JsonValue& object) {
-    const uint32_t* t = object.keyIndex.table_;
-    return t != nullptr && t[1] == object.members.size();
+    const std::vector<uint32_t>& t = JsonAccess::index(object);
+    return !t.empty() && t[1] == membersOf(object).size();
 }
 
 constexpr size_t kNotFound = static_cast<size_t>(-1);
 
 size_t indexFind(const JsonValue& object, const char* s, size_t n, uint64_t h) {
-    const uint32_t* t = object.keyIndex.table_;
+    const uint32_t* t = JsonAccess::index(object).data();
+    const Members& members = membersOf(object);
     uint32_t mask = t[0];
     for (uint32_t i = static_cast<uint32_t>(h) & mask;; i = (i + 1) & mask) {
         uint32_t slot = t[2 + i];
         if (slot == 0) return kNotFound;
-        // The bound check only matters for members changed behind set()'s back.
-        if (slot <= object.members.size() && sameKey(object.members[slot - 1].first, s, n)) return slot - 1;
+        if (sameKey(members[slot - 1].first, s, n)) return slot - 1;
     }
 }
 
@@ -133,15 +150,16 @@ void indexInsert(uint32_t* t, uint64_t h, size_t position) {
 // Builds the index afresh for all members, with room to grow to twice as many
 // before the next rebuild (load factor at most one half).
 void indexRebuild(JsonValue& object) {
-    size_t count = object.members.size();
+    const Members& members = membersOf(object);
+    size_t count = members.size();
     size_t slots = 64;
     while (slots < count * 4) slots *= 2;
-    delete[] object.keyIndex.table_;
-    uint32_t* t = new uint32_t[2 + slots]();
+    std::vector<uint32_t>& index = JsonAccess::index(object);
+    index.assign(2 + slots, 0);
+    uint32_t* t = index.data();
     t[0] = static_cast<uint32_t>(slots - 1);
-    object.keyIndex.table_ = t;
     for (size_t i = 0; i < count; ++i) {
-        const std::string& key = object.members[i].first;
+        const std::string& key = members[i].first;
         indexInsert(t, hashKey(key.data(), key.size()), i);
     }
 }
@@ -149,8 +167,9 @@ void indexRebuild(JsonValue& object) {
 // Position of the key among the members, or kNotFound.
 size_t findKey(const JsonValue& object, const char* s, size_t n) {
     if (indexCurrent(object)) return indexFind(object, s, n, hashKey(s, n));
-    for (size_t i = 0; i < object.members.size(); ++i)
-        if (sameKey(object.members[i].first, s, n)) return i;
+    const Members& members = membersOf(object);
+    for (size_t i = 0; i < members.size(); ++i)
+        if (sameKey(members[i].first, s, n)) return i;
     return kNotFound;
 }
 
@@ -158,7 +177,7 @@ size_t findKey(const JsonValue& object, const char* s, size_t n) {
 // place, otherwise appends the key. Keeps the index in step for large objects.
 template <typename Key>
 void storeMember(JsonValue& object, Key&& key, JsonValue&& value) {
-    Members& members = object.members;
+    Members& members = membersOf(object);
     // Positions are stored as 32 bits; an object of a billion members never
     // fits in memory anyway, so beyond that a linear scan is fine.
     bool indexed = members.size() + 1 >= kIndexThreshold && members.size() < 0x3FFFFFFFu;
@@ -179,7 +198,7 @@ void storeMember(JsonValue& object, Key&& key, JsonValue&& value) {
         return;
     }
     members.emplace_back(std::forward<Key>(key), std::move(value));
-    uint32_t* t = object.keyIndex.table_;
+    uint32_t* t = JsonAccess::index(object).data();
     if ((static_cast<size_t>(t[1]) + 1) * 2 > static_cast<size_t>(t[0]) + 1) {
         indexRebuild(object);
     } else {
@@ -188,23 +207,6 @@ void storeMember(JsonValue& object, Key&& key, JsonValue&& value) {
 }
 
 }  // namespace
-
-JsonKeyIndex::JsonKeyIndex(const JsonKeyIndex& other) {
-    if (other.table_ != nullptr) {
-        size_t n = 2 + static_cast<size_t>(other.table_[0]) + 1;
-        table_ = new uint32_t[n];
-        std::memcpy(table_, other.table_, n * sizeof(uint32_t));
-    }
-}
-
-JsonKeyIndex& JsonKeyIndex::operator=(const JsonKeyIndex& other) {
-    if (this != &other) {
-        JsonKeyIndex copy(other);
-        std::swap(table_, copy.table_);
-    }
-    return *this;
-}
-
 
 // ---------------------------------------------------------------------------
 // 3. Values, set/append and read accessors
@@ -287,7 +289,29 @@ const JsonValue& member(const JsonValue& object, const std::string& key) {
     static const JsonValue null;
     if (object.kind != JsonValue::Kind::Object) return null;
     size_t at = findKey(object, key.data(), key.size());
-    return at == kNotFound ? null : object.members[at].second;
+    return at == kNotFound ? null : membersOf(object)[at].second;
+}
+
+JsonValue* findMember(JsonValue& object, const std::string& key) {
+    if (object.kind != JsonValue::Kind::Object) return nullptr;
+    size_t at = findKey(object, key.data(), key.size());
+    return at == kNotFound ? nullptr : &membersOf(object)[at].second;
+}
+
+bool erase(JsonValue& object, const std::string& key) {
+    if (object.kind != JsonValue::Kind::Object) return false;
+    size_t at = findKey(object, key.data(), key.size());
+    if (at == kNotFound) return false;
+    Members& members = membersOf(object);
+    members.erase(members.begin() + static_cast<std::ptrdiff_t>(at));
+    // Every later member moved down one place: index them afresh, or drop
+    // the index when the object has become small.
+    if (members.size() >= kIndexThreshold) {
+        indexRebuild(object);
+    } else {
+        JsonAccess::index(object).clear();
+    }
+    return true;
 }
 
 bool has(const JsonValue& object, const std::string& key) {
@@ -317,51 +341,16 @@ double getNumber(const JsonValue& object, const std::string& key, double fallbac
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool isWhitespace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Four hexadecimal digits at s as a code unit, or -1.
 long hex4(const char* s) {
     long v = 0;
     for (int i = 0; i < 4; ++i) {
-        int d = hexValue(s[i]);
+        int d = hexDigitValue(s[i]);
         if (d < 0) return -1;
         v = (v << 4) | d;
     }
     return v;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    char buf[4];
-    size_t n;
-    if (cp < 0x80) {
-        buf[0] = static_cast<char>(cp);
-        n = 1;
-    } else if (cp < 0x800) {
-        buf[0] = static_cast<char>(0xC0 | (cp >> 6));
-        buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        buf[0] = static_cast<char>(0xE0 | (cp >> 12));
-        buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-        buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 4;
-    }
-    out.append(buf, n);
 }
 
 // Converts a number the grammar has already matched ([begin, end), followed
@@ -442,7 +431,7 @@ private:
     }
 
     void skipWhitespace() {
-        while (p_ != end_ && isWhitespace(*p_)) ++p_;
+        while (p_ != end_ && isBlank(*p_)) ++p_;
     }
 
     bool parseColon() {
@@ -491,28 +480,28 @@ private:
             ++p_;
         }
         // Integer part: a lone 0, or digits not starting with 0.
-        if (p_ == end_ || !isDigit(*p_)) return fail(kExpectedNumber);
+        if (p_ == end_ || !isAsciiDigit(*p_)) return fail(kExpectedNumber);
         const char* digits = p_;
         if (*p_ == '0') {
             ++p_;
         } else {
-            while (p_ != end_ && isDigit(*p_)) ++p_;
+            while (p_ != end_ && isAsciiDigit(*p_)) ++p_;
         }
         size_t digitCount = static_cast<size_t>(p_ - digits);
         bool whole = true;
         // Fraction.
         if (p_ != end_ && *p_ == '.') {
             ++p_;
-            if (p_ == end_ || !isDigit(*p_)) return fail(kBadFraction);
-            while (p_ != end_ && isDigit(*p_)) ++p_;
+            if (p_ == end_ || !isAsciiDigit(*p_)) return fail(kBadFraction);
+            while (p_ != end_ && isAsciiDigit(*p_)) ++p_;
             whole = false;
         }
         // Exponent.
         if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
             ++p_;
             if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
-            if (p_ == end_ || !isDigit(*p_)) return fail(kBadExponent);
-            while (p_ != end_ && isDigit(*p_)) ++p_;
+            if (p_ == end_ || !isAsciiDigit(*p_)) return fail(kBadExponent);
+            while (p_ != end_ && isAsciiDigit(*p_)) ++p_;
             whole = false;
         }
         out.kind = JsonValue::Kind::Number;
@@ -699,8 +688,9 @@ private:
     }
 
     static void moveMembers(Members& from, JsonValue& out, size_t reserve) {
-        out.members.reserve(from.size() > reserve ? from.size() : reserve);
-        for (Member& m : from) out.members.push_back(std::move(m));
+        Members& members = membersOf(out);
+        members.reserve(from.size() > reserve ? from.size() : reserve);
+        for (Member& m : from) members.push_back(std::move(m));
         from.clear();
     }
 
@@ -779,8 +769,8 @@ private:
         }
         case JsonValue::Kind::Object: {
             size_t n = 2;
-            if (!v.members.empty() && indent_ != 0) n += 1 + level * indent_;
-            for (const Member& m : v.members) {
+            if (!v.members().empty() && indent_ != 0) n += 1 + level * indent_;
+            for (const Member& m : v.members()) {
                 n += 4 + m.first.size() + estimateSize(m.second, level + 1);
                 if (indent_ != 0) n += 2 + (level + 1) * indent_;
             }
@@ -852,20 +842,20 @@ private:
             put(']');
             return;
         case JsonValue::Kind::Object:
-            if (v.members.empty()) {
+            if (v.members().empty()) {
                 put("{}", 2);
                 return;
             }
             put('{');
-            for (size_t i = 0; i < v.members.size(); ++i) {
+            for (size_t i = 0; i < v.members().size(); ++i) {
                 if (i != 0) put(',');
                 if (indent_ != 0) newline(level + 1);
-                writeString(v.members[i].first);
+                writeString(v.members()[i].first);
                 if (indent_ != 0)
                     put(": ", 2);
                 else
                     put(':');
-                writeValue(v.members[i].second, level + 1);
+                writeValue(v.members()[i].second, level + 1);
             }
             if (indent_ != 0) newline(level);
             put('}');
@@ -925,7 +915,7 @@ private:
         bool pointDone = false;
         for (int i = 0; i < n && length < sizeof fixed; ++i) {
             char c = buf[i];
-            if (isDigit(c) || c == '-' || c == '+' || c == 'e') {
+            if (isAsciiDigit(c) || c == '-' || c == '+' || c == 'e') {
                 fixed[length++] = c;
             } else if (!pointDone) {
                 fixed[length++] = '.';

@@ -20,31 +20,6 @@
 
 namespace ember::launcher {
 
-// Hash index over the keys of a large object, so that looking up or setting a
-// key stays constant-time even for an object with 100,000 members. set() and
-// the parser build it once an object has 16 members; a copy of the value
-// copies it. Opaque: only json.cpp looks inside.
-class JsonKeyIndex {
-public:
-    JsonKeyIndex() = default;
-    JsonKeyIndex(const JsonKeyIndex& other);
-    JsonKeyIndex& operator=(const JsonKeyIndex& other);
-    JsonKeyIndex(JsonKeyIndex&& other) noexcept : table_(other.table_) { other.table_ = nullptr; }
-    JsonKeyIndex& operator=(JsonKeyIndex&& other) noexcept {
-        if (this != &other) {
-            delete[] table_;
-            table_ = other.table_;
-            other.table_ = nullptr;
-        }
-        return *this;
-    }
-    ~JsonKeyIndex() { delete[] table_; }
-
-    // Layout of the table: [0] slot mask, [1] number of members indexed,
-    // then mask + 1 slots holding a member position + 1 (0 = empty).
-    uint32_t* table_ = nullptr;
-};
-
 struct JsonValue {
     enum class Kind : uint8_t { Null, Bool, Number, String, Array, Object };
 
@@ -59,14 +34,6 @@ struct JsonValue {
     int64_t integer = 0;
     std::string text;
     std::vector<JsonValue> items;
-    // Members with their keys, in first-set order (the key order of the
-    // document). Iterate and read freely, and change a member's value in
-    // place if need be; but add keys only through set(), which keeps
-    // keyIndex in step, and never rename or remove one in place (the index
-    // would point at the wrong members).
-    std::vector<std::pair<std::string, JsonValue>> members;
-    JsonKeyIndex keyIndex;
-
     // User-provided (not "= default") so that value-initialisation, as in
     // emplace_back(), sets the fields one by one instead of zeroing the
     // whole record first.
@@ -92,6 +59,22 @@ struct JsonValue {
     // The number truncated toward zero (exact for whole-number literals and
     // makeInt values; saturated beyond the int64 range); else the fallback.
     int64_t asInt(int64_t fallback = 0) const;
+
+    // Members with their keys, in first-set order (the key order of the
+    // document), to iterate and read. They change only through set(),
+    // erase() and findMember(), which keep the key index in step.
+    using Member = std::pair<std::string, JsonValue>;
+    const std::vector<Member>& members() const { return members_; }
+
+private:
+    friend struct JsonAccess;  // json.cpp: the parser and the index
+    std::vector<Member> members_;
+    // Hash index over the keys of a large object, so that looking up or
+    // setting a key stays constant-time even with 100,000 members: built
+    // once an object has 16 members, empty below that. Layout: [0] slot
+    // mask, [1] number of members indexed, then mask + 1 slots holding a
+    // member position + 1 (0 = empty).
+    std::vector<uint32_t> keyIndex_;
 };
 
 // Parses the whole text. On failure returns false, leaves `out` Null and sets
@@ -103,6 +86,12 @@ std::string writeJson(const JsonValue& value, int indent);
 // Makes `object` an Object if it is not one, then stores the member; a new
 // key goes last, an existing key keeps its position.
 void set(JsonValue& object, const std::string& key, JsonValue value);
+// Removes the member with that key, keeping the order of the others; false
+// when `object` is not an Object or has no such key.
+bool erase(JsonValue& object, const std::string& key);
+// The member's value, to change in place; null when missing or when
+// `object` is not an Object.
+JsonValue* findMember(JsonValue& object, const std::string& key);
 // Makes `array` an Array if it is not one, then appends.
 void append(JsonValue& array, JsonValue value);
 

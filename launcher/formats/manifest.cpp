@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "launcher/formats/json.h"
-#include "launcher/net/sha256.h"
+#include "launcher/base/text.h"
 
 namespace ember::launcher {
 
@@ -13,13 +13,6 @@ namespace {
 
 // Only the manifest schema this launcher was written for.
 constexpr int64_t kSupportedSchema = 1;
-
-std::string asciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 // A client setting as the text written to the client settings file; false
 // for kinds that have no text form (null, arrays, objects).
@@ -61,7 +54,7 @@ void readGame(const JsonValue& game, Manifest& manifest) {
 
 void readClientBuilds(const JsonValue& client, Manifest& manifest) {
     if (!client.isObject()) return;
-    for (const auto& [key, value] : client.members) {
+    for (const auto& [key, value] : client.members()) {
         ClientBuild build;
         build.version = getString(value, "version");
         build.dll = getString(value, "dll");
@@ -72,7 +65,7 @@ void readClientBuilds(const JsonValue& client, Manifest& manifest) {
 
 void readClientSettings(const JsonValue& settings, Manifest& manifest) {
     if (!settings.isObject()) return;
-    for (const auto& [key, value] : settings.members) {
+    for (const auto& [key, value] : settings.members()) {
         std::string text;
         if (settingText(value, text)) manifest.clientSettings[key] = text;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "launcher/base/text.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
 
@@ -14,14 +15,6 @@ namespace {
 // Written once by the entry point before any worker thread exists, then only
 // read, so it needs no lock.
 std::string g_userAgent = "EmberlaneLauncher/2.0 (windows)";
-
-bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string trim(const std::string& text, size_t begin, size_t end) {
-    while (begin < end && isTrimmed(text[begin])) ++begin;
-    while (end > begin && isTrimmed(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
 
 }  // namespace
 
@@ -42,6 +35,29 @@ std::string requestHeaderBlock(const Request& request) {
     return block;
 }
 
+namespace {
+
+bool breaksHeaderLine(const std::string& value) { return value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+// An HTTP method is a token; the launcher only sends upper-case letters.
+bool isMethodToken(const std::string& method) {
+    if (method.empty()) return false;
+    for (char c : method) {
+        if (c < 'A' || c > 'Z') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string headerFieldError(const Request& request) {
+    if (!isMethodToken(request.method)) return std::string(kBadHeaderField) + "method";
+    if (breaksHeaderLine(request.accept)) return std::string(kBadHeaderField) + "Accept";
+    if (breaksHeaderLine(request.contentType)) return std::string(kBadHeaderField) + "Content-Type";
+    if (breaksHeaderLine(request.bearer)) return std::string(kBadHeaderField) + "Authorization";
+    return std::string();
+}
+
 void parseHeaderLines(const std::string& raw, std::map<std::string, std::string>& headers) {
     size_t start = 0;
     while (start < raw.size()) {
@@ -49,11 +65,8 @@ void parseHeaderLines(const std::string& raw, std::map<std::string, std::string>
         if (end == std::string::npos) end = raw.size();
         size_t colon = raw.find(':', start);
         if (colon != std::string::npos && colon < end) {
-            std::string name = trim(raw, start, colon);
-            for (char& c : name) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            }
-            headers[name] = trim(raw, colon + 1, end);
+            std::string name = asciiLower(trim(std::string_view(raw).substr(start, colon - start)));
+            headers[name] = std::string(trim(std::string_view(raw).substr(colon + 1, end - colon - 1)));
         }
         start = end + 2;
     }

@@ -47,6 +47,9 @@ using Progress = std::function<bool(uint64_t done, uint64_t total)>;
 // error", "TLS failure", "WinHTTP error <code>"); download() adds the second
 // group, each followed by the detail shown in its comment.
 inline constexpr const char kBadUrl[] = "bad URL";
+// + "method", "Accept", "Content-Type" or "Authorization": a field that would
+// break out of its header line (CR, LF or NUL; a method that is not a token).
+inline constexpr const char kBadHeaderField[] = "refused to send a request with a malformed ";
 inline constexpr const char kCancelled[] = "cancelled";
 inline constexpr const char kReplyTooLarge[] = "reply too large";
 inline constexpr const char kReplyCutShort[] = "reply cut short";

@@ -17,6 +17,12 @@ namespace ember::launcher::http {
 // the method is exactly POST or DELETE), Authorization (with a bearer token).
 std::string requestHeaderBlock(const Request& request);
 
+// Empty when the method and every field that goes into the header block are
+// safe to send; else kBadHeaderField and the field's name. A token that came
+// from the network with a CR or LF in it would otherwise add header lines to
+// every request that carries it.
+std::string headerFieldError(const Request& request);
+
 // Splits WinHTTP's raw header text at CR LF into `headers`: names trimmed of
 // space, tab, CR and LF and lower-cased (ASCII), values trimmed the same way;
 // a later occurrence of a name replaces an earlier one; lines without ':'

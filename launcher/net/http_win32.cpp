@@ -15,7 +15,7 @@
 
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace ember::launcher::http {
 
@@ -102,12 +102,14 @@ ParsedUrl crackUrl(const std::string& url) {
 Response request(const Request& req) {
     Response reply;
 
-    // 1. The URL, before anything touches the network.
+    // 1. The URL and the header fields, before anything touches the network.
     ParsedUrl url = crackUrl(req.url);
     if (!url.ok) {
         reply.error = kBadUrl;
         return reply;
     }
+    reply.error = headerFieldError(req);
+    if (!reply.error.empty()) return reply;
 
     // 2-4. A synchronous session: automatic proxy, one time-out for every
     //      phase, TLS 1.2 and 1.3 only.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "launcher/base/paths.h"
 #include "launcher/net/sha256_internal.h"
 
 namespace ember::launcher {
@@ -251,43 +252,9 @@ std::string toHex(const Sha256Digest& digest) {
     return text;
 }
 
-namespace {
-
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-}  // namespace
-
-bool isSha256Hex(const std::string& text) {
-    if (text.size() != 64) {
-        return false;
-    }
-    for (char c : text) {
-        if (!isHexDigit(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool sameDigest(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool sha256File(const std::string& path, std::string& out) {
     // Open for binary reading; a file that cannot be opened leaves `out` alone.
-    FILE* file = sha256_detail::openForReading(path);
+    FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         return false;
     }

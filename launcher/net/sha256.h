@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "launcher/base/text.h"  // isSha256Hex, sameDigest
+
 namespace ember::launcher {
 
 using Sha256Digest = std::array<uint8_t, 32>;
@@ -33,9 +35,6 @@ private:
 
 Sha256Digest sha256(const void* data, size_t length);
 std::string toHex(const Sha256Digest& digest);
-bool isSha256Hex(const std::string& text);
-// Two hex digests are equal when they are equal ignoring ASCII letter case.
-bool sameDigest(const std::string& a, const std::string& b);
 // Hashes a whole file (UTF-8 path) in 64 KiB chunks and stores the lower-case
 // hex digest in `out`; false when the file cannot be opened or a read fails
 // part way (a folder, a bad sector), and then `out` is untouched.

@@ -45,8 +45,4 @@ Engine currentEngine();
 // Back to the automatic choice.
 void useBestEngine();
 
-// Opens a file for binary reading from a UTF-8 path (UTF-16 on Windows);
-// null when it cannot be opened.
-FILE* openForReading(const std::string& utf8Path);
-
 }  // namespace ember::launcher::sha256_detail

@@ -318,10 +318,10 @@ TEST(JsonParse, SiblingArraysOfManySizesKeepTheirOwnItems) {
 
 TEST(JsonParse, RepeatedKeyReplacesTheValueInPlace) {
     JsonValue v = parseOk("{\"a\":1,\"b\":2,\"a\":{\"x\":true}}");
-    ASSERT_EQ(v.members.size(), 2u);
-    EXPECT_EQ(v.members[0].first, "a");
-    EXPECT_TRUE(v.members[0].second.isObject());
-    EXPECT_EQ(v.members[1].first, "b");
+    ASSERT_EQ(v.members().size(), 2u);
+    EXPECT_EQ(v.members()[0].first, "a");
+    EXPECT_TRUE(v.members()[0].second.isObject());
+    EXPECT_EQ(v.members()[1].first, "b");
     EXPECT_EQ(writeJson(v, 0), "{\"a\":{\"x\":true},\"b\":2}");
 
     // Repeats before and after the object grows large enough for its index.
@@ -329,13 +329,41 @@ TEST(JsonParse, RepeatedKeyReplacesTheValueInPlace) {
     for (int i = 2; i < 20; ++i) text += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
     text += ",\"k3\":-3,\"k19\":-19,\"k0\":[]}";
     JsonValue big = parseOk(text);
-    ASSERT_EQ(big.members.size(), 20u);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(big.members[i].first, "k" + std::to_string(i));
+    ASSERT_EQ(big.members().size(), 20u);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(big.members()[i].first, "k" + std::to_string(i));
     EXPECT_TRUE(member(big, "k0").isArray());
     EXPECT_EQ(getInt(big, "k1"), -1);
     EXPECT_EQ(getInt(big, "k2"), 2);
     EXPECT_EQ(getInt(big, "k3"), -3);
     EXPECT_EQ(getInt(big, "k19"), -19);
+}
+
+TEST(JsonObject, EraseAndSetKeepLookupsRightOnBothSidesOfTheIndex) {
+    // Below and above the size at which objects get a key index: erasing the
+    // first member moves every other one, and look-ups must still find each.
+    for (int size : {5, 20, 100}) {
+        SCOPED_TRACE(size);
+        JsonValue o;
+        for (int i = 0; i < size; ++i) set(o, "k" + std::to_string(i), JsonValue::makeInt(i));
+        EXPECT_TRUE(erase(o, "k0"));
+        EXPECT_FALSE(erase(o, "k0"));
+        set(o, "new", JsonValue::makeBool(true));
+        ASSERT_EQ(o.members().size(), static_cast<size_t>(size));
+        EXPECT_EQ(o.members().front().first, "k1");
+        EXPECT_EQ(o.members().back().first, "new");
+        EXPECT_FALSE(has(o, "k0"));
+        for (int i = 1; i < size; ++i) EXPECT_EQ(getInt(o, "k" + std::to_string(i), -1), i) << i;
+        EXPECT_TRUE(has(o, "new"));
+        // A value changed in place is seen by the accessors.
+        JsonValue* last = findMember(o, "k" + std::to_string(size - 1));
+        ASSERT_NE(last, nullptr);
+        *last = JsonValue::makeString("changed");
+        EXPECT_EQ(getString(o, "k" + std::to_string(size - 1)), "changed");
+        EXPECT_EQ(findMember(o, "missing"), nullptr);
+    }
+    JsonValue notAnObject = JsonValue::makeArray();
+    EXPECT_FALSE(erase(notAnObject, "k"));
+    EXPECT_EQ(findMember(notAnObject, "k"), nullptr);
 }
 
 TEST(JsonParse, ObjectWithManyKeysStaysFastAndReplacesRepeatedKeys) {
@@ -348,10 +376,10 @@ TEST(JsonParse, ObjectWithManyKeysStaysFastAndReplacesRepeatedKeys) {
     text.back() = '}';
     auto start = std::chrono::steady_clock::now();
     JsonValue v = parseOk(text);
-    ASSERT_EQ(v.members.size(), static_cast<size_t>(count));
+    ASSERT_EQ(v.members().size(), static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const std::string key = "k" + std::to_string(i);
-        ASSERT_EQ(v.members[i].first, key);
+        ASSERT_EQ(v.members()[i].first, key);
         ASSERT_EQ(getInt(v, key), i % 10 == 0 ? -1 : i) << key;
     }
     EXPECT_FALSE(has(v, "k200000"));
@@ -362,8 +390,8 @@ TEST(JsonParse, ObjectWithManyKeysStaysFastAndReplacesRepeatedKeys) {
     EXPECT_EQ(getInt(copy, "k5"), 5005);
     EXPECT_EQ(getInt(v, "k5"), 5);
     EXPECT_TRUE(getBool(copy, "new"));
-    EXPECT_EQ(copy.members.back().first, "new");
-    EXPECT_EQ(copy.members.size(), static_cast<size_t>(count) + 1);
+    EXPECT_EQ(copy.members().back().first, "new");
+    EXPECT_EQ(copy.members().size(), static_cast<size_t>(count) + 1);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 30.0);
 }
@@ -395,11 +423,11 @@ TEST(JsonValue, SetKeepsLookupsRightAcrossTheIndexThreshold) {
     for (int n = 1; n <= 70; ++n) {
         set(v, "key" + std::to_string(n), JsonValue::makeInt(n));
         set(v, "key1", JsonValue::makeInt(-n));
-        ASSERT_EQ(v.members.size(), static_cast<size_t>(n));
+        ASSERT_EQ(v.members().size(), static_cast<size_t>(n));
         for (int i = 2; i <= n; ++i) ASSERT_EQ(getInt(v, "key" + std::to_string(i)), i) << n;
         ASSERT_EQ(getInt(v, "key1"), -n);
         ASSERT_FALSE(has(v, "key0"));
-        ASSERT_EQ(v.members[0].first, "key1");
+        ASSERT_EQ(v.members()[0].first, "key1");
     }
     // Keys that differ only after a shared prefix, or only in length.
     JsonValue w;

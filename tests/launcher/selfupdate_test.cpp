@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/paths.h"
-#include "tests/launcher/scratch.h"
+#include "launcher/base/paths.h"
+#include "tests/support/scratch.h"
 
 namespace ember::launcher {
 namespace {

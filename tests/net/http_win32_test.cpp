@@ -14,7 +14,7 @@
 #include "launcher/net/http.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace {
 
@@ -228,6 +228,16 @@ TEST(Request, FailuresAreShortTexts) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.body.empty());
     }
+}
+
+TEST(Request, ATokenWithALineBreakIsNeverSent) {
+    Request req;
+    req.url = service().http + "headers";
+    req.bearer = "token\r\nX-Injected: yes";
+    Response r = request(req);
+    EXPECT_EQ(r.error, std::string(kBadHeaderField) + "Authorization");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.body.empty());
 }
 
 TEST(Request, ConnectionResetBeforeTheReply) {

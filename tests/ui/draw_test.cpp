@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/paths.h"
-#include "tests/launcher/scratch.h"
+#include "launcher/base/paths.h"
+#include "tests/support/scratch.h"
 #include "tests/ui/kiln_fixture.h"
 #include "ui/draw.h"
 #include "ui/images.h"

@@ -10,7 +10,7 @@
 
 #include "ui/kiln.h"
 #include "ui/registry.h"
-#include "ui/test_font.h"
+#include "tests/support/test_font.h"
 
 namespace kiln {
 

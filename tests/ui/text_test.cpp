@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "ui/registry.h"
-#include "ui/test_font.h"
+#include "tests/support/test_font.h"
 #include "ui/text.h"
 
 namespace kiln {

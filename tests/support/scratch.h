@@ -12,7 +12,7 @@
 #include <windows.h>
 #endif
 
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace ember::launcher::testing {
 

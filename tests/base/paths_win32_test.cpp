@@ -1,7 +1,7 @@
 // Win32-only behaviour of the file layer under Wine: the environment as the
 // C runtime and the wide API change it, UTF-16 names on disk, files held
 // open by another handle.
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "tests/launcher/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace ember::launcher {
 namespace {

@@ -1,5 +1,5 @@
 // The trace's clock on Windows.
-#include "launcher/log.h"
+#include "launcher/base/log.h"
 
 #include <windows.h>
 

@@ -1,14 +1,13 @@
 // KilnUI's stylesheet dialect: reading values, selectors and whole
-// stylesheets, scaling a stylesheet for the monitor, and loading it.
+// stylesheets. Scaling for the monitor is in stylesheet_scale.cpp, loading
+// and reloading in stylesheet_load.cpp.
 //
 // Sections:
-//   1. Texts (every warning and status)
+//   1. Texts (every warning)
 //   2. Small readers: white space, numbers, words, colours, url()
 //   3. Declarations (applyDeclaration)
 //   4. Selectors and specificity
 //   5. Whole stylesheets (parseStylesheet)
-//   6. Scaling (scaleStylesheet)
-//   7. Loading and the current stylesheet
 //
 // The dialect is deliberately literal: keywords are compared exactly, numbers
 // are read from the start of a word so units are ignored, and a word that is
@@ -20,11 +19,16 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "launcher/paths.h"
+#include "launcher/base/text.h"
 #include "ui/registry.h"
 #include "ui/style.h"
 
 namespace kiln {
+
+using ember::launcher::hexDigitValue;
+using ember::launcher::isAsciiDigit;
+using ember::launcher::isAsciiSpace;
+using ember::launcher::trim;
 
 // ---------------------------------------------------------------------------
 // 1. Texts
@@ -36,7 +40,6 @@ const char* const kNoOpeningBrace = "  a selector with no '{' at the end of the 
 const char* const kNoClosingBrace = "  a rule with no '}'\n";
 const char* const kTooManyRules = "  more than 10000 rules; the rest of the stylesheet is ignored\n";
 const char* const kOnlyTranslate = "transform: only translate() is supported";
-const char* const kNoStylesheetYet = "there is no stylesheet to reload";
 
 std::string badColourWarning(std::string_view value) { return "color: " + std::string(value) + " is not a colour"; }
 std::string badBackgroundWarning(std::string_view value) {
@@ -50,38 +53,13 @@ std::string badSelectorWarning(std::string_view step, const std::string& reason)
 std::string unknownStateReason(std::string_view name) { return "unknown state ':" + std::string(name) + "'"; }
 std::string unexpectedCharReason(char c) { return std::string("unexpected '") + c + "' in the selector"; }
 
-std::string unreadableStatus(const std::string& path) { return "the stylesheet " + path + " could not be read"; }
-std::string tooLargeStatus(const std::string& path) { return "the stylesheet " + path + " is larger than 4 MiB"; }
-std::string unusableStatus(const std::string& path, const std::string& error, const std::string& warnings) {
-    return "the stylesheet " + path + " has no usable rules: " + error + "\n" + warnings;
-}
-std::string loadedStatus(size_t count, const std::string& path, const std::string& warnings) {
-    std::string status = std::to_string(count) + " rules from " + path;
-    if (!warnings.empty()) status += "\n" + warnings;
-    return status;
-}
-
-// A hand-written stylesheet has a few hundred rules; these caps only stop a
+// A hand-written stylesheet has a few hundred rules; this cap only stops a
 // hostile file from costing gigabytes (each rule carries a whole Style).
-constexpr size_t kMaxStylesheetBytes = 4u << 20;
 constexpr size_t kMaxRules = 10000;
 
 // ---------------------------------------------------------------------------
 // 2. Small readers
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '-' || c == '_';
-}
-
-std::string_view trim(std::string_view text) {
-    size_t b = 0, e = text.size();
-    while (b < e && isTrimmed(text[b])) ++b;
-    while (e > b && isTrimmed(text[e - 1])) --e;
-    return text.substr(b, e - b);
-}
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -146,13 +124,6 @@ int32_t internUrl(std::string_view value) {
     return path.empty() ? -1 : internImage(path);
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 float channel(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
 }  // namespace
@@ -165,7 +136,7 @@ std::vector<std::string> splitValue(std::string_view text) {
         char c = text[i];
         if (c == '(') ++depth;
         if (c == ')' && depth > 0) --depth;
-        if (isSpace(c) && depth == 0) {
+        if (isAsciiSpace(c) && depth == 0) {
             if (start != std::string_view::npos) words.emplace_back(text.substr(start, i - start));
             start = std::string_view::npos;
         } else if (start == std::string_view::npos) {
@@ -197,7 +168,7 @@ bool parseColour(std::string_view text, Colour& out) {
         int digits[8];
         if (hex.size() != 3 && hex.size() != 6 && hex.size() != 8) return false;
         for (size_t i = 0; i < hex.size(); ++i) {
-            digits[i] = hexDigit(hex[i]);
+            digits[i] = hexDigitValue(hex[i]);
             if (digits[i] < 0) return false;
         }
         if (hex.size() == 3) {
@@ -672,8 +643,7 @@ bool stateBit(std::string_view name, uint16_t& out) {
 
 // One step: [element] then any of #id, .class, :state and *.
 bool parseCompound(std::string_view step, CompoundSelector& out, std::string& reason) {
-    size_t i = 0;
-    while (i < step.size() && isNameChar(step[i])) ++i;
+    size_t i = nameEnd(step, 0);
     if (i > 0) out.tag = nameHash(step.substr(0, i));
     while (i < step.size()) {
         char c = step[i];
@@ -685,8 +655,7 @@ bool parseCompound(std::string_view step, CompoundSelector& out, std::string& re
             reason = unexpectedCharReason(c);
             return false;
         }
-        size_t end = i + 1;
-        while (end < step.size() && isNameChar(step[end])) ++end;
+        size_t end = nameEnd(step, i + 1);
         std::string_view name = step.substr(i + 1, end - i - 1);
         if (c == ':') {
             uint16_t state = 0;
@@ -727,7 +696,7 @@ int32_t specificityOf(const std::vector<CompoundSelector>& steps) {
 size_t skipSpaceAndComments(const std::string& text, size_t pos, int& line) {
     const size_t n = text.size();
     for (;;) {
-        while (pos < n && isSpace(text[pos])) {
+        while (pos < n && isAsciiSpace(text[pos])) {
             if (text[pos] == '\n') ++line;
             ++pos;
         }
@@ -755,7 +724,7 @@ void readBody(std::string_view body, Style& style, int& line, std::string& warni
         if (colon != std::string_view::npos) {
             std::string_view name = trim(piece.substr(0, colon));
             if (!name.empty()) applyDeclaration(style, name, trim(piece.substr(colon + 1)), context);
-        } else if (std::any_of(piece.begin(), piece.end(), [](char c) { return !isSpace(c); })) {
+        } else if (std::any_of(piece.begin(), piece.end(), [](char c) { return !isAsciiSpace(c); })) {
             warn(context, notDeclarationWarning(piece));
         }
         start = semi + 1;
@@ -843,254 +812,5 @@ bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& erro
     }
     return true;
 }
-
-// ---------------------------------------------------------------------------
-// 6. Scaling
-
-namespace {
-
-enum class ScaleKind { None, Plain, Border, Size };
-
-ScaleKind scaleKind(std::string_view name) {
-    static const std::unordered_map<std::string_view, ScaleKind> kinds = {
-        {"width", ScaleKind::Size},
-        {"height", ScaleKind::Size},
-        {"min-height", ScaleKind::Size},
-        {"max-height", ScaleKind::Size},
-        {"min-width", ScaleKind::Plain},
-        {"max-width", ScaleKind::Plain},
-        {"padding", ScaleKind::Plain},
-        {"padding-top", ScaleKind::Plain},
-        {"padding-right", ScaleKind::Plain},
-        {"padding-bottom", ScaleKind::Plain},
-        {"padding-left", ScaleKind::Plain},
-        {"margin", ScaleKind::Plain},
-        {"margin-top", ScaleKind::Plain},
-        {"margin-right", ScaleKind::Plain},
-        {"margin-bottom", ScaleKind::Plain},
-        {"margin-left", ScaleKind::Plain},
-        {"border-width", ScaleKind::Border},
-        {"border", ScaleKind::Border},
-        {"gap", ScaleKind::Plain},
-        {"font-size", ScaleKind::Plain},
-        {"letter-spacing", ScaleKind::Plain},
-        {"left", ScaleKind::Plain},
-        {"top", ScaleKind::Plain},
-        {"right", ScaleKind::Plain},
-        {"bottom", ScaleKind::Plain},
-        {"border-radius", ScaleKind::Plain},
-        {"text-shadow", ScaleKind::Plain},
-        {"glow", ScaleKind::Plain},
-        {"text-outline", ScaleKind::Plain},
-        {"scrollbar-width", ScaleKind::Plain},
-        {"background-size", ScaleKind::Plain},
-        {"transform", ScaleKind::Plain},
-    };
-    auto found = kinds.find(name);
-    return found == kinds.end() ? ScaleKind::None : found->second;
-}
-
-std::string removeComments(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t open = text.find("/*", pos);
-        if (open == std::string::npos) {
-            out.append(text, pos, std::string::npos);
-            break;
-        }
-        out.append(text, pos, open - pos);
-        size_t close = text.find("*/", open + 2);
-        pos = close == std::string::npos ? text.size() : close + 2;
-    }
-    return out;
-}
-
-// A number token of the scaler (sign, digits and dots): read in double so
-// that long numbers keep their digits; "." and "1.2.3" read as far as valid.
-double readDouble(std::string_view token) {
-    std::string copy(token);
-    char* end = nullptr;
-    double value = std::strtod(copy.c_str(), &end);
-    return end != copy.c_str() && std::isfinite(value) ? value : 0.0;
-}
-
-// Two decimals, then no trailing zeros and no trailing point.
-void appendNumber(std::string& out, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    std::string_view text(buffer);
-    if (text.find('.') != std::string_view::npos) {
-        while (text.back() == '0') text.remove_suffix(1);
-        if (text.back() == '.') text.remove_suffix(1);
-    }
-    if (text == "-0") text = "0";
-    out += text;
-}
-
-// Copies a declaration value with every number scaled, except numbers in
-// rgb()/rgba(), numbers followed by '%', and #hex words.
-void appendScaledValue(std::string& out, std::string_view value, double scale, ScaleKind kind) {
-    const size_t n = value.size();
-    size_t i = 0;
-    while (i < n) {
-        char c = value[i];
-        // #hex words are colours.
-        if (c == '#') {
-            size_t end = i + 1;
-            while (end < n && isNameChar(value[end]) && value[end] != '-') ++end;
-            out.append(value.substr(i, end - i));
-            i = end;
-            continue;
-        }
-        // rgb(...) and rgba(...) up to the closing parenthesis.
-        if (c == 'r' && value.substr(i, 3) == "rgb") {
-            size_t close = value.find(')', i);
-            size_t end = close == std::string_view::npos ? n : close + 1;
-            out.append(value.substr(i, end - i));
-            i = end;
-            continue;
-        }
-        // A number: an optional sign, a digit or '.', then digits and dots.
-        size_t digits = (c == '+' || c == '-') ? i + 1 : i;
-        if (digits < n && (isDigit(value[digits]) || value[digits] == '.')) {
-            size_t end = digits + 1;
-            while (end < n && (isDigit(value[end]) || value[end] == '.')) ++end;
-            std::string_view token = value.substr(i, end - i);
-            if (end < n && value[end] == '%') {
-                out.append(token);
-                i = end;
-                continue;
-            }
-            double original = readDouble(token);
-            double result = original * scale;
-            // Borders stay whole pixels, at least 1 when drawn at all.
-            if (kind == ScaleKind::Border && result > 0) result = std::max(1.0, std::round(result));
-            // Hairline sizes stay crisp.
-            if (kind == ScaleKind::Size && original > 0 && original <= 3) result = std::max(1.0, std::round(result));
-            // Absurd numbers are left as written rather than printed in full.
-            if (std::fabs(result) < 1e15) {
-                appendNumber(out, result);
-            } else {
-                out.append(token);
-            }
-            i = end;
-            continue;
-        }
-        out += c;
-        ++i;
-    }
-}
-
-}  // namespace
-
-std::string scaleStylesheet(const std::string& text, float scale) {
-    std::string clean = removeComments(text);
-    // 100 % scaling (and a nonsense scale) leaves the text as it is.
-    if (!(std::fabs(scale - 1.0f) >= 0.001f) || !(scale > 0) || !std::isfinite(scale)) return clean;
-
-    const std::string_view all(clean);
-    std::string out;
-    out.reserve(clean.size() + clean.size() / 4);
-    size_t pos = 0;
-    while (pos < all.size()) {
-        // Selector text is copied as it is.
-        size_t open = all.find('{', pos);
-        if (open == std::string_view::npos) {
-            out.append(all.substr(pos));
-            break;
-        }
-        out.append(all.substr(pos, open + 1 - pos));
-        size_t close = all.find('}', open + 1);
-        size_t bodyEnd = close == std::string_view::npos ? all.size() : close;
-
-        // Each declaration of the body; only listed properties change.
-        size_t start = open + 1;
-        while (start < bodyEnd) {
-            size_t semi = all.find(';', start);
-            size_t end = semi == std::string_view::npos || semi > bodyEnd ? bodyEnd : semi;
-            std::string_view piece = all.substr(start, end - start);
-            size_t colon = piece.find(':');
-            ScaleKind kind = colon == std::string_view::npos ? ScaleKind::None : scaleKind(trim(piece.substr(0, colon)));
-            if (kind == ScaleKind::None) {
-                out.append(piece);
-            } else {
-                out.append(piece.substr(0, colon + 1));
-                appendScaledValue(out, piece.substr(colon + 1), scale, kind);
-            }
-            if (end < bodyEnd) out += ';';
-            start = end + 1;
-        }
-        if (close == std::string_view::npos) break;
-        out += '}';
-        pos = close + 1;
-    }
-    return out;
-}
-
-// ---------------------------------------------------------------------------
-// 7. Loading and the current stylesheet
-
-namespace {
-
-struct LoadState {
-    Stylesheet current;
-    std::string path;  // as given to loadStylesheet, for reloads
-    bool havePath = false;
-    std::string status;
-};
-
-LoadState& loadState() {
-    static LoadState instance;
-    return instance;
-}
-
-}  // namespace
-
-bool loadStylesheet(const std::string& path, std::string& status) {
-    LoadState& s = loadState();
-    s.path = path;
-    s.havePath = true;
-    const std::string resolved = resolveResourcePath(path);
-
-    // Read the file; a failure keeps the rules in force.
-    std::string text;
-    bool ok = false;
-    if (!ember::launcher::readWholeFile(resolved, text)) {
-        status = unreadableStatus(resolved);
-    } else if (text.size() > kMaxStylesheetBytes) {
-        status = tooLargeStatus(resolved);
-    } else {
-        // Parse; only a stylesheet with usable rules replaces the current one.
-        Stylesheet sheet;
-        std::string error;
-        if (!parseStylesheet(text, sheet, error)) {
-            status = unusableStatus(resolved, error, sheet.warnings);
-        } else {
-            status = loadedStatus(sheet.rules.size(), resolved, sheet.warnings);
-            s.current = std::move(sheet);
-            ok = true;
-        }
-    }
-    s.status = status;
-    return ok;
-}
-
-bool reloadStylesheet(std::string& status) {
-    LoadState& s = loadState();
-    if (!s.havePath) {
-        status = kNoStylesheetYet;
-        s.status = status;
-        return false;
-    }
-    std::string path = s.path;
-    return loadStylesheet(path, status);
-}
-
-const Stylesheet& currentStylesheet() { return loadState().current; }
-const std::string& lastStylesheetStatus() { return loadState().status; }
-
-void resetStylesheet() { loadState() = LoadState(); }
 
 }  // namespace kiln

@@ -1,13 +1,13 @@
 // The file layer, natively against the POSIX twin and under Wine against
 // Win32: path text, the directory walk, the configuration folder, reading,
 // atomic writes and the small primitives.
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 
-#include "tests/launcher/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace ember::launcher {
 namespace {
@@ -255,7 +255,7 @@ TEST(FileLayer, AppendAddsToTheEnd) {
 TEST(FileLayer, KnowsItsOwnExecutable) {
     std::string self = executablePath();
     EXPECT_TRUE(fileExists(self)) << self;
-    EXPECT_NE(self.find("launcher_paths_test"), std::string::npos) << self;
+    EXPECT_NE(self.find("base_paths_test"), std::string::npos) << self;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // POSIX-only behaviour of the file layer's twin: Windows-spelled paths on a
 // Unix file system, a write cut short by a full disk, and the fallbacks of
 // the configuration folder.
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/launcher/scratch.h"
+#include "tests/support/scratch.h"
 
 namespace ember::launcher {
 namespace {

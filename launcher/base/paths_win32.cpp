@@ -1,6 +1,6 @@
 // Win32 half of the file layer: UTF-16 conversion at every call, the
 // known-folder lookup, and file primitives over the wide API.
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,6 +1,6 @@
 // The trace's clock natively: a monotonic clock in milliseconds, like
 // GetTickCount64 counting from boot.
-#include "launcher/log.h"
+#include "launcher/base/log.h"
 
 #include <time.h>
 

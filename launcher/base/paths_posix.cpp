@@ -1,7 +1,8 @@
 // POSIX twin of the Win32 file layer, so the logic above it runs and tests
 // natively. Paths keep their Windows spelling in memory; every `\` becomes
 // `/` at the system call.
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
+#include "launcher/base/text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +19,6 @@ namespace {
 
 // Seconds from 1601-01-01 (the Windows file-time epoch) to 1970-01-01.
 constexpr uint64_t kEpochGapSeconds = 11644473600ULL;
-constexpr wchar_t kReplacement = 0xFFFD;
 
 std::string nativePath(const std::string& path) {
     std::string out = path;
@@ -30,69 +30,22 @@ bool statPath(const std::string& path, struct stat& info) {
     return !path.empty() && ::stat(nativePath(path).c_str(), &info) == 0;
 }
 
-// Length of a UTF-8 sequence from its lead byte, and the smallest code point
-// it may encode (to refuse over-long forms); 0 for a byte that cannot lead.
-int sequenceLength(unsigned char lead, uint32_t& minimum) {
-    if (lead < 0x80) { minimum = 0; return 1; }
-    if ((lead & 0xE0) == 0xC0) { minimum = 0x80; return 2; }
-    if ((lead & 0xF0) == 0xE0) { minimum = 0x800; return 3; }
-    if ((lead & 0xF8) == 0xF0) { minimum = 0x10000; return 4; }
-    return 0;
-}
-
 }  // namespace
 
-// wchar_t holds whole code points here (32 bits); invalid input becomes
-// U+FFFD like Windows' conversion without flags.
+// wchar_t holds whole code points here (32 bits); bad input becomes U+FFFD
+// by the shared decoder's rule, as Windows' conversion without flags does.
 std::wstring toWide(const std::string& utf8) {
     std::wstring out;
     out.reserve(utf8.size());
     size_t i = 0;
-    while (i < utf8.size()) {
-        uint32_t minimum = 0;
-        int length = sequenceLength(static_cast<unsigned char>(utf8[i]), minimum);
-        if (length == 0 || i + static_cast<size_t>(length) > utf8.size()) {
-            out += kReplacement;
-            ++i;
-            continue;
-        }
-        uint32_t code = (length == 1) ? static_cast<unsigned char>(utf8[i])
-                                      : (static_cast<unsigned char>(utf8[i]) & (0x7F >> length));
-        int taken = 1;
-        for (; taken < length; ++taken) {
-            unsigned char next = static_cast<unsigned char>(utf8[i + taken]);
-            if ((next & 0xC0) != 0x80) break;
-            code = (code << 6) | (next & 0x3F);
-        }
-        bool valid = taken == length && code >= minimum && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-        out += valid ? static_cast<wchar_t>(code) : kReplacement;
-        i += valid ? static_cast<size_t>(length) : static_cast<size_t>(std::max(taken, 1));
-    }
+    while (i < utf8.size()) out += static_cast<wchar_t>(decodeUtf8(utf8, i));
     return out;
 }
 
 std::string toUtf8(const std::wstring& wide) {
     std::string out;
     out.reserve(wide.size());
-    for (wchar_t unit : wide) {
-        uint32_t code = static_cast<uint32_t>(unit);
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = kReplacement;
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
+    for (wchar_t unit : wide) appendUtf8(out, static_cast<uint32_t>(unit));
     return out;
 }
 

@@ -1,7 +1,7 @@
 // Portable half of the file layer: path text, the directory walk, the
 // configuration directory, whole-file reading and atomic writes, all on top of
 // the platform primitives in paths_win32.cpp / paths_posix.cpp.
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
 // launcher.log and the UI trace, on top of the file layer.
-#include "launcher/log.h"
+#include "launcher/base/log.h"
 
 #include <cstdio>
 #include <mutex>
 #include <optional>
 
-#include "launcher/paths.h"
+#include "launcher/base/paths.h"
 
 namespace ember::launcher {
 

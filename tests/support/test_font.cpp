@@ -1,5 +1,5 @@
 // The fixed-metrics font system (see test_font.h).
-#include "ui/test_font.h"
+#include "tests/support/test_font.h"
 
 #include <algorithm>
 #include <cmath>

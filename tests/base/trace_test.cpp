@@ -1,13 +1,13 @@
 // The UI trace end to end, in its own process: the switch is read once and
 // the file is opened once, so the order of events here matters.
-#include "launcher/log.h"
+#include "launcher/base/log.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "launcher/paths.h"
-#include "tests/launcher/scratch.h"
+#include "launcher/base/paths.h"
+#include "tests/support/scratch.h"
 
 namespace ember::launcher {
 namespace {

@@ -1,0 +1,99 @@
+// Small text helpers every module needs: ASCII letter case, white space and
+// trimming, hex digits, hex digests, one UTF-8 decoder, and the FNV-1a hash.
+//
+// All of them work on bytes and treat only ASCII specially, so they never
+// depend on the C locale. Each exists once, here; a module that needs a
+// different rule writes it out beside its use and says why.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ember::launcher {
+
+// ---- Letter case ----
+
+inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// `text` with A-Z turned into a-z; every other byte as it was.
+std::string asciiLower(std::string_view text);
+// Equal when equal after ASCII lower-casing (bytes 0x80 and above compare
+// exactly).
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+inline bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+// ---- White space ----
+
+// Space, tab, line feed, carriage return: what the launcher's own formats
+// (HTTP headers, JSON, the stylesheet's declarations) call white space.
+inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// isBlank plus form feed and vertical tab: C's isspace in the "C" locale.
+inline bool isAsciiSpace(char c) { return isBlank(c) || c == '\f' || c == '\v'; }
+// `text` without isBlank characters at either end.
+std::string_view trim(std::string_view text);
+
+// ---- Hex digits and digests ----
+
+// 0-15 for 0-9, a-f, A-F; -1 for anything else.
+inline int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+// Exactly 64 hex digits, either case.
+bool isSha256Hex(std::string_view text);
+// Two hex digests are equal when they are equal ignoring ASCII letter case.
+bool sameDigest(std::string_view a, std::string_view b);
+
+// ---- UTF-8 ----
+
+constexpr uint32_t kReplacementCharacter = 0xFFFD;
+
+// Decodes the code point at `i` and moves `i` past it. Bad input follows the
+// Unicode "maximal subpart" practice (also what Windows' converter and web
+// browsers do): a byte that cannot start a sequence, an overlong form, a
+// surrogate or a value beyond U+10FFFF yields one U+FFFD and consumes the
+// longest prefix that could have begun a valid sequence (at least one byte),
+// so the next good character is never swallowed. At or past the end it
+// returns U+FFFD and leaves `i` alone.
+uint32_t decodeUtf8(std::string_view text, size_t& i);
+// Appends `codePoint` as UTF-8; surrogates and values beyond U+10FFFF are
+// written as U+FFFD.
+void appendUtf8(std::string& out, uint32_t codePoint);
+
+// ---- Hashing ----
+
+// FNV-1a, 32 bits: the one string hash of the program (style names, caches).
+// `seed` continues an earlier hash, so pieces can be mixed in one at a time.
+constexpr uint32_t kFnvOffset32 = 2166136261u;
+constexpr uint32_t kFnvPrime32 = 16777619u;
+constexpr uint32_t fnv1a(std::string_view text, uint32_t seed = kFnvOffset32) {
+    uint32_t hash = seed;
+    for (char c : text) {
+        hash ^= static_cast<uint8_t>(c);
+        hash *= kFnvPrime32;
+    }
+    return hash;
+}
+
+// FNV-1a over whole 64-bit words, for keys made of numbers (name hashes,
+// counts): one xor and one multiply per word.
+struct WordHash {
+    uint64_t value = 0xCBF29CE484222325ull;
+    void mix(uint64_t word) {
+        value ^= word;
+        value *= 0x100000001B3ull;
+    }
+};
+
+// One multiply-and-fold step, for hash-table keys that need their high bits
+// spread into the low ones (where the table's bucket index comes from).
+constexpr uint64_t mixWord(uint64_t hash, uint64_t word) {
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+    return hash ^ (hash >> 29);
+}
+
+}  // namespace ember::launcher
