@@ -39,11 +39,13 @@ namespace {
 
 bool breaksHeaderLine(const std::string& value) { return value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
-// An HTTP method is a token; the launcher only sends upper-case letters.
+// An HTTP method is a token: letters, digits and a few marks, no spaces or
+// separators, so it cannot end the request line early.
 bool isMethodToken(const std::string& method) {
     if (method.empty()) return false;
     for (char c : method) {
-        if (c < 'A' || c > 'Z') return false;
+        bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) return false;
     }
     return true;
 }

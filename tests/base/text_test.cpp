@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/decode_steps.h"
+
 namespace ember::launcher {
 namespace {
 
@@ -91,14 +93,8 @@ TEST(Utf8, DecodesByTheMaximalSubpartRule) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::pair<uint32_t, size_t>> got;
-        size_t i = 0;
-        while (i < c.bytes.size()) {
-            size_t before = i;
-            uint32_t cp = decodeUtf8(c.bytes, i);
-            got.emplace_back(cp, i - before);
-        }
-        EXPECT_EQ(got, c.want);
+        EXPECT_EQ(ember::testing::decodeSteps(c.bytes, [](std::string_view t, size_t& i) { return decodeUtf8(t, i); }),
+                  c.want);
     }
     size_t end = 1;
     EXPECT_EQ(decodeUtf8("A", end), kReplacementCharacter);

@@ -144,6 +144,7 @@ TEST(HttpRequest, FieldsThatWouldBreakOutOfTheirHeaderLineAreRefused) {
         {"NUL in the token", [](Request& r) { r.bearer = std::string("ab\0c", 4); }, "Authorization"},
         {"CR in Accept", [](Request& r) { r.accept = "text/html\rX: 1"; }, "Accept"},
         {"LF in Content-Type", [](Request& r) { r.contentType = "a/b\nX: 1"; }, "Content-Type"},
+        {"a lower-case method is still a token", [](Request& r) { r.method = "post"; }, ""},
         {"space in the method", [](Request& r) { r.method = "GET / HTTP/1.1\r\nX: 1\r\n"; }, "method"},
         {"empty method", [](Request& r) { r.method.clear(); }, "method"},
     };

@@ -5,8 +5,9 @@
 
 #include <cmath>
 
-#include "ui/registry.h"
+#include "tests/support/decode_steps.h"
 #include "tests/support/test_font.h"
+#include "ui/registry.h"
 #include "ui/text.h"
 
 namespace kiln {
@@ -53,14 +54,8 @@ TEST(DecodeUtf8, GivesCodePointsAndReplacementCharacters) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::pair<uint32_t, size_t>> got;
-        size_t i = 0;
-        while (i < c.bytes.size()) {
-            size_t before = i;
-            uint32_t cp = decodeUtf8(c.bytes, i);
-            got.emplace_back(cp, i - before);
-        }
-        EXPECT_EQ(got, c.want);
+        EXPECT_EQ(ember::testing::decodeSteps(c.bytes, [](std::string_view t, size_t& i) { return decodeUtf8(t, i); }),
+                  c.want);
     }
 }
 
