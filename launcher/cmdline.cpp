@@ -19,9 +19,7 @@ void skipSpace(const std::string& text, size_t& pos) {
 bool startsWithWord(const std::string& text, size_t pos, const char* word) {
     for (size_t i = 0; word[i] != '\0'; ++i) {
         if (pos + i >= text.size()) return false;
-        char c = text[pos + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
+        if (asciiLower(text[pos + i]) != word[i]) return false;
     }
     return true;
 }

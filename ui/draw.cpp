@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "launcher/base/text.h"
 #include "ui/images.h"
 
 namespace kiln {
@@ -252,15 +253,6 @@ const Path& arrowPath(int direction) {
     return paths[((direction % 4) + 4) % 4];
 }
 
-uint64_t mixKey(uint64_t h, float v) {
-    uint32_t bits;
-    static_assert(sizeof bits == sizeof v, "float is 32 bits");
-    std::memcpy(&bits, &v, sizeof bits);
-    h ^= bits;
-    h *= 0x100000001B3ull;
-    return h;
-}
-
 }  // namespace
 
 const Path& pointerOutline() {
@@ -325,9 +317,9 @@ void paintRing(DrawBuilder& b, const Node& n, float opacity) {
     int w = int(right - left), h = int(bottom - top);
     float ox = std::round((cx - left) * 16) / 16, oy = std::round((cy - top) * 16) / 16;
     float inner = ring.inner, outer = ring.outer, start = ring.start, end = ring.end;
-    uint64_t hash = 0xCBF29CE484222325ull;
-    for (float v : {inner, outer, start, end, ox, oy}) hash = mixKey(hash, v);
-    ShapeKey key{kRingKey | (hash >> 2), w, h};
+    ember::launcher::WordHash hash;
+    for (float v : {inner, outer, start, end, ox, oy}) hash.mix(ember::launcher::floatBits(v));
+    ShapeKey key{kRingKey | (hash.value >> 2), w, h};
     auto fill = [=](uint8_t* pixels, int stride, int cw, int ch) {
         CoverageRasteriser& r = rasteriser();
         r.reset(cw, ch);

@@ -70,17 +70,6 @@ TextState& state() {
 // ---------------------------------------------------------------------------
 // 1. Font instances
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // The face names of a family list, in order of preference.
 std::vector<std::string> familyNames(const std::string& family) {
     std::vector<std::string> names;
@@ -113,7 +102,7 @@ void openFace(Font& font, const std::string& family) {
     for (const std::string& name : familyNames(family)) {
         std::unique_ptr<FontFace> face = provider->open(name, font.size, font.weight, font.italic);
         if (!face) continue;  // a face that cannot be created is skipped
-        if (equalsIgnoringCase(face->faceName(), name)) {
+        if (ember::launcher::equalsIgnoreCase(face->faceName(), name)) {
             font.face = std::move(face);
             return;
         }
@@ -377,13 +366,6 @@ void layoutText(std::string_view text, Font* font, float letterSpacing, bool now
 
 namespace {
 
-uint32_t floatBits(float v) {
-    uint32_t bits;
-    static_assert(sizeof bits == sizeof v, "float is 32 bits");
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
 // The text's bytes eight at a time (the cache looks one text up per text
 // element and frame, so a byte-wise hash would cost as much as the layout).
 uint64_t textKeyHash(std::string_view text) {
@@ -413,8 +395,8 @@ const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font,
     }
     // 1. The key: every width that does not wrap is one key
     const bool wrap = !nowrap && wrapWidth > 0;
-    const uint32_t spacingBits = floatBits(letterSpacing);
-    const uint32_t wrapBits = wrap ? floatBits(wrapWidth) : 0;
+    const uint32_t spacingBits = ember::launcher::floatBits(letterSpacing);
+    const uint32_t wrapBits = wrap ? ember::launcher::floatBits(wrapWidth) : 0;
     uint64_t h = textKeyHash(text);
     for (uint64_t v : {uint64_t(reinterpret_cast<uintptr_t>(font)), uint64_t(spacingBits), uint64_t(wrapBits)}) {
         h = mixWord(h, v);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -77,6 +78,14 @@ constexpr uint32_t fnv1a(std::string_view text, uint32_t seed = kFnvOffset32) {
         hash *= kFnvPrime32;
     }
     return hash;
+}
+
+// The bits of a float, to hash it as a word (0.0 and -0.0 differ).
+inline uint32_t floatBits(float v) {
+    uint32_t bits;
+    static_assert(sizeof bits == sizeof v, "float is 32 bits");
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
 }
 
 // FNV-1a over whole 64-bit words, for keys made of numbers (name hashes,

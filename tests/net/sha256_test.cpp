@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "launcher/base/paths.h"
 #include "launcher/net/sha256_internal.h"
 
 namespace ember::launcher {
@@ -221,6 +222,17 @@ TEST_F(Sha256File, HashesFilesOfAnySizeLikeOpenssl) {
         EXPECT_TRUE(sha256File(write(c.name, c.bytes), out)) << c.name;
         EXPECT_EQ(out, c.digest) << c.name;
     }
+}
+
+TEST_F(Sha256File, OpensPathsBuiltWithJoinPathLikeTheRestOfTheFileLayer) {
+    // joinPath writes '\\'; hashing must open the same paths that reading does.
+    fs::create_directories(dir_ / "sub");
+    write("sub/abc.bin", {'a', 'b', 'c'});
+    const std::string joined = joinPath(joinPath(dir_.u8string(), "sub"), "abc.bin");
+    std::string bytes, out;
+    ASSERT_TRUE(readWholeFile(joined, bytes)) << joined;
+    EXPECT_TRUE(sha256File(joined, out)) << joined;
+    EXPECT_EQ(out, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST_F(Sha256File, WhatCannotBeReadIsFalseAndLeavesOutAlone) {
