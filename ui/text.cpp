@@ -1,11 +1,10 @@
-// KilnUI text: font instances and fallback, the glyph atlas, UTF-8 decoding
+// KilnUI text: font instances and fallback, the glyph atlas
 // and the layout of a text into lines.
 //
 // Sections:
 //   1. Font instances (fontFor): family lists, fallback, instance reuse
 //   2. Glyphs and the atlas (glyphFor, glyphAtlas)
-//   3. UTF-8 decoding
-//   4. Text layout (layoutText, lineHeight)
+//   3. Text layout (layoutText, lineHeight)
 #include "ui/text.h"
 
 #include <algorithm>
@@ -274,17 +273,7 @@ void resetText() {
 }
 
 // ---------------------------------------------------------------------------
-// 3. UTF-8 decoding
-
-uint32_t decodeUtf8(std::string_view text, size_t& i) {
-    uint32_t cp = ember::launcher::decodeUtf8(text, i);
-    // The glyph atlas holds the basic plane only: anything beyond shows as
-    // one replacement character.
-    return cp > 0xFFFF ? ember::launcher::kReplacementCharacter : cp;
-}
-
-// ---------------------------------------------------------------------------
-// 4. Text layout
+// 3. Text layout
 
 float lineHeight(const Font* font, float factor) {
     if (!font) return 0;

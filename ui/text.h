@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "launcher/base/text.h"
+
 namespace kiln {
 
 // A glyph's bitmap as a face renders it: 8-bit coverage rows, and the
@@ -117,7 +119,10 @@ const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font,
 // program's one decoder (launcher/base/text.h, with its policy for bad
 // bytes), except that characters beyond the basic plane, which the glyph
 // atlas does not hold, come back as U+FFFD (one emoji is one replacement).
-uint32_t decodeUtf8(std::string_view text, size_t& i);
+inline uint32_t decodeUtf8(std::string_view text, size_t& i) {
+    uint32_t cp = ember::launcher::decodeUtf8(text, i);
+    return cp > 0xFFFF ? ember::launcher::kReplacementCharacter : cp;
+}
 
 // The glyph atlas: 2048 x 2048 coverage with a CPU copy; a 2 x 2 block of
 // full coverage at the top-left corner serves plain fills.

@@ -33,7 +33,7 @@ bool isSha256Hex(std::string_view text) {
 
 bool sameDigest(std::string_view a, std::string_view b) { return equalsIgnoreCase(a, b); }
 
-uint32_t decodeUtf8(std::string_view text, size_t& i) {
+uint32_t decodeUtf8Sequence(std::string_view text, size_t& i) {
     const size_t n = text.size();
     if (i >= n) return kReplacementCharacter;
     auto byte = [&](size_t at) { return static_cast<uint8_t>(text[at]); };

@@ -60,7 +60,12 @@ constexpr uint32_t kReplacementCharacter = 0xFFFD;
 // longest prefix that could have begun a valid sequence (at least one byte),
 // so the next good character is never swallowed. At or past the end it
 // returns U+FFFD and leaves `i` alone.
-uint32_t decodeUtf8(std::string_view text, size_t& i);
+uint32_t decodeUtf8Sequence(std::string_view text, size_t& i);
+inline uint32_t decodeUtf8(std::string_view text, size_t& i) {
+    // ASCII, nearly every character the launcher shows, needs no call.
+    if (i < text.size() && static_cast<uint8_t>(text[i]) < 0x80) return static_cast<uint8_t>(text[i++]);
+    return decodeUtf8Sequence(text, i);
+}
 // Appends `codePoint` as UTF-8; surrogates and values beyond U+10FFFF are
 // written as U+FFFD.
 void appendUtf8(std::string& out, uint32_t codePoint);
