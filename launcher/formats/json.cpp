@@ -71,8 +71,8 @@ using Members = std::vector<Member>;
 struct JsonAccess {
     static Members& members(JsonValue& v) { return v.members_; }
     static const Members& members(const JsonValue& v) { return v.members_; }
-    static std::vector<uint32_t>& index(JsonValue& v) { return v.keyIndex_; }
-    static const std::vector<uint32_t>& index(const JsonValue& v) { return v.keyIndex_; }
+    static JsonKeyTable& index(JsonValue& v) { return v.keyIndex_; }
+    static const JsonKeyTable& index(const JsonValue& v) { return v.keyIndex_; }
 };
 
 namespace {
@@ -122,8 +122,8 @@ bool sameKey(const std::string& key, const char* s, size_t n) {
 
 // The index is usable when it covers exactly the members there are.
 bool indexCurrent(const JsonValue& object) {
-    const std::vector<uint32_t>& t = JsonAccess::index(object);
-    return !t.empty() && t[1] == membersOf(object).size();
+    const JsonKeyTable& t = JsonAccess::index(object);
+    return !t.empty() && t.data()[1] == membersOf(object).size();
 }
 
 constexpr size_t kNotFound = static_cast<size_t>(-1);
@@ -154,8 +154,8 @@ void indexRebuild(JsonValue& object) {
     size_t count = members.size();
     size_t slots = 64;
     while (slots < count * 4) slots *= 2;
-    std::vector<uint32_t>& index = JsonAccess::index(object);
-    index.assign(2 + slots, 0);
+    JsonKeyTable& index = JsonAccess::index(object);
+    index.reset(2 + slots);
     uint32_t* t = index.data();
     t[0] = static_cast<uint32_t>(slots - 1);
     for (size_t i = 0; i < count; ++i) {
@@ -207,6 +207,18 @@ void storeMember(JsonValue& object, Key&& key, JsonValue&& value) {
 }
 
 }  // namespace
+
+JsonKeyTable::JsonKeyTable(const JsonKeyTable& other) {
+    if (other.empty()) return;
+    size_t count = 2 + static_cast<size_t>(other.words_[0]) + 1;
+    words_.reset(new uint32_t[count]);
+    std::memcpy(words_.get(), other.words_.get(), count * sizeof(uint32_t));
+}
+
+JsonKeyTable& JsonKeyTable::operator=(const JsonKeyTable& other) {
+    if (this != &other) *this = JsonKeyTable(other);
+    return *this;
+}
 
 // ---------------------------------------------------------------------------
 // 3. Values, set/append and read accessors

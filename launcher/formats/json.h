@@ -14,11 +14,34 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace ember::launcher {
+
+// The words of an object's key index (see JsonValue), owned, copied with the
+// value. One pointer wide, so a JsonValue stays small to move.
+class JsonKeyTable {
+public:
+    JsonKeyTable() = default;
+    JsonKeyTable(const JsonKeyTable& other);
+    JsonKeyTable& operator=(const JsonKeyTable& other);
+    JsonKeyTable(JsonKeyTable&&) noexcept = default;
+    JsonKeyTable& operator=(JsonKeyTable&&) noexcept = default;
+
+    bool empty() const { return !words_; }
+    uint32_t* data() { return words_.get(); }
+    const uint32_t* data() const { return words_.get(); }
+    // `count` zeroed words; word 0 must then hold the slot mask, which also
+    // gives the table's length (2 + mask + 1) to copies.
+    void reset(size_t count) { words_.reset(new uint32_t[count]()); }
+    void clear() { words_.reset(); }
+
+private:
+    std::unique_ptr<uint32_t[]> words_;
+};
 
 struct JsonValue {
     enum class Kind : uint8_t { Null, Bool, Number, String, Array, Object };
@@ -74,7 +97,7 @@ private:
     // once an object has 16 members, empty below that. Layout: [0] slot
     // mask, [1] number of members indexed, then mask + 1 slots holding a
     // member position + 1 (0 = empty).
-    std::vector<uint32_t> keyIndex_;
+    JsonKeyTable keyIndex_;
 };
 
 // Parses the whole text. On failure returns false, leaves `out` Null and sets
