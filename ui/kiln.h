@@ -20,6 +20,7 @@
 // messages in through feedMessage().
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -46,8 +47,12 @@ struct Rect {
 };
 
 // The overlap of two rectangles; zero width or height (at the overlap's
-// corner) when they do not meet.
-Rect intersect(const Rect& a, const Rect& b);
+// corner) when they do not meet. Inline: the painter clips every quad.
+inline Rect intersect(const Rect& a, const Rect& b) {
+    float x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    float x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
+    return Rect{x0, y0, std::max(0.0f, x1 - x0), std::max(0.0f, y1 - y0)};
+}
 
 // A ring segment: the element is drawn and hit only inside the part of the
 // annulus inner <= d < outer around its box centre, from `start` sweeping

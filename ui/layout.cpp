@@ -14,12 +14,6 @@
 
 namespace kiln {
 
-Rect intersect(const Rect& a, const Rect& b) {
-    float x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    float x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
-    return Rect{x0, y0, std::max(0.0f, x1 - x0), std::max(0.0f, y1 - y0)};
-}
-
 namespace {
 
 bool isRow(const Style& s) { return s.display == DisplayFlex && s.direction == DirectionRow; }

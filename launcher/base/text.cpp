@@ -16,13 +16,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view trim(std::string_view text) {
-    size_t b = 0, e = text.size();
-    while (b < e && isBlank(text[b])) ++b;
-    while (e > b && isBlank(text[e - 1])) --e;
-    return text.substr(b, e - b);
-}
-
 bool isSha256Hex(std::string_view text) {
     if (text.size() != 64) return false;
     for (char c : text) {

@@ -33,7 +33,12 @@ inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == 
 // isBlank plus form feed and vertical tab: C's isspace in the "C" locale.
 inline bool isAsciiSpace(char c) { return isBlank(c) || c == '\f' || c == '\v'; }
 // `text` without isBlank characters at either end.
-std::string_view trim(std::string_view text);
+inline std::string_view trim(std::string_view text) {
+    size_t b = 0, e = text.size();
+    while (b < e && isBlank(text[b])) ++b;
+    while (e > b && isBlank(text[e - 1])) --e;
+    return text.substr(b, e - b);
+}
 
 // ---- Hex digits and digests ----
 
