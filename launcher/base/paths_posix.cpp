@@ -135,7 +135,10 @@ bool listDirectory(const std::string& path, std::vector<DirEntry>& out) {
         if (name == "." || name == "..") continue;
         DirEntry entry;
         entry.name = name;
-        entry.isDirectory = isDirectory(joinPath(path, name));
+        const std::string full = joinPath(path, name);
+        entry.isDirectory = isDirectory(full);
+        entry.size = fileSize(full);
+        entry.lastWrite = lastWriteTime(full);
         entries.push_back(std::move(entry));
         errno = 0;
     }

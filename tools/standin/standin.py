@@ -7,6 +7,11 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
   GET  /client/manifest-<channel>.json  another channel: stable, beta, and
                                         bulk (only with --manifest-files N)
   GET  /client/files/<path>             the client files the manifests list
+  GET  /client/r<N>/manifest[-<ch>].json
+       /client/r<N>/files/<path>        the same for client release N, pinned
+                                        by the URL (so parallel tests can
+                                        update from one release to another
+                                        without switching the service's)
   GET  /launcher/Emberlane-<ver>.exe    the launcher build named by the
                                         manifests' launcher block
   ANY  /echo                            the request as JSON: method, path,
@@ -59,7 +64,8 @@ Test control (JSON bodies and replies):
 Command line:
   standin.py [--host 127.0.0.1] [--http-port N] [--https-port N]
              [--untrusted-https-port N] [--ca-dir DIR] [--state FILE]
-             [--release N] [--manifest-files N] [--launcher-version V]
+             [--release N] [--manifest-files N] [--bench-channels]
+             [--launcher-version V]
              [--launcher-file PATH] [--client-file PATH=LOCALFILE]...
              [--accounts password|none] [--fault PATH=SPEC]...
              [--max-lifetime SECONDS] [--log FILE]
@@ -82,6 +88,7 @@ import collections
 import json
 import os
 import random
+import re
 import socket
 import ssl
 import struct
@@ -138,6 +145,7 @@ class Service:
     def __init__(self, args):
         self.args = args
         self.lock = threading.Lock()
+        self.pinned = {}       # release -> Catalog, for /client/r<N>/
         self.catalog = self._build(args.release)
         self.path_faults = []  # dicts: path, fault, times (None = always)
         self.requests = collections.deque(maxlen=1000)
@@ -145,6 +153,18 @@ class Service:
         for spec in args.fault:
             path, _, fault = spec.partition("=")
             self.path_faults.append({"path": path, "fault": fault, "times": None})
+
+    def pinned_catalog(self, release):
+        """The catalog of a release named in the URL, built once."""
+        with self.lock:
+            if release == self.catalog.release:
+                return self.catalog
+            built = self.pinned.get(release)
+        if built is None:
+            built = self._build(release)
+            with self.lock:
+                built = self.pinned.setdefault(release, built)
+        return built
 
     def _build(self, release):
         a = self.args
@@ -154,7 +174,8 @@ class Service:
             client_files[path] = local
         return catalog.Catalog(release=release, launcher_version=a.launcher_version,
                                launcher_file=a.launcher_file, client_files=client_files,
-                               bulk_files=a.manifest_files, accounts=a.accounts)
+                               bulk_files=a.manifest_files, accounts=a.accounts,
+                               bench_channels=a.bench_channels)
 
     def route(self, prefix, handler):
         """Registers a handler for every path starting with `prefix`; the
@@ -178,9 +199,21 @@ class Service:
 # Each takes (service, request) and returns a Reply; `request` is the handler
 # with .path_only, .query, .body, .origin.
 
+PINNED_RELEASE = re.compile(r"^/client/r([0-9]{1,3})/")
+
+
 def handle_client(svc, req):
     cat = svc.catalog
     path = req.path_only
+    files_prefix = catalog.FILES_PREFIX
+    pinned = PINNED_RELEASE.match(path)
+    if pinned:
+        release = int(pinned.group(1))
+        if release < 1:
+            return json_reply({"error": "release must be at least 1"}, 404)
+        cat = svc.pinned_catalog(release)
+        path = "/client/" + path[pinned.end():]
+        files_prefix = pinned.group(0) + "files/"
     if path.startswith(catalog.FILES_PREFIX):
         entry = cat.files.get(unquote(path[len(catalog.FILES_PREFIX):]))
         if entry is None:
@@ -192,7 +225,7 @@ def handle_client(svc, req):
         channel = "stable"
     elif name.startswith("manifest-") and name.endswith(".json"):
         channel = name[len("manifest-"):-len(".json")]
-    text = cat.manifest(channel, req.origin) if channel else None
+    text = cat.manifest(channel, req.origin, files_prefix) if channel else None
     if text is None:
         return json_reply({"error": "no such manifest"}, 404)
     return Reply(200, text, "application/json")
@@ -516,6 +549,8 @@ def parse_args(argv):
     p.add_argument("--ca-dir", default=os.path.join(TOP, "build", "testca"))
     p.add_argument("--state", help="write the chosen ports here (JSON)")
     p.add_argument("--release", type=int, default=1)
+    p.add_argument("--bench-channels", action="store_true",
+                   help="publish the channels large (20 x 10 MiB) and small (5000 x 10 KiB)")
     p.add_argument("--manifest-files", type=int, default=0,
                    help="also publish channel 'bulk' with this many extra small files")
     p.add_argument("--launcher-version", default="2.2.0")
