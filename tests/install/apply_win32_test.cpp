@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "launcher/base/paths.h"
@@ -14,6 +13,7 @@
 #include "launcher/install/plan.h"
 #include "launcher/net/sha256.h"
 #include "tests/install/standin_client.h"
+#include "tests/install/file_time.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {
@@ -97,11 +97,11 @@ TEST(ApplyClient, InstallUpdateAndRepair) {
     // Tampered with (same size, same time): only a full check notices; a
     // stray in the client folder goes, the settings file stays.
     const std::string readme = install.path("Emberlane/README.txt");
-    const auto time = std::filesystem::last_write_time(std::filesystem::u8path(readme));
+    const uint64_t time = lastWriteTime(readme);
     std::string text = fileText(readme);
     text[0] ^= 1;
     ASSERT_TRUE(putFile(readme, text));
-    std::filesystem::last_write_time(std::filesystem::u8path(readme), time);
+    ASSERT_TRUE(testing::setLastWriteTime(readme, time));
     ASSERT_TRUE(putFile(install.path("Emberlane/old.dll"), "stray"));
     ASSERT_TRUE(putFile(install.path("Emberlane/EMBER.INI"), "[client]\r\n"));
     EXPECT_TRUE(install.plan(r2).upToDate);
@@ -242,6 +242,34 @@ TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
     EXPECT_EQ(install.apply(r3, rest, error), static_cast<int>(r3.files.size() - 3));
     EXPECT_EQ(error, "");
     expectMatchesManifest(install, r3);
+}
+
+// Run by install_disk_full with a 2 MiB drive: the download of a 1 MiB file
+// onto a nearly full disk fails and the old file stays.
+TEST(DiskFull, WriteFailureKeepsTheOldFile) {
+    const auto drive = environmentVariable("EMBER_TEST_FULL_DRIVE");
+    if (!drive) GTEST_SKIP() << "run by the install_disk_full test";
+    ScratchDir configDir;
+    ScopedEnv env("EMBERLANE_CONFIG_DIR", configDir.path());
+    const std::string game = *drive + "\\game";
+    Manifest m = standinManifest(3);
+    m.files = {m.files[1]};  // Emberlane/Emberlane.dll, a little over 1 MiB
+    ASSERT_GT(m.files[0].size, 1 << 20);
+    const std::string dll = joinPath(game, m.files[0].path);
+    ASSERT_TRUE(createDirectories(parentDir(dll)));
+    ASSERT_TRUE(putFile(dll, "old dll"));
+    // Leave about half a MiB free.
+    const uint64_t free = freeBytes(game);
+    ASSERT_GT(free, 600000u);
+    ASSERT_TRUE(putFile(joinPath(game, "filler.bin"), std::string(free - 500000, 'f')));
+    Config config;
+    Plan plan = makePlan(m, game, config, false, Reporter());
+    std::string error;
+    EXPECT_EQ(applyClient(m, game, config, plan, Reporter(), error), 0);
+    EXPECT_EQ(error, "Emberlane/Emberlane.dll: disk write failed for " + dll);
+    EXPECT_EQ(fileText(dll), "old dll");
+    EXPECT_FALSE(fileExists(dll + ".part"));
+    removeFile(joinPath(game, "filler.bin"));
 }
 
 TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {

@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "launcher/base/paths.h"
@@ -144,6 +143,7 @@ TEST(GameVersion, EachStandInBuild) {
         ScopedEnv env("EMBERLANE_GAME_VERSION", "9.8.7.6");
         EXPECT_EQ(readGameVersion(gameBuild(c.variant)), c.expectedWithEnv) << c.variant;
     }
+    ScopedEnv env("EMBERLANE_GAME_VERSION", "9.8.7.6");
     EXPECT_EQ(readGameVersion(joinPath(kFixtures, "missing.exe")), "9.8.7.6");
 }
 

@@ -3,13 +3,11 @@
 // folder, strays go only in a full check; and pruning.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-
 #include "launcher/base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"
 #include "launcher/net/sha256.h"
+#include "tests/install/file_time.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {
@@ -25,18 +23,8 @@ ManifestFile entryFor(const std::string& path, const std::string& bytes) {
     return ManifestFile{path, digestOf(bytes), static_cast<int64_t>(bytes.size())};
 }
 
-// Paths keep their Windows spelling; the POSIX file layer turns `\` into `/`
-// at its calls, and so must a test that goes around it.
-std::filesystem::path fsPath(std::string utf8) {
-#ifndef _WIN32
-    for (char& c : utf8) c = (c == '\\') ? '/' : c;
-#endif
-    return std::filesystem::u8path(utf8);
-}
-
 void touchLater(const std::string& path) {
-    auto time = std::filesystem::last_write_time(fsPath(path));
-    std::filesystem::last_write_time(fsPath(path), time + std::chrono::hours(1));
+    ASSERT_TRUE(testing::setLastWriteTime(path, lastWriteTime(path) + 36000000000ULL));
 }
 
 // A game folder holding `files` and a manifest listing them.
@@ -101,9 +89,9 @@ TEST(Plan, WhatIsDownloadedAndWhatIsRead) {
 
     // Same size, other bytes, time kept: the fast path trusts it; a full check does not.
     const std::string tampered = joinPath(game.folder(), "tampered.txt");
-    const auto time = std::filesystem::last_write_time(fsPath(tampered));
+    const uint64_t time = lastWriteTime(tampered);
     ASSERT_TRUE(putFile(tampered, "ORIGINAL"));
-    std::filesystem::last_write_time(fsPath(tampered), time);
+    ASSERT_TRUE(testing::setLastWriteTime(tampered, time));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "short.txt"), "short"));
 
     Plan quick = makePlan(game.manifest, game.folder(), config, false, Reporter());

@@ -1,0 +1,134 @@
+// Figures for the install module, in both builds (natively and under Wine):
+//
+//   install_figures plan <dir> <files>     an up-to-date client of <files>
+//                                           small files: the fast-path plan
+//   install_figures check <dir> <sums>     full check of the files listed in
+//                                           a sha256sum output file (paths
+//                                           relative to <dir>): MB/s
+//   install_figures apply <manifest-url> <dir>   (Windows) applyClient of
+//                                           every file of a manifest into an
+//                                           empty folder: MB/s
+//
+// Each prints one line of figures; bench/install-figures runs them beside
+// sha256sum and curl.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "launcher/base/paths.h"
+#include "launcher/formats/config.h"
+#include "launcher/install/apply.h"
+#include "launcher/install/plan.h"
+#include "launcher/net/http.h"
+#include "launcher/net/sha256.h"
+
+using namespace ember::launcher;
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int plan(const std::string& dir, int count) {
+    // The client: <count> files of 100 bytes in folders of 500, made once.
+    Manifest manifest;
+    for (int i = 0; i < count; ++i) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "Emberlane/bulk/d%03d/f%05d.dat", i / 500, i);
+        std::string bytes(100, static_cast<char>('a' + i % 26));
+        const std::string path = joinPath(dir, rel);
+        if (fileSize(path) != 100) {
+            createDirectories(parentDir(path));
+            writeFileAtomic(path, bytes);
+        }
+        manifest.files.push_back(ManifestFile{rel, toHex(sha256(bytes.data(), bytes.size())), 100});
+    }
+    // The first plan hashes and records; the timed ones must read nothing.
+    Config config;
+    Plan first = makePlan(manifest, dir, config, false, Reporter());
+    if (!first.upToDate) {
+        std::fprintf(stderr, "the client is not up to date after the first plan\n");
+        return 1;
+    }
+    const uint64_t hashed = plannerFilesHashed();
+    double best = 1e9, total = 0;
+    const int runs = 5;
+    for (int run = 0; run < runs; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        Plan again = makePlan(manifest, dir, config, false, Reporter());
+        double s = secondsSince(start);
+        if (!again.upToDate) return 1;
+        best = std::min(best, s);
+        total += s;
+    }
+    std::printf("plan fast path: %d files, best %.1f ms, mean %.1f ms over %d runs, %llu files read\n", count,
+                best * 1000, total / runs * 1000, runs, static_cast<unsigned long long>(plannerFilesHashed() - hashed));
+    return 0;
+}
+
+int check(const std::string& dir, const std::string& sums) {
+    // sha256sum's lines: 64 hex digits, two characters, the path.
+    std::string text;
+    if (!readWholeFile(sums, text)) return 1;
+    Manifest manifest;
+    uint64_t bytes = 0;
+    size_t at = 0;
+    while (at + 66 < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        ManifestFile file;
+        file.sha256 = text.substr(at, 64);
+        file.path = text.substr(at + 66, end - at - 66);
+        file.size = fileSize(joinPath(dir, file.path));
+        bytes += static_cast<uint64_t>(file.size);
+        manifest.files.push_back(file);
+        at = end + 1;
+    }
+    Config config;
+    auto start = std::chrono::steady_clock::now();
+    Plan full = makePlan(manifest, dir, config, true, Reporter());
+    double s = secondsSince(start);
+    std::printf("full check: %zu files, %.0f MiB in %.2f s = %.0f MB/s (%s)\n", manifest.files.size(),
+                bytes / 1048576.0, s, bytes / 1e6 / s, full.upToDate ? "all right" : "MISMATCH");
+    return full.upToDate ? 0 : 1;
+}
+
+#ifdef _WIN32
+int apply(const std::string& url, const std::string& dir) {
+    http::Request request;
+    request.url = url;
+    request.maxBytes = 64 << 20;
+    http::Response reply = http::request(request);
+    Manifest manifest;
+    std::string error;
+    if (!reply.error.empty() || !parseManifest(reply.body, manifest, error)) {
+        std::fprintf(stderr, "manifest: %s%s\n", reply.error.c_str(), error.c_str());
+        return 1;
+    }
+    Config config;
+    Plan plan = makePlan(manifest, dir, config, false, Reporter());
+    auto start = std::chrono::steady_clock::now();
+    int done = applyClient(manifest, dir, config, plan, Reporter(), error);
+    double s = secondsSince(start);
+    std::printf("applyClient: %d files, %.1f MiB in %.2f s = %.1f MB/s%s%s\n", done, plan.downloadBytes / 1048576.0,
+                s, plan.downloadBytes / 1e6 / s, error.empty() ? "" : ", error: ", error.c_str());
+    return error.empty() ? 0 : 1;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // applyClient saves config.json after every file: the script points
+    // EMBERLANE_CONFIG_DIR at a scratch folder.
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "plan" && argc == 4) return plan(argv[2], std::atoi(argv[3]));
+    if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
+#ifdef _WIN32
+    if (mode == "apply" && argc == 4) return apply(argv[2], argv[3]);
+#endif
+    std::fprintf(stderr, "usage: install_figures plan <dir> <files> | check <dir> <sums> | apply <url> <dir>\n");
+    return 2;
+}
