@@ -17,6 +17,8 @@ bool isDeviceName(std::string_view component) {
     std::string_view base = component.substr(0, component.find('.'));
     // "NUL .txt" is NUL too: spaces before the extension are dropped.
     while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    // Device names are three to seven bytes long ("COM\xC2\xB9" is five).
+    if (base.size() < 3 || base.size() > 7) return false;
     const std::string lower = asciiLower(base);
     static const char* const kPlain[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* name : kPlain) {

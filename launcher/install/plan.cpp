@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdio>
 #include <set>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "launcher/base/paths.h"
 #include "launcher/base/text.h"
@@ -30,24 +32,30 @@ struct FileFacts {
 class FolderFacts {
 public:
     FileFacts lookup(const std::string& path) {
-        const std::string folder = parentDir(path);
-        auto it = folders_.find(folder);
-        if (it == folders_.end()) it = folders_.emplace(folder, load(folder)).first;
-        const std::string name = path.substr(folder.size() + (folder.empty() ? 0 : 1));
-        auto found = it->second.find(key(name));
-        if (found != it->second.end()) return found->second;
+        // Manifests list a folder's files together: the last folder is
+        // usually the one asked about again.
+        const size_t cut = path.find_last_of("\\/");
+        const std::string_view folder(path.data(), cut == std::string::npos ? 0 : cut);
+        if (!last_ || lastFolder_ != folder) {
+            lastFolder_.assign(folder);
+            auto it = folders_.find(lastFolder_);
+            if (it == folders_.end()) it = folders_.emplace(lastFolder_, load(lastFolder_)).first;
+            last_ = &it->second;
+        }
+        name_.assign(path, cut == std::string::npos ? 0 : cut + 1, std::string::npos);
+        auto found = last_->find(key(name_));
+        if (found != last_->end()) return found->second;
         return FileFacts{fileSize(path), lastWriteTime(path)};
     }
 
 private:
     using Listing = std::unordered_map<std::string, FileFacts>;
 
-    static std::string key(const std::string& name) {
+    static const std::string& key(std::string& name) {
 #ifdef _WIN32
-        return asciiLower(name);
-#else
-        return name;
+        for (char& c : name) c = asciiLower(c);
 #endif
+        return name;
     }
 
     static Listing load(const std::string& folder) {
@@ -58,7 +66,8 @@ private:
             if (entry.isDirectory) continue;
             // Two names that differ only in case (a case-sensitive folder):
             // neither is trusted, both are asked about on their own.
-            auto [it, fresh] = listing.emplace(key(entry.name), FileFacts{entry.size, entry.lastWrite});
+            std::string name = entry.name;
+            auto [it, fresh] = listing.emplace(key(name), FileFacts{entry.size, entry.lastWrite});
             if (!fresh) it->second = FileFacts{-2, 0};
         }
         for (auto it = listing.begin(); it != listing.end();) {
@@ -68,6 +77,9 @@ private:
     }
 
     std::unordered_map<std::string, Listing> folders_;
+    std::string lastFolder_;
+    Listing* last_ = nullptr;
+    std::string name_;
 };
 
 bool needsDownloadWith(const std::string& gameFolder, const ManifestFile& entry, Config& config, bool fullCheck,
@@ -121,12 +133,18 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
     }
 
     // 2. Records the manifest no longer lists.
-    std::set<std::string> listed;
-    std::set<std::string> listedLower;
-    for (const ManifestFile& entry : manifest.files) {
-        listed.insert(entry.path);
-        listedLower.insert(asciiLower(entry.path));
-    }
+    std::unordered_set<std::string> listed;
+    listed.reserve(manifest.files.size());
+    for (const ManifestFile& entry : manifest.files) listed.insert(entry.path);
+    // Lower-case forms, only needed when something is not listed exactly.
+    std::unordered_set<std::string> listedLower;
+    auto lowerListed = [&]() -> const std::unordered_set<std::string>& {
+        if (listedLower.empty() && !manifest.files.empty()) {
+            listedLower.reserve(manifest.files.size());
+            for (const ManifestFile& entry : manifest.files) listedLower.insert(asciiLower(entry.path));
+        }
+        return listedLower;
+    };
     std::vector<std::string> forget;
     for (const auto& record : config.installed) {
         const std::string& path = record.first;
@@ -135,7 +153,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         // that differs from a listed path only in letter case names the
         // file the manifest keeps (Windows ignores case): deleting it would
         // delete that file. Both records are simply dropped.
-        if (!isSafeGamePath(path) || listedLower.count(asciiLower(path))) {
+        if (!isSafeGamePath(path) || lowerListed().count(asciiLower(path))) {
             forget.push_back(path);
             continue;
         }
@@ -152,7 +170,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
                 if (entry.isDirectory) continue;
                 const std::string path = std::string(kClientFolder) + "/" + entry.name;
                 if (equalsIgnoreCase(path, kClientSettingsPath)) continue;
-                if (listedLower.count(asciiLower(path))) continue;
+                if (lowerListed().count(asciiLower(path))) continue;
                 if (!isSafeGamePath(path) || !removing.insert(path).second) continue;
                 plan.remove.push_back(path);
             }
