@@ -112,6 +112,26 @@ int check(const std::string& dir, const std::string& sums) {
     return full.upToDate ? 0 : 1;
 }
 
+// What one config.json save costs with <records> installed records.
+int save(int records) {
+    Config config;
+    for (int i = 0; i < records; ++i) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "Emberlane/bulk/d%03d/f%05d.dat", i / 500, i);
+        config.installed[rel] = InstalledFile{std::string(64, 'a'), 10240, 133801234567891234};
+    }
+    auto start = std::chrono::steady_clock::now();
+    std::string text;
+    for (int i = 0; i < 20; ++i) text = configToText(config);
+    const double serialise = secondsSince(start) / 20;
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) saveConfig(config);
+    const double whole = secondsSince(start) / 20;
+    std::printf("config.json with %d records (%zu bytes): serialise %.2f ms, save %.2f ms\n", records, text.size(),
+                serialise * 1000, whole * 1000);
+    return 0;
+}
+
 #ifdef _WIN32
 int apply(const std::string& url, const std::string& dir) {
     http::Request request;
@@ -143,6 +163,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "plan" && argc == 4) return plan(argv[2], std::atoi(argv[3]));
     if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
+    if (mode == "save" && argc == 3) return save(std::atoi(argv[2]));
 #ifdef _WIN32
     if (mode == "apply" && argc == 4) return apply(argv[2], argv[3]);
 #endif

@@ -20,8 +20,9 @@ namespace ember::launcher {
 void pruneRetired(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter);
 
 // Prunes, then downloads every planned file through http::download (digest
-// checked, replaced in one rename), recording and saving config.json after
-// each. Returns the number of files installed; `error` is empty on success,
+// checked, replaced in one rename), recording each; config.json is saved
+// after the first file, then at most once a second, and before returning.
+// Returns the number of files installed; `error` is empty on success,
 // "cancelled", or the failing file's path + ": " + the download's error.
 // A plan naming a file outside the game folder is refused before anything
 // changes. Windows only (WinHTTP).

@@ -11,6 +11,12 @@
 
 namespace ember::launcher {
 
+namespace {
+
+constexpr uint64_t kSaveIntervalMs = 1000;
+
+}  // namespace
+
 int applyClient(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
                 const Reporter& reporter, std::string& error) {
     error.clear();
@@ -30,14 +36,27 @@ int applyClient(const Manifest& manifest, const std::string& gameFolder, Config&
     pruneRetired(gameFolder, config, plan, reporter);
     if (plan.download.empty()) return 0;
 
-    // 4-5. Each file in plan order; config.json is saved after every one so
-    //      an interrupted update resumes where it stopped.
+    // 4-5. Each file in plan order, recorded as it lands. config.json is
+    //      saved after the first file, then at most once a second, and
+    //      always before returning: rewriting (and syncing) a file that holds
+    //      every record after each of thousands of small files would cost
+    //      more than the downloads. A file that landed after the last save
+    //      has the right size and content, so after a crash the next plan
+    //      hashes it, records it and does not fetch it again.
     reporter.sayPhase("download", "Updating client files");
     const int steps = static_cast<int>(plan.download.size());
     int done = 0;
     uint64_t bytesDone = 0;
+    uint64_t lastSave = 0;
+    bool unsaved = false;
+    auto saveNow = [&] {
+        saveConfig(config);
+        lastSave = GetTickCount64();
+        unsaved = false;
+    };
     for (const ManifestFile& entry : plan.download) {
         if (reporter.isCancelled()) {
+            if (unsaved) saveNow();
             error = kApplyCancelled;
             return done;
         }
@@ -48,6 +67,7 @@ int applyClient(const Manifest& manifest, const std::string& gameFolder, Config&
             return !reporter.isCancelled();
         });
         if (!failure.empty()) {
+            if (unsaved) saveNow();
             error = entry.path + ": " + failure;
             return done;
         }
@@ -57,8 +77,10 @@ int applyClient(const Manifest& manifest, const std::string& gameFolder, Config&
         ++done;
         reporter.sayProgress(done, steps, bytesDone, plan.downloadBytes);
         reporter.sayLog(entry.path);
-        saveConfig(config);
+        unsaved = true;
+        if (lastSave == 0 || GetTickCount64() - lastSave >= kSaveIntervalMs) saveNow();
     }
+    if (unsaved) saveNow();
     return done;
 }
 

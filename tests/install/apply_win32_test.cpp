@@ -215,27 +215,30 @@ TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
     PROCESS_INFORMATION child = {};
     ASSERT_TRUE(CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
 
-    // Kill it once three files are recorded and the fourth is under way.
-    const std::string configFile = joinPath(install.configDir.path(), "config.json");
-    bool threeRecorded = false;
-    for (int i = 0; i < 300 && !threeRecorded; ++i) {
+    // Kill it once the first save is in and the fourth file is under way
+    // (three files have landed; later ones may not be recorded yet).
+    bool recorded = false;
+    for (int i = 0; i < 300 && !recorded; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        threeRecorded = loadConfig().installed.size() >= 3;
+        recorded = !loadConfig().installed.empty();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     TerminateProcess(child.hProcess, 9);
     WaitForSingleObject(child.hProcess, 10000);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    ASSERT_TRUE(threeRecorded);
+    ASSERT_TRUE(recorded);
 
-    // config.json is whole, and the next plan resumes without rereading.
+    // config.json is whole; the next plan fetches only from the fourth file
+    // on, reading just the landed files that were not recorded yet.
     install.config = loadConfig();
     EXPECT_FALSE(install.config.settingsWereReset);
-    EXPECT_EQ(install.config.installed.size(), 3u);
+    const size_t saved = install.config.installed.size();
+    EXPECT_GE(saved, 1u);
+    EXPECT_LE(saved, 3u);
     uint64_t hashed = plannerFilesHashed();
     Plan rest = install.plan(r3);
-    EXPECT_EQ(plannerFilesHashed(), hashed);
+    EXPECT_EQ(plannerFilesHashed() - hashed, 3 - saved);
     EXPECT_EQ(rest.download.size(), r3.files.size() - 3);
     EXPECT_EQ(rest.download[0].path, r3.files[3].path);
     std::string error;
