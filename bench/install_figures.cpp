@@ -132,6 +132,26 @@ int save(int records) {
     return 0;
 }
 
+// The file side of a download without the network: <count> files of 10 KiB
+// written to "<name>.part" and renamed into place, <perFolder> per folder.
+int create(const std::string& dir, int count, int perFolder) {
+    const std::string bytes(10240, 'x');
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "d%04d/f%05d.bin", i / perFolder, i);
+        const std::string path = joinPath(dir, rel);
+        createDirectories(parentDir(path));
+        std::FILE* file = openFile(path + ".part", "wb");
+        if (!file) return 1;
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+        if (!renameReplace(path + ".part", path)) return 1;
+    }
+    std::printf("create: %d files of 10 KiB, %d per folder, in %.2f s\n", count, perFolder, secondsSince(start));
+    return 0;
+}
+
 #ifdef _WIN32
 int apply(const std::string& url, const std::string& dir) {
     http::Request request;
@@ -146,6 +166,18 @@ int apply(const std::string& url, const std::string& dir) {
     }
     Config config;
     Plan plan = makePlan(manifest, dir, config, false, Reporter());
+    if (std::getenv("EMBER_FIGURES_FETCH_ONLY")) {
+        // The HTTP exchanges alone, bodies kept in memory.
+        auto start = std::chrono::steady_clock::now();
+        for (const ManifestFile& file : plan.download) {
+            http::Request get;
+            get.url = manifest.baseUrl + file.path;
+            get.maxBytes = 64 << 20;
+            if (!http::request(get).error.empty()) return 1;
+        }
+        std::printf("requests only: %zu in %.2f s\n", plan.download.size(), secondsSince(start));
+        return 0;
+    }
     auto start = std::chrono::steady_clock::now();
     int done = applyClient(manifest, dir, config, plan, Reporter(), error);
     double s = secondsSince(start);
@@ -164,6 +196,7 @@ int main(int argc, char** argv) {
     if (mode == "plan" && argc == 4) return plan(argv[2], std::atoi(argv[3]));
     if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
     if (mode == "save" && argc == 3) return save(std::atoi(argv[2]));
+    if (mode == "create" && argc == 5) return create(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
 #ifdef _WIN32
     if (mode == "apply" && argc == 4) return apply(argv[2], argv[3]);
 #endif

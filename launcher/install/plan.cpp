@@ -43,13 +43,21 @@ public:
             last_ = &it->second;
         }
         name_.assign(path, cut == std::string::npos ? 0 : cut + 1, std::string::npos);
-        auto found = last_->find(key(name_));
-        if (found != last_->end()) return found->second;
+        auto found = last_->files.find(key(name_));
+        if (found != last_->files.end()) return found->second;
+        // A folder that was listed, or that does not exist, answers for a
+        // missing file too: asking Wine about a name that is not there costs
+        // a scan of the whole folder (its names are matched ignoring case).
+        if (last_->listed || last_->missing) return FileFacts{};
         return FileFacts{fileSize(path), lastWriteTime(path)};
     }
 
 private:
-    using Listing = std::unordered_map<std::string, FileFacts>;
+    struct Listing {
+        std::unordered_map<std::string, FileFacts> files;
+        bool listed = false;   // the folder's listing is complete
+        bool missing = false;  // there is no such folder
+    };
 
     static const std::string& key(std::string& name) {
 #ifdef _WIN32
@@ -61,17 +69,24 @@ private:
     static Listing load(const std::string& folder) {
         Listing listing;
         std::vector<DirEntry> entries;
-        if (folder.empty() || !listDirectory(folder, entries)) return listing;
+        if (folder.empty()) return listing;
+        if (!listDirectory(folder, entries)) {
+            listing.missing = !isDirectory(folder) && !fileExists(folder);
+            return listing;
+        }
+        listing.listed = true;
         for (const DirEntry& entry : entries) {
-            if (entry.isDirectory) continue;
             // Two names that differ only in case (a case-sensitive folder):
             // neither is trusted, both are asked about on their own.
             std::string name = entry.name;
-            auto [it, fresh] = listing.emplace(key(name), FileFacts{entry.size, entry.lastWrite});
-            if (!fresh) it->second = FileFacts{-2, 0};
+            auto [it, fresh] = listing.files.emplace(key(name), FileFacts{entry.size, entry.lastWrite});
+            if (!fresh) {
+                it->second = FileFacts{-2, 0};
+                listing.listed = false;
+            }
         }
-        for (auto it = listing.begin(); it != listing.end();) {
-            it = (it->second.size == -2) ? listing.erase(it) : std::next(it);
+        for (auto it = listing.files.begin(); it != listing.files.end();) {
+            it = (it->second.size == -2) ? listing.files.erase(it) : std::next(it);
         }
         return listing;
     }

@@ -39,8 +39,9 @@ FILES_PREFIX = "/client/files/"
 LAUNCHER_PREFIX = "/launcher/"
 BULK_CHANNEL = "bulk"
 # Channels for download benchmarks (only with --bench-channels): 20 files of
-# 10 MiB, and 5,000 files of 10 KiB.
-BENCH_CHANNELS = {"large": (20, 10 << 20), "small": (5000, 10 << 10)}
+# 10 MiB, and 5,000 files of 10 KiB in one folder ("small") or in folders of
+# 100 ("spread"): name, count, size, files per folder.
+BENCH_CHANNELS = [("large", 20, 10 << 20, 20), ("small", 5000, 10 << 10, 5000), ("spread", 5000, 10 << 10, 100)]
 GENERATED_AT = "2025-06-01T12:00:00Z"
 
 
@@ -123,8 +124,8 @@ class Catalog:
         if bulk_files > 0:
             self.channels[BULK_CHANNEL] = stable + self._bulk(bulk_files)
         if bench_channels:
-            for name, (count, size) in BENCH_CHANNELS.items():
-                self.channels[name] = [Entry("Emberlane/%s/f%04d.bin" % (name, i), size, "bench")
+            for name, count, size, per_folder in BENCH_CHANNELS:
+                self.channels[name] = [Entry("Emberlane/%s/d%02d/f%04d.bin" % (name, i // per_folder, i), size, "bench")
                                        for i in range(count)]
         self.files = {}
         for files in self.channels.values():

@@ -353,6 +353,16 @@ class Handler(BaseHTTPRequestHandler):
             log.write("%s %s\n" % (self.server.scheme, fmt % args))
             log.flush()
 
+    def setup(self):
+        super().setup()
+        # Headers and body go out in separate writes; on a kept connection
+        # Nagle's rule would hold the body back until the client's delayed
+        # acknowledgement (tens of milliseconds per reply).
+        try:
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError:
+            pass
+
     def handle(self):
         # A client that gives up (time-outs, TLS refusal of an untrusted
         # certificate, cancelled downloads) is ordinary here, not an error.
@@ -384,7 +394,12 @@ class Handler(BaseHTTPRequestHandler):
         if not host or any(c in host for c in "/ \t@?#"):
             host = "%s:%d" % (svc.args.host, self.server.server_address[1])
         self.origin = "%s://%s" % (self.server.scheme, host)
-        self.close_connection = True
+        # Client files and manifests are served on a kept connection, as a
+        # real web server does, so downloaders can reuse it; everything else
+        # (and every fault) closes it after the reply.
+        self.close_connection = not (self.path_only.startswith(("/client/", catalog.LAUNCHER_PREFIX)) and
+                                     self.command in ("GET", "HEAD") and
+                                     self.headers.get("Connection", "").lower() != "close")
 
         # Request body (capped: input from the network is hostile even here).
         length = int(self.headers.get("Content-Length", "0") or "0")
@@ -405,6 +420,8 @@ class Handler(BaseHTTPRequestHandler):
         for f in faults:
             name, _, arg = f.partition(":")
             opts[name] = arg
+        if faults:
+            self.close_connection = True
 
         # Faults that replace the whole exchange.
         if "drop" in opts:
@@ -468,8 +485,9 @@ class Handler(BaseHTTPRequestHandler):
         head = ["HTTP/1.1 %d %s" % (reply.status, self.responses.get(reply.status, ("Status",))[0]),
                 "Server: " + self.version_string(),
                 "Date: " + self.date_time_string(),
-                "Content-Type: " + reply.content_type,
-                "Connection: close"]
+                "Content-Type: " + reply.content_type]
+        if self.close_connection:
+            head.append("Connection: close")
         head.append("Transfer-Encoding: chunked" if chunked else "Content-Length: %d" % announced)
         head += ["%s: %s" % (n, v) for n, v in reply.headers if n != "X-Standin-Chunked"]
         head += reply.raw_headers
