@@ -132,6 +132,7 @@ TEST(GameVersion, EachStandInBuild) {
     const Case cases[] = {
         {"product", "0.411.140.0", "0.411.140.0"},
         {"nuls", "0.412.3.0", "0.412.3.0"},
+        {"fallback", "0.410.1.0", "0.410.1.0"},
         {"fixed", "1.2.3.4", "1.2.3.4"},
         {"none", "", "9.8.7.6"},
     };
