@@ -179,6 +179,11 @@ TEST(LaunchGame, TheLoaderSeesTheFolderAndSettingsAndTheWatchSeesTheGame) {
     // Missing loader: the documented text.
     EXPECT_FALSE(launchGame(game, "Emberlane/Nope.exe", error));
     EXPECT_EQ(error, "the client is not installed (missing Emberlane/Nope.exe) - use Verify & repair");
+    // A loader that is not a program: the system's error code in the text.
+    ASSERT_TRUE(putFile(joinPath(dir.path(), "Emberlane/bad.exe"), "not a program"));
+    EXPECT_FALSE(launchGame(game, "Emberlane/bad.exe", error));
+    EXPECT_EQ(error.rfind("could not start Emberlane/bad.exe (error ", 0), 0u) << error;
+    EXPECT_EQ(error.back(), ')');
 
     EXPECT_FALSE(isGameRunning());
     ASSERT_TRUE(launchGame(game, loaderRel, error)) << error;
