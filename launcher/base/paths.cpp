@@ -34,6 +34,9 @@ std::string parentDir(const std::string& path) {
 
 bool createDirectories(const std::string& path) {
     if (path.empty()) return false;
+    // Usually the folder is there already (every download asks): one query
+    // instead of one per level.
+    if (isDirectory(path)) return true;
     // Walk the path and create each prefix that ends at a separator or at the
     // end. A drive ("C:") is never created, and a level that cannot be made
     // is skipped: the final isDirectory says whether it all worked.

@@ -57,6 +57,11 @@ uint64_t lastWriteTime(const std::string& path);
 struct DirEntry {
     std::string name;  // UTF-8, no folder part; never "." or ".."
     bool isDirectory = false;
+    // What fileSize and lastWriteTime would say (-1 and 0 for a directory),
+    // taken from the listing itself: one call per folder instead of one per
+    // file, which matters where each file-system call is slow (Wine).
+    int64_t size = -1;
+    uint64_t lastWrite = 0;
 };
 // The entries of a directory, sorted by name (byte order). False when the
 // directory cannot be read.

@@ -117,11 +117,20 @@ int64_t fileSize(const std::string& path) {
     return static_cast<int64_t>(info.st_size);
 }
 
-uint64_t lastWriteTime(const std::string& path) {
-    struct stat info;
-    if (!statPath(path, info) || info.st_mtim.tv_sec < 0) return 0;
+namespace {
+
+uint64_t fileTimeOf(const struct stat& info) {
+    if (info.st_mtim.tv_sec < 0) return 0;
     uint64_t seconds = static_cast<uint64_t>(info.st_mtim.tv_sec) + kEpochGapSeconds;
     return seconds * 10000000ULL + static_cast<uint64_t>(info.st_mtim.tv_nsec) / 100;
+}
+
+}  // namespace
+
+uint64_t lastWriteTime(const std::string& path) {
+    struct stat info;
+    if (!statPath(path, info)) return 0;
+    return fileTimeOf(info);
 }
 
 bool listDirectory(const std::string& path, std::vector<DirEntry>& out) {
@@ -135,7 +144,13 @@ bool listDirectory(const std::string& path, std::vector<DirEntry>& out) {
         if (name == "." || name == "..") continue;
         DirEntry entry;
         entry.name = name;
-        entry.isDirectory = isDirectory(joinPath(path, name));
+        // One stat per entry, relative to the open folder.
+        struct stat info;
+        if (::fstatat(::dirfd(dir), item->d_name, &info, 0) == 0) {
+            entry.isDirectory = S_ISDIR(info.st_mode);
+            entry.size = entry.isDirectory ? -1 : static_cast<int64_t>(info.st_size);
+            entry.lastWrite = fileTimeOf(info);
+        }
         entries.push_back(std::move(entry));
         errno = 0;
     }

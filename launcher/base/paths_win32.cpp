@@ -142,6 +142,11 @@ bool listDirectory(const std::string& path, std::vector<DirEntry>& out) {
         DirEntry entry;
         entry.name = toUtf8(name);
         entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!entry.isDirectory) {
+            entry.size = static_cast<int64_t>((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+        }
+        entry.lastWrite = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                          found.ftLastWriteTime.dwLowDateTime;
         entries.push_back(std::move(entry));
     } while (FindNextFileW(search, &found));
     // Anything but "no more files" means the listing is incomplete.

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <limits>
 
-#include "launcher/formats/json.h"
+#include "launcher/base/safe_path.h"
 #include "launcher/base/text.h"
+#include "launcher/formats/json.h"
 
 namespace ember::launcher {
 
@@ -225,13 +226,16 @@ bool isSupportedGameVersion(const Manifest& manifest, const std::string& version
 
 ClientBuild clientBuildFor(const Manifest& manifest, const std::string& gameVersion, bool& exact) {
     const auto found = manifest.clientBuilds.find(gameVersion);
-    if (found != manifest.clientBuilds.end()) {
-        exact = true;
-        return found->second;
+    exact = found != manifest.clientBuilds.end();
+    if (!exact && manifest.clientBuilds.empty()) return ClientBuild();
+    ClientBuild build = exact ? found->second : manifest.clientBuilds.begin()->second;
+    // The loader is started and both files are checked below the game
+    // folder: a build naming either anywhere else counts as no build.
+    if (!isSafeClientBuildPath(build.loader) || !isSafeClientBuildPath(build.dll)) {
+        build.loader.clear();
+        build.dll.clear();
     }
-    exact = false;
-    if (manifest.clientBuilds.empty()) return ClientBuild();
-    return manifest.clientBuilds.begin()->second;
+    return build;
 }
 
 bool accountsUsable(const Manifest& manifest) {

@@ -123,6 +123,8 @@ bool isSupportedGameVersion(const Manifest& manifest, const std::string& version
 
 // The build published for `gameVersion` (exact = true); otherwise the build
 // with the smallest key (exact = false); an empty build when there are none.
+// A build whose loader or library path fails isSafeClientBuildPath comes
+// back with both emptied, as if no client were published.
 ClientBuild clientBuildFor(const Manifest& manifest, const std::string& gameVersion, bool& exact);
 
 // Whether the account service can be used at all.

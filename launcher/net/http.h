@@ -6,9 +6,11 @@
 // failures are short English texts in Response::error / the return value.
 // Redirects are never followed; TLS 1.2 and 1.3 only.
 //
-// Both calls are self-contained (their own session, connection and request
-// handles), so any number of threads may use them at once. The user agent is
-// the only shared state: set once at start-up, before any worker exists.
+// Any number of threads may call both at once. They share one WinHTTP
+// session, which keeps finished connections open for the next request to
+// the same server (one TLS handshake for a run of downloads); connection and
+// request handles are each call's own. The user agent is set once at
+// start-up, before any worker exists.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // The HTTP exchange over WinHTTP (synchronous), and downloads into place.
 //
-// request(): crack the URL, open session/connection/request, send with our
-// header block, read status and headers, then the body in 64 KiB chunks into
+// request(): crack the URL, open connection and request on the shared
+// session, send with our header block, read status and headers, then the
+// body in 64 KiB chunks into
 // memory (capped by maxBytes) or into the caller's sink. download(): stream
 // into "<dest>.part" while hashing, decide, then rename over the destination.
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "launcher/net/http_internal.h"
@@ -30,8 +32,8 @@ constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP
 // Never reserve more than this up front, whatever a server announces.
 constexpr uint64_t kReserveCap = 64ull << 20;
 
-// One WinHTTP handle, closed when it goes out of scope. Declared session,
-// connection, request, so they close in the reverse order.
+// One WinHTTP handle, closed when it goes out of scope. Declared connection,
+// then request, so they close in the reverse order.
 class Handle {
 public:
     explicit Handle(HINTERNET h = nullptr) : h_(h) {}
@@ -47,6 +49,29 @@ public:
 private:
     HINTERNET h_;
 };
+
+// The process's WinHTTP session. WinHTTP keeps a session's finished
+// connections open and gives them to the next request for the same server,
+// so a run of downloads pays one TCP and TLS handshake instead of one per
+// file. A session handle may be used by any number of threads at once; only
+// creating it takes the lock. A new user agent (set once at start-up) gets a
+// new session; an old one stays open for requests that may still use it.
+HINTERNET sharedSession() {
+    static std::mutex lock;
+    static HINTERNET session = nullptr;
+    static std::string agent;
+    std::lock_guard<std::mutex> guard(lock);
+    const std::string wanted = userAgent();
+    if (session && agent == wanted) return session;
+    HINTERNET fresh = WinHttpOpen(toWide(wanted).c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!fresh) return nullptr;
+    DWORD protocols = kSecureProtocols;
+    WinHttpSetOption(fresh, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    session = fresh;
+    agent = wanted;
+    return session;
+}
 
 // Raw response headers as UTF-8 text (empty when WinHTTP has none to give).
 std::string rawHeaders(HINTERNET request) {
@@ -111,21 +136,16 @@ Response request(const Request& req) {
     reply.error = headerFieldError(req);
     if (!reply.error.empty()) return reply;
 
-    // 2-4. A synchronous session: automatic proxy, one time-out for every
-    //      phase, TLS 1.2 and 1.3 only.
-    Handle session(WinHttpOpen(toWide(userAgent()).c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // 2-4. The shared session (automatic proxy, TLS 1.2 and 1.3 only).
+    HINTERNET session = sharedSession();
     if (!session) {
         reply.error = lastErrorText();
         return reply;
     }
     int timeout = static_cast<int>(std::min<uint32_t>(req.timeoutMs, INT_MAX));
-    WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
-    DWORD protocols = kSecureProtocols;
-    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
 
     // 5-7. Connection and request; redirects come back to the caller as they are.
-    Handle connection(WinHttpConnect(session.get(), url.host.c_str(), url.port, 0));
+    Handle connection(WinHttpConnect(session, url.host.c_str(), url.port, 0));
     if (!connection) {
         reply.error = lastErrorText();
         return reply;
@@ -137,6 +157,8 @@ Response request(const Request& req) {
         reply.error = lastErrorText();
         return reply;
     }
+    // One time-out for every phase of this request.
+    WinHttpSetTimeouts(request.get(), timeout, timeout, timeout, timeout);
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
     // The wait for the status line has its own time-out (90 s by default on
@@ -219,6 +241,9 @@ std::string download(const std::string& url, const std::string& destPath, const 
     const std::string part = destPath + ".part";
     std::FILE* file = openFile(part, "wb");
     if (!file) return kCannotWrite + part;
+    // The C runtime's small default buffer turns a large body into tens of
+    // thousands of writes; 1 MiB pieces keep the count low.
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
 
     // 3. Stream every chunk to disk and through the hash.
     Sha256 hash;

@@ -38,6 +38,10 @@ DLL_PATH = "Emberlane/Emberlane.dll"
 FILES_PREFIX = "/client/files/"
 LAUNCHER_PREFIX = "/launcher/"
 BULK_CHANNEL = "bulk"
+# Channels for download benchmarks (only with --bench-channels): 20 files of
+# 10 MiB, and 5,000 files of 10 KiB in one folder ("small") or in folders of
+# 100 ("spread"): name, count, size, files per folder.
+BENCH_CHANNELS = [("large", 20, 10 << 20, 20), ("small", 5000, 10 << 10, 5000), ("spread", 5000, 10 << 10, 100)]
 GENERATED_AT = "2025-06-01T12:00:00Z"
 
 
@@ -96,7 +100,7 @@ class Catalog:
 
     def __init__(self, release=1, game_versions=("0.411.140.0", "0.412.3.0"),
                  launcher_version="2.2.0", launcher_file=None, client_files=None,
-                 bulk_files=0, accounts="password", server_port=7777):
+                 bulk_files=0, accounts="password", server_port=7777, bench_channels=False):
         self.release = release
         self.game_versions = list(game_versions)
         self.launcher_version = launcher_version
@@ -119,6 +123,10 @@ class Catalog:
         self.channels = {"stable": stable, "beta": stable + entries(BETA_FILES)}
         if bulk_files > 0:
             self.channels[BULK_CHANNEL] = stable + self._bulk(bulk_files)
+        if bench_channels:
+            for name, count, size, per_folder in BENCH_CHANNELS:
+                self.channels[name] = [Entry("Emberlane/%s/d%02d/f%04d.bin" % (name, i // per_folder, i), size, "bench")
+                                       for i in range(count)]
         self.files = {}
         for files in self.channels.values():
             for entry in files:
@@ -146,13 +154,14 @@ class Catalog:
             out.append(Entry(path, rng.randrange(2048), "bulk"))
         return out
 
-    def manifest(self, channel, origin):
+    def manifest(self, channel, origin, files_prefix=FILES_PREFIX):
         """The manifest text of a channel as seen from `origin`
-        ("http://127.0.0.1:8080"), or None for an unknown channel."""
+        ("http://127.0.0.1:8080"), or None for an unknown channel. Its
+        baseUrl is origin + files_prefix."""
         files = self.channels.get(channel)
         if files is None:
             return None
-        key = (channel, origin)
+        key = (channel, origin, files_prefix)
         with self._cache_lock:
             text = self._manifest_cache.get(key)
         if text is not None:
@@ -162,7 +171,7 @@ class Catalog:
             "channel": channel,
             "clientVersion": self.client_version + ("-beta" if channel == "beta" else ""),
             "generatedAt": GENERATED_AT,
-            "baseUrl": origin + FILES_PREFIX,
+            "baseUrl": origin + files_prefix,
             "server": {"name": "Emberlane Test Realm", "host": "localhost", "ip": "127.0.0.1",
                        "port": self.server_port},
             "game": {"supportedVersions": self.game_versions,

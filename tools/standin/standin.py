@@ -7,6 +7,11 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
   GET  /client/manifest-<channel>.json  another channel: stable, beta, and
                                         bulk (only with --manifest-files N)
   GET  /client/files/<path>             the client files the manifests list
+  GET  /client/r<N>/manifest[-<ch>].json
+       /client/r<N>/files/<path>        the same for client release N, pinned
+                                        by the URL (so parallel tests can
+                                        update from one release to another
+                                        without switching the service's)
   GET  /launcher/Emberlane-<ver>.exe    the launcher build named by the
                                         manifests' launcher block
   ANY  /echo                            the request as JSON: method, path,
@@ -59,7 +64,8 @@ Test control (JSON bodies and replies):
 Command line:
   standin.py [--host 127.0.0.1] [--http-port N] [--https-port N]
              [--untrusted-https-port N] [--ca-dir DIR] [--state FILE]
-             [--release N] [--manifest-files N] [--launcher-version V]
+             [--release N] [--manifest-files N] [--bench-channels]
+             [--launcher-version V]
              [--launcher-file PATH] [--client-file PATH=LOCALFILE]...
              [--accounts password|none] [--fault PATH=SPEC]...
              [--max-lifetime SECONDS] [--log FILE]
@@ -82,6 +88,7 @@ import collections
 import json
 import os
 import random
+import re
 import socket
 import ssl
 import struct
@@ -138,6 +145,7 @@ class Service:
     def __init__(self, args):
         self.args = args
         self.lock = threading.Lock()
+        self.pinned = {}       # release -> Catalog, for /client/r<N>/
         self.catalog = self._build(args.release)
         self.path_faults = []  # dicts: path, fault, times (None = always)
         self.requests = collections.deque(maxlen=1000)
@@ -145,6 +153,18 @@ class Service:
         for spec in args.fault:
             path, _, fault = spec.partition("=")
             self.path_faults.append({"path": path, "fault": fault, "times": None})
+
+    def pinned_catalog(self, release):
+        """The catalog of a release named in the URL, built once."""
+        with self.lock:
+            if release == self.catalog.release:
+                return self.catalog
+            built = self.pinned.get(release)
+        if built is None:
+            built = self._build(release)
+            with self.lock:
+                built = self.pinned.setdefault(release, built)
+        return built
 
     def _build(self, release):
         a = self.args
@@ -154,7 +174,8 @@ class Service:
             client_files[path] = local
         return catalog.Catalog(release=release, launcher_version=a.launcher_version,
                                launcher_file=a.launcher_file, client_files=client_files,
-                               bulk_files=a.manifest_files, accounts=a.accounts)
+                               bulk_files=a.manifest_files, accounts=a.accounts,
+                               bench_channels=a.bench_channels)
 
     def route(self, prefix, handler):
         """Registers a handler for every path starting with `prefix`; the
@@ -178,9 +199,21 @@ class Service:
 # Each takes (service, request) and returns a Reply; `request` is the handler
 # with .path_only, .query, .body, .origin.
 
+PINNED_RELEASE = re.compile(r"^/client/r([0-9]{1,3})/")
+
+
 def handle_client(svc, req):
     cat = svc.catalog
     path = req.path_only
+    files_prefix = catalog.FILES_PREFIX
+    pinned = PINNED_RELEASE.match(path)
+    if pinned:
+        release = int(pinned.group(1))
+        if release < 1:
+            return json_reply({"error": "release must be at least 1"}, 404)
+        cat = svc.pinned_catalog(release)
+        path = "/client/" + path[pinned.end():]
+        files_prefix = pinned.group(0) + "files/"
     if path.startswith(catalog.FILES_PREFIX):
         entry = cat.files.get(unquote(path[len(catalog.FILES_PREFIX):]))
         if entry is None:
@@ -192,7 +225,7 @@ def handle_client(svc, req):
         channel = "stable"
     elif name.startswith("manifest-") and name.endswith(".json"):
         channel = name[len("manifest-"):-len(".json")]
-    text = cat.manifest(channel, req.origin) if channel else None
+    text = cat.manifest(channel, req.origin, files_prefix) if channel else None
     if text is None:
         return json_reply({"error": "no such manifest"}, 404)
     return Reply(200, text, "application/json")
@@ -320,6 +353,16 @@ class Handler(BaseHTTPRequestHandler):
             log.write("%s %s\n" % (self.server.scheme, fmt % args))
             log.flush()
 
+    def setup(self):
+        super().setup()
+        # Headers and body go out in separate writes; on a kept connection
+        # Nagle's rule would hold the body back until the client's delayed
+        # acknowledgement (tens of milliseconds per reply).
+        try:
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError:
+            pass
+
     def handle(self):
         # A client that gives up (time-outs, TLS refusal of an untrusted
         # certificate, cancelled downloads) is ordinary here, not an error.
@@ -351,7 +394,12 @@ class Handler(BaseHTTPRequestHandler):
         if not host or any(c in host for c in "/ \t@?#"):
             host = "%s:%d" % (svc.args.host, self.server.server_address[1])
         self.origin = "%s://%s" % (self.server.scheme, host)
-        self.close_connection = True
+        # Client files and manifests are served on a kept connection, as a
+        # real web server does, so downloaders can reuse it; everything else
+        # (and every fault) closes it after the reply.
+        self.close_connection = not (self.path_only.startswith(("/client/", catalog.LAUNCHER_PREFIX)) and
+                                     self.command in ("GET", "HEAD") and
+                                     self.headers.get("Connection", "").lower() != "close")
 
         # Request body (capped: input from the network is hostile even here).
         length = int(self.headers.get("Content-Length", "0") or "0")
@@ -372,6 +420,8 @@ class Handler(BaseHTTPRequestHandler):
         for f in faults:
             name, _, arg = f.partition(":")
             opts[name] = arg
+        if faults:
+            self.close_connection = True
 
         # Faults that replace the whole exchange.
         if "drop" in opts:
@@ -435,8 +485,9 @@ class Handler(BaseHTTPRequestHandler):
         head = ["HTTP/1.1 %d %s" % (reply.status, self.responses.get(reply.status, ("Status",))[0]),
                 "Server: " + self.version_string(),
                 "Date: " + self.date_time_string(),
-                "Content-Type: " + reply.content_type,
-                "Connection: close"]
+                "Content-Type: " + reply.content_type]
+        if self.close_connection:
+            head.append("Connection: close")
         head.append("Transfer-Encoding: chunked" if chunked else "Content-Length: %d" % announced)
         head += ["%s: %s" % (n, v) for n, v in reply.headers if n != "X-Standin-Chunked"]
         head += reply.raw_headers
@@ -516,6 +567,8 @@ def parse_args(argv):
     p.add_argument("--ca-dir", default=os.path.join(TOP, "build", "testca"))
     p.add_argument("--state", help="write the chosen ports here (JSON)")
     p.add_argument("--release", type=int, default=1)
+    p.add_argument("--bench-channels", action="store_true",
+                   help="publish the channels large (20 x 10 MiB) and small (5000 x 10 KiB)")
     p.add_argument("--manifest-files", type=int, default=0,
                    help="also publish channel 'bulk' with this many extra small files")
     p.add_argument("--launcher-version", default="2.2.0")

@@ -1,0 +1,205 @@
+// Figures for the install module, in both builds (natively and under Wine):
+//
+//   install_figures plan <dir> <files>     an up-to-date client of <files>
+//                                           small files: the fast-path plan
+//   install_figures check <dir> <sums>     full check of the files listed in
+//                                           a sha256sum output file (paths
+//                                           relative to <dir>): MB/s
+//   install_figures apply <manifest-url> <dir>   (Windows) applyClient of
+//                                           every file of a manifest into an
+//                                           empty folder: MB/s
+//
+// Each prints one line of figures; bench/install-figures runs them beside
+// sha256sum and curl.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "launcher/base/paths.h"
+#include "launcher/formats/config.h"
+#include "launcher/install/apply.h"
+#include "launcher/install/plan.h"
+#include "launcher/net/http.h"
+#include "launcher/net/sha256.h"
+
+using namespace ember::launcher;
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int plan(const std::string& dir, int count) {
+    // The client: <count> files of 100 bytes in folders of 500, made once.
+    Manifest manifest;
+    for (int i = 0; i < count; ++i) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "Emberlane/bulk/d%03d/f%05d.dat", i / 500, i);
+        std::string bytes(100, static_cast<char>('a' + i % 26));
+        const std::string path = joinPath(dir, rel);
+        if (fileSize(path) != 100) {
+            createDirectories(parentDir(path));
+            writeFileAtomic(path, bytes);
+        }
+        manifest.files.push_back(ManifestFile{rel, toHex(sha256(bytes.data(), bytes.size())), 100});
+    }
+    // The first plan hashes and records; the timed ones must read nothing.
+    Config config;
+    Plan first = makePlan(manifest, dir, config, false, Reporter());
+    if (!first.upToDate) {
+        std::fprintf(stderr, "the client is not up to date after the first plan\n");
+        return 1;
+    }
+    const uint64_t hashed = plannerFilesHashed();
+    double best = 1e9, total = 0;
+    const char* runsText = std::getenv("EMBER_FIGURES_RUNS");
+    const int runs = runsText ? std::max(1, std::atoi(runsText)) : 5;
+    for (int run = 0; run < runs; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        Plan again = makePlan(manifest, dir, config, false, Reporter());
+        double s = secondsSince(start);
+        if (!again.upToDate) return 1;
+        best = std::min(best, s);
+        total += s;
+    }
+    std::printf("plan fast path: %d files, best %.1f ms, mean %.1f ms over %d runs, %llu files read\n", count,
+                best * 1000, total / runs * 1000, runs, static_cast<unsigned long long>(plannerFilesHashed() - hashed));
+
+    // For comparison: one size and one time query per file, as a plan
+    // without folder listings would make.
+    best = 1e9;
+    for (int run = 0; run < runs; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        int64_t sum = 0;
+        for (const ManifestFile& file : manifest.files) {
+            const std::string path = joinPath(dir, file.path);
+            sum += fileSize(path) + static_cast<int64_t>(lastWriteTime(path) & 1);
+        }
+        best = std::min(best, secondsSince(start));
+        if (sum < 0) return 1;
+    }
+    std::printf("per-file size and time queries instead: best %.1f ms\n", best * 1000);
+    return 0;
+}
+
+int check(const std::string& dir, const std::string& sums) {
+    // sha256sum's lines: 64 hex digits, two characters, the path.
+    std::string text;
+    if (!readWholeFile(sums, text)) return 1;
+    Manifest manifest;
+    uint64_t bytes = 0;
+    size_t at = 0;
+    while (at + 66 < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        ManifestFile file;
+        file.sha256 = text.substr(at, 64);
+        file.path = text.substr(at + 66, end - at - 66);
+        file.size = fileSize(joinPath(dir, file.path));
+        bytes += static_cast<uint64_t>(file.size);
+        manifest.files.push_back(file);
+        at = end + 1;
+    }
+    Config config;
+    auto start = std::chrono::steady_clock::now();
+    Plan full = makePlan(manifest, dir, config, true, Reporter());
+    double s = secondsSince(start);
+    std::printf("full check: %zu files, %.0f MiB in %.2f s = %.0f MB/s (%s)\n", manifest.files.size(),
+                bytes / 1048576.0, s, bytes / 1e6 / s, full.upToDate ? "all right" : "MISMATCH");
+    return full.upToDate ? 0 : 1;
+}
+
+// What one config.json save costs with <records> installed records.
+int save(int records) {
+    Config config;
+    for (int i = 0; i < records; ++i) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "Emberlane/bulk/d%03d/f%05d.dat", i / 500, i);
+        config.installed[rel] = InstalledFile{std::string(64, 'a'), 10240, 133801234567891234};
+    }
+    auto start = std::chrono::steady_clock::now();
+    std::string text;
+    for (int i = 0; i < 20; ++i) text = configToText(config);
+    const double serialise = secondsSince(start) / 20;
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) saveConfig(config);
+    const double whole = secondsSince(start) / 20;
+    std::printf("config.json with %d records (%zu bytes): serialise %.2f ms, save %.2f ms\n", records, text.size(),
+                serialise * 1000, whole * 1000);
+    return 0;
+}
+
+// The file side of a download without the network: <count> files of 10 KiB
+// written to "<name>.part" and renamed into place, <perFolder> per folder.
+int create(const std::string& dir, int count, int perFolder) {
+    const std::string bytes(10240, 'x');
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "d%04d/f%05d.bin", i / perFolder, i);
+        const std::string path = joinPath(dir, rel);
+        createDirectories(parentDir(path));
+        std::FILE* file = openFile(path + ".part", "wb");
+        if (!file) return 1;
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+        if (!renameReplace(path + ".part", path)) return 1;
+    }
+    std::printf("create: %d files of 10 KiB, %d per folder, in %.2f s\n", count, perFolder, secondsSince(start));
+    return 0;
+}
+
+#ifdef _WIN32
+int apply(const std::string& url, const std::string& dir) {
+    http::Request request;
+    request.url = url;
+    request.maxBytes = 64 << 20;
+    http::Response reply = http::request(request);
+    Manifest manifest;
+    std::string error;
+    if (!reply.error.empty() || !parseManifest(reply.body, manifest, error)) {
+        std::fprintf(stderr, "manifest: %s%s\n", reply.error.c_str(), error.c_str());
+        return 1;
+    }
+    Config config;
+    Plan plan = makePlan(manifest, dir, config, false, Reporter());
+    if (std::getenv("EMBER_FIGURES_FETCH_ONLY")) {
+        // The HTTP exchanges alone, bodies kept in memory.
+        auto start = std::chrono::steady_clock::now();
+        for (const ManifestFile& file : plan.download) {
+            http::Request get;
+            get.url = manifest.baseUrl + file.path;
+            get.maxBytes = 64 << 20;
+            if (!http::request(get).error.empty()) return 1;
+        }
+        std::printf("requests only: %zu in %.2f s\n", plan.download.size(), secondsSince(start));
+        return 0;
+    }
+    auto start = std::chrono::steady_clock::now();
+    int done = applyClient(manifest, dir, config, plan, Reporter(), error);
+    double s = secondsSince(start);
+    std::printf("applyClient: %d files, %.1f MiB in %.2f s = %.1f MB/s%s%s\n", done, plan.downloadBytes / 1048576.0,
+                s, plan.downloadBytes / 1e6 / s, error.empty() ? "" : ", error: ", error.c_str());
+    return error.empty() ? 0 : 1;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // applyClient saves config.json after every file: the script points
+    // EMBERLANE_CONFIG_DIR at a scratch folder.
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "plan" && argc == 4) return plan(argv[2], std::atoi(argv[3]));
+    if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
+    if (mode == "save" && argc == 3) return save(std::atoi(argv[2]));
+    if (mode == "create" && argc == 5) return create(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+#ifdef _WIN32
+    if (mode == "apply" && argc == 4) return apply(argv[2], argv[3]);
+#endif
+    std::fprintf(stderr, "usage: install_figures plan <dir> <files> | check <dir> <sums> | apply <url> <dir>\n");
+    return 2;
+}

@@ -1,0 +1,147 @@
+// Reading and writing config.json in its fixed key order.
+#include "launcher/formats/config.h"
+
+#include "launcher/base/paths.h"
+#include "launcher/formats/json.h"
+
+namespace ember::launcher {
+
+namespace {
+
+// Booleans count only when the member is a JSON boolean.
+bool strictBool(const JsonValue& object, const char* key) {
+    const JsonValue& value = member(object, key);
+    return value.isBool() && value.boolean;
+}
+
+void putIfNotEmpty(JsonValue& object, const char* key, const std::string& text) {
+    if (!text.empty()) set(object, key, JsonValue::makeString(text));
+}
+
+}  // namespace
+
+std::string configPath() { return joinPath(configDir(), "config.json"); }
+
+Config configFromText(const std::string& rawText, bool& unparseable) {
+    unparseable = false;
+    Config config;
+
+    // A UTF-8 byte-order mark some editors add is not part of the JSON.
+    std::string text = rawText;
+    if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF) text.erase(0, 3);
+
+    JsonValue doc;
+    std::string error;
+    if (!parseJson(text, doc, error)) {
+        unparseable = true;
+        return config;
+    }
+    // Any other top-level value simply gives the defaults.
+    if (!doc.isObject()) return config;
+
+    config.gamePath = getString(doc, "gamePath");
+    config.channel = getString(doc, "channel");
+    config.characterId = getString(doc, "characterId");
+    config.realm = getString(doc, "realm");
+    config.lastClientVersion = getString(doc, "lastClientVersion");
+    config.lastManifest = getString(doc, "lastManifest");
+    config.profileId = getInt(doc, "profileId", 0);
+
+    for (const JsonValue::Member& entry : member(doc, "installed").members()) {
+        InstalledFile file;
+        file.sha256 = getString(entry.second, "sha256");
+        file.size = getInt(entry.second, "size", 0);
+        file.mtime = getInt(entry.second, "mtime", 0);
+        config.installed[entry.first] = file;
+    }
+
+    const JsonValue& selfUpdate = member(doc, "selfUpdate");
+    config.selfUpdateTarget = getString(selfUpdate, "target");
+    config.selfUpdateAttempts = static_cast<int32_t>(getInt(selfUpdate, "attempts", 0));
+    config.selfUpdateAt = getInt(selfUpdate, "at", 0);
+
+    const JsonValue& account = member(doc, "account");
+    config.accountEmail = getString(account, "email");
+    config.accountId = getString(account, "accountId");
+    config.accountDisplayName = getString(account, "displayName");
+
+    const JsonValue& settings = member(doc, "settings");
+    config.manifestUrl = getString(settings, "manifestUrl");
+    config.ignoreVersion = strictBool(settings, "ignoreVersion");
+    config.rememberEmail = has(settings, "rememberEmail") ? strictBool(settings, "rememberEmail") : true;
+    config.seenFirstRunNote = strictBool(settings, "seenFirstRunNote");
+    config.seenPlayerIdIntro = strictBool(settings, "seenPlayerIdIntro");
+    return config;
+}
+
+std::string configToText(const Config& config) {
+    JsonValue doc = JsonValue::makeObject();
+    // 1. Always present.
+    set(doc, "gamePath", JsonValue::makeString(config.gamePath));
+    set(doc, "profileId", JsonValue::makeInt(config.profileId));
+    // 2. Only when chosen.
+    putIfNotEmpty(doc, "channel", config.channel);
+    putIfNotEmpty(doc, "characterId", config.characterId);
+    putIfNotEmpty(doc, "realm", config.realm);
+    // 3. The installed records in path order (the map's order).
+    JsonValue installed = JsonValue::makeObject();
+    for (const auto& [path, file] : config.installed) {
+        JsonValue record = JsonValue::makeObject();
+        set(record, "sha256", JsonValue::makeString(file.sha256));
+        set(record, "size", JsonValue::makeInt(file.size));
+        set(record, "mtime", JsonValue::makeInt(file.mtime));
+        set(installed, path, std::move(record));
+    }
+    set(doc, "installed", std::move(installed));
+    // 4.
+    set(doc, "lastClientVersion", JsonValue::makeString(config.lastClientVersion));
+    set(doc, "lastManifest", JsonValue::makeString(config.lastManifest));
+    // 5. Only while a self-update is pending.
+    if (!config.selfUpdateTarget.empty()) {
+        JsonValue selfUpdate = JsonValue::makeObject();
+        set(selfUpdate, "target", JsonValue::makeString(config.selfUpdateTarget));
+        set(selfUpdate, "attempts", JsonValue::makeInt(config.selfUpdateAttempts));
+        set(selfUpdate, "at", JsonValue::makeInt(config.selfUpdateAt));
+        set(doc, "selfUpdate", std::move(selfUpdate));
+    }
+    // 6. Possibly empty.
+    JsonValue account = JsonValue::makeObject();
+    putIfNotEmpty(account, "email", config.accountEmail);
+    putIfNotEmpty(account, "accountId", config.accountId);
+    putIfNotEmpty(account, "displayName", config.accountDisplayName);
+    set(doc, "account", std::move(account));
+    // 7. Preferences: rememberEmail always, the rest only when they differ
+    //    from their defaults.
+    JsonValue settings = JsonValue::makeObject();
+    putIfNotEmpty(settings, "manifestUrl", config.manifestUrl);
+    if (config.ignoreVersion) set(settings, "ignoreVersion", JsonValue::makeBool(true));
+    set(settings, "rememberEmail", JsonValue::makeBool(config.rememberEmail));
+    if (config.seenFirstRunNote) set(settings, "seenFirstRunNote", JsonValue::makeBool(true));
+    if (config.seenPlayerIdIntro) set(settings, "seenPlayerIdIntro", JsonValue::makeBool(true));
+    set(doc, "settings", std::move(settings));
+    return writeJson(doc, 2);
+}
+
+Config loadConfig() {
+    const std::string path = configPath();
+    std::string text;
+    // First run: nothing to read.
+    if (!readWholeFile(path, text)) return Config();
+    bool unparseable = false;
+    Config config = configFromText(text, unparseable);
+    if (unparseable) {
+        // Keep the player's file for inspection; an older one is replaced.
+        renameReplace(path, path + ".corrupt");
+        config = Config();
+        config.settingsWereReset = true;
+    }
+    return config;
+}
+
+bool saveConfig(const Config& config) { return writeFileAtomic(configPath(), configToText(config)); }
+
+int64_t makeProfileId(uint64_t unixMs, uint64_t tickMs) {
+    return static_cast<int64_t>((unixMs % 1000000000ULL) * 1000ULL + tickMs % 1000ULL);
+}
+
+}  // namespace ember::launcher

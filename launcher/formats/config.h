@@ -1,0 +1,83 @@
+// config.json: the launcher's memory between runs.
+//
+// The game folder, the player id, the chosen channel, realm and character,
+// the last manifest and client version, a record of every installed client
+// file (so unchanged files are not hashed again), the pending self-update,
+// the signed-in account's public details and a few preferences. Loaded once
+// at start, written back whole and atomically after every change. A file
+// that cannot be parsed is set aside as config.json.corrupt, never lost.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace ember::launcher {
+
+// What the launcher installed at one manifest path.
+struct InstalledFile {
+    std::string sha256;
+    int64_t size = 0;
+    // Raw Windows file time of the last write; carried as an exact 64-bit
+    // whole number so the fast path survives a restart.
+    int64_t mtime = 0;
+};
+
+struct Config {
+    // Where and what the player plays.
+    std::string gamePath;
+    std::string channel;
+    std::string characterId;
+    std::string realm;
+
+    // The last accepted manifest and the client version installed from it.
+    std::string lastClientVersion;
+    std::string lastManifest;
+
+    // The player id (0: not yet assigned).
+    int64_t profileId = 0;
+
+    // Manifest path (exactly as published) -> what was installed there.
+    std::map<std::string, InstalledFile> installed;
+
+    // Pending launcher self-update.
+    std::string selfUpdateTarget;
+    int32_t selfUpdateAttempts = 0;
+    int64_t selfUpdateAt = 0;
+
+    // The signed-in account's public details.
+    std::string accountEmail;
+    std::string accountId;
+    std::string accountDisplayName;
+
+    // Preferences.
+    std::string manifestUrl;
+    bool ignoreVersion = false;
+    bool rememberEmail = true;
+    bool seenFirstRunNote = false;
+    bool seenPlayerIdIntro = false;
+
+    // Set by loadConfig when an unreadable file was set aside; never stored.
+    bool settingsWereReset = false;
+};
+
+// joinPath(configDir(), "config.json").
+std::string configPath();
+// Defaults when the file is missing; an unparseable file is renamed to
+// config.json.corrupt and the defaults come back with settingsWereReset set.
+Config loadConfig();
+// Writes the whole record atomically; false leaves the previous file intact.
+bool saveConfig(const Config& config);
+
+// The pure halves of load and save, for tests and tools.
+Config configFromText(const std::string& text, bool& unparseable);
+std::string configToText(const Config& config);
+
+// A fresh player id from the wall clock (ms since 1970) and the tick count:
+// (ms mod 10^9) * 1000 + tick mod 1000 -- positive, at most twelve digits.
+int64_t makeProfileId(uint64_t unixMs, uint64_t tickMs);
+
+// What the log and the notice say after a set-aside.
+inline constexpr const char kConfigResetLog[] = "config.json was unreadable and has been set aside";
+
+}  // namespace ember::launcher

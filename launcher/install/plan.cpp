@@ -1,0 +1,223 @@
+// Planning the client files: fast path, hash fallback, retired records and
+// strays.
+#include "launcher/install/plan.h"
+
+#include <atomic>
+#include <cstdio>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "launcher/base/paths.h"
+#include "launcher/base/text.h"
+#include "launcher/base/safe_path.h"
+#include "launcher/net/sha256.h"
+
+namespace ember::launcher {
+
+namespace {
+
+std::atomic<uint64_t> g_filesHashed{0};
+
+struct FileFacts {
+    int64_t size = -1;
+    uint64_t lastWrite = 0;
+};
+
+// Sizes and times of the files in the folders a plan touches, one listing
+// per folder. Names are matched ignoring ASCII case on Windows, where the
+// file system does too; a name the listing does not show (another case
+// rule, an unlistable folder) is asked about on its own.
+class FolderFacts {
+public:
+    FileFacts lookup(const std::string& path) {
+        // Manifests list a folder's files together: the last folder is
+        // usually the one asked about again.
+        const size_t cut = path.find_last_of("\\/");
+        const std::string_view folder(path.data(), cut == std::string::npos ? 0 : cut);
+        if (!last_ || lastFolder_ != folder) {
+            lastFolder_.assign(folder);
+            auto it = folders_.find(lastFolder_);
+            if (it == folders_.end()) it = folders_.emplace(lastFolder_, load(lastFolder_)).first;
+            last_ = &it->second;
+        }
+        name_.assign(path, cut == std::string::npos ? 0 : cut + 1, std::string::npos);
+        auto found = last_->files.find(key(name_));
+        if (found != last_->files.end()) return found->second;
+        // A folder that was listed, or that does not exist, answers for a
+        // missing file too: asking Wine about a name that is not there costs
+        // a scan of the whole folder (its names are matched ignoring case).
+        if (last_->listed || last_->missing) return FileFacts{};
+        return FileFacts{fileSize(path), lastWriteTime(path)};
+    }
+
+private:
+    struct Listing {
+        std::unordered_map<std::string, FileFacts> files;
+        bool listed = false;   // the folder's listing is complete
+        bool missing = false;  // there is no such folder
+    };
+
+    static const std::string& key(std::string& name) {
+#ifdef _WIN32
+        for (char& c : name) c = asciiLower(c);
+#endif
+        return name;
+    }
+
+    static Listing load(const std::string& folder) {
+        Listing listing;
+        std::vector<DirEntry> entries;
+        if (folder.empty()) return listing;
+        if (!listDirectory(folder, entries)) {
+            listing.missing = !isDirectory(folder) && !fileExists(folder);
+            return listing;
+        }
+        listing.listed = true;
+        for (const DirEntry& entry : entries) {
+            // Two names that differ only in case (a case-sensitive folder):
+            // neither is trusted, both are asked about on their own.
+            std::string name = entry.name;
+            auto [it, fresh] = listing.files.emplace(key(name), FileFacts{entry.size, entry.lastWrite});
+            if (!fresh) {
+                it->second = FileFacts{-2, 0};
+                listing.listed = false;
+            }
+        }
+        for (auto it = listing.files.begin(); it != listing.files.end();) {
+            it = (it->second.size == -2) ? listing.files.erase(it) : std::next(it);
+        }
+        return listing;
+    }
+
+    std::unordered_map<std::string, Listing> folders_;
+    std::string lastFolder_;
+    Listing* last_ = nullptr;
+    std::string name_;
+};
+
+bool needsDownloadWith(const std::string& gameFolder, const ManifestFile& entry, Config& config, bool fullCheck,
+                       FolderFacts* facts) {
+    // Never touch what the path would really name (a device, another drive).
+    if (!isSafeGamePath(entry.path)) return true;
+    const std::string path = joinPath(gameFolder, entry.path);
+
+    // 1. The size decides without reading.
+    FileFacts now = facts ? facts->lookup(path) : FileFacts{fileSize(path), lastWriteTime(path)};
+    if (now.size < 0 || now.size != entry.size) return true;
+
+    // 2. The record vouches for the content while size and time are unchanged.
+    auto record = config.installed.find(entry.path);
+    if (!fullCheck && record != config.installed.end() && sameDigest(record->second.sha256, entry.sha256) &&
+        record->second.size == now.size && static_cast<uint64_t>(record->second.mtime) == now.lastWrite) {
+        return false;
+    }
+
+    // 3. Otherwise read it; a right file becomes a fast-path file again.
+    std::string digest;
+    ++g_filesHashed;
+    if (!sha256File(path, digest) || !sameDigest(digest, entry.sha256)) return true;
+    config.installed[entry.path] = InstalledFile{entry.sha256, now.size, static_cast<int64_t>(now.lastWrite)};
+    return false;
+}
+
+}  // namespace
+
+bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Config& config, bool fullCheck) {
+    return needsDownloadWith(gameFolder, entry, config, fullCheck, nullptr);
+}
+
+Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& config, bool fullCheck,
+              const Reporter& reporter) {
+    Plan plan;
+    reporter.sayPhase("verify", "Checking your client files");
+
+    // 1. Every listed file, in manifest order.
+    FolderFacts facts;
+    const int total = static_cast<int>(manifest.files.size());
+    int checked = 0;
+    for (const ManifestFile& entry : manifest.files) {
+        if (reporter.isCancelled()) break;
+        if (needsDownloadWith(gameFolder, entry, config, fullCheck, &facts)) {
+            plan.download.push_back(entry);
+            plan.downloadBytes += static_cast<uint64_t>(entry.size);
+        }
+        ++checked;
+        reporter.sayProgress(checked, total, 0, 0);
+    }
+
+    // 2. Records the manifest no longer lists.
+    std::unordered_set<std::string> listed;
+    listed.reserve(manifest.files.size());
+    for (const ManifestFile& entry : manifest.files) listed.insert(entry.path);
+    // Lower-case forms, only needed when something is not listed exactly.
+    std::unordered_set<std::string> listedLower;
+    auto lowerListed = [&]() -> const std::unordered_set<std::string>& {
+        if (listedLower.empty() && !manifest.files.empty()) {
+            listedLower.reserve(manifest.files.size());
+            for (const ManifestFile& entry : manifest.files) listedLower.insert(asciiLower(entry.path));
+        }
+        return listedLower;
+    };
+    std::vector<std::string> forget;
+    for (const auto& record : config.installed) {
+        const std::string& path = record.first;
+        if (listed.count(path)) continue;
+        // A record that leaves the game folder is never acted on, and one
+        // that differs from a listed path only in letter case names the
+        // file the manifest keeps (Windows ignores case): deleting it would
+        // delete that file. Both records are simply dropped.
+        if (!isSafeGamePath(path) || lowerListed().count(asciiLower(path))) {
+            forget.push_back(path);
+            continue;
+        }
+        plan.remove.push_back(path);
+    }
+    for (const std::string& path : forget) config.installed.erase(path);
+
+    // 3. Strays directly in the client folder, only in a full check.
+    if (fullCheck) {
+        std::vector<DirEntry> entries;
+        if (listDirectory(joinPath(gameFolder, kClientFolder), entries)) {
+            std::set<std::string> removing(plan.remove.begin(), plan.remove.end());
+            for (const DirEntry& entry : entries) {
+                if (entry.isDirectory) continue;
+                const std::string path = std::string(kClientFolder) + "/" + entry.name;
+                if (equalsIgnoreCase(path, kClientSettingsPath)) continue;
+                if (lowerListed().count(asciiLower(path))) continue;
+                if (!isSafeGamePath(path) || !removing.insert(path).second) continue;
+                plan.remove.push_back(path);
+            }
+        }
+    }
+
+    plan.upToDate = plan.download.empty() && plan.remove.empty();
+    return plan;
+}
+
+std::string planSummary(uint64_t downloadBytes, size_t downloadCount, size_t removeCount) {
+    char text[64];
+    if (downloadBytes > 0) {
+        if (downloadBytes >= (1ULL << 30)) {
+            std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(downloadBytes) / (1ULL << 30));
+        } else if (downloadBytes < (1ULL << 20)) {
+            if (downloadBytes >= 1024) {
+                std::snprintf(text, sizeof text, "%llu KB", static_cast<unsigned long long>((downloadBytes + 512) / 1024));
+            } else {
+                std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(downloadBytes));
+            }
+        } else {
+            std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(downloadBytes) / (1ULL << 20));
+        }
+        return std::string(text) + " to download";
+    }
+    auto count = [](size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+    if (downloadCount > 0) return count(downloadCount) + " to update";
+    if (removeCount > 0) return count(removeCount) + " to tidy up";
+    return "Finishing an unfinished update";
+}
+
+uint64_t plannerFilesHashed() { return g_filesHashed.load(); }
+
+}  // namespace ember::launcher

@@ -1,0 +1,56 @@
+// The install plan: what must be downloaded and removed so that the client
+// files in the game folder are exactly what the manifest lists.
+//
+// Planning reads sizes and times from folder listings (one call per folder),
+// takes a file whose recorded digest, size and last-write time still match
+// as up to date without reading it, and hashes only the rest. It changes
+// nothing on disk; it only refreshes installed records of files it hashed
+// and found right, and forgets records it will not act on (see makePlan).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "launcher/formats/config.h"
+#include "launcher/formats/manifest.h"
+#include "launcher/install/reporter.h"
+
+namespace ember::launcher {
+
+struct Plan {
+    std::vector<ManifestFile> download;  // in manifest order
+    std::vector<std::string> remove;     // relative paths, records' key order, then strays
+    uint64_t downloadBytes = 0;
+    bool upToDate = true;
+};
+
+// Whether one manifest file must be fetched. A wrong size never reads the
+// file; the recorded fast path (off in a full check) reads nothing; otherwise
+// the file is hashed and, when right, its record refreshed. A path that
+// fails isSafeGamePath is never looked at and always "needs download" (the
+// apply then refuses it).
+bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Config& config, bool fullCheck);
+
+// The whole plan; stops checking (leaving a partial plan) when the reporter
+// says cancelled. Retired records are planned for removal, except records
+// whose path leaves the game folder and records that differ from a manifest
+// path only in letter case (the same file on Windows): both are forgotten,
+// never deleted. A full check also removes stray files directly in the
+// client folder (never ember.ini).
+Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& config, bool fullCheck,
+              const Reporter& reporter);
+
+// The Play button's sub-line: "1.5 GB to download", "2 files to update",
+// "3 files to tidy up", or "Finishing an unfinished update".
+std::string planSummary(uint64_t downloadBytes, size_t downloadCount, size_t removeCount);
+
+// How many files the planner has hashed in this process (tests prove the
+// fast path with it).
+uint64_t plannerFilesHashed();
+
+// The client folder below the game folder, and its settings file.
+inline constexpr const char kClientFolder[] = "Emberlane";
+inline constexpr const char kClientSettingsPath[] = "Emberlane/ember.ini";
+
+}  // namespace ember::launcher

@@ -1,0 +1,32 @@
+// How long installation work reports back: a phase, detail lines, progress
+// and a cancel query. The controller fills it with calls that post to the
+// UI thread; tests fill it with recorders; quietReporter() says nothing and
+// is never cancelled.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace ember::launcher {
+
+struct Reporter {
+    std::function<void(const std::string& key, const std::string& title)> phase;
+    std::function<void(const std::string& line)> log;
+    std::function<void(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal)> progress;
+    std::function<bool()> cancelled;
+
+    // Each call is safe with an empty member.
+    void sayPhase(const std::string& key, const std::string& title) const {
+        if (phase) phase(key, title);
+    }
+    void sayLog(const std::string& line) const {
+        if (log) log(line);
+    }
+    void sayProgress(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) const {
+        if (progress) progress(step, steps, bytesDone, bytesTotal);
+    }
+    bool isCancelled() const { return cancelled ? cancelled() : false; }
+};
+
+}  // namespace ember::launcher

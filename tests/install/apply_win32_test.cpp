@@ -1,0 +1,295 @@
+// Installing, updating and repairing the client from the stand-in web
+// service over HTTPS, under Wine; and the faults that must lose nothing.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "launcher/base/paths.h"
+#include "launcher/formats/config.h"
+#include "launcher/install/apply.h"
+#include "launcher/install/plan.h"
+#include "launcher/net/sha256.h"
+#include "tests/install/standin_client.h"
+#include "tests/install/file_time.h"
+#include "tests/support/scratch.h"
+
+namespace ember::launcher {
+namespace {
+
+using testing::ScopedEnv;
+using testing::ScratchDir;
+using testing::fileText;
+using testing::putFile;
+using testing::standinFault;
+using testing::standinManifest;
+
+// A game folder and a configuration folder of its own.
+struct Install {
+    ScratchDir game;
+    ScratchDir configDir;
+    ScopedEnv env{"EMBERLANE_CONFIG_DIR", configDir.path()};
+    Config config;
+
+    std::string folder() const { return game.path(); }
+    std::string path(const std::string& rel) const { return joinPath(game.path(), rel); }
+    Plan plan(const Manifest& m, bool full = false) { return makePlan(m, folder(), config, full, Reporter()); }
+    int apply(const Manifest& m, const Plan& p, std::string& error, const Reporter& r = Reporter()) {
+        return applyClient(m, folder(), config, p, r, error);
+    }
+};
+
+std::string digestOfFile(const std::string& path) {
+    std::string digest;
+    sha256File(path, digest);
+    return digest;
+}
+
+void expectMatchesManifest(const Install& install, const Manifest& m) {
+    for (const ManifestFile& f : m.files) {
+        EXPECT_EQ(digestOfFile(install.path(f.path)), f.sha256) << f.path;
+        EXPECT_FALSE(fileExists(install.path(f.path) + ".part")) << f.path;
+    }
+}
+
+TEST(ApplyClient, InstallUpdateAndRepair) {
+    Install install;
+    const Manifest r1 = standinManifest(1);
+    ASSERT_FALSE(r1.files.empty());
+
+    // A fresh install downloads everything and records it on disk.
+    Plan first = install.plan(r1);
+    EXPECT_EQ(first.download.size(), r1.files.size());
+    std::string error;
+    EXPECT_EQ(install.apply(r1, first, error), static_cast<int>(r1.files.size()));
+    EXPECT_EQ(error, "");
+    expectMatchesManifest(install, r1);
+    Config saved = loadConfig();
+    EXPECT_EQ(saved.installed.size(), r1.files.size());
+    EXPECT_EQ(configToText(saved), configToText(install.config));
+
+    // Up to date without reading a single file.
+    uint64_t hashed = plannerFilesHashed();
+    EXPECT_TRUE(install.plan(r1).upToDate);
+    EXPECT_EQ(plannerFilesHashed(), hashed) << "the fast path read files";
+
+    // Release 2: changed files replaced, the retired one removed, one added.
+    const Manifest r2 = standinManifest(2);
+    Plan update = install.plan(r2);
+    EXPECT_EQ(update.remove, std::vector<std::string>{"Emberlane/plugins/legacy.dll"});
+    std::vector<std::string> changed;
+    for (const ManifestFile& f : update.download) changed.push_back(f.path);
+    EXPECT_EQ(changed, (std::vector<std::string>{"Emberlane/Emberlane.dll", "Emberlane/data/realms.dat",
+                                                 "Emberlane/plugins/voice.dll"}));
+    EXPECT_EQ(install.apply(r2, update, error), 3);
+    EXPECT_EQ(error, "");
+    expectMatchesManifest(install, r2);
+    EXPECT_FALSE(fileExists(install.path("Emberlane/plugins/legacy.dll")));
+    saved = loadConfig();
+    EXPECT_EQ(saved.installed.count("Emberlane/plugins/legacy.dll"), 0u);
+    EXPECT_EQ(saved.installed["Emberlane/Emberlane.dll"].sha256, r2.files[1].sha256);
+    hashed = plannerFilesHashed();
+    EXPECT_TRUE(install.plan(r2).upToDate);
+    EXPECT_EQ(plannerFilesHashed(), hashed);
+
+    // Tampered with (same size, same time): only a full check notices; a
+    // stray in the client folder goes, the settings file stays.
+    const std::string readme = install.path("Emberlane/README.txt");
+    const uint64_t time = lastWriteTime(readme);
+    std::string text = fileText(readme);
+    text[0] ^= 1;
+    ASSERT_TRUE(putFile(readme, text));
+    ASSERT_TRUE(testing::setLastWriteTime(readme, time));
+    ASSERT_TRUE(putFile(install.path("Emberlane/old.dll"), "stray"));
+    ASSERT_TRUE(putFile(install.path("Emberlane/EMBER.INI"), "[client]\r\n"));
+    EXPECT_TRUE(install.plan(r2).upToDate);
+    Plan repair = install.plan(r2, true);
+    ASSERT_EQ(repair.download.size(), 1u);
+    EXPECT_EQ(repair.download[0].path, "Emberlane/README.txt");
+    EXPECT_EQ(repair.remove, std::vector<std::string>{"Emberlane/old.dll"});
+    EXPECT_EQ(install.apply(r2, repair, error), 1);
+    EXPECT_EQ(error, "");
+    expectMatchesManifest(install, r2);
+    EXPECT_FALSE(fileExists(install.path("Emberlane/old.dll")));
+    EXPECT_EQ(fileText(install.path("Emberlane/EMBER.INI")), "[client]\r\n");
+}
+
+// Faults use release 3's URLs, which no other test fetches.
+TEST(ApplyClient, DigestMismatchAndLockedFileKeepTheOldFile) {
+    Install install;
+    const Manifest r3 = standinManifest(3);
+    ASSERT_GE(r3.files.size(), 3u);
+    Manifest three = r3;
+    three.files.resize(3);  // loader, dll, README
+    for (const ManifestFile& f : three.files) {
+        createDirectories(parentDir(install.path(f.path)));
+        ASSERT_TRUE(putFile(install.path(f.path), "old " + f.path));
+    }
+
+    // The first file arrives corrupted: the apply stops at it.
+    standinFault("/client/r3/files/Emberlane/EmberlaneLoader.exe", "corrupt", 1);
+    std::string error;
+    EXPECT_EQ(install.apply(three, install.plan(three), error), 0);
+    EXPECT_EQ(error.rfind("Emberlane/EmberlaneLoader.exe: checksum mismatch (got ", 0), 0u) << error;
+    EXPECT_EQ(fileText(install.path("Emberlane/EmberlaneLoader.exe")), "old Emberlane/EmberlaneLoader.exe");
+    EXPECT_FALSE(fileExists(install.path("Emberlane/EmberlaneLoader.exe.part")));
+
+    // The second is open without sharing: "cannot replace", nothing lost.
+    const std::string dll = install.path("Emberlane/Emberlane.dll");
+    HANDLE held = CreateFileW(toWide(dll).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(install.apply(three, install.plan(three), error), 1);
+    CloseHandle(held);
+    EXPECT_EQ(error, "Emberlane/Emberlane.dll: cannot replace " + dll + " (is the game running?)");
+    EXPECT_EQ(fileText(dll), "old Emberlane/Emberlane.dll");
+    EXPECT_FALSE(fileExists(dll + ".part"));
+    EXPECT_EQ(loadConfig().installed.size(), 1u) << "the file installed before the failure stays recorded";
+
+    // Released, the next plan holds only what is still missing.
+    Plan rest = install.plan(three);
+    EXPECT_EQ(rest.download.size(), 2u);
+    EXPECT_EQ(install.apply(three, rest, error), 2);
+    EXPECT_EQ(error, "");
+    expectMatchesManifest(install, three);
+}
+
+TEST(ApplyClient, CancelDuringTheThirdOfFiveKeepsTwo) {
+    Install install;
+    Manifest five = standinManifest(3);
+    five.files.resize(5);
+    const std::string third = install.path(five.files[2].path);
+    createDirectories(parentDir(third));
+    ASSERT_TRUE(putFile(third, "old third"));
+
+    int filesDone = 0;
+    bool sawThird = false;
+    Reporter reporter;
+    reporter.progress = [&](int done, int steps, uint64_t, uint64_t) {
+        EXPECT_EQ(steps, 5);
+        filesDone = done;
+    };
+    reporter.log = [&](const std::string&) {};
+    reporter.cancelled = [&] {
+        // Asked inside the third transfer once its bytes flow.
+        if (filesDone == 2) sawThird = true;
+        return filesDone == 2;
+    };
+    std::string error;
+    Plan plan = install.plan(five);
+    EXPECT_EQ(install.apply(five, plan, error, reporter), 2);
+    EXPECT_EQ(error, "cancelled");
+    EXPECT_TRUE(sawThird);
+    EXPECT_EQ(fileText(third), "old third");
+    EXPECT_FALSE(fileExists(third + ".part"));
+    Config saved = loadConfig();
+    EXPECT_EQ(saved.installed.size(), 2u);
+    EXPECT_EQ(saved.installed.count(five.files[0].path) + saved.installed.count(five.files[1].path), 2u);
+}
+
+// Run as a child by KilledMidDownloadResumes: installs release 3 with the
+// fourth file stalled, so the parent can kill it in the middle.
+TEST(ApplyChild, InstallUntilKilled) {
+    const auto game = environmentVariable("EMBER_TEST_CHILD_GAME");
+    if (!game) GTEST_SKIP() << "only run as a child process";
+    Config config;
+    Manifest m = standinManifest(3);
+    Plan plan = makePlan(m, *game, config, false, Reporter());
+    std::string error;
+    applyClient(m, *game, config, plan, Reporter(), error);
+}
+
+TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
+    Install install;
+    const Manifest r3 = standinManifest(3);
+    standinFault("/client/r3/files/" + r3.files[3].path, "stall:20000", 1);
+
+    // The child installs into our folders, using our configuration folder.
+    ScopedEnv childGame("EMBER_TEST_CHILD_GAME", install.folder());
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=ApplyChild.InstallUntilKilled";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+
+    // Kill it once the first save is in and the fourth file is under way
+    // (three files have landed; later ones may not be recorded yet).
+    bool recorded = false;
+    for (int i = 0; i < 300 && !recorded; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        recorded = !loadConfig().installed.empty();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    TerminateProcess(child.hProcess, 9);
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    ASSERT_TRUE(recorded);
+
+    // config.json is whole; the next plan fetches only from the fourth file
+    // on, reading just the landed files that were not recorded yet.
+    install.config = loadConfig();
+    EXPECT_FALSE(install.config.settingsWereReset);
+    const size_t saved = install.config.installed.size();
+    EXPECT_GE(saved, 1u);
+    EXPECT_LE(saved, 3u);
+    uint64_t hashed = plannerFilesHashed();
+    Plan rest = install.plan(r3);
+    EXPECT_EQ(plannerFilesHashed() - hashed, 3 - saved);
+    EXPECT_EQ(rest.download.size(), r3.files.size() - 3);
+    EXPECT_EQ(rest.download[0].path, r3.files[3].path);
+    std::string error;
+    EXPECT_EQ(install.apply(r3, rest, error), static_cast<int>(r3.files.size() - 3));
+    EXPECT_EQ(error, "");
+    expectMatchesManifest(install, r3);
+}
+
+// Run by install_disk_full with a 2 MiB drive: the download of a 1 MiB file
+// onto a nearly full disk fails and the old file stays.
+TEST(DiskFull, WriteFailureKeepsTheOldFile) {
+    const auto drive = environmentVariable("EMBER_TEST_FULL_DRIVE");
+    if (!drive) GTEST_SKIP() << "run by the install_disk_full test";
+    ScratchDir configDir;
+    ScopedEnv env("EMBERLANE_CONFIG_DIR", configDir.path());
+    const std::string game = *drive + "\\game";
+    Manifest m = standinManifest(3);
+    m.files = {m.files[1]};  // Emberlane/Emberlane.dll, a little over 1 MiB
+    ASSERT_GT(m.files[0].size, 1 << 20);
+    const std::string dll = joinPath(game, m.files[0].path);
+    ASSERT_TRUE(createDirectories(parentDir(dll)));
+    ASSERT_TRUE(putFile(dll, "old dll"));
+    // Leave about half a MiB free.
+    const uint64_t free = freeBytes(game);
+    ASSERT_GT(free, 600000u);
+    ASSERT_TRUE(putFile(joinPath(game, "filler.bin"), std::string(free - 500000, 'f')));
+    Config config;
+    Plan plan = makePlan(m, game, config, false, Reporter());
+    std::string error;
+    EXPECT_EQ(applyClient(m, game, config, plan, Reporter(), error), 0);
+    EXPECT_EQ(error, "Emberlane/Emberlane.dll: disk write failed for " + dll);
+    EXPECT_EQ(fileText(dll), "old dll");
+    EXPECT_FALSE(fileExists(dll + ".part"));
+    removeFile(joinPath(game, "filler.bin"));
+}
+
+TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {
+    Install install;
+    Manifest m = standinManifest(3);
+    m.files.resize(1);
+    m.files.push_back(ManifestFile{"nul.txt", m.files[0].sha256, m.files[0].size});
+    Plan plan = install.plan(m);
+    plan.remove = {"Emberlane/keep.txt"};
+    ASSERT_TRUE(createDirectories(install.path("Emberlane")));
+    ASSERT_TRUE(putFile(install.path("Emberlane/keep.txt"), "x"));
+    std::string error;
+    EXPECT_EQ(install.apply(m, plan, error), 0);
+    EXPECT_EQ(error, std::string("nul.txt: ") + kUnsafeTarget);
+    EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
+    EXPECT_TRUE(fileExists(install.path("Emberlane/keep.txt")));
+}
+
+}  // namespace
+}  // namespace ember::launcher

@@ -1,0 +1,58 @@
+// For install tests under Wine: the stand-in web service's addresses (from
+// the ctest fixture's state file), its manifests and its fault control.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "launcher/base/paths.h"
+#include "launcher/formats/json.h"
+#include "launcher/formats/manifest.h"
+#include "launcher/net/http.h"
+
+namespace ember::launcher::testing {
+
+inline const JsonValue& standinState() {
+    static const JsonValue state = [] {
+        const char* env = std::getenv("EMBER_STANDIN_STATE");
+        std::string path = env && *env ? env : EMBER_STANDIN_STATE;
+        std::string text, error;
+        JsonValue out;
+        if (!readWholeFile(path, text) || !parseJson(text, out, error)) {
+            ADD_FAILURE() << "no stand-in service state at " << path << " (run through ctest: fixture standin_service)";
+        }
+        return out;
+    }();
+    return state;
+}
+
+// "https://127.0.0.1:<port>/"
+inline std::string standinHttps() { return getString(standinState(), "https_base"); }
+
+// The manifest of client release `release`, pinned by its URL so parallel
+// tests never see another release.
+inline Manifest standinManifest(int release, const std::string& channel = "") {
+    http::Request request;
+    request.url = standinHttps() + "client/r" + std::to_string(release) + "/manifest" +
+                  (channel.empty() ? "" : "-" + channel) + ".json";
+    http::Response reply = http::request(request);
+    Manifest manifest;
+    std::string error;
+    EXPECT_EQ(reply.error, "");
+    EXPECT_TRUE(parseManifest(reply.body, manifest, error)) << error;
+    return manifest;
+}
+
+// A fault on every request below `path` (the next `times` ones).
+inline void standinFault(const std::string& path, const std::string& fault, int times) {
+    http::Request request;
+    request.method = "POST";
+    request.url = standinHttps() + "control/fault";
+    request.body = "{\"path\": \"" + path + "\", \"fault\": \"" + fault + "\", \"times\": " + std::to_string(times) + "}";
+    http::Response reply = http::request(request);
+    ASSERT_EQ(reply.status, 200) << reply.error << reply.body;
+}
+
+}  // namespace ember::launcher::testing
