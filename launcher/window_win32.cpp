@@ -69,8 +69,9 @@ struct WindowState {
     // What the screens read later (the text-field pass): key presses and typed units.
     std::vector<KeyPress> keys;
     std::vector<uint32_t> typed;
-    // Frame times (build + layout + draw list + render + present), for the trace.
-    std::vector<double> frameMs;
+    // Frame times (build + layout + draw list + render + present) and the
+    // build and render parts, for the trace.
+    std::vector<double> frameMs, buildMs, renderMs;
     bool firstPresented = false;
 };
 
@@ -149,6 +150,7 @@ void drawFrame(WindowState& s) {
     kiln::beginFrame(w, h, s.scale);
     view::buildFrame(s.shell, w, h, s.scale, now);
     kiln::endFrame();
+    const LONGLONG built = perfNow();
     s.keys.clear();
     s.typed.clear();
 
@@ -156,6 +158,7 @@ void drawFrame(WindowState& s) {
     d.context->OMSetRenderTargets(1, &d.target, nullptr);
     d.context->ClearRenderTargetView(d.target, kClearColour);
     kiln::renderFrame(d.target, d.width, d.height);
+    const LONGLONG rendered = perfNow();
 
     // 6. Screenshot.
     ++s.framesDrawn;
@@ -171,6 +174,8 @@ void drawFrame(WindowState& s) {
     // 7. Present on the next vertical blank.
     d.swapChain->Present(1, 0);
     s.frameMs.push_back(ticksToMs(perfNow() - started));
+    s.buildMs.push_back(ticksToMs(built - started));
+    s.renderMs.push_back(ticksToMs(rendered - built));
     if (!s.firstPresented) {
         s.firstPresented = true;
         if (traceEnabled()) {
@@ -487,13 +492,19 @@ void placeWindow(WindowState& s) {
     DwmExtendFrameIntoClientArea(s.window, &margins);
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 void traceFrameTimes(const WindowState& s) {
     if (!traceEnabled() || s.frameMs.empty()) return;
-    std::vector<double> sorted = s.frameMs;
-    std::sort(sorted.begin(), sorted.end());
-    char line[128];
-    std::snprintf(line, sizeof line, "frame times: median %.2f ms, slowest %.2f ms over %zu frames",
-                  sorted[sorted.size() / 2], sorted.back(), sorted.size());
+    char line[192];
+    std::snprintf(line, sizeof line,
+                  "frame times: median %.2f ms (build, layout and draw list %.2f, render %.2f), slowest %.2f ms "
+                  "over %zu frames",
+                  median(s.frameMs), median(s.buildMs), median(s.renderMs),
+                  *std::max_element(s.frameMs.begin(), s.frameMs.end()), s.frameMs.size());
     trace(line);
 }
 
