@@ -371,8 +371,9 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         const bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0, shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
         kiln::feedWindowMessage(message, wParam, lParam);
         if (ctrl && shift && wParam == VK_F5) {
-            std::string reason;
-            if (!kiln::reloadStylesheet(reason)) logLine("stylesheet reload: " + reason);
+            // The whole road again, so that an edited override beside the
+            // executable shows; a broken edit keeps the last good styles.
+            reloadStylesheetAt(s, s.scale, "stylesheet reload: ");
         } else {
             s.keys.push_back(KeyPress{static_cast<uint32_t>(wParam), ctrl, shift});
         }

@@ -127,7 +127,7 @@ void kitColumnA(ShellState& state) {
     kiln::closeElement();
 
     sectionHead("Fields", true);
-    kiln::openElement("div.kit__row");
+    kiln::openElement("div.kit__row.kit__row--top");
     FieldOptions f;
     f.id = "email";
     f.label = "Email";
@@ -142,7 +142,7 @@ void kitColumnA(ShellState& state) {
     f.focused = true;
     field(f);
     kiln::closeElement();
-    kiln::openElement("div.kit__row");
+    kiln::openElement("div.kit__row.kit__row--top");
     f = FieldOptions{};
     f.id = "name";
     f.label = "Name";
@@ -159,7 +159,7 @@ void kitColumnA(ShellState& state) {
     kiln::closeElement();
 
     sectionHead("Notices", true);
-    strip("error", "Couldn't reach Emberlane", "The server may be down for a few minutes.", {"Try again", "Details"});
+    strip("error", "Can't reach Emberlane", "The server may be down.", {"Try again", "Details"});
     strip("warning", "Dev builds can break", "You can switch back any time.", {}, true);
     strip("success", "Emberlane is up to date", "", {}, true);
 }
@@ -204,6 +204,8 @@ void kitColumnB(ShellState& state) {
         button(alt);
     }
     playButton("PLAY", false);
+    kiln::closeElement();
+    kiln::openElement("div.kit__play");
     playButton("PLAY", true);
     kiln::closeElement();
 }
