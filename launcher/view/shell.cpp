@@ -188,13 +188,34 @@ void kitColumnB(ShellState& state) {
 
     sectionHead("Marks", true);
     kiln::openElement("div.kit__row");
+    boxIcon("folder");
+    boxIcon("trash");
+    boxIcon("eye");
+    boxIcon("ok", true);
+    kiln::closeElement();
+    kiln::openElement("div.kit__row");
     avatar("A");
     avatar("B", true);
     seal("ok", "O");
     seal("warn", "!");
+    badge("NEW");
+    playerId("381402557264");
     kiln::closeElement();
     rivetRule();
-    details("searched:\nC:\\Program Files (x86)\\Steam\nD:\\SteamLibrary", state.kitDetailsOpen);
+    details("searched:\nC:\\Program Files (x86)\\Steam\nD:\\SteamLibrary", state.kitDetailsOpen,
+            state.kitCopiedUntil);
+
+    beginCard();
+    kiln::textElement("Your character", "text.t-h2");
+    kiln::textElement("This id is your character. Write it down.", "text.card__text");
+    kiln::openElement("div.card__foot");
+    {
+        ButtonOptions copy;
+        copy.label = "Copy id";
+        copyButton(copy, "381402557264", state.kitCardCopiedUntil);
+    }
+    kiln::closeElement();
+    endCard();
 
     kiln::openElement("div.kit__play");
     {

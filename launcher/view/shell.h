@@ -25,6 +25,7 @@ struct ShellState {
     bool kitCheck = true;
     int kitRadio = 0;
     bool kitDetailsOpen = true;
+    uint64_t kitCopiedUntil = 0, kitCardCopiedUntil = 0;
 };
 
 bool isBusy(const ShellState& state);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "launcher/base/log.h"
+#include "launcher/view/clipboard.h"
 #include "ui/draw.h"
 #include "ui/kiln.h"
 
@@ -134,6 +135,53 @@ bool button(const ButtonOptions& o) {
     kiln::closeElement();
     if (clicked) trace("click button '" + o.label + "' (" + o.kind + ")");
     return clicked;
+}
+
+bool copyButton(const ButtonOptions& options, const std::string& text, uint64_t& copiedUntil) {
+    const uint64_t now = widgetClock();
+    const bool copied = now < copiedUntil;
+    ButtonOptions shown = options;
+    if (copied) {
+        shown.label = "Copied";
+        shown.icon = "tick11";
+        shown.extraClass = options.extraClass.empty() ? "tick" : options.extraClass + ".tick";
+        requestFrameIn(static_cast<int64_t>(copiedUntil - now));  // back to the label
+    }
+    const bool clicked = button(shown);
+    if (clicked && copyToClipboard(text)) {
+        copiedUntil = now + kCopiedMs;
+        requestFrameIn(0);
+    }
+    return clicked;
+}
+
+void beginCard(bool flush) { kiln::openElement(flush ? "div.card__in.card--flush" : "div.card__in"); }
+void endCard() { kiln::closeElement(); }
+
+void boxIcon(std::string_view name, bool fill) {
+    std::string spec = "div.ico.ico-";
+    spec += name;
+    spec += fill ? ".ico-fill" : ".ico-line";
+    kiln::openElement(spec);
+    // Each icon's parts, in drawing order (the stylesheet places them).
+    static const struct {
+        const char* icon;
+        const char* parts[3];
+    } kParts[] = {
+        {"folder", {"div.ico__tab", "div.ico__body", nullptr}},
+        {"trash", {"div.ico__lid", "div.ico__can", nullptr}},
+        {"eye", {"div.ico__lens", "div.ico__pupil", nullptr}},
+        {"ok", {"div.ico__disc", "div.ico__mark", nullptr}},
+    };
+    for (const auto& icon : kParts) {
+        if (name != icon.icon) continue;
+        for (const char* part : icon.parts) {
+            if (part == nullptr) break;
+            kiln::openElement(part);
+            kiln::closeElement();
+        }
+    }
+    kiln::closeElement();
 }
 
 bool checkbox(std::string_view label, bool& value) {
@@ -368,7 +416,7 @@ void chip(std::string_view state, std::string_view name, std::string_view count,
     kiln::closeElement();
 }
 
-void details(std::string_view text, bool& open) {
+void details(std::string_view text, bool& open, uint64_t& copiedUntil) {
     kiln::openElement("div.details");
     if (kiln::buttonElement("div.details__sum")) open = !open;
     kiln::textElement("Details", "text.details__text");
@@ -384,7 +432,7 @@ void details(std::string_view text, bool& open) {
         copy.label = "Copy";
         copy.kind = "ghost";
         copy.extraClass = "details__copy";
-        button(copy);
+        copyButton(copy, std::string(text), copiedUntil);
         kiln::popKey();
         kiln::closeElement();
     }
@@ -409,6 +457,22 @@ void seal(std::string_view tone, std::string_view letter) {
     kiln::textElement(letter, "text.seal__o");
     kiln::closeElement();
     kiln::closeElement();
+    kiln::closeElement();
+    kiln::closeElement();
+}
+
+void badge(std::string_view text) {
+    kiln::openElement("div.badge");
+    kiln::openElement("div.badge__in");
+    kiln::textElement(text, "text.badge__text");
+    kiln::closeElement();
+    kiln::closeElement();
+}
+
+void playerId(std::string_view id) {
+    kiln::openElement("div.playerid");
+    kiln::openElement("div.playerid__in");
+    kiln::textElement(id, "text.playerid__text");
     kiln::closeElement();
     kiln::closeElement();
 }

@@ -67,6 +67,16 @@ std::string buttonSpec(const ButtonOptions& options);
 // True when clicked this frame (never when disabled or busy).
 bool button(const ButtonOptions& options);
 
+// A button that puts `text` on the clipboard; for 1.5 s after a click
+// (`copiedUntil`, kept by the caller) it reads "Copied" with a tick.
+inline constexpr uint64_t kCopiedMs = 1500;
+bool copyButton(const ButtonOptions& options, const std::string& text, uint64_t& copiedUntil);
+
+// A card: "div.card__in" (".card--flush"), closed by endCard; its foot
+// "div.card__foot" is opened and closed by the caller between them.
+void beginCard(bool flush = false);
+void endCard();
+
 bool checkbox(std::string_view label, bool& value);
 bool radio(std::string_view label, bool selected);
 
@@ -93,13 +103,19 @@ bool tab(std::string_view label, bool current);
 bool playButton(std::string_view label, bool disabled);
 // Realm status chip; state: on, down, checking.
 void chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub);
-// Collapsible technical text; `open` toggles on a click of the summary.
-void details(std::string_view text, bool& open);
+// Collapsible technical text; `open` toggles on a click of the summary; its
+// copy button keeps its "Copied" time in `copiedUntil`.
+void details(std::string_view text, bool& open, uint64_t& copiedUntil);
 // A glyph icon ("text.ico__g.ig-" + name).
 void glyphIcon(std::string_view name);
+// An icon drawn from boxes: "div.ico.ico-" + name (folder, trash, eye, ok)
+// with its parts, ".ico-line" or ".ico-fill".
+void boxIcon(std::string_view name, bool fill = false);
 // Decoration drawn from boxes.
 void avatar(std::string_view letter, bool small = false);
 void seal(std::string_view tone, std::string_view letter);
+void badge(std::string_view text);
+void playerId(std::string_view id);
 void rivetRule();
 
 // The glyph shown for a glyph icon name.

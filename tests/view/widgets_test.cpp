@@ -8,6 +8,7 @@
 
 #include "launcher/base/log.h"
 #include "launcher/base/paths.h"
+#include "launcher/view/clipboard.h"
 #include "launcher/view/widgets.h"
 #include "tests/support/scratch.h"
 #include "tests/ui/kiln_fixture.h"
@@ -143,6 +144,38 @@ TEST_F(WidgetTest, OnlyAnEnabledButtonIsClickedAndTraced) {
         // A busy button shows a spinner, which asks for the next frame.
         EXPECT_EQ(nextFrameDelay() >= 0, c.busy) << c.label;
     }
+}
+
+TEST_F(WidgetTest, CopyButtonCopiesAndSaysSoForAWhile) {
+    css(".btn { width: 100; height: 30 }");
+    kiln::setToolkitStarted(true);
+    kiln::setMouseInWindow(true);
+    uint64_t copiedUntil = 0;
+    std::string label;
+    auto at = [&](uint64_t now) {
+        return [&, now] {
+            beginWidgets(now, 1);
+            ButtonOptions o;
+            o.label = "Copy id";
+            copyButton(o, "381402557264", copiedUntil);
+            for (int32_t i = 0; i < count(); ++i)
+                if (node(i).kind == kiln::KindText) label = std::string(kiln::nodeText(node(i)));
+        };
+    };
+    frame(at(1000));
+    mouseTo(50, 15);
+    frame(at(1000));
+    button(kiln::EventButtonDown);
+    frame(at(1000));
+    std::string copied;
+    ASSERT_TRUE(clipboardText(copied));
+    EXPECT_EQ(copied, "381402557264");
+    EXPECT_EQ(copiedUntil, 1000 + kCopiedMs);
+    frame(at(1100));
+    EXPECT_EQ(label, "Copied");
+    EXPECT_EQ(nextFrameDelay(), int64_t(kCopiedMs - 100)) << "a frame when the label goes back";
+    frame(at(1000 + kCopiedMs));
+    EXPECT_EQ(label, "Copy id");
 }
 
 TEST_F(WidgetTest, ProgressFillIsTheClampedFractionOfTheBar) {
