@@ -90,7 +90,7 @@ def bright_pixels(png, x0, y0, x1, y1, level=150):
     return count
 
 
-def run(work, args, env=None, timeout=60):
+def run(work, args, env=None, timeout=120):
     return subprocess.run([WINE_RUN, os.path.join(work, "Emberlane.exe")] + args, env=env, timeout=timeout,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
@@ -250,12 +250,19 @@ class Running:
                                         env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.display = None
         self.window = None
+        self.pid = None
 
     def started(self):
         if not wait_for(lambda: any(t.startswith("first frame") for _, t in read_trace(self.config)), 60):
             return False
         self.display = display_of(self.env)
-        self.window = xdotool(self.display, "search", "--name", "^Emberlane$").split("\n")[-1]
+        # Other tests may have an Emberlane window on the same display: this
+        # run's window is the one of its own process.
+        self.pid = find_process(os.path.basename(self.exe))
+        if self.pid is None:
+            return False
+        self.window = xdotool(self.display, "search", "--all", "--pid", str(self.pid), "--name",
+                              "^Emberlane$").split("\n")[-1]
         return bool(self.window)
 
     def close(self):
@@ -275,7 +282,7 @@ def check_owed_frames_and_idle(work, env):
             fail("the idle window never drew its first frame")
             return
         # Start-up: the frames its messages owe, then sleep.
-        pid = find_process(run_.exe.split("/")[-1])
+        pid = run_.pid
         time.sleep(1.0)
         before = cpu_seconds(pid) if pid else None
         time.sleep(5.0)
