@@ -158,6 +158,15 @@ void kitColumnA(ShellState& state) {
     field(f);
     kiln::closeElement();
 
+    sectionHead("Challenges", true);
+    powBar("Verifying you're a person\xE2\x80\xA6", 0.45f);
+    {
+        FieldOptions digits;
+        digits.id = "captcha";
+        digits.text = "4096";
+        captcha("kit-challenge.png", 180, 60, digits);
+    }
+
     sectionHead("Notices", true);
     strip("error", "Can't reach Emberlane", "The server may be down.", {"Try again", "Details"});
     strip("warning", "Dev builds can break", "You can switch back any time.", {}, true);

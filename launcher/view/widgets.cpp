@@ -477,6 +477,48 @@ void playerId(std::string_view id) {
     kiln::closeElement();
 }
 
+void powBar(std::string_view text, float fraction) {
+    kiln::openElement("div.pow");
+    kiln::openElement("div.pow__in");
+    kiln::openElement("div.pow__dot");
+    // The dot breathes while the work runs (the spinner's clock, slower).
+    kiln::setOpacity(0.55f + 0.45f * spinnerDotOpacity(widgetClock() / 2, 0));
+    kiln::openElement("div.pow__hole");
+    kiln::closeElement();
+    kiln::closeElement();
+    kiln::textElement(text, "text.pow__text");
+    kiln::closeElement();
+    kiln::pushKey("powbar");
+    progressBar(fraction);
+    kiln::popKey();
+    kiln::closeElement();
+    requestFrameIn(spinnerNextStep(widgetClock() / 2) * 2);
+}
+
+bool captcha(const std::string& picturePath, float width, float height, const FieldOptions& digits) {
+    kiln::openElement("div.captcha");
+    kiln::openElement("div.captcha__in");
+    kiln::openElement("div.captcha__top");
+    kiln::openElement("div.captcha__plinth");
+    kiln::imageElement(picturePath, width * widgetScale(), height * widgetScale(), "img.captcha__img");
+    kiln::closeElement();
+    kiln::openElement("div.captcha__side");
+    ButtonOptions fresh;
+    fresh.label = "New challenge";
+    fresh.kind = "ghost";
+    fresh.icon = "refresh";
+    const bool clicked = button(fresh);
+    kiln::closeElement();
+    kiln::closeElement();
+    FieldOptions field_ = digits;
+    if (field_.label.empty()) field_.label = "Enter the 6 digits";
+    if (field_.inputClass.empty()) field_.inputClass = "input--num";
+    field(field_);
+    kiln::closeElement();
+    kiln::closeElement();
+    return clicked;
+}
+
 void rivetRule() {
     kiln::openElement("div.rule-rivets");
     kiln::openElement("div.rule-rivets__b");

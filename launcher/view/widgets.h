@@ -118,6 +118,12 @@ void badge(std::string_view text);
 void playerId(std::string_view id);
 void rivetRule();
 
+// The proof-of-work bar: a pulsing dot, a text and a bar (id "powbar").
+void powBar(std::string_view text, float fraction);
+// The picture challenge: the picture on a plinth, "New challenge" and the
+// digits field. Returns true when "New challenge" was clicked.
+bool captcha(const std::string& picturePath, float width, float height, const FieldOptions& digits);
+
 // The glyph shown for a glyph icon name.
 std::string_view iconGlyph(std::string_view name);
 
