@@ -12,8 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "launcher/png_write.h"
+#include "tests/support/scratch.h"
 #include "ui/backend_win32.h"
 #include "ui/draw.h"
+#include "ui/images.h"
 #include "ui/kiln.h"
 #include "ui/registry.h"
 #include "ui/style.h"
@@ -50,6 +53,7 @@ protected:
     void TearDown() override {
         shutdownRenderer();
         resetStylesheet();
+        resetPictures();
         if (view_) view_->Release();
         if (target_) target_->Release();
         if (context_) context_->Release();
@@ -156,6 +160,27 @@ TEST_F(RendererTest, TextIsDrawnFromTheGlyphAtlas) {
     EXPECT_GT(lit, 100) << "no glyph pixels";
     EXPECT_GT(bottom - top, 20) << "the glyph is not as tall as a 40 px capital";
     EXPECT_FALSE(glyphAtlas().dirty()) << "the uploaded rows are marked clean";
+}
+
+TEST_F(RendererTest, PicturesAreUploadedOnFirstUseAndDrawnInTheirColours) {
+    // A 2 x 1 picture (red, green) stretched over a 32 x 16 image element.
+    ember::launcher::testing::ScratchDir folder;
+    const uint8_t pixels[8] = {255, 0, 0, 255, 0, 255, 0, 255};
+    ASSERT_TRUE(ember::launcher::writePng(folder.file("two.png"), pixels, 2, 1));
+    ASSERT_TRUE(parseStylesheet(".a { margin: 8; }", sheet_, error_)) << error_;
+    setStylesheet(&sheet_);
+    beginFrame(kSize, kSize, 1);
+    openElement("div.a");
+    imageElement(folder.file("two.png"), 32, 16);
+    closeElement();
+    endFrame();
+    const float black[4] = {0, 0, 0, 1};
+    context_->ClearRenderTargetView(view_, black);
+    renderFrame(view_, kSize, kSize);
+    readBack();
+    EXPECT_TRUE(closeTo(at(10, 16), Rgb{255, 0, 0})) << "the left texel";
+    EXPECT_TRUE(closeTo(at(37, 16), Rgb{0, 255, 0})) << "the right texel";
+    EXPECT_TRUE(closeTo(at(41, 16), Rgb{0, 0, 0})) << "past the picture";
 }
 
 TEST_F(RendererTest, GdiFacesFollowTheFamilyFallback) {
