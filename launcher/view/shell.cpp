@@ -296,7 +296,10 @@ bool onTitleBarDragArea(float x, float y) {
     return g_titleBar.contains(x, y) && kiln::hitTest(kiln::ui().hits, x, y) == 0;
 }
 
-int cursorAt(float x, float y) { return kiln::hitTest(kiln::ui().hits, x, y) != 0 ? 1 : 0; }
+int cursorAt(float x, float y) {
+    if (overTextField(x, y)) return 2;
+    return kiln::hitTest(kiln::ui().hits, x, y) != 0 ? 1 : 0;
+}
 
 int64_t msUntilNextFrame() { return nextFrameDelay(); }
 

@@ -36,7 +36,8 @@ void buildFrame(ShellState& state, float width, float height, float scale, uint6
 // Window questions, answered from the last frame.
 // The draggable title-bar area: on the title bar and on nothing clickable.
 bool onTitleBarDragArea(float x, float y);
-// The cursor for a client point: 0 arrow, 1 hand (over something clickable).
+// The cursor for a client point: 0 arrow, 1 hand (over something clickable),
+// 2 text I-beam (over an editable field).
 int cursorAt(float x, float y);
 // Milliseconds until the screens need a frame (0: now), -1: nothing scheduled.
 int64_t msUntilNextFrame();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "launcher/base/log.h"
 #include "launcher/view/clipboard.h"
@@ -17,6 +18,7 @@ struct WidgetFrame {
     uint64_t now = 0;
     float scale = 1;
     int64_t next = -1;
+    std::vector<kiln::Rect> textFields;  // editable inputs, as last laid out
 };
 WidgetFrame g_frame;
 
@@ -47,6 +49,7 @@ void beginWidgets(uint64_t nowMs, float scale) {
     g_frame.now = nowMs;
     g_frame.scale = scale;
     g_frame.next = -1;
+    g_frame.textFields.clear();
 }
 uint64_t widgetClock() { return g_frame.now; }
 float widgetScale() { return g_frame.scale; }
@@ -55,6 +58,11 @@ void requestFrameIn(int64_t ms) {
     if (g_frame.next < 0 || ms < g_frame.next) g_frame.next = ms;
 }
 int64_t nextFrameDelay() { return g_frame.next; }
+bool overTextField(float x, float y) {
+    for (const kiln::Rect& r : g_frame.textFields)
+        if (r.contains(x, y)) return true;
+    return false;
+}
 
 // ---------------------------------------------------------------------------
 // Animation formulas
@@ -228,6 +236,7 @@ bool field(const FieldOptions& o) {
     if (o.readOnly) input += ".is-readonly";
     if (!o.inputClass.empty()) input += "." + o.inputClass;
     const bool clicked = kiln::buttonElement(input);
+    if (!o.readOnly) g_frame.textFields.push_back(kiln::lastRect());
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
     } else if (o.secret) {

@@ -27,6 +27,9 @@ float widgetScale();
 void requestFrameIn(int64_t ms);
 // The earliest request of the last build: milliseconds, or -1 for none.
 int64_t nextFrameDelay();
+// Whether a point lies on an editable text field of the last build (the
+// window shows the text cursor there).
+bool overTextField(float x, float y);
 
 // ---------------------------------------------------------------------------
 // Animation formulas
