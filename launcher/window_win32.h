@@ -20,6 +20,10 @@ struct WindowHooks {
     std::string exeFolder;
 };
 
+// Workers hand results to the UI thread with PostMessageW(window, WM_APP + 1,
+// 0, lParam), lParam a `new std::function<void()>`; the window procedure
+// runs it on the UI thread and deletes it.
+//
 // Runs the window phase; its result is the process exit code (0 after the
 // window was destroyed, 1 when the window, device, renderer or stylesheet
 // could not be made).

@@ -12,7 +12,7 @@
 3. Idle CPU: the process's CPU time over 5 s of an idle window (reported,
    and it must stay under 1 % of a core).
 
-usage: window_e2e.py <wine-run> <Emberlane.exe>
+usage: window_e2e.py <wine-run> <Emberlane.exe> <post_click.exe>
 """
 import os
 import re
@@ -24,7 +24,7 @@ import tempfile
 import time
 import zlib
 
-WINE_RUN, EXE = sys.argv[1], sys.argv[2]
+WINE_RUN, EXE, POST_CLICK = sys.argv[1], sys.argv[2], sys.argv[3]
 CLEAR = (0x0A, 0x16, 0x28)
 failures = []
 
@@ -218,23 +218,12 @@ def wait_for(predicate, seconds):
     return False
 
 
-def display_of(env):
-    if env.get("DISPLAY"):
-        return env["DISPLAY"]
-    top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    prefix = env.get("EMBER_WINEPREFIX", os.path.join(top, "build", "wineprefix"))
-    return open(prefix + ".state/display").read().strip()
-
-
-def xdotool(display, *args):
-    return subprocess.run(["xdotool"] + list(args), env=dict(os.environ, DISPLAY=display), stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, text=True, timeout=20).stdout.strip()
-
-
-def click(display, window, x, y):
-    xdotool(display, "mousemove", "--window", window, str(x), str(y))
-    time.sleep(0.3)
-    xdotool(display, "click", "1")
+def click(env, x, y):
+    """Posts a move, a press and a release at client (x, y) to the launcher's window."""
+    result = subprocess.run([WINE_RUN, POST_CLICK, str(x), str(y)], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, timeout=60)
+    if result.returncode != 0:
+        fail("post_click found no launcher window (exit code %d)" % result.returncode)
 
 
 class Running:
@@ -248,26 +237,16 @@ class Running:
         shutil.copy(os.path.join(work, "Emberlane.exe"), self.exe)
         self.process = subprocess.Popen([WINE_RUN, self.exe, "--size", "1000x640", "--scale", "1", "--warp"] + args,
                                         env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.display = None
-        self.window = None
         self.pid = None
 
     def started(self):
         if not wait_for(lambda: any(t.startswith("first frame") for _, t in read_trace(self.config)), 60):
             return False
-        self.display = display_of(self.env)
-        # Other tests may have an Emberlane window on the same display: this
-        # run's window is the one of its own process.
         self.pid = find_process(os.path.basename(self.exe))
-        if self.pid is None:
-            return False
-        self.window = xdotool(self.display, "search", "--all", "--pid", str(self.pid), "--name",
-                              "^Emberlane$").split("\n")[-1]
-        return bool(self.window)
+        return True
 
     def close(self):
-        if self.window:
-            click(self.display, self.window, 1000 - 23, 22)
+        click(self.env, 1000 - 23, 22)
         try:
             return self.process.wait(timeout=20)
         except subprocess.TimeoutExpired:
@@ -304,13 +283,14 @@ def check_owed_frames_and_idle(work, env):
             fail("frames were drawn while idle (%d, owed %d)" % (count_before, frames))
 
         # A click in the empty body: the frames the click's messages owe, then sleep.
-        click(run_.display, run_.window, 500, 300)
+        click(run_.env, 500, 300)
         time.sleep(3.0)
         lines = read_trace(run_.config)
         frames_after, timed, owed = replay(lines, "click")
         clicked = frames_after - frames
         if not any(text.startswith("WM_LBUTTONUP") for _, text in lines):
-            fail("click: no WM_LBUTTONUP reached the window")
+            fail("click: no WM_LBUTTONUP reached the window; the trace ends with:\n    %s" %
+                 "\n    ".join("%d %s" % line for line in lines[-12:]))
         elif clicked < 3 or timed or owed:
             fail("click: %d owed frames, %d timer frames, %d still owed" % (clicked, timed, owed))
         else:
