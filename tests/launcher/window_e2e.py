@@ -254,6 +254,28 @@ class Running:
             return None
 
 
+def check_wheel_automation(work, env):
+    """--wheel scrolls the kit on the fourth frame: the picture's body moves up."""
+    rows = {}
+    for name, extra in (("still", []), ("wheeled", ["--wheel", "400,400,-3"])):
+        shot = os.path.join(work, "wheel-%s.png" % name)
+        result = run(work, ["--demo", "kit", "--size", "1000x640", "--scale", "1", "--shot", winpath(shot),
+                            "--frames", "6", "--warp"] + extra, env)
+        if result.returncode != 0 or not os.path.exists(shot):
+            fail("wheel: the %s run wrote no picture" % name)
+            return
+        png = read_png(shot)
+        # The left column's rows of lit pixels, below the title bar.
+        rows[name] = [y for y in range(60, 600) if bright_pixels(png, 28, y, 460, y + 1) > 0]
+    still, wheeled = rows["still"], rows["wheeled"]
+    # Three notches of 60 px: what stood at row y now stands at y - 180.
+    moved = sum(1 for y in wheeled if y + 180 in set(still))
+    if not wheeled or moved < len(wheeled) // 2:
+        fail("wheel: the kit did not scroll by three notches (%d of %d rows moved)" % (moved, len(wheeled)))
+    else:
+        print("ok: --wheel scrolled the kit", flush=True)
+
+
 def check_owed_frames_and_idle(work, env):
     run_ = Running(work, env, "idle", [])
     try:
@@ -329,6 +351,7 @@ def main():
         shutil.copy(EXE, os.path.join(work, "Emberlane.exe"))
         env = dict(os.environ, EMBERLANE_CONFIG_DIR=winpath(os.path.join(work, "config")))
         check_screenshots(work, env)
+        check_wheel_automation(work, env)
         check_owed_frames_and_idle(work, env)
         check_spinner_keeps_drawing(work, env)
     finally:
