@@ -18,6 +18,7 @@
 #include "launcher/base/paths.h"
 #include "launcher/selfupdate.h"
 #include "launcher/version.h"
+#include "launcher/window_win32.h"
 
 namespace {
 
@@ -53,14 +54,6 @@ bool setUpProcess() {
     bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     http::setUserAgent(launcherUserAgent());
     return com;
-}
-
-// Window, drawing device, stylesheet, controller and frame loop; its result
-// is the process exit code. The window work fills this phase; until then a
-// windowed start ends here, successfully.
-int runWindowPhase(const StartupSettings& settings) {
-    (void)settings;
-    return 0;
 }
 
 }  // namespace

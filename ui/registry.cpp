@@ -43,6 +43,7 @@ struct Registry {
     InternList families;
     InternList images;
     std::string folder;
+    FolderHook hook = nullptr;
 
     // The default family is always index 0, even before the toolkit starts,
     // so that a default Style's family index refers to it.
@@ -64,7 +65,11 @@ int32_t internImage(const std::string& path) { return registry().images.intern(p
 const std::string& imagePath(int32_t index) { return registry().images.at(index); }
 int32_t imageCount() { return static_cast<int32_t>(registry().images.texts.size()); }
 
-void setResourceFolder(const std::string& folder) { registry().folder = folder; }
+void setResourceFolder(const std::string& folder) {
+    registry().folder = folder;
+    if (registry().hook != nullptr) registry().hook(folder);
+}
+void setResourceFolderHook(FolderHook hook) { registry().hook = hook; }
 const std::string& resourceFolder() { return registry().folder; }
 
 std::string resolveResourcePath(const std::string& path) {

@@ -20,8 +20,11 @@ const std::string& imagePath(int32_t index);    // empty for an unknown index
 int32_t imageCount();
 
 // The folder for relative paths (stylesheet, url(...) pictures, images).
-// The Windows backend also registers the *.ttf files found there.
+// The folder hook (the Windows backend registers the *.ttf files found
+// there as private fonts) runs on every change.
 void setResourceFolder(const std::string& folder);
+using FolderHook = void (*)(const std::string& folder);
+void setResourceFolderHook(FolderHook hook);
 const std::string& resourceFolder();
 // Joins a relative path (no ':' and not starting with a separator) to the
 // resource folder; other paths are returned unchanged.

@@ -3,4 +3,6 @@ if(WIN32 AND TARGET Emberlane)
   add_test(NAME launcher_startup_e2e
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/startup_e2e.sh ${PROJECT_SOURCE_DIR}/tools/wine-run
                    $<TARGET_FILE:Emberlane>)
+  # It opens visible launcher windows (see window.cmake).
+  set_tests_properties(launcher_startup_e2e PROPERTIES RESOURCE_LOCK launcher_windows)
 endif()

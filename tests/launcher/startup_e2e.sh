@@ -10,6 +10,9 @@ trap 'rm -rf "$work"' EXIT
 cp "$exe" "$work/Emberlane.exe"
 export EMBERLANE_CONFIG_DIR="Z:$work/config"
 failures=0
+# A normal start now opens the window: these runs photograph their second
+# frame and end by themselves.
+shot=(--shot "Z:$work/shot.png" --frames 2 --warp)
 
 # expect_exit <code> <what> -- <arguments...>
 expect_exit() {
@@ -30,7 +33,7 @@ expect_exit() {
 echo old >"$work/Emberlane.exe.old"
 echo new >"$work/Emberlane.exe.new"
 echo keep >"$work/Other.exe.old"
-expect_exit 0 "--updated starts normally" -- --updated --demo home
+expect_exit 0 "--updated starts normally" -- --updated --demo home "${shot[@]}"
 for leftover in Emberlane.exe.old Emberlane.exe.new; do
     if [ -e "$work/$leftover" ]; then
         echo "FAIL: --updated left $leftover behind"
@@ -41,17 +44,34 @@ done
 
 # Without --updated first, leftovers stay.
 echo old >"$work/Emberlane.exe.old"
-expect_exit 0 "--updated later is no clean-up" -- --demo home --updated
+expect_exit 0 "--updated later is no clean-up" -- --demo home --updated "${shot[@]}"
 [ -e "$work/Emberlane.exe.old" ] || { echo "FAIL: a late --updated cleaned up"; failures=$((failures + 1)); }
 
 # --check-manifest first hands over to the report: alone it is a usage error.
 expect_exit 2 "--check-manifest first runs the report" -- --check-manifest
 # Anywhere else it is an unknown argument, ignored.
-expect_exit 0 "--check-manifest later is ignored" -- --warp --check-manifest
+expect_exit 0 "--check-manifest later is ignored" -- --warp --check-manifest "${shot[@]}"
 
 # --swap with a target and a process id ends the process; with fewer it is ignored.
 expect_exit 0 "--swap with target and id" -- --swap "Z:$work/Emberlane.exe" 1
-expect_exit 0 "--swap without an id starts normally" -- --swap "Z:$work/Emberlane.exe"
+# Without an id it starts normally: it draws its window (any extra argument
+# would count as the id, so this run is ended once its first frame is up).
+mkdir -p "$work/config"
+EMBERLANE_UI_TRACE=1 "$winerun" "$work/Emberlane.exe" --swap "Z:$work/Emberlane.exe" >"$work/out.txt" 2>&1 &
+pid=$!
+for _ in $(seq 600); do
+    grep -q "first frame presented" "$work/config/ui-trace.log" 2>/dev/null && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+if grep -q "first frame presented" "$work/config/ui-trace.log" 2>/dev/null; then
+    echo "ok: --swap without an id starts normally"
+else
+    echo "FAIL: --swap without an id did not open the window"
+    failures=$((failures + 1))
+fi
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
 [ -e "$work/Emberlane.exe" ] || { echo "FAIL: the swap touched the executable"; failures=$((failures + 1)); }
 
 exit $((failures > 0))

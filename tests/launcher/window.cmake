@@ -1,0 +1,14 @@
+# The real Emberlane.exe's window under Wine and Xvfb: screenshots, the
+# owed-frames rule through the UI trace, idle CPU.
+if(WIN32 AND TARGET Emberlane)
+  # Synthetic clicks are posted to the window by this helper.
+  add_executable(post_click ${CMAKE_CURRENT_LIST_DIR}/helpers/post_click.cpp)
+  target_link_libraries(post_click PRIVATE ember_warnings)
+  add_test(NAME launcher_window_e2e
+           COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/window_e2e.py ${PROJECT_SOURCE_DIR}/tools/wine-run
+                   $<TARGET_FILE:Emberlane> $<TARGET_FILE:post_click>)
+  # Its clicks go to the one launcher window: no other test that opens one
+  # runs beside it.
+  set_tests_properties(launcher_window_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK launcher_windows)
+  set_tests_properties(launcher_window_phase_win32_test PROPERTIES RESOURCE_LOCK launcher_windows)
+endif()
