@@ -1,11 +1,12 @@
 // Self-update doors at start-up: recognising the swap request and cleaning up
-// after an update.
+// after an update. The swap itself (selfupdate_win32.cpp) and the clean-up
+// are the install module's.
 #include "launcher/selfupdate.h"
 
 #include <limits>
 
 #include "launcher/cmdline.h"
-#include "launcher/base/paths.h"
+#include "launcher/install/self_update.h"
 
 namespace ember::launcher {
 
@@ -23,12 +24,6 @@ uint32_t readProcessId(const std::string& text) {
     return value > std::numeric_limits<uint32_t>::max() ? 0 : static_cast<uint32_t>(value);
 }
 
-// Placeholder until the self-update module brings the swap itself (wait for
-// the old process, rename it to .old, copy this build over it, start it with
-// --updated). Until then a swap request ends the process without touching
-// any file, so the old launcher stays exactly as it was.
-void finishSwapNotYetAvailable(const SwapRequest&) {}
-
 }  // namespace
 
 bool readSwapRequest(const std::vector<std::string>& args, SwapRequest& out) {
@@ -38,17 +33,8 @@ bool readSwapRequest(const std::vector<std::string>& args, SwapRequest& out) {
     return true;
 }
 
-bool offerSwap(const std::vector<std::string>& args) {
-    SwapRequest request;
-    if (!readSwapRequest(args, request)) return false;
-    finishSwapNotYetAvailable(request);
-    return true;
-}
-
 void postUpdateCleanup(const std::string& executablePath) {
-    if (executablePath.empty()) return;
-    removeFile(executablePath + ".old");
-    removeFile(executablePath + ".new");
+    cleanUpAfterUpdate(executablePath);
 }
 
 }  // namespace ember::launcher

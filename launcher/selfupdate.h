@@ -2,8 +2,9 @@
 // ("--swap <target path> <process id>", run by the freshly downloaded build)
 // and the clean-up after a finished update ("--updated").
 //
-// The download and the restart that lead here belong to the self-update
-// module; these are only the doors the entry point opens at start-up.
+// The download, the swap and the clean-up themselves are the install
+// module's (launcher/install/self_update.h); these are only the doors the
+// entry point opens at start-up.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,7 @@ struct SwapRequest {
 bool readSwapRequest(const std::vector<std::string>& args, SwapRequest& out);
 
 // Returns false at once unless the arguments ask for a swap. When they do,
-// it runs the swap and returns true: the caller must then end the process
+// it runs the swap (Windows only) and returns true: the caller must then end the process
 // with exit code 0 (the swap mode never reaches the window).
 bool offerSwap(const std::vector<std::string>& args);
 

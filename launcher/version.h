@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace ember::launcher {
+#include "launcher/base/version.h"
 
-inline constexpr const char kLauncherVersion[] = "2.1.0";
+namespace ember::launcher {
 
 // "EmberlaneLauncher/2.1.0 (windows)", sent with every HTTP request.
 inline std::string launcherUserAgent() {

@@ -1,0 +1,109 @@
+// Self-update: the offer rule, the checks before a download, and the file
+// steps of the swap. The download, the process start and the swap mode are
+// in self_update_win32.cpp.
+#include "launcher/install/self_update.h"
+
+#include <chrono>
+#include <thread>
+
+#include "launcher/base/paths.h"
+#include "launcher/base/text.h"
+#include "launcher/net/sha256.h"
+
+namespace ember::launcher {
+
+namespace {
+
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+void pause(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Tries `step` up to `attempts` times with a pause between tries.
+template <typename Step>
+bool retry(const SwapTiming& timing, Step step) {
+    for (int attempt = 0; attempt < timing.attempts; ++attempt) {
+        if (attempt > 0) pause(timing.retryDelayMs);
+        if (step()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool launcherUpdateOffered(const Manifest& manifest, const Config& config, const std::string& ownDigest) {
+    if (manifest.launcherUrl.empty() || ownDigest.empty()) return false;
+    if (!isSha256Hex(manifest.launcherSha256) || sameDigest(ownDigest, manifest.launcherSha256)) return false;
+    return !(sameDigest(config.selfUpdateTarget, manifest.launcherSha256) && config.selfUpdateAttempts >= 2);
+}
+
+std::string launcherOfferLabel(const Manifest& manifest, const std::string& runningVersion) {
+    return manifest.launcherVersion == runningVersion ? std::string() : manifest.launcherVersion;
+}
+
+SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, Config& config, const std::string& ownDigest,
+                                    const std::string& runningVersion, int64_t nowUnix, std::string& error) {
+    error.clear();
+    // 1. Nothing published.
+    if (manifest.launcherUrl.empty() || manifest.launcherVersion.empty()) return SelfUpdateDecision::Skip;
+    // 2. Only a build fetched over TLS and checked against a digest is run.
+    if (!startsWith(manifest.launcherUrl, "https://") || !isSha256Hex(manifest.launcherSha256)) {
+        error = kNoVerifiableDigest;
+        return SelfUpdateDecision::Refused;
+    }
+    // 3. Already this build.
+    if (!ownDigest.empty() && sameDigest(ownDigest, manifest.launcherSha256)) return SelfUpdateDecision::Skip;
+    // 4. Two failed attempts at this build are enough.
+    const bool sameTarget = sameDigest(config.selfUpdateTarget, manifest.launcherSha256);
+    if (sameTarget && config.selfUpdateAttempts >= 2) {
+        error = kBuildNotInstallable + runningVersion;
+        return SelfUpdateDecision::Refused;
+    }
+    // 5. Book the attempt; a new build starts its own count.
+    if (!sameTarget) {
+        config.selfUpdateTarget = asciiLower(manifest.launcherSha256);
+        config.selfUpdateAttempts = 0;
+    }
+    ++config.selfUpdateAttempts;
+    config.selfUpdateAt = nowUnix;
+    return SelfUpdateDecision::Attempt;
+}
+
+std::string ownDigest() {
+    std::string digest;
+    const std::string path = executablePath();
+    if (path.empty() || !sha256File(path, digest)) return std::string();
+    return digest;
+}
+
+SwapOutcome replaceExecutable(const std::string& target, const std::string& newBuild, const SwapTiming& timing) {
+    // The new build is read before anything moves: if it cannot be read (or
+    // is empty) there is nothing to put in X's place, so X stays.
+    std::string bytes;
+    if (!readWholeFile(newBuild, bytes) || bytes.empty()) return SwapOutcome::Unchanged;
+    // Nothing to replace: the swap does not put a launcher where none was.
+    if (!fileExists(target)) return SwapOutcome::Unchanged;
+
+    // Move X aside. The old process may still hold it for a moment after it
+    // ended (or never ended), hence the retries.
+    const std::string old = target + ".old";
+    removeFile(old);
+    if (!retry(timing, [&] { return renameReplace(target, old); })) return SwapOutcome::Unchanged;
+
+    // Put the new build in place (written beside X and renamed over it, so X
+    // is never a half-written program).
+    if (retry(timing, [&] { return writeFileAtomic(target, bytes); })) return SwapOutcome::Replaced;
+
+    // The player keeps the old launcher.
+    return retry(timing, [&] { return renameReplace(old, target); }) ? SwapOutcome::Restored
+                                                                      : SwapOutcome::RestoreFailed;
+}
+
+void cleanUpAfterUpdate(const std::string& exePath) {
+    if (exePath.empty()) return;
+    removeFile(exePath + ".old");
+    // The swap process runs from X.new and ends just after starting us.
+    const std::string leftover = exePath + ".new";
+    for (int attempt = 0; attempt < 20 && fileExists(leftover) && !removeFile(leftover); ++attempt) pause(100);
+}
+
+}  // namespace ember::launcher

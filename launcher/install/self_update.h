@@ -1,0 +1,104 @@
+// The launcher updating itself.
+//
+// The manifest names the newest launcher build (version, https URL, SHA-256).
+// When the running executable X differs from it, the build is downloaded to
+// "X.new" (never over X), digest checked, and started as
+// `"X.new" --swap "X" <pid>`; that process waits for this one to end, moves
+// X aside to "X.old", copies itself over X and starts X with --updated, which
+// removes the leftovers. A build gets at most two attempts (counted in
+// config.json), so one that keeps failing on a PC is not tried forever.
+//
+// Every failure leaves a working launcher in place: see replaceExecutable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/formats/config.h"
+#include "launcher/formats/manifest.h"
+#include "launcher/install/reporter.h"
+
+namespace ember::launcher {
+
+// ---- Deciding ---------------------------------------------------------------
+
+// Whether the home screen offers "Update & restart": a digest of our own
+// build is known, the published digest is well formed and differs, and that
+// build has not already failed twice.
+bool launcherUpdateOffered(const Manifest& manifest, const Config& config, const std::string& ownDigest);
+// The version shown with the offer: the published one, or empty when it is
+// the running launcher's own version text.
+std::string launcherOfferLabel(const Manifest& manifest, const std::string& runningVersion);
+
+enum class SelfUpdateDecision {
+    Skip,     // nothing published, or already current: no message
+    Refused,  // `error` says why; the launcher carries on with this build
+    Attempt,  // the attempt is booked in `config`; save it, then download
+};
+// The checks before a download. On Attempt the attempt is counted: a new
+// target resets the count, the time is set to `nowUnix`.
+SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, Config& config, const std::string& ownDigest,
+                                    const std::string& runningVersion, int64_t nowUnix, std::string& error);
+
+// ---- Doing (Windows) ----------------------------------------------------------
+
+// The whole update for the executable at `exePath`: decide, save config.json,
+// download to exePath + ".new" with the published digest (progress as
+// progress(0, 1, received, total), stops when cancelled), then start the swap.
+// True when the new launcher was started and this process must close; false
+// with `error` empty (nothing to do) or holding the reason.
+bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::string& exePath,
+                          const Reporter& reporter, std::string& error);
+// The same for the running executable.
+bool selfUpdate(const Manifest& manifest, Config& config, const Reporter& reporter, std::string& error);
+
+// SHA-256 of the running executable; empty when it cannot be read.
+std::string ownDigest();
+
+// ---- The swap and the clean-up ----------------------------------------------------
+
+struct SwapTiming {
+    uint32_t waitForExitMs = 30000;  // for the old process
+    int attempts = 50;               // for each rename and copy
+    uint32_t retryDelayMs = 100;
+};
+
+enum class SwapOutcome {
+    Replaced,        // X holds the new build, the old one is X.old
+    Unchanged,       // the new build could not be read, or X never moved: X untouched
+    Restored,        // the copy failed and X.old went back to X
+    RestoreFailed,   // the copy failed and so did moving X.old back (X.old is kept)
+};
+
+// Steps of the swap that touch files: read the new build whole first (an
+// unreadable one changes nothing), delete X.old, move X to X.old (retried),
+// write the new build over X (retried; on failure X.old is moved back).
+SwapOutcome replaceExecutable(const std::string& target, const std::string& newBuild, const SwapTiming& timing);
+
+// The swap mode (Windows): waits for `processId` (0: no wait) to end, then
+// replaceExecutable(target, running executable), then starts
+// `"target" --updated` in the target's folder. Returns what the files did;
+// the caller ends the process with 0 whatever happened.
+SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTiming& timing = SwapTiming());
+
+// After --updated: deletes X.old and X.new beside `exePath`. The swap
+// process that started us may still be ending, and Windows does not delete
+// a running program's file, so X.new is retried for a short while; other
+// failures are ignored.
+void cleanUpAfterUpdate(const std::string& exePath);
+
+// Texts (the variable part is appended where the comment says).
+inline constexpr const char kSelfUpdatePhase[] = "selfupdate";
+inline constexpr const char kSelfUpdateTitle[] = "Updating the launcher";
+inline constexpr const char kNoVerifiableDigest[] = "launcher update has no verifiable digest; ignored";
+inline constexpr const char kBuildNotInstallable[] =
+    "this launcher build could not be installed on this PC; continuing on ";  // + running version
+inline constexpr const char kSelfUpdateFailed[] = "launcher self-update failed: ";  // + download error
+inline constexpr const char kCannotStartNewLauncher[] = "could not start the new launcher";
+// The UI action behind "Update & restart".
+inline constexpr const char kLauncherUpdateNotInstalled[] = "The launcher update could not be installed.";
+inline constexpr const char kLauncherAlreadyPublished[] = "This launcher is already the published one.";
+inline constexpr const char kSwapArgument[] = "--swap";
+inline constexpr const char kUpdatedArgument[] = "--updated";
+
+}  // namespace ember::launcher

@@ -1,0 +1,95 @@
+// Self-update over Win32: the download, starting the new build in swap
+// mode, and the swap mode itself.
+#include "launcher/install/self_update.h"
+
+#include <windows.h>
+
+#include <ctime>
+
+#include "launcher/base/paths.h"
+#include "launcher/base/version.h"
+#include "launcher/net/http.h"
+#include "launcher/net/sha256.h"
+
+namespace ember::launcher {
+
+namespace {
+
+// Starts `program` with `arguments` (already quoted as needed) in `folder`
+// (empty: ours); the handles are closed at once.
+bool startProgram(const std::string& program, const std::string& arguments, const std::string& folder) {
+    std::wstring commandLine = toWide("\"" + program + "\"" + arguments);
+    std::wstring directory = toWide(folder);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(toWide(program).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : directory.c_str(), &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+}  // namespace
+
+bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::string& exePath,
+                          const Reporter& reporter, std::string& error) {
+    error.clear();
+    // 1-5. Whether to try, and the attempt booked before anything is fetched
+    //      (a crash mid-way still counts).
+    std::string own;
+    if (!manifest.launcherUrl.empty() && !sha256File(exePath, own)) own.clear();
+    const SelfUpdateDecision decision = decideSelfUpdate(manifest, config, own, kLauncherVersion,
+                                                         static_cast<int64_t>(std::time(nullptr)), error);
+    if (decision != SelfUpdateDecision::Attempt) return false;
+    saveConfig(config);
+
+    // 6-8. The build goes to X.new, never over X; http::download renames it
+    //      into place only when its digest matches.
+    reporter.sayPhase(kSelfUpdatePhase, kSelfUpdateTitle);
+    const std::string newPath = exePath + ".new";
+    const std::string failure =
+        http::download(manifest.launcherUrl, newPath, manifest.launcherSha256, [&](uint64_t received, uint64_t total) {
+            reporter.sayProgress(0, 1, received, total);
+            return !reporter.isCancelled();
+        });
+    if (!failure.empty()) {
+        saveConfig(config);
+        error = kSelfUpdateFailed + failure;
+        return false;
+    }
+
+    // 9. The new build finishes the job once this process has ended.
+    const std::string arguments =
+        std::string(" ") + kSwapArgument + " \"" + exePath + "\" " + std::to_string(GetCurrentProcessId());
+    if (!startProgram(newPath, arguments, std::string())) {
+        error = kCannotStartNewLauncher;
+        return false;
+    }
+    return true;
+}
+
+bool selfUpdate(const Manifest& manifest, Config& config, const Reporter& reporter, std::string& error) {
+    return selfUpdateExecutable(manifest, config, executablePath(), reporter, error);
+}
+
+SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTiming& timing) {
+    // 1. Let the old launcher end (it closes its window 1.5 s after starting
+    //    us); if it does not, the rename retries still give it time.
+    if (processId != 0) {
+        HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, processId);
+        if (old) {
+            WaitForSingleObject(old, timing.waitForExitMs);
+            CloseHandle(old);
+        }
+    }
+    // 2-4. This program (X.new) over X, or X as it was.
+    const SwapOutcome outcome = replaceExecutable(target, executablePath(), timing);
+    // 5. Whatever is at X now is started, so the player always gets a launcher back.
+    startProgram(target, std::string(" ") + kUpdatedArgument, parentDir(target));
+    return outcome;
+}
+
+}  // namespace ember::launcher
