@@ -19,3 +19,8 @@ if(WIN32)
   add_executable(install_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/install_figures.cpp)
   target_link_libraries(install_figures PRIVATE ember_all)
 endif()
+
+# Self-update against the stand-in service (its build download and faults).
+if(WIN32)
+  ember_use_standin(install_self_update_win32_test TARGET install_self_update_win32_test)
+endif()

@@ -53,7 +53,10 @@ expect_exit 2 "--check-manifest first runs the report" -- --check-manifest
 expect_exit 0 "--check-manifest later is ignored" -- --warp --check-manifest "${shot[@]}"
 
 # --swap with a target and a process id ends the process; with fewer it is ignored.
-expect_exit 0 "--swap with target and id" -- --swap "Z:$work/Emberlane.exe" 1
+# (A real swap is tests/launcher/selfupdate_e2e.sh; here the target does not
+# exist, so nothing is replaced and nothing is started.)
+expect_exit 0 "--swap with target and id" -- --swap "Z:$work/elsewhere/Emberlane.exe" 1
+[ -e "$work/elsewhere" ] && { echo "FAIL: the swap created a launcher where none was"; failures=$((failures + 1)); }
 # Without an id it starts normally: it draws its window (any extra argument
 # would count as the id, so this run is ended once its first frame is up).
 mkdir -p "$work/config"

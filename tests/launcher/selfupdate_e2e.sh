@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Self-update end to end under Wine with the real executables: an old
+# Emberlane.exe (2.1.0) in a temporary folder is updated from a stand-in
+# service publishing Emberlane-next.exe (2.2.0): download to .new, the swap
+# (wait for the old process, .old, copy, restart with --updated), the
+# clean-up; the file in place then carries 2.2.0 and the new bytes.
+# usage: selfupdate_e2e.sh <source dir> <Emberlane.exe> <Emberlane-next.exe> <selfupdate_driver.exe>
+set -u
+top=$1 old=$2 next=$3 driver=$4
+winerun=$top/tools/wine-run
+work=$(mktemp -d)
+state=$work/standin/state.json
+cleanup() {
+    python3 "$top/tools/standin/fixture.py" stop --state "$state" >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+python3 "$top/tools/standin/fixture.py" start --state "$state" --wine-trust -- \
+    --launcher-file "$next" --launcher-version 2.2.0 >/dev/null || { echo "FAIL: no stand-in service"; exit 1; }
+https=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["https_base"])' "$state")
+
+mkdir -p "$work/game" "$work/config"
+cp "$old" "$work/game/Emberlane.exe"
+export EMBERLANE_CONFIG_DIR="Z:$work/config"
+export EMBERLANE_UI_TRACE=1
+exe="Z:$work/game/Emberlane.exe"
+
+start=$(date +%s.%N)
+"$winerun" "$driver" update "${https}client/manifest.json" "$exe" >"$work/out.txt" 2>&1
+code=$?
+[ "$code" -eq 0 ] || { fail "the self-update did not start the new build (exit $code)"; sed 's/^/    /' "$work/out.txt"; }
+
+# The restarted launcher (2.2.0, with --updated) cleans up and draws its window.
+for _ in $(seq 300); do
+    grep -q "first frame presented" "$work/config/ui-trace.log" 2>/dev/null &&
+        [ ! -e "$work/game/Emberlane.exe.new" ] && [ ! -e "$work/game/Emberlane.exe.old" ] && break
+    sleep 0.1
+done
+end=$(date +%s.%N)
+grep -q "first frame presented" "$work/config/ui-trace.log" 2>/dev/null || fail "the updated launcher did not open its window"
+echo "self-update end to end (download, swap, restart to the first frame): $(echo "$end - $start" | bc) s"
+for leftover in Emberlane.exe.new Emberlane.exe.old Emberlane.exe.new.part Emberlane.exe.tmp; do
+    [ -e "$work/game/$leftover" ] && fail "$leftover left behind"
+done
+cmp -s "$next" "$work/game/Emberlane.exe" || fail "Emberlane.exe is not the published build"
+version=$("$winerun" "$driver" version "$exe" | tr -d '\r')
+[ "$version" = "2.2.0" ] || fail "the version resource in place is '$version', not 2.2.0"
+grep -q '"attempts": 1' "$work/config/config.json" || fail "config.json does not count the attempt"
+"$winerun" "$driver" close || fail "the updated launcher's window did not close"
+
+# Updated already: the same manifest offers nothing more.
+"$winerun" "$driver" update "${https}client/manifest.json" "$exe" >"$work/out.txt" 2>&1
+[ "$?" -eq 1 ] && [ "$(tr -d '\r' <"$work/out.txt")" = "" ] || fail "an up-to-date launcher updated again: $(cat "$work/out.txt")"
+[ -e "$work/game/Emberlane.exe.new" ] && fail "an up-to-date launcher downloaded"
+
+[ "$failures" -eq 0 ] && echo "ok: self-update end to end"
+exit $((failures > 0))
