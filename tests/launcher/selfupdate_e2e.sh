@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Self-update end to end under Wine with the real executables: an old
 # Emberlane.exe (2.1.0) in a temporary folder is updated from a stand-in
-# service publishing Emberlane-next.exe (2.2.0): download to .new, the swap
-# (wait for the old process, .old, copy, restart with --updated), the
-# clean-up; the file in place then carries 2.2.0 and the new bytes.
+# service publishing Emberlane-next.exe (2.2.0): an http:// build and a
+# corrupted download change nothing; then download to .new, the swap (wait
+# for the old process, .old, copy, restart with --updated), the clean-up;
+# the file in place then carries 2.2.0 and the new bytes.
 # usage: selfupdate_e2e.sh <source dir> <Emberlane.exe> <Emberlane-next.exe> <selfupdate_driver.exe>
 set -u
 top=$1 old=$2 next=$3 driver=$4
@@ -20,13 +21,31 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 python3 "$top/tools/standin/fixture.py" start --state "$state" --wine-trust -- \
     --launcher-file "$next" --launcher-version 2.2.0 >/dev/null || { echo "FAIL: no stand-in service"; exit 1; }
-https=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["https_base"])' "$state")
+base() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' "$state" "$1"; }
+https=$(base https_base)
+http=$(base http_base)
 
 mkdir -p "$work/game" "$work/config"
 cp "$old" "$work/game/Emberlane.exe"
 export EMBERLANE_CONFIG_DIR="Z:$work/config"
 export EMBERLANE_UI_TRACE=1
 exe="Z:$work/game/Emberlane.exe"
+
+# refused <what> <manifest URL> <expected output prefix>: the old build stays
+# exactly as it was and nothing is left beside it.
+refused() {
+    "$winerun" "$driver" update "$2" "$exe" >"$work/out.txt" 2>&1
+    local code=$? out
+    out=$(tr -d '\r' <"$work/out.txt")
+    [ "$code" -eq 1 ] && [ "${out#"$3"}" != "$out" ] || fail "$1: exit $code, '$out'"
+    cmp -s "$old" "$work/game/Emberlane.exe" || fail "$1: the old build changed"
+    for leftover in Emberlane.exe.new Emberlane.exe.new.part Emberlane.exe.old; do
+        [ -e "$work/game/$leftover" ] && fail "$1: $leftover left behind"
+    done
+}
+refused "an http:// build" "${http}client/manifest.json" "launcher update has no verifiable digest; ignored"
+refused "a build spoilt on the way" "${https}client/manifest.json?launcherFault=corrupt" \
+    "launcher self-update failed: checksum mismatch"
 
 start=$(date +%s.%N)
 "$winerun" "$driver" update "${https}client/manifest.json" "$exe" >"$work/out.txt" 2>&1
@@ -48,8 +67,8 @@ done
 cmp -s "$next" "$work/game/Emberlane.exe" || fail "Emberlane.exe is not the published build"
 version=$("$winerun" "$driver" version "$exe" | tr -d '\r')
 [ "$version" = "2.2.0" ] || fail "the version resource in place is '$version', not 2.2.0"
-grep -q '"attempts": 1' "$work/config/config.json" || fail "config.json does not count the attempt"
-"$winerun" "$driver" close || fail "the updated launcher's window did not close"
+grep -q '"attempts": 2' "$work/config/config.json" || fail "config.json does not count both attempts"
+"$winerun" "$driver" close "$exe" || fail "the updated launcher's window did not close"
 
 # Updated already: the same manifest offers nothing more.
 "$winerun" "$driver" update "${https}client/manifest.json" "$exe" >"$work/out.txt" 2>&1

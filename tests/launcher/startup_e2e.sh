@@ -73,8 +73,11 @@ else
     echo "FAIL: --swap without an id did not open the window"
     failures=$((failures + 1))
 fi
+# Ending wine-run leaves the Windows process running: end every process
+# started from this run's own temporary folder too.
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
+for p in $(pgrep -f -- "$work/Emberlane.exe"); do kill "$p" 2>/dev/null; done
 [ -e "$work/Emberlane.exe" ] || { echo "FAIL: the swap touched the executable"; failures=$((failures + 1)); }
 
 exit $((failures > 0))

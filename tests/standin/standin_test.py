@@ -119,6 +119,16 @@ class PublishedContent(unittest.TestCase):
         status, _, body = self.svc.get(doc["launcher"]["url"])
         self.assertEqual(hashlib.sha256(body).hexdigest(), doc["launcher"]["sha256"])
 
+    def test_launcher_fault_spoils_only_that_manifests_build_download(self):
+        clean = self.manifest(self.svc.http)["launcher"]
+        spoilt = self.manifest(self.svc.http, "manifest.json?launcherFault=corrupt")["launcher"]
+        self.assertEqual(spoilt["sha256"], clean["sha256"])
+        self.assertEqual(spoilt["url"], clean["url"] + "?fault=corrupt")
+        body = self.svc.get(spoilt["url"])[2]
+        self.assertNotEqual(hashlib.sha256(body).hexdigest(), spoilt["sha256"])
+        self.assertEqual(hashlib.sha256(self.svc.get(clean["url"])[2]).hexdigest(), clean["sha256"])
+        self.assertEqual(self.svc.get(self.svc.http + "client/manifest.json?launcherFault=a%20b")[0], 400)
+
     def test_channels(self):
         stable = self.manifest(self.svc.http)
         beta = self.manifest(self.svc.http, "manifest-beta.json")

@@ -154,14 +154,16 @@ class Catalog:
             out.append(Entry(path, rng.randrange(2048), "bulk"))
         return out
 
-    def manifest(self, channel, origin, files_prefix=FILES_PREFIX):
+    def manifest(self, channel, origin, files_prefix=FILES_PREFIX, launcher_fault=""):
         """The manifest text of a channel as seen from `origin`
         ("http://127.0.0.1:8080"), or None for an unknown channel. Its
-        baseUrl is origin + files_prefix."""
+        baseUrl is origin + files_prefix; with `launcher_fault` the launcher
+        URL carries that fault (fault=SPEC), so one test can spoil its own
+        build download without touching anyone else's."""
         files = self.channels.get(channel)
         if files is None:
             return None
-        key = (channel, origin, files_prefix)
+        key = (channel, origin, files_prefix, launcher_fault)
         with self._cache_lock:
             text = self._manifest_cache.get(key)
         if text is not None:
@@ -200,7 +202,8 @@ class Catalog:
                  "body": "Double experience all weekend.", "url": origin + "/news/n2", "at": "2025-05-20"},
             ],
             "launcher": {"version": self.launcher_version,
-                         "url": origin + LAUNCHER_PREFIX + self.launcher_name,
+                         "url": origin + LAUNCHER_PREFIX + self.launcher_name +
+                                ("?fault=" + launcher_fault if launcher_fault else ""),
                          "sha256": self.launcher.sha256},
         }
         text = json.dumps(doc, indent=2).encode("utf-8")

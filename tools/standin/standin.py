@@ -12,8 +12,11 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
                                         by the URL (so parallel tests can
                                         update from one release to another
                                         without switching the service's)
+                                        ?launcherFault=SPEC puts fault=SPEC
+                                        on the manifest's launcher URL
   GET  /launcher/Emberlane-<ver>.exe    the launcher build named by the
-                                        manifests' launcher block
+                                        manifests' launcher block (a random
+                                        262 KiB "MZ" file, or --launcher-file)
   ANY  /echo                            the request as JSON: method, path,
                                         query, headers (wire order and case)
                                         and body; with format=text as lines
@@ -225,7 +228,10 @@ def handle_client(svc, req):
         channel = "stable"
     elif name.startswith("manifest-") and name.endswith(".json"):
         channel = name[len("manifest-"):-len(".json")]
-    text = cat.manifest(channel, req.origin, files_prefix) if channel else None
+    launcher_fault = req.query.get("launcherFault", [""])[0]
+    if not re.fullmatch(r"[a-z0-9:,]*", launcher_fault):
+        return json_reply({"error": "bad launcherFault"}, 400)
+    text = cat.manifest(channel, req.origin, files_prefix, launcher_fault) if channel else None
     if text is None:
         return json_reply({"error": "no such manifest"}, 404)
     return Reply(200, text, "application/json")
