@@ -6,6 +6,7 @@
 
 #include <ctime>
 
+#include "launcher/base/log.h"
 #include "launcher/base/paths.h"
 #include "launcher/base/version.h"
 #include "launcher/net/http.h"
@@ -87,6 +88,15 @@ SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTim
     }
     // 2-4. This program (X.new) over X, or X as it was.
     const SwapOutcome outcome = replaceExecutable(target, executablePath(), timing);
+    // The swap has no window: launcher.log is where a failure can be read.
+    switch (outcome) {
+        case SwapOutcome::Replaced: logLine("self-update: the new launcher is in place"); break;
+        case SwapOutcome::Unchanged: logLine("self-update: " + target + " could not be replaced; it is kept"); break;
+        case SwapOutcome::Restored: logLine("self-update: copying the new launcher failed; the old one is back"); break;
+        case SwapOutcome::RestoreFailed:
+            logLine("self-update: copying the new launcher failed and the old one is still " + target + ".old");
+            break;
+    }
     // 5. Whatever is at X now is started, so the player always gets a launcher back.
     startProgram(target, std::string(" ") + kUpdatedArgument, parentDir(target));
     return outcome;
