@@ -304,6 +304,11 @@ void frameHousekeeping(uint64_t t) {
     if (s.operation && s.operation->finished && !s.busy && t >= s.operation->finishedAt + kOperationLingerMs) {
         s.operation.reset();
     }
+    // A launcher that started its successor closes a moment later.
+    if (s.closeAt != 0 && t >= s.closeAt) {
+        s.closeAt = 0;
+        quit();
+    }
     if (s.accountWaitUntil != 0 && t >= s.accountWaitUntil) {
         s.accountWaitUntil = 0;
         s.accountBusy = false;
