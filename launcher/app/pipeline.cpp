@@ -34,8 +34,13 @@ bool startsWith(const std::string& text, const char* prefix) { return text.rfind
 
 // The fault for a client whose files could not be brought up to date.
 Fault applyFault(const std::string& error, const std::string& gameFolder, uint64_t downloadBytes,
-                 const PipelineSteps& steps) {
-    if (error == kApplyCancelled) return makeFault("cancelled", "cancelled");
+                 const PipelineSteps& steps, bool cancelled) {
+    // A cancel between files says "cancelled"; one inside a download says
+    // "<path>: cancelled". Both are the player's choice, not a failure.
+    const std::string insideDownload = std::string(": ") + http::kCancelled;
+    bool endsInCancel = error.size() >= insideDownload.size() &&
+                        error.compare(error.size() - insideDownload.size(), insideDownload.size(), insideDownload) == 0;
+    if (error == kApplyCancelled || (cancelled && endsInCancel)) return makeFault("cancelled", "cancelled");
     if (error.find("cannot replace") != std::string::npos) return makeFault("file-locked", text::kFileLocked, error);
     if (error.find("disk write failed") != std::string::npos) {
         Fault f = makeFault("no-space", text::kRanOutOfSpace, error);
@@ -235,7 +240,9 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         } else if (!plan.upToDate) {
             error = "no way to install client files in this build";
         }
-        if (!error.empty()) return finish(applyFault(error, in.gameFolder, plan.downloadBytes, steps));
+        if (!error.empty()) {
+            return finish(applyFault(error, in.gameFolder, plan.downloadBytes, steps, r.isCancelled()));
+        }
         config.lastClientVersion = in.manifest.clientVersion;
     }
 
@@ -452,7 +459,12 @@ void startPipeline(bool repair) {
         pushError(text::kGameRunningPlay, "");
         return;
     }
-    if (s.blocker.kind != "restarting") s.blocker = Blocker();
+    // The refusal shown before is decided afresh by this run (a cancelled
+    // run must not leave the last one's blocker standing).
+    if (s.blocker.kind != "restarting") {
+        s.blocker = Blocker();
+        s.fault = Fault();
+    }
     s.busy = true;
     s.repair = repair;
     cancelRequested = false;

@@ -98,7 +98,14 @@ struct Rig {
             int done = 0;
             for (const ManifestFile& f : plan.download) {
                 if (!applyError.empty()) {
-                    error = applyError == kApplyCancelled ? applyError : f.path + ": " + applyError;
+                    // A cancel between files is bare; inside a download the
+                    // path comes first (and the player did ask for it).
+                    if (applyError == "cancelled in a download") {
+                        app::cancelOperation();
+                        error = f.path + ": cancelled";
+                    } else {
+                        error = applyError == kApplyCancelled ? applyError : f.path + ": " + applyError;
+                    }
                     return done;
                 }
                 std::string target = joinPath(folder, f.path);
@@ -395,6 +402,9 @@ TEST(Pipeline, RepairFixesATamperedFileWithoutStartingAndCancelKeepsWhatWasDone)
     EXPECT_TRUE(app::state().notices.empty());
     EXPECT_NE(rig.log().find("\ncancelled\n"), std::string::npos);
     EXPECT_EQ(loadConfig().installed.count(kLoader), 1u) << "a cancel lost the record of a file already installed";
+    rig.applyError = "cancelled in a download";
+    rig.play();
+    EXPECT_EQ(app::state().fault.kind, "") << "a cancel inside a download was shown as " << app::state().fault.message;
 }
 
 TEST(Pipeline, IgnoreVersionPlaysAnUnsupportedGame) {

@@ -118,9 +118,44 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     EXPECT_EQ(app::playState(), "ready");
     EXPECT_EQ(plannerFilesHashed(), hashed);
 
-    // The second client release.
+    // The second client release: first with a file it replaces held open
+    // by another program, then cancelled in the middle of a download.
+    Manifest one = testing::standinManifest(1), two = testing::standinManifest(2);
+    std::string changed;
+    for (const ManifestFile& a : one.files) {
+        for (const ManifestFile& b : two.files) {
+            if (a.path == b.path && a.sha256 != b.sha256) changed = a.path;
+        }
+    }
+    ASSERT_FALSE(changed.empty());
     road.preflight(2);
     EXPECT_EQ(app::playState(), "update");
+    HANDLE held = CreateFileW(toWide(road.game.file(changed)).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    road.play();
+    CloseHandle(held);
+    EXPECT_EQ(app::state().fault.kind, "file-locked");
+    EXPECT_EQ(app::state().fault.message,
+              "A file the update needs is open in another program. Close Oblivion Remastered, and let your antivirus "
+              "finish scanning, then press Play again.");
+    EXPECT_EQ(app::state().blocker.kind, "file-locked");
+
+    testing::standinFault("/client/r2/files/", "stall:3000", 1);
+    app::startPipeline(false);
+    ASSERT_TRUE(road.ui.runUntil([] { return app::state().operation && app::state().operation->key == "download"; }));
+    app::cancelOperation();
+    ASSERT_TRUE(road.ui.runUntil([] { return !app::state().busy; }, 60000));
+    EXPECT_EQ(app::state().fault.kind, "") << "a cancel is not a fault to show";
+    EXPECT_NE(road.log().find("\ncancelled\n"), std::string::npos);
+    // Nothing lost: every recorded file is what its record says.
+    for (const auto& [path, record] : loadConfig().installed) {
+        std::string digest;
+        EXPECT_TRUE(sha256File(road.game.file(path), digest)) << path;
+        EXPECT_EQ(digest, record.sha256) << path;
+        EXPECT_FALSE(fileExists(road.game.file(path) + ".part")) << path;
+    }
+
     road.play();
     ASSERT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
     road.expectFiles();
