@@ -377,6 +377,12 @@ void applyPreflightResult(const PreflightResult& r) {
     if (!r.ok) {
         s.manifestFailed = true;
         s.manifestError = r.error;
+        // A launcher too old for the published manifest must not go on
+        // playing from the copy restored at start-up.
+        if (r.schemaTooNew) {
+            s.manifestLoaded = false;
+            s.offline = false;
+        }
         logLine("manifest: " + r.error);
     } else {
         s.manifestLoaded = true;

@@ -175,6 +175,9 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
         {"schema too new never falls back", [](Rig& r) {
              r.served = r.release.manifest(2);
              app::state().config.lastManifest = r.release.manifest();
+             // As restored at start-up.
+             app::state().manifestLoaded = true;
+             app::state().offline = true;
          }, "blocked", "launcher-outdated", "This launcher is out of date. Update it to keep playing."},
         {"no game", [](Rig& r) { removeFile(r.game.file("OblivionRemastered\\Binaries\\Win64\\OblivionRemastered-Win64-Shipping.exe")); },
          "blocked", "game-not-found", "The launcher couldn't find Oblivion Remastered on this PC."},
@@ -191,6 +194,7 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
         EXPECT_EQ(s.fault.message, c.faultMessage);
         if (std::string(c.faultKind) == "launcher-outdated") {
             EXPECT_FALSE(s.offline) << "a too-new schema must not fall back to the cache";
+            EXPECT_FALSE(s.manifestLoaded) << "the restored copy still stands behind a too-new schema";
             EXPECT_EQ(s.blocker.kind, "launcher-outdated");
             EXPECT_EQ(app::playSubline(0), "This launcher is out of date");
         }
@@ -443,6 +447,22 @@ TEST(Settings, ChannelAddressAndReset) {
     EXPECT_EQ(app::state().notices.back().title,
               "Windows didn't allow the restart. Choose Yes on the Windows prompt, or move Oblivion Remastered out of "
               "Program Files.");
+}
+
+TEST(StartUp, TheCachedManifestStandsInUntilTheFirstCheckAnswers) {
+    Rig rig;
+    Config saved;
+    saved.lastManifest = rig.release.manifest();
+    saved.manifestUrl = "https://emberlane-test.invalid/client/manifest.json";
+    ASSERT_TRUE(saveConfig(saved));
+    app::startUp();
+    EXPECT_TRUE(app::state().manifestLoaded);
+    EXPECT_TRUE(app::state().offline);
+    EXPECT_TRUE(app::state().preflightRunning);
+    ASSERT_TRUE(rig.ui.runUntil([] { return app::state().preflightDone; }));
+    EXPECT_FALSE(app::state().offline) << "the fresh manifest did not replace the cached one";
+    EXPECT_EQ(rig.fetches, 1);
+    EXPECT_NE(rig.log().find("launcher 2.1.0 started\n"), std::string::npos);
 }
 
 }  // namespace
