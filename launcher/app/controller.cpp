@@ -1,0 +1,320 @@
+// Workers, the UI hand-off, reporters, flags and housekeeping.
+#include "launcher/app/controller.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "launcher/base/log.h"
+
+namespace ember::launcher::app {
+
+std::atomic<bool> stopping{false};
+std::atomic<bool> cancelRequested{false};
+std::atomic<bool> abortChallenge{false};
+
+namespace {
+
+// A thread and its FIFO queue. Held by shared pointer so that a worker left
+// behind at exit still owns what it touches.
+struct Worker {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Task> queue;
+    std::thread thread;
+    std::future<void> ended;
+
+    void loop() {
+        for (;;) {
+            Task task;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait(lock, [&] { return stopping.load() || !queue.empty(); });
+                // Tasks still queued at shutdown are dropped unrun.
+                if (stopping.load()) return;
+                task = std::move(queue.front());
+                queue.pop_front();
+            }
+            // A task that throws must not take the launcher down with it.
+            try {
+                task();
+            } catch (...) {
+                logLine("a background task failed unexpectedly");
+            }
+        }
+    }
+};
+
+std::shared_ptr<Worker> startWorker() {
+    auto worker = std::make_shared<Worker>();
+    auto done = std::make_shared<std::promise<void>>();
+    worker->ended = done->get_future();
+    worker->thread = std::thread([worker, done] {
+        worker->loop();
+        done->set_value();
+    });
+    return worker;
+}
+
+void enqueue(const std::shared_ptr<Worker>& worker, Task task) {
+    if (!worker) return;  // demo mode: no worker, the task never runs
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->queue.push_back(std::move(task));
+    }
+    worker->wake.notify_one();
+}
+
+AppState gState;
+std::shared_ptr<Worker> gInstallWorker;
+std::shared_ptr<Worker> gAccountWorker;
+uint64_t gNoticeNumber = 0;
+
+// The hooks are read by workers (post) while the UI thread may drop them.
+std::mutex gHooksMutex;
+std::shared_ptr<const UiHooks> gHooks;
+
+std::mutex gClockMutex;
+std::function<uint64_t()> gClock;
+
+std::shared_ptr<const UiHooks> hooks() {
+    std::lock_guard<std::mutex> lock(gHooksMutex);
+    return gHooks;
+}
+
+// The UI-thread halves of the reporter.
+void onPhase(const std::string& key, const std::string& title) {
+    logLine(title);
+    AppState& s = gState;
+    if (!s.busy) return;
+    uint64_t t = now();
+    Operation op;
+    op.key = key;
+    op.title = title;
+    op.startedAt = t;
+    op.indeterminate = true;
+    s.operation = op;
+}
+
+void onProgress(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) {
+    AppState& s = gState;
+    if (!s.busy || !s.operation) return;
+    applyProgress(*s.operation, step, steps, bytesDone, bytesTotal, now());
+}
+
+}  // namespace
+
+AppState& state() { return gState; }
+
+void setClock(std::function<uint64_t()> clock) {
+    std::lock_guard<std::mutex> lock(gClockMutex);
+    gClock = std::move(clock);
+}
+
+uint64_t now() {
+    std::function<uint64_t()> clock;
+    {
+        std::lock_guard<std::mutex> lock(gClockMutex);
+        clock = gClock;
+    }
+    return clock ? clock() : tickCount();
+}
+
+void init(const UiHooks& uiHooks, bool demo) {
+    {
+        std::lock_guard<std::mutex> lock(gHooksMutex);
+        gHooks = std::make_shared<const UiHooks>(uiHooks);
+    }
+    gState = AppState();
+    gState.version = kLauncherVersion;
+    gState.demo = demo;
+    // A fresh controller starts with its flags down (tests start several in
+    // one process).
+    stopping = false;
+    cancelRequested = false;
+    abortChallenge = false;
+    gInstallWorker.reset();
+    gAccountWorker.reset();
+    if (!demo) {
+        gInstallWorker = startWorker();
+        gAccountWorker = startWorker();
+    }
+}
+
+void forgetWindow() {
+    std::lock_guard<std::mutex> lock(gHooksMutex);
+    gHooks.reset();
+}
+
+void runInstallTask(Task task) { enqueue(gInstallWorker, std::move(task)); }
+void runAccountTask(Task task) { enqueue(gAccountWorker, std::move(task)); }
+
+void postToUi(Task task) {
+    auto h = hooks();
+    if (!h || !h->post) return;
+    auto* copy = new Task(std::move(task));
+    if (!h->post(copy)) delete copy;
+}
+
+void runPostedTask(uintptr_t pointer) {
+    std::unique_ptr<Task> task(reinterpret_cast<Task*>(pointer));
+    if (task && *task) (*task)();
+}
+
+bool progressPasses(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal, uint64_t t,
+                    uint64_t lastForwarded) {
+    if (steps != 0 && step >= steps) return true;
+    if (bytesTotal != 0 && bytesDone >= bytesTotal) return true;
+    if (lastForwarded == std::numeric_limits<uint64_t>::max()) return true;
+    return t >= lastForwarded && t - lastForwarded >= kProgressIntervalMs;
+}
+
+void applyProgress(Operation& op, int step, int steps, uint64_t bytesDone, uint64_t bytesTotal, uint64_t t) {
+    op.step = step;
+    op.steps = steps;
+    op.bytesDone = bytesDone;
+    op.bytesTotal = bytesTotal;
+    op.indeterminate = (bytesTotal == 0);
+    if (bytesTotal == 0) return;  // no byte count: rate and time left stand
+    if (op.sampleAt == 0) {
+        op.sampleAt = t;
+        op.sampleBytes = bytesDone;
+    } else if (t >= op.sampleAt + kRateSampleMs && bytesDone >= op.sampleBytes) {
+        double rate = static_cast<double>(bytesDone - op.sampleBytes) * 1000.0 / static_cast<double>(t - op.sampleAt);
+        if (op.bytesPerSecond > 0) rate = 0.3 * rate + 0.7 * op.bytesPerSecond;
+        op.bytesPerSecond = rate;
+        op.sampleAt = t;
+        op.sampleBytes = bytesDone;
+    }
+    // More bytes than announced (a server that under-reports) is "nearly
+    // done", not a time left counted from a wrapped-around difference.
+    if (op.bytesPerSecond > 0 && bytesDone < bytesTotal) {
+        op.etaSeconds = static_cast<double>(bytesTotal - bytesDone) / op.bytesPerSecond;
+    } else {
+        op.etaSeconds = 0;
+    }
+}
+
+Reporter reporter() {
+    Reporter r;
+    r.phase = [](const std::string& key, const std::string& title) {
+        postToUi([key, title] { onPhase(key, title); });
+    };
+    r.log = [](const std::string& line) {
+        postToUi([line] { logLine("  " + line); });
+    };
+    auto last = std::make_shared<std::atomic<uint64_t>>(std::numeric_limits<uint64_t>::max());
+    r.progress = [last](int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) {
+        uint64_t t = now();
+        if (!progressPasses(step, steps, bytesDone, bytesTotal, t, last->load())) return;
+        last->store(t);
+        postToUi([=] { onProgress(step, steps, bytesDone, bytesTotal); });
+    };
+    r.cancelled = [] { return cancelRequested.load(); };
+    return r;
+}
+
+Reporter quietReporter() {
+    Reporter r;
+    r.cancelled = [] { return stopping.load(); };
+    return r;
+}
+
+void cancelOperation() { cancelRequested = true; }
+
+void cancelAccountTask() {
+    AppState& s = gState;
+    if (!s.accountBusy || s.accountWaitUntil != 0) return;
+    ++s.accountGeneration;
+    abortChallenge = true;
+    s.accountBusy = false;
+    s.accountBusyLabel.clear();
+    s.challengeId.clear();
+}
+
+void runAccountAction(const std::string& busyLabel, std::function<Task()> work) {
+    AppState& s = gState;
+    uint64_t generation = ++s.accountGeneration;
+    s.accountBusy = true;
+    s.accountBusyLabel = busyLabel;
+    runAccountTask([generation, work = std::move(work)] {
+        Task apply = work();
+        postToUi([generation, apply = std::move(apply)] {
+            AppState& ui = gState;
+            if (generation != ui.accountGeneration) return;  // superseded or cancelled
+            ui.accountBusy = false;
+            ui.accountBusyLabel.clear();
+            if (apply) apply();
+        });
+    });
+}
+
+int shutdownWorkers() {
+    stopping = true;
+    cancelRequested = true;
+    abortChallenge = true;
+    std::shared_ptr<Worker> workers[] = {gInstallWorker, gAccountWorker};
+    for (auto& worker : workers) {
+        if (!worker) continue;
+        // Taking the lock once makes sure no worker is between its test and
+        // its wait when the wake-up goes out.
+        { std::lock_guard<std::mutex> lock(worker->mutex); }
+        worker->wake.notify_all();
+    }
+    int leftBehind = 0;
+    for (auto& worker : workers) {
+        if (!worker || !worker->thread.joinable()) continue;
+        if (worker->ended.wait_for(std::chrono::milliseconds(kWorkerExitWaitMs)) == std::future_status::ready) {
+            worker->thread.join();
+        } else {
+            // Stuck in a blocking call: the process exits without it.
+            worker->thread.detach();
+            ++leftBehind;
+        }
+    }
+    gInstallWorker.reset();
+    gAccountWorker.reset();
+    return leftBehind;
+}
+
+void quit() {
+    cancelRequested = true;
+    abortChallenge = true;
+    auto h = hooks();
+    if (h && h->close) h->close();
+}
+
+void pushError(const std::string& title, const std::string& detail) {
+    Notice notice;
+    notice.id = "err" + std::to_string(++gNoticeNumber);
+    notice.tone = "error";
+    notice.title = title;
+    notice.detail = detail;
+    gState.notices.push_back(notice);
+    logLine("error: " + title + (detail.empty() ? "" : " (" + detail + ")"));
+}
+
+void frameHousekeeping(uint64_t t) {
+    AppState& s = gState;
+    if (s.operation && s.operation->finished && !s.busy && t >= s.operation->finishedAt + kOperationLingerMs) {
+        s.operation.reset();
+    }
+    // A launcher that started its successor closes a moment later.
+    if (s.closeAt != 0 && t >= s.closeAt) {
+        s.closeAt = 0;
+        quit();
+    }
+    if (s.accountWaitUntil != 0 && t >= s.accountWaitUntil) {
+        s.accountWaitUntil = 0;
+        s.accountBusy = false;
+        s.accountBusyLabel.clear();
+        s.challengeId.clear();
+    }
+}
+
+}  // namespace ember::launcher::app

@@ -1,0 +1,809 @@
+// Preflight and the update pipeline: the worker halves, the UI-thread
+// halves, the Play button and the notices.
+#include "launcher/app/pipeline.h"
+
+#include <chrono>
+#include <memory>
+
+#include "launcher/app/controller.h"
+#include "launcher/base/log.h"
+#include "launcher/base/paths.h"
+#include "launcher/base/text.h"
+#include "launcher/install/apply.h"
+#include "launcher/install/client_settings.h"
+
+namespace ember::launcher::app {
+
+namespace {
+
+PipelineSteps gSteps = defaultPipelineSteps();
+
+std::string joined(const std::vector<std::string>& items, const std::string& separator) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i];
+    return out;
+}
+
+std::string mib(uint64_t bytes) { return std::to_string(bytes >> 20); }
+
+void saveUnlessDemo() {
+    if (!state().demo) saveConfig(state().config);
+}
+
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The fault for a client whose files could not be brought up to date.
+Fault applyFault(const std::string& error, const std::string& gameFolder, uint64_t downloadBytes,
+                 const PipelineSteps& steps, bool cancelled) {
+    // A cancel between files says "cancelled"; one inside a download says
+    // "<path>: cancelled". Both are the player's choice, not a failure.
+    const std::string insideDownload = std::string(": ") + http::kCancelled;
+    bool endsInCancel = error.size() >= insideDownload.size() &&
+                        error.compare(error.size() - insideDownload.size(), insideDownload.size(), insideDownload) == 0;
+    if (error == kApplyCancelled || (cancelled && endsInCancel)) return makeFault("cancelled", "cancelled");
+    if (error.find("cannot replace") != std::string::npos) return makeFault("file-locked", text::kFileLocked, error);
+    if (error.find("disk write failed") != std::string::npos) {
+        Fault f = makeFault("no-space", text::kRanOutOfSpace, error);
+        f.blocker.drive = driveLabel(gameFolder);
+        f.blocker.path = spaceFolder(gameFolder);
+        f.blocker.freeBytes = steps.freeSpace ? steps.freeSpace(gameFolder) : 0;
+        f.blocker.neededBytes = f.blocker.freeBytes + downloadBytes;
+        return f;
+    }
+    return makeFault("download", text::kDownloadFailed, error);
+}
+
+// The player id for playing without an account: kept in config.json, made
+// from the clocks the first time.
+int64_t localCharacterId(Config& config) {
+    if (config.profileId == 0) {
+        uint64_t unixMs = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
+        config.profileId = makeProfileId(unixMs, tickCount());
+    }
+    return config.profileId;
+}
+
+}  // namespace
+
+void setPipelineSteps(const PipelineSteps& steps) { gSteps = steps; }
+const PipelineSteps& pipelineSteps() { return gSteps; }
+
+std::string effectiveManifestUrl(const Config& config) {
+    std::string base = config.manifestUrl.empty() ? std::string(kDefaultManifestUrl) : config.manifestUrl;
+    return manifestUrlForChannel(base, config.channel);
+}
+
+std::string urlHost(const std::string& url) {
+    size_t start = url.find("://");
+    if (start == std::string::npos) return url;
+    start += 3;
+    size_t end = url.find_first_of(":/?#", start);
+    return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::string blockerKindFor(const std::string& kind) {
+    static const char* const table[][2] = {
+        {"game-not-found", "game-not-found"},
+        {"not-writable", "permission"},
+        {"no-space", "disk-space"},
+        {"no-network", "no-network"},
+        {"file-locked", "file-locked"},
+        {"launcher-outdated", "launcher-outdated"},
+        {"blocked-mods", "blocked-mods"},
+        {"unsupported-version", "unsupported-version"},
+        {"boot", "error"},
+    };
+    for (const auto& row : table) {
+        if (kind == row[0]) return row[1];
+    }
+    return "";
+}
+
+Fault makeFault(const std::string& kind, const std::string& message, const std::string& detail) {
+    Fault f;
+    f.kind = kind;
+    f.message = message;
+    f.detail = detail;
+    f.blocker.kind = blockerKindFor(kind);
+    f.blocker.body = message;
+    f.blocker.detail = detail;
+    return f;
+}
+
+// ---------------------------------------------------------------------------
+// Preflight, worker half
+
+PreflightResult runPreflight(const std::string& url, Config config, const PipelineSteps& steps) {
+    PreflightResult result;
+
+    // The manifest: fresh, else the last good copy (never for a schema this
+    // launcher is too old for: an old copy would hide that it must update).
+    http::Request request;
+    request.url = url;
+    request.accept = "application/json";
+    request.timeoutMs = 15000;
+    request.maxBytes = 0x800000;
+    http::Response response = steps.fetch ? steps.fetch(request) : http::Response{};
+    if (response.error.empty() && response.status >= 200 && response.status <= 299) {
+        std::string error;
+        bool newer = false;
+        if (parseManifest(response.body, result.manifest, error, &newer)) {
+            result.ok = true;
+            result.manifestText = response.body;
+        } else {
+            result.error = error;
+            result.schemaTooNew = newer;
+        }
+    } else if (!response.error.empty()) {
+        result.error = response.error;
+    } else {
+        result.error = http::kHttpStatus + std::to_string(response.status);
+    }
+    if (!result.ok && !result.schemaTooNew && !config.lastManifest.empty()) {
+        Manifest cached;
+        std::string ignored;
+        if (parseManifest(config.lastManifest, cached, ignored)) {
+            result.manifest = cached;
+            result.ok = true;
+            result.fromCache = true;
+        }
+    }
+
+    // The game.
+    if (steps.findCandidates) result.candidates = steps.findCandidates(config.gamePath);
+    if (steps.searchedFolders) result.searched = steps.searchedFolders(config.gamePath);
+    if (!result.candidates.empty() && steps.canWrite) result.writable = steps.canWrite(result.candidates[0].path);
+
+    // The launcher's own build, only when there is one to compare with.
+    if (result.ok && !result.manifest.launcherUrl.empty() && steps.launcherDigest) {
+        result.ownDigest = steps.launcherDigest();
+    }
+
+    // A quiet plan from the records: no client file is read when they match.
+    if (result.ok && !result.fromCache && !result.candidates.empty()) {
+        Plan plan = makePlan(result.manifest, result.candidates[0].path, config, false, quietReporter());
+        result.planKnown = true;
+        result.upToDate = plan.upToDate;
+        result.downloadBytes = plan.downloadBytes;
+        result.downloadCount = plan.download.size();
+        result.removeCount = plan.remove.size();
+        result.downloadList = plan.download;
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Pipeline, worker half
+
+PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const Reporter& r) {
+    PipelineResult result;
+    Config& config = in.config;
+    auto finish = [&](Fault fault) {
+        result.fault = std::move(fault);
+        result.config = config;
+        return result;
+    };
+
+    // 1. The launcher itself, unless offline or repairing.
+    if (!in.offline && !in.repair && steps.selfUpdate) {
+        std::string error;
+        if (steps.selfUpdate(in.manifest, config, r, error)) {
+            result.restarting = true;
+            return finish(Fault());
+        }
+        if (!error.empty()) logLine(error);
+    }
+
+    // 2-6. The game folder, its version, the write test, the game process.
+    r.sayPhase("game", "Locating Oblivion Remastered");
+    if (in.gameFolder.empty() || !isGameFolder(in.gameFolder)) {
+        return finish(makeFault("game-not-found", text::kGameNotFound));
+    }
+    if (!in.ignoreVersion && !isSupportedGameVersion(in.manifest, in.gameVersion)) {
+        Fault f = makeFault("unsupported-version", "Your Oblivion Remastered is " + in.gameVersion +
+                                                       ". Emberlane needs " +
+                                                       joined(in.manifest.supportedVersions, ", ") + ".");
+        f.blocker.version = in.gameVersion;
+        f.blocker.helpUrl = in.manifest.helpUrl;
+        f.blocker.supportedVersions = in.manifest.supportedVersions;
+        return finish(f);
+    }
+    if (!(steps.canWrite && steps.canWrite(in.gameFolder))) {
+        Fault f = makeFault("not-writable", text::kNotWritable, in.gameFolder);
+        f.blocker.path = in.gameFolder;
+        return finish(f);
+    }
+    if (steps.gameRunning && steps.gameRunning()) {
+        return finish(makeFault("game-running", text::kGameRunningPipeline));
+    }
+
+    // 7. The client files (offline plays what is installed).
+    if (!in.offline) {
+        Plan plan = makePlan(in.manifest, in.gameFolder, config, in.repair, r);
+        if (r.isCancelled()) return finish(makeFault("cancelled", "cancelled"));
+        uint64_t required = requiredBytes(plan.downloadBytes);
+        uint64_t free = steps.freeSpace ? steps.freeSpace(in.gameFolder) : 0;
+        if (plan.downloadBytes >= 1 && free < required) {
+            Fault f = makeFault("no-space", "Not enough space in " + in.gameFolder + " — about " + mib(required) +
+                                                " MB is needed and " + mib(free) + " MB is free.");
+            f.blocker.drive = driveLabel(in.gameFolder);
+            f.blocker.path = spaceFolder(in.gameFolder);
+            f.blocker.neededBytes = required;
+            f.blocker.freeBytes = free;
+            return finish(f);
+        }
+        std::string error;
+        if (steps.apply) {
+            steps.apply(in.manifest, in.gameFolder, config, plan, r, error);
+        } else if (!plan.upToDate) {
+            error = "no way to install client files in this build";
+        }
+        if (!error.empty()) {
+            return finish(applyFault(error, in.gameFolder, plan.downloadBytes, steps, r.isCancelled()));
+        }
+        config.lastClientVersion = in.manifest.clientVersion;
+    }
+
+    // 8. The client build for this game version, and its files.
+    bool exact = false;
+    ClientBuild build = clientBuildFor(in.manifest, in.gameVersion, exact);
+    if (build.dll.empty() || build.loader.empty()) return finish(makeFault("internal", text::kNoClientForVersion));
+    for (const std::string& path : {build.loader, build.dll}) {
+        if (!fileExists(joinPath(in.gameFolder, path))) {
+            return finish(makeFault("internal", text::kClientNotInstalled, "missing " + path));
+        }
+    }
+    r.sayPhase("client", "Client " + build.version + " ready" + (exact ? "" : " (built for another game version)"));
+
+    // 9. Mods this server does not allow.
+    if (steps.findBlockedMods) {
+        bool refuse = false;
+        result.blockedMods = steps.findBlockedMods(in.gameFolder, in.manifest, refuse);
+        if (refuse && !result.blockedMods.empty()) {
+            std::vector<std::string> names;
+            for (const BlockedModFound& mod : result.blockedMods) names.push_back(mod.path);
+            Fault f = makeFault("blocked-mods", "This server does not allow " + joined(names, ", ") + ".");
+            f.blocker.mods = result.blockedMods;
+            return finish(f);
+        }
+    }
+
+    // 10. Verify & repair ends with the files checked.
+    if (in.repair) {
+        result.progressText = text::kRepairDone;
+        return finish(Fault());
+    }
+
+    // 11. Who plays, and where.
+    r.sayPhase("account", "Preparing your character");
+    ClientSettings settings;
+    settings.host = !in.realm.host.empty()             ? in.realm.host
+                    : !in.manifest.serverHost.empty() ? in.manifest.serverHost
+                                                      : in.manifest.serverIp;
+    settings.port = in.realm.port != 0 ? in.realm.port : in.manifest.serverPort;
+    settings.realmKey = !in.realm.key.empty() ? in.realm.key : in.manifest.accountsRealmKey;
+    settings.realmName = !in.realm.name.empty() ? in.realm.name : in.manifest.serverName;
+    settings.extra = in.manifest.clientSettings;
+    if (in.useAccount) {
+        if (in.characterId.empty()) return finish(makeFault("internal", text::kCreateCharacterFirst));
+        PlaySession session = steps.playSession ? steps.playSession(in.realm, in.characterId) : PlaySession{};
+        switch (session.code) {
+            case 0:
+                break;
+            case 3:
+                result.loginRequired = true;
+                return finish(makeFault("login-required", text::kLoginToPlay));
+            case 16:
+                result.characterGone = true;
+                return finish(makeFault("character-gone", text::kCharacterGone));
+            case 1:
+                return finish(makeFault("offline", text::kCannotReachEmberlane));
+            default:
+                return finish(makeFault("internal", text::kNoSession));
+        }
+        settings.account = session.accountId;
+        settings.name = session.name;
+        settings.session = session.token;
+        if (!session.host.empty() && session.port != 0) {
+            settings.host = session.host;
+            settings.port = session.port;
+        }
+        settings.characterSlot = 1;
+        for (const CharacterEntry& c : in.characters) {
+            if (c.id == in.characterId) settings.characterSlot = c.slot < 1 ? 1 : c.slot;
+        }
+    } else {
+        settings.account = std::to_string(localCharacterId(config));
+        settings.name = config.accountDisplayName.empty() ? "Adventurer" : config.accountDisplayName;
+    }
+
+    // 12. ember.ini.
+    r.sayPhase("settings", "Writing client settings");
+    std::string error;
+    if (!writeClientSettings(in.gameFolder, settings, error)) {
+        return finish(makeFault("internal", text::kSettingsNotWritten, error));
+    }
+
+    // 13. The game, through the loader.
+    r.sayPhase("launch", "Starting Oblivion Remastered");
+    logLine(build.loader + " -> " + settings.host + ":" + std::to_string(settings.port) + " as " + settings.name);
+    if (!(steps.launch && steps.launch(in.gameFolder, build.loader, error))) {
+        if (error.empty()) error = "no way to start programs in this build";
+        return finish(makeFault("internal", text::kCouldNotStart, error));
+    }
+    result.launched = true;
+    result.progressText = text::kStarting;
+    return finish(Fault());
+}
+
+// ---------------------------------------------------------------------------
+// UI-thread halves
+
+void preflight() {
+    AppState& s = state();
+    if (s.demo) {
+        s.preflightRunning = false;
+        return;
+    }
+    if (s.busy) return;
+    if (s.preflightRunning) {
+        s.preflightWanted = true;
+        return;
+    }
+    s.preflightRunning = true;
+    std::string url = effectiveManifestUrl(s.config);
+    Config config = s.config;
+    PipelineSteps steps = gSteps;
+    runInstallTask([url, config, steps] {
+        auto result = std::make_shared<PreflightResult>(runPreflight(url, config, steps));
+        postToUi([result] { applyPreflightResult(*result); });
+    });
+}
+
+void applyPreflightResult(const PreflightResult& r) {
+    AppState& s = state();
+    s.preflightRunning = false;
+    s.preflightDone = true;
+    if (s.blocker.kind != "restarting") {
+        s.blocker = Blocker();
+        // The refusal behind a cleared blocker is decided afresh below.
+        if (!s.fault.blocker.kind.empty()) s.fault = Fault();
+    }
+    std::string site = urlHost(effectiveManifestUrl(s.config));
+
+    // The manifest.
+    if (!r.ok) {
+        s.manifestFailed = true;
+        s.manifestError = r.error;
+        // A launcher too old for the published manifest must not go on
+        // playing from the copy restored at start-up.
+        if (r.schemaTooNew) {
+            s.manifestLoaded = false;
+            s.offline = false;
+        }
+        logLine("manifest: " + r.error);
+    } else {
+        s.manifestLoaded = true;
+        s.manifestFailed = false;
+        s.manifest = r.manifest;
+        s.offline = r.fromCache;
+        s.manifestError = r.fromCache ? r.error : "";
+        if (!r.fromCache) s.config.lastManifest = r.manifestText;
+        logLine(r.fromCache ? "manifest: offline, using the cached one (" + r.manifest.clientVersion + "): " + r.error
+                            : "manifest: client " + r.manifest.clientVersion);
+    }
+
+    // The launcher update offer.
+    s.launcherDigest = r.ownDigest;
+    s.launcherUpdateOffered =
+        r.ok && gSteps.offerLauncherUpdate && gSteps.offerLauncherUpdate(r.manifest, s.config, r.ownDigest);
+
+    // The game.
+    s.searched = r.searched;
+    if (r.candidates.empty()) {
+        s.gameFolder.clear();
+        s.gameVersion.clear();
+        s.supported = false;
+        s.gameWritable = false;
+    } else {
+        const GameCandidate& game = r.candidates[0];
+        s.gameFolder = game.path;
+        s.gameVersion = game.version.empty() ? "unknown" : game.version;
+        s.gameWritable = r.writable;
+        s.supported = s.manifestLoaded && isSupportedGameVersion(s.manifest, s.gameVersion);
+        if (!equalsIgnoreCase(game.path, s.config.gamePath)) s.config.gamePath = game.path;
+    }
+
+    // The quiet plan.
+    s.planKnown = r.planKnown;
+    s.upToDate = r.upToDate;
+    s.downloadBytes = r.downloadBytes;
+    s.downloadCount = r.downloadCount;
+    s.removeCount = r.removeCount;
+    s.downloadList = r.downloadList;
+
+    // The first fault that stops play.
+    if (r.schemaTooNew) {
+        showFault(makeFault("launcher-outdated", text::kOutdated, r.error));
+    } else if (!r.ok) {
+        showFault(makeFault("no-network",
+                            "Can't reach " + site +
+                                ", and there's nothing installed yet to play. Check your internet connection, then "
+                                "choose Try again.",
+                            r.error));
+    } else if (!r.candidates.empty() && !r.writable) {
+        Fault f = makeFault("not-writable", text::kNotWritable, s.gameFolder);
+        f.blocker.path = s.gameFolder;
+        showFault(f);
+    } else if (r.candidates.empty()) {
+        Fault f = makeFault("game-not-found", text::kGameNotFound);
+        f.blocker.searched = r.searched;
+        showFault(f);
+    }
+
+    saveUnlessDemo();
+    if (s.preflightWanted) {
+        s.preflightWanted = false;
+        preflight();
+    }
+}
+
+void startPipeline(bool repair) {
+    AppState& s = state();
+    if (s.busy) {
+        pushError(kAlreadyWorking, "");
+        return;
+    }
+    if (!s.manifestLoaded) {
+        pushError(kNotCheckedYet, "");
+        preflight();
+        return;
+    }
+    if (s.gameWatch.running) {
+        pushError(text::kGameRunningPlay, "");
+        return;
+    }
+    // The refusal shown before is decided afresh by this run (a cancelled
+    // run must not leave the last one's blocker standing).
+    if (s.blocker.kind != "restarting") {
+        s.blocker = Blocker();
+        s.fault = Fault();
+    }
+    s.busy = true;
+    s.repair = repair;
+    cancelRequested = false;
+    Operation op;
+    op.key = "manifest";
+    op.title = repair ? "Checking your client files" : "Checking for updates";
+    op.startedAt = now();
+    op.indeterminate = true;
+    s.operation = op;
+
+    PipelineInput in;
+    in.config = s.config;
+    in.offline = s.offline;
+    in.repair = repair;
+    in.manifest = s.manifest;
+    in.gameFolder = s.gameFolder;
+    in.ignoreVersion = s.config.ignoreVersion;
+    in.gameVersion = s.gameVersion;
+    in.useAccount = s.signedIn && !s.playWithoutAccount;
+    in.characterId = s.config.characterId;
+    PipelineSteps steps = gSteps;
+    runInstallTask([in, steps]() mutable {
+        auto result = std::make_shared<PipelineResult>(runPipeline(std::move(in), steps, reporter()));
+        postToUi([result] { applyPipelineResult(*result); });
+    });
+}
+
+void applyPipelineResult(const PipelineResult& r) {
+    AppState& s = state();
+
+    // The task's copy of the settings is authoritative for what it changed.
+    s.config.installed = r.config.installed;
+    s.config.lastClientVersion = r.config.lastClientVersion;
+    s.config.selfUpdateTarget = r.config.selfUpdateTarget;
+    s.config.selfUpdateAttempts = r.config.selfUpdateAttempts;
+    s.config.selfUpdateAt = r.config.selfUpdateAt;
+    s.config.profileId = r.config.profileId;
+    saveUnlessDemo();
+    s.busy = false;
+    bool repair = s.repair;
+    s.repair = false;
+
+    if (r.restarting) {
+        s.blocker = Blocker();
+        s.blocker.kind = "restarting";
+        s.operation.reset();
+        s.closeAt = now() + 1500;
+        return;
+    }
+
+    if (!r.fault.kind.empty()) {
+        s.operation.reset();
+        if (r.fault.kind == "cancelled") {
+            logLine("cancelled");
+        } else {
+            showFault(r.fault);
+        }
+        s.blockedMods = r.blockedMods;
+        if (r.loginRequired) {
+            s.signedIn = false;
+            Notice n;
+            n.id = "signin";
+            n.tone = "info";
+            n.title = text::kPleaseSignIn;
+            s.notices.push_back(n);
+        }
+        if (r.characterGone) {
+            s.config.characterId.clear();
+            saveUnlessDemo();
+        }
+        return;
+    }
+
+    // Success.
+    s.fault = Fault();
+    s.blockedMods = r.blockedMods;
+    s.planKnown = true;
+    s.upToDate = true;
+    s.downloadBytes = 0;
+    s.downloadCount = 0;
+    s.removeCount = 0;
+    s.downloadList.clear();
+    if (!s.operation) s.operation = Operation();
+    s.operation->finished = true;
+    s.operation->finishedAt = now();
+    s.operation->title = repair ? text::kRepairDone : r.launched ? text::kStarting : text::kUpToDate;
+    if (r.launched) {
+        startGameWatch(s.gameWatch, now());
+        logLine("launched");
+    }
+}
+
+void showFault(const Fault& fault) {
+    AppState& s = state();
+    s.fault = fault;
+    s.blocker = fault.blocker;
+    logLine("fault " + fault.kind + ": " + fault.message + (fault.detail.empty() ? "" : " (" + fault.detail + ")"));
+}
+
+void setIgnoreVersion(bool on) {
+    AppState& s = state();
+    s.config.ignoreVersion = on;
+    saveUnlessDemo();
+    logLine(on ? "the game version check is off" : "the game version check is on");
+}
+
+// ---------------------------------------------------------------------------
+// The Play button
+
+std::string playState() {
+    const AppState& s = state();
+    if (s.gameWatch.running) return "running";
+    if (s.busy) {
+        if (s.repair) return "repairing";
+        std::string key = s.operation ? s.operation->key : "";
+        if (key == "download" || key == "verify" || key == "prune" || key == "selfupdate") return "updating";
+        return "launching";
+    }
+    const std::string& fk = s.fault.kind;
+    if (fk == "unsupported-version") return "unsupported";
+    // Every fault with a screen of its own blocks the button (a launcher too
+    // old for the manifest, or a locked file, must not leave it "checking").
+    if (!s.fault.blocker.kind.empty()) return "blocked";
+    if (!s.gameFolder.empty() && !s.supported && !s.manifest.supportedVersions.empty() && !s.config.ignoreVersion) {
+        return "unsupported";
+    }
+    if (s.offline) return "offline";
+    if (!s.planKnown) return "checking";
+    if (!s.upToDate) return s.config.lastClientVersion.empty() ? "install" : "update";
+    return "ready";
+}
+
+std::string playLabel(const std::string& st) {
+    static const char* const labels[][2] = {
+        {"checking", "Checking for updates…"}, {"install", "INSTALL & PLAY"}, {"update", "UPDATE & PLAY"},
+        {"updating", "UPDATING…"},             {"repairing", "REPAIRING…"},  {"launching", "STARTING…"},
+        {"running", "GAME RUNNING"},           {"unsupported", "WHAT DO I DO?"}, {"offline", "PLAY OFFLINE"},
+        {"ready", "PLAY"},                     {"blocked", "PLAY"},
+    };
+    for (const auto& row : labels) {
+        if (st == row[0]) return row[1];
+    }
+    return "PLAY";
+}
+
+namespace {
+
+std::string relativeTime(uint64_t since, uint64_t t) {
+    uint64_t seconds = t > since ? (t - since) / 1000 : 0;
+    if (seconds < 60) return "just now";
+    if (seconds < 3600) return std::to_string(seconds / 60) + " min ago";
+    return std::to_string(seconds / 3600) + " h ago";
+}
+
+}  // namespace
+
+std::string playSubline(uint64_t t) {
+    const AppState& s = state();
+    std::string st = playState();
+    std::string line;
+    if (st == "install" || st == "update") {
+        line = planSummary(s.downloadBytes, s.downloadCount, s.removeCount);
+    } else if (st == "running") {
+        line = s.gameWatch.launchedAt != 0 ? "Launched " + relativeTime(s.gameWatch.launchedAt, t)
+                                           : "Oblivion Remastered is running";
+    } else if (st == "unsupported") {
+        if (s.gameVersion.empty() || s.gameVersion == "unknown") {
+            line = "Emberlane can't run on this Oblivion Remastered yet";
+        } else {
+            line = "Your Oblivion Remastered is " + s.gameVersion + " — Emberlane needs " +
+                   (s.manifest.supportedVersions.empty() ? "a different version"
+                                                         : joined(s.manifest.supportedVersions, " or "));
+        }
+    } else if (st == "offline") {
+        line = "Using the client you already have" +
+               (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")");
+    } else if (st == "blocked") {
+        const std::string& kind = s.blocker.kind;
+        if (kind == "game-not-found") {
+            line = "Oblivion Remastered has not been found on this PC";
+        } else if (kind == "permission") {
+            line = "Windows won't let the launcher write to your Oblivion Remastered folder";
+        } else if (kind == "disk-space") {
+            line = "Not enough free space to install";
+        } else if (kind == "no-network") {
+            line = "Can't reach " + urlHost(effectiveManifestUrl(s.config));
+        } else if (kind == "file-locked") {
+            line = "A file the update needs is open in another program";
+        } else if (kind == "launcher-outdated") {
+            line = "This launcher is out of date";
+        } else {
+            line = "Emberlane can't start yet — see above";
+        }
+    } else if (st == "ready") {
+        line = std::string(text::kUpToDate) +
+               (s.manifest.clientVersion.empty() ? "" : " · client " + s.manifest.clientVersion);
+    }
+    bool usable = st == "install" || st == "update" || st == "ready" || st == "offline";
+    if (usable && s.signedIn && !s.playWithoutAccount && s.charactersLoaded && s.characterCount == 0) {
+        line = "Create a character on this realm first";
+    }
+    return line;
+}
+
+std::vector<Notice> currentNotices() {
+    const AppState& s = state();
+    std::vector<Notice> out;
+    auto add = [&](const char* id, const char* tone, const std::string& title, const std::string& detail = "",
+                   const char* label = "", const char* action = "") {
+        Notice n;
+        n.id = id;
+        n.tone = tone;
+        n.title = title;
+        n.detail = detail;
+        n.actionLabel = label;
+        n.action = action;
+        out.push_back(n);
+    };
+    if (s.offline) {
+        add("offline", "warning",
+            "Can't reach " + urlHost(effectiveManifestUrl(s.config)) + " — using the client you already have" +
+                (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")."),
+            "", "Retry", "Preflight");
+    }
+    if (!s.fault.kind.empty() && s.fault.kind != "cancelled" && s.blocker.kind.empty() &&
+        s.fault.blocker.kind.empty()) {
+        add("fault", "error", s.fault.message, s.fault.detail);
+    }
+    if (!s.gameFolder.empty() && !s.supported && !s.manifest.supportedVersions.empty() && !s.config.ignoreVersion) {
+        std::string version = s.gameVersion.empty() || s.gameVersion == "unknown" ? "an unknown version" : s.gameVersion;
+        add("badversion", "error",
+            "Your Oblivion Remastered is " + version + ". Emberlane needs " +
+                joined(s.manifest.supportedVersions, " or ") + ", so it can't start yet.",
+            "", "What do I do?", "ShowUnsupported");
+    }
+    if (s.config.settingsWereReset) {
+        add("configreset", "warning",
+            "The launcher's settings file couldn't be read, so it started fresh. If you had a player id, it has "
+            "changed — the old file is kept next to it as config.json.corrupt.",
+            "", "Open the folder", "OpenLogFolder");
+    }
+    if (s.config.ignoreVersion) add("force", "warning", "The game version check is switched off in Settings → Advanced.");
+    out.insert(out.end(), s.notices.begin(), s.notices.end());
+    return out;
+}
+
+void noticeAction(const std::string& action) {
+    AppState& s = state();
+    if (action == "Play") {
+        if (!s.demo) startPipeline(false);
+    } else if (action == "Preflight") {
+        preflight();
+    } else if (action == "ShowUnsupported") {
+        Fault f = makeFault("unsupported-version", "Your Oblivion Remastered is " + s.gameVersion + ".");
+        f.blocker.version = s.gameVersion;
+        f.blocker.helpUrl = s.manifest.helpUrl;
+        f.blocker.supportedVersions = s.manifest.supportedVersions;
+        s.blocker = f.blocker;
+    } else if (action == "OpenLogFolder") {
+        if (!s.demo && gSteps.openFolder) gSteps.openFolder(configDir());
+    }
+}
+
+void gameWatchFrame(uint64_t t) {
+    AppState& s = state();
+    if (!s.gameWatch.running) return;
+    if (gameWatchStep(s.gameWatch, t, gSteps.gameRunning ? gSteps.gameRunning : [] { return false; })) {
+        logLine("the game has closed");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Settings actions
+
+void setChannel(const std::string& channel) {
+    AppState& s = state();
+    std::string wanted = channel == "dev" ? "dev" : "";
+    if (wanted == s.config.channel) return;
+    s.config.channel = wanted;
+    saveUnlessDemo();
+    logLine("channel: " + (wanted.empty() ? std::string("stable") : wanted));
+    preflight();
+}
+
+void setManifestUrl(const std::string& input) {
+    AppState& s = state();
+    std::string url(trim(input));
+    if (!url.empty() && !startsWith(url, "https://") && !startsWith(url, "http://")) {
+        pushError(text::kNotAWebAddress, "");
+        return;
+    }
+    s.config.manifestUrl = url;
+    saveUnlessDemo();
+    preflight();
+}
+
+void resetLauncher() {
+    AppState& s = state();
+    if (!s.demo) removeFile(configPath());
+    s.config = Config();
+    s.fault = Fault();
+    s.blocker = Blocker();
+    s.notices.clear();
+    saveUnlessDemo();
+    logLine("the launcher was reset");
+    preflight();
+}
+
+void restartAsAdministrator() {
+    if (gSteps.restartElevated && gSteps.restartElevated()) {
+        logLine("restarting as administrator");
+        quit();
+        return;
+    }
+    pushError(text::kRestartRefused, "");
+}
+
+void startUp() {
+    AppState& s = state();
+    s.config = loadConfig();
+    if (s.config.settingsWereReset) logLine(kConfigResetLog);
+    // The last good manifest stands in until the first check answers.
+    if (!s.config.lastManifest.empty()) {
+        Manifest cached;
+        std::string ignored;
+        if (parseManifest(s.config.lastManifest, cached, ignored)) {
+            s.manifest = cached;
+            s.manifestLoaded = true;
+            s.offline = true;
+        }
+    }
+    logLine(std::string("launcher ") + kLauncherVersion + " started");
+    preflight();
+}
+
+}  // namespace ember::launcher::app

@@ -1,0 +1,217 @@
+// What the Play button can do, decided before it is pressed (preflight),
+// and carrying it out (the update pipeline).
+//
+// Both run on the install worker with copies of what they need and post one
+// result back; the UI-thread halves (apply*) merge it into AppState. Every
+// refusal is a Fault; its kind picks the blocker screen by a fixed table.
+// The platform and the parts built elsewhere (network, game process, apply,
+// launch, self-update, blocked mods, play sessions) are reached through the
+// PipelineSteps seam, so the decisions test natively.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "launcher/app/state.h"
+#include "launcher/formats/config.h"
+#include "launcher/formats/manifest.h"
+#include "launcher/install/game.h"
+#include "launcher/install/plan.h"
+#include "launcher/install/reporter.h"
+#include "launcher/net/http.h"
+
+namespace ember::launcher::app {
+
+// The realm chosen for play (filled by the account actions; empty fields
+// fall back to the manifest's server).
+struct RealmChoice {
+    std::string key;
+    std::string name;
+    std::string host;
+    int32_t port = 0;
+};
+
+struct CharacterEntry {
+    std::string id;
+    int32_t slot = 0;
+};
+
+// The account service's answer to a play-session request: code 0 ok,
+// 1 unreachable, 3 sign-in needed, 16 character gone, anything else refused.
+struct PlaySession {
+    int code = -1;
+    std::string accountId;
+    std::string name;
+    std::string token;
+    std::string host;  // optional server override
+    int32_t port = 0;
+};
+
+// The calls the preflight and the pipeline make outside this module.
+// defaultPipelineSteps() fills each with the real one; members that belong
+// to modules not joined in yet (self-update, blocked mods, play sessions)
+// default to doing nothing, as the comments say.
+struct PipelineSteps {
+    std::function<http::Response(const http::Request&)> fetch;
+    std::function<std::vector<GameCandidate>(const std::string& gamePath)> findCandidates;
+    std::function<std::vector<std::string>(const std::string& gamePath)> searchedFolders;
+    std::function<bool(const std::string& gameFolder)> canWrite;
+    std::function<bool()> gameRunning;
+    std::function<uint64_t(const std::string& folder)> freeSpace;
+    std::function<int(const Manifest&, const std::string& gameFolder, Config&, const Plan&, const Reporter&,
+                      std::string& error)>
+        apply;
+    std::function<bool(const std::string& gameFolder, const std::string& loader, std::string& error)> launch;
+
+    // Self-update: true when a new launcher was started and this one must
+    // close; a message in `error` is logged and the pipeline goes on.
+    // Default: no self-update (the module is joined in later).
+    std::function<bool(const Manifest&, Config&, const Reporter&, std::string& error)> selfUpdate;
+    // The running launcher's digest; default empty (no offer is made).
+    std::function<std::string()> launcherDigest;
+    // Whether to offer the published launcher build; default never.
+    std::function<bool(const Manifest&, const Config&, const std::string& ownDigest)> offerLauncherUpdate;
+    // The blocked mods present in the game folder (severity "block" ones are
+    // refused, the rest listed); default none found.
+    std::function<std::vector<BlockedModFound>(const std::string& gameFolder, const Manifest&, bool& refuse)>
+        findBlockedMods;
+    // A play session for the chosen character; default: the service refuses.
+    std::function<PlaySession(const RealmChoice&, const std::string& characterId)> playSession;
+    // Starts this launcher elevated ("runas"); false when Windows refused.
+    std::function<bool()> restartElevated;
+    // Opens a folder in the system's file browser.
+    std::function<void(const std::string& folder)> openFolder;
+};
+PipelineSteps defaultPipelineSteps();
+// The steps the controller's tasks use (UI thread; tasks take a copy).
+void setPipelineSteps(const PipelineSteps& steps);
+const PipelineSteps& pipelineSteps();
+
+struct PreflightResult {
+    bool ok = false;
+    bool fromCache = false;
+    bool schemaTooNew = false;
+    Manifest manifest;
+    std::string manifestText;
+    std::string error;
+    std::vector<GameCandidate> candidates;
+    std::vector<std::string> searched;
+    bool writable = false;
+    std::string ownDigest;
+    // The quiet plan.
+    bool planKnown = false;
+    bool upToDate = false;
+    uint64_t downloadBytes = 0;
+    size_t downloadCount = 0;
+    size_t removeCount = 0;
+    std::vector<ManifestFile> downloadList;
+};
+
+struct PipelineInput {
+    Config config;
+    bool offline = false;
+    bool repair = false;
+    Manifest manifest;
+    std::string gameFolder;
+    bool ignoreVersion = false;
+    std::string gameVersion;
+    RealmChoice realm;
+    bool useAccount = false;
+    std::string characterId;
+    std::vector<CharacterEntry> characters;
+};
+
+struct PipelineResult {
+    Config config;
+    Fault fault;
+    bool restarting = false;
+    bool launched = false;
+    bool loginRequired = false;
+    bool characterGone = false;
+    std::vector<BlockedModFound> blockedMods;
+    std::string progressText;
+};
+
+// The default manifest address, and the one in effect for a config.
+inline constexpr const char kDefaultManifestUrl[] = "https://emberlane.example/client/manifest.json";
+std::string effectiveManifestUrl(const Config& config);
+// "host" of "https://host:port/path"; the text itself when it has no scheme.
+std::string urlHost(const std::string& url);
+
+// Fault kind -> blocker kind (empty: shown as a notice).
+std::string blockerKindFor(const std::string& faultKind);
+Fault makeFault(const std::string& kind, const std::string& message, const std::string& detail = "");
+
+// The worker halves.
+PreflightResult runPreflight(const std::string& url, Config config, const PipelineSteps& steps);
+PipelineResult runPipeline(PipelineInput input, const PipelineSteps& steps, const Reporter& reporter);
+
+// The UI-thread halves.
+void preflight();
+void applyPreflightResult(const PreflightResult& result);
+void startPipeline(bool repair);
+void applyPipelineResult(const PipelineResult& result);
+void showFault(const Fault& fault);
+void setIgnoreVersion(bool on);
+
+// The Play button: its state, label and the line under it.
+std::string playState();
+std::string playLabel(const std::string& state);
+std::string playSubline(uint64_t now);
+// The notices derived from the state this frame, then the pushed ones.
+std::vector<Notice> currentNotices();
+// Runs a notice button's action.
+void noticeAction(const std::string& action);
+// The game watch, every frame after a launch.
+void gameWatchFrame(uint64_t now);
+
+// Settings actions (each saves config.json unless in demo mode).
+void setChannel(const std::string& channel);
+void setManifestUrl(const std::string& text);
+void resetLauncher();
+void restartAsAdministrator();
+
+// Start-up after init: config.json, the cached manifest, the first preflight.
+void startUp();
+
+// The texts the player sees.
+namespace text {
+inline constexpr const char kGameNotFound[] = "The launcher couldn't find Oblivion Remastered on this PC.";
+inline constexpr const char kOutdated[] = "This launcher is out of date. Update it to keep playing.";
+inline constexpr const char kNotWritable[] =
+    "Windows is blocking the launcher from changing files in your Oblivion Remastered folder.";
+inline constexpr const char kGameRunningPipeline[] =
+    "Oblivion Remastered is already running. Close it, then press Play again.";
+inline constexpr const char kGameRunningPlay[] =
+    "Oblivion Remastered is already running. Close it first, then press Play again.";
+inline constexpr const char kFileLocked[] =
+    "A file the update needs is open in another program. Close Oblivion Remastered, and let your antivirus finish "
+    "scanning, then press Play again.";
+inline constexpr const char kRanOutOfSpace[] =
+    "Your drive ran out of space part-way through the update. Free some space and press Play again.";
+inline constexpr const char kDownloadFailed[] =
+    "The client files could not be updated. Check your connection and press Play again.";
+inline constexpr const char kNoClientForVersion[] = "This realm published no client for your game version.";
+inline constexpr const char kClientNotInstalled[] = "The client is not installed. Use Verify & repair in Settings.";
+inline constexpr const char kLoginToPlay[] = "Log in to play.";
+inline constexpr const char kCharacterGone[] =
+    "The character you chose is not on this realm any more. The choice has been cleared: press Play again, or pick "
+    "a character in the list.";
+inline constexpr const char kCannotReachEmberlane[] = "Can't reach Emberlane. Check your connection and try again.";
+inline constexpr const char kNoSession[] = "The account service would not start a session.";
+inline constexpr const char kCreateCharacterFirst[] = "Create a character on this realm first.";
+inline constexpr const char kSettingsNotWritten[] = "The client's settings could not be written.";
+inline constexpr const char kCouldNotStart[] = "Oblivion Remastered could not be started.";
+inline constexpr const char kRepairDone[] = "Your client files are complete and correct";
+inline constexpr const char kUpToDate[] = "Up to date";
+inline constexpr const char kStarting[] = "Oblivion Remastered is starting";
+inline constexpr const char kNotAWebAddress[] = "That is not a web address (it starts with https://).";
+inline constexpr const char kRestartRefused[] =
+    "Windows didn't allow the restart. Choose Yes on the Windows prompt, or move Oblivion Remastered out of Program "
+    "Files.";
+inline constexpr const char kPleaseSignIn[] = "Please sign in again.";
+}  // namespace text
+
+}  // namespace ember::launcher::app

@@ -1,0 +1,149 @@
+// The application state the screens read every frame. Only the UI thread
+// reads or writes it; workers get copies and hand closures back.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launcher/formats/config.h"
+#include "launcher/formats/manifest.h"
+#include "launcher/install/client_settings.h"
+#include "launcher/install/plan.h"
+
+namespace ember::launcher::app {
+
+// The progress block of the running or just-finished install operation.
+struct Operation {
+    // What is being done.
+    std::string key;
+    std::string title;
+
+    // How far it got.
+    int32_t step = 0;
+    int32_t steps = 0;
+    uint64_t bytesDone = 0;
+    uint64_t bytesTotal = 0;
+    double bytesPerSecond = 0;
+    double etaSeconds = 0;
+    bool indeterminate = false;
+
+    // When it began and ended, and the last rate sample.
+    bool finished = false;
+    uint64_t startedAt = 0;
+    uint64_t finishedAt = 0;
+    uint64_t sampleAt = 0;
+    uint64_t sampleBytes = 0;
+};
+
+// One strip on the home page.
+struct Notice {
+    std::string id;
+    std::string tone;  // "error", "warning", "success" or "info"
+    std::string title;
+    std::string detail;
+    std::string actionLabel;  // the button's text; empty: no button
+    std::string action;       // what the button does ("Preflight", "Play", ...)
+    bool flag = false;
+};
+
+// A blocked mod found in the game folder.
+struct BlockedModFound {
+    std::string path;
+    std::string reason;
+};
+
+// What a full-window refusal screen shows; the screens add titles and
+// buttons by kind.
+struct Blocker {
+    std::string kind;  // empty: no blocker
+    std::string body;
+    std::string detail;
+    std::string version;
+    std::string helpUrl;
+    std::vector<std::string> supportedVersions;
+    std::string path;
+    std::string drive;
+    uint64_t neededBytes = 0;
+    uint64_t freeBytes = 0;
+    std::vector<BlockedModFound> mods;
+    std::vector<std::string> searched;
+};
+
+// Every refusal the player sees.
+struct Fault {
+    std::string kind;  // empty: no fault
+    std::string message;
+    std::string detail;
+    Blocker blocker;
+};
+
+struct AppState {
+    // Set once by init.
+    std::string version;
+    bool demo = false;
+
+    // The install operation (one at a time) and its progress block.
+    bool busy = false;
+    bool repair = false;
+    std::optional<Operation> operation;
+    std::vector<Notice> notices;
+
+    // Account-task bookkeeping.
+    bool accountBusy = false;
+    std::string accountBusyLabel;
+    uint64_t accountGeneration = 0;
+    uint64_t accountWaitUntil = 0;
+    std::string challengeId;  // the picture challenge the form shows, if any
+
+    // Settings and the manifest.
+    Config config;
+    bool manifestLoaded = false;
+    bool manifestFailed = false;
+    bool offline = false;  // the manifest came from the cache
+    std::string manifestError;
+    Manifest manifest;
+
+    // Preflight bookkeeping.
+    bool preflightRunning = false;
+    bool preflightWanted = false;
+    bool preflightDone = false;
+
+    // The game.
+    std::vector<std::string> searched;
+    std::string gameFolder;
+    std::string gameVersion;
+    bool gameWritable = false;
+    bool supported = false;
+    GameWatch gameWatch;
+
+    // The launcher's own build and the update offer.
+    std::string launcherDigest;
+    bool launcherUpdateOffered = false;
+
+    // The quiet plan.
+    bool planKnown = false;
+    bool upToDate = false;
+    uint64_t downloadBytes = 0;
+    size_t downloadCount = 0;
+    size_t removeCount = 0;
+    std::vector<ManifestFile> downloadList;
+
+    // The fault shown, and the blocker screen (a pipeline blocker such as
+    // "restarting" may stand without a fault).
+    Fault fault;
+    Blocker blocker;
+    std::vector<BlockedModFound> blockedMods;
+
+    // Chosen realm and account (filled by the account actions).
+    bool signedIn = false;
+    bool playWithoutAccount = true;
+    bool charactersLoaded = false;
+    size_t characterCount = 0;
+
+    // The window should close at this tick (0: not asked).
+    uint64_t closeAt = 0;
+};
+
+}  // namespace ember::launcher::app

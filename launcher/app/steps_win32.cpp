@@ -1,0 +1,38 @@
+// WinHTTP, the process list, applying, the loader and the shell as the
+// pipeline's steps.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "launcher/app/steps_internal.h"
+#include "launcher/base/paths.h"
+#include "launcher/install/apply.h"
+#include "launcher/install/client_settings.h"
+#include "launcher/net/sha256.h"
+
+namespace ember::launcher::app {
+
+void addPlatformSteps(PipelineSteps& steps) {
+    steps.fetch = http::request;
+    steps.gameRunning = isGameRunning;
+    steps.apply = applyClient;
+    steps.launch = launchGame;
+    steps.launcherDigest = [] {
+        std::string digest;
+        if (!sha256File(executablePath(), digest)) digest.clear();
+        return digest;
+    };
+    steps.restartElevated = [] {
+        std::wstring exe = toWide(executablePath());
+        SHELLEXECUTEINFOW info = {};
+        info.cbSize = sizeof info;
+        info.lpVerb = L"runas";
+        info.lpFile = exe.c_str();
+        info.nShow = SW_SHOWNORMAL;
+        return ShellExecuteExW(&info) != FALSE;
+    };
+    steps.openFolder = [](const std::string& folder) {
+        ShellExecuteW(nullptr, L"open", toWide(folder).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    };
+}
+
+}  // namespace ember::launcher::app

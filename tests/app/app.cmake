@@ -1,0 +1,8 @@
+# Controller tests under Wine: the stand-in service and the stand-in loader.
+include(${PROJECT_SOURCE_DIR}/tests/net/standin_fixture.cmake)
+if(WIN32)
+  ember_use_standin(app_pipeline_win32_test TARGET app_pipeline_win32_test)
+  target_compile_definitions(app_pipeline_win32_test PRIVATE
+    EMBER_FIXTURES_DIR="Z:${PROJECT_BINARY_DIR}/fixtures")
+  add_dependencies(app_pipeline_win32_test standin_fixtures)
+endif()

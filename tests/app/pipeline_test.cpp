@@ -1,0 +1,469 @@
+// Preflight and the update pipeline through the real controller (workers,
+// hand-off, config.json, a game folder on disk). The network, the process
+// list and the loader are the steps a test replaces; the Windows build runs
+// the same cases with its own platform underneath.
+#include "launcher/app/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "launcher/app/controller.h"
+#include "launcher/base/paths.h"
+#include "launcher/install/apply.h"
+#include "launcher/net/sha256.h"
+#include "tests/app/ui_loop.h"
+#include "tests/support/scratch.h"
+
+namespace ember::launcher {
+namespace {
+
+using testing::fileText;
+using testing::putFile;
+using testing::ScopedEnv;
+using testing::ScratchDir;
+using testing::UiLoop;
+
+const char kLoader[] = "Emberlane/EmberlaneLoader.exe";
+const char kDll[] = "Emberlane/Emberlane.dll";
+
+std::string digestOf(const std::string& bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
+
+// The client release a test serves: two files and a manifest naming them.
+struct Release {
+    std::map<std::string, std::string> files{{kLoader, "loader v1"}, {kDll, "client library v1"}};
+    std::string manifest(int schema = 1) const {
+        std::string list;
+        for (const auto& [path, bytes] : files) {
+            list += std::string(list.empty() ? "" : ",") + "{\"path\": \"" + path + "\", \"sha256\": \"" +
+                    digestOf(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
+        }
+        return "{\"schema\": " + std::to_string(schema) +
+               ", \"clientVersion\": \"1.4.2\", \"baseUrl\": \"https://cdn.test/c/\","
+               "\"server\": {\"name\": \"Ashfall\", \"host\": \"play.test\", \"port\": 7777},"
+               "\"game\": {\"supportedVersions\": [\"0.411.140.0\", \"0.412.3.0\"], \"helpUrl\": \"https://h.test/\"},"
+               "\"client\": {\"0.412.3.0\": {\"version\": \"1.4.2b\", \"dll\": \"" +
+               kDll + "\", \"loader\": \"" + kLoader + "\"}}, \"files\": [" + list + "]}";
+    }
+};
+
+// A controller with a game folder, a served manifest and recording steps.
+struct Rig {
+    ScratchDir config, game;
+    ScopedEnv configEnv{"EMBERLANE_CONFIG_DIR", config.path()};
+    ScopedEnv gameEnv{"EMBERLANE_GAME_DIR", game.path()};
+    ScopedEnv versionEnv{"EMBERLANE_GAME_VERSION", std::string("0.412.3.0")};
+    UiLoop ui;
+    Release release;
+
+    // What the steps answer.
+    std::string served;  // the manifest text; empty: no network
+    int status = 200;
+    bool writable = true, running = false;
+    uint64_t free = uint64_t(1) << 40;
+    std::string applyError;
+    int sessionCode = 0;
+    std::vector<app::BlockedModFound> mods;
+    // What the steps saw.
+    int fetches = 0, applies = 0, launches = 0;
+
+    Rig() {
+        std::string exe = game.file("OblivionRemastered\\Binaries\\Win64\\OblivionRemastered-Win64-Shipping.exe");
+        createDirectories(parentDir(exe));
+        putFile(exe, "game");
+        served = release.manifest();
+        app::init(ui.hooks(), false);
+        app::PipelineSteps steps = app::defaultPipelineSteps();
+        steps.fetch = [this](const http::Request& request) {
+            ++fetches;
+            http::Response r;
+            EXPECT_EQ(request.timeoutMs, 15000u);
+            EXPECT_EQ(request.maxBytes, 0x800000u);
+            if (served.empty()) {
+                r.error = "cannot connect";
+            } else {
+                r.status = status;
+                r.body = served;
+            }
+            return r;
+        };
+        steps.canWrite = [this](const std::string& folder) { return writable && canWriteGameFolder(folder); };
+        steps.gameRunning = [this] { return running; };
+        steps.freeSpace = [this](const std::string&) { return free; };
+        // Installs from the release in memory, as the download would.
+        steps.apply = [this](const Manifest&, const std::string& folder, Config& cfg, const Plan& plan,
+                             const Reporter& r, std::string& error) {
+            ++applies;
+            pruneRetired(folder, cfg, plan, r);
+            int done = 0;
+            for (const ManifestFile& f : plan.download) {
+                if (!applyError.empty()) {
+                    // A cancel between files is bare; inside a download the
+                    // path comes first (and the player did ask for it).
+                    if (applyError == "cancelled in a download") {
+                        app::cancelOperation();
+                        error = f.path + ": cancelled";
+                    } else {
+                        error = applyError == kApplyCancelled ? applyError : f.path + ": " + applyError;
+                    }
+                    return done;
+                }
+                std::string target = joinPath(folder, f.path);
+                createDirectories(parentDir(target));
+                putFile(target, release.files.at(f.path));
+                cfg.installed[f.path] = {f.sha256, fileSize(target), static_cast<int64_t>(lastWriteTime(target))};
+                ++done;
+            }
+            return done;
+        };
+        steps.launch = [this](const std::string& folder, const std::string& loader, std::string& error) {
+            ++launches;
+            if (!fileExists(joinPath(folder, loader))) error = "missing loader";
+            return error.empty();
+        };
+        steps.findBlockedMods = [this](const std::string&, const Manifest&, bool& refuse) {
+            refuse = !mods.empty();
+            return mods;
+        };
+        steps.playSession = [this](const app::RealmChoice&, const std::string&) {
+            app::PlaySession s;
+            s.code = sessionCode;
+            s.accountId = "acc-9";
+            s.name = "Ria";
+            s.token = "tok";
+            return s;
+        };
+        // Never the real elevation prompt or file browser from a test.
+        steps.restartElevated = [] { return false; };
+        steps.openFolder = [](const std::string&) {};
+        app::setPipelineSteps(steps);
+        app::state().config.manifestUrl = "https://emberlane-test.invalid/client/manifest.json";
+    }
+    ~Rig() {
+        app::shutdownWorkers();
+        app::setPipelineSteps(app::defaultPipelineSteps());
+    }
+
+    void preflight() {
+        app::state().preflightDone = false;
+        app::preflight();
+        ASSERT_TRUE(ui.runUntil([] { return app::state().preflightDone && !app::state().preflightRunning; }));
+    }
+    void play(bool repair = false) {
+        app::startPipeline(repair);
+        ASSERT_TRUE(ui.runUntil([] { return !app::state().busy; }));
+    }
+    std::string log() { return fileText(joinPath(config.path(), "launcher.log")); }
+};
+
+TEST(Preflight, DecidesThePlayButtonBeforePlay) {
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> setUp;
+        const char* state;
+        const char* faultKind;
+        const char* faultMessage;
+    } cases[] = {
+        {"first run: install", [](Rig&) {}, "install", "", ""},
+        {"network down, nothing cached", [](Rig& r) { r.served.clear(); }, "blocked", "no-network",
+         "Can't reach emberlane-test.invalid, and there's nothing installed yet to play. Check your internet "
+         "connection, then choose Try again."},
+        {"service error, cached copy", [](Rig& r) {
+             r.status = 503;
+             app::state().config.lastManifest = r.release.manifest();
+         }, "offline", "", ""},
+        {"schema too new never falls back", [](Rig& r) {
+             r.served = r.release.manifest(2);
+             app::state().config.lastManifest = r.release.manifest();
+             // As restored at start-up.
+             app::state().manifestLoaded = true;
+             app::state().offline = true;
+         }, "blocked", "launcher-outdated", "This launcher is out of date. Update it to keep playing."},
+        {"no game", [](Rig& r) { removeFile(r.game.file("OblivionRemastered\\Binaries\\Win64\\OblivionRemastered-Win64-Shipping.exe")); },
+         "blocked", "game-not-found", "The launcher couldn't find Oblivion Remastered on this PC."},
+        {"folder not writable", [](Rig& r) { r.writable = false; }, "blocked", "not-writable",
+         "Windows is blocking the launcher from changing files in your Oblivion Remastered folder."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        c.setUp(rig);
+        rig.preflight();
+        const app::AppState& s = app::state();
+        EXPECT_EQ(s.fault.kind, c.faultKind);
+        EXPECT_EQ(s.fault.message, c.faultMessage);
+        if (std::string(c.faultKind) == "launcher-outdated") {
+            EXPECT_FALSE(s.offline) << "a too-new schema must not fall back to the cache";
+            EXPECT_FALSE(s.manifestLoaded) << "the restored copy still stands behind a too-new schema";
+            EXPECT_EQ(s.blocker.kind, "launcher-outdated");
+            EXPECT_EQ(app::playSubline(0), "This launcher is out of date");
+        }
+        EXPECT_EQ(app::playState(), c.state);
+        if (std::string(c.state) == "offline") {
+            auto notices = app::currentNotices();
+            ASSERT_FALSE(notices.empty());
+            EXPECT_EQ(notices[0].id, "offline");
+            EXPECT_EQ(notices[0].action, "Preflight");
+            EXPECT_NE(rig.log().find("manifest: offline, using the cached one (1.4.2): HTTP 503"), std::string::npos);
+        }
+        if (std::string(c.state) == "install") {
+            EXPECT_EQ(app::playLabel("install"), "INSTALL & PLAY");
+            EXPECT_EQ(app::playSubline(0), planSummary(s.downloadBytes, 2, 0));
+            EXPECT_EQ(s.config.lastManifest, rig.release.manifest()) << "a fresh manifest is kept for the cache";
+        }
+        // config.json holds what the preflight learnt.
+        EXPECT_EQ(loadConfig().gamePath, s.config.gamePath);
+    }
+}
+
+TEST(Preflight, UpToDateReadsNoClientFile) {
+    Rig rig;
+    rig.preflight();
+    rig.play();
+    ASSERT_EQ(app::state().fault.kind, "");
+    app::state().gameWatch = GameWatch();  // the game has closed
+    uint64_t hashed = plannerFilesHashed();
+    rig.preflight();
+    EXPECT_EQ(plannerFilesHashed(), hashed) << "an up-to-date client was read again";
+    EXPECT_EQ(app::playState(), "ready");
+    EXPECT_EQ(app::playSubline(0), "Up to date · client 1.4.2");
+}
+
+TEST(Pipeline, EveryRefusalIsOneFaultWithItsMessage) {
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> setUp;  // after the preflight
+        const char* kind;
+        const char* message;
+        const char* detail;
+    } cases[] = {
+        {"game gone", [](Rig&) { app::state().gameFolder.clear(); }, "game-not-found",
+         "The launcher couldn't find Oblivion Remastered on this PC.", ""},
+        {"unsupported version", [](Rig&) { app::state().gameVersion = "0.400.0.0"; }, "unsupported-version",
+         "Your Oblivion Remastered is 0.400.0.0. Emberlane needs 0.411.140.0, 0.412.3.0.", ""},
+        {"not writable", [](Rig& r) { r.writable = false; }, "not-writable",
+         "Windows is blocking the launcher from changing files in your Oblivion Remastered folder.", "*"},
+        {"game running", [](Rig& r) { r.running = true; }, "game-running",
+         "Oblivion Remastered is already running. Close it, then press Play again.", ""},
+        {"no space", [](Rig& r) { r.free = 10; }, "no-space", "*", ""},
+        {"file locked", [](Rig& r) { r.applyError = "cannot replace X (is the game running?)"; }, "file-locked",
+         "A file the update needs is open in another program. Close Oblivion Remastered, and let your antivirus "
+         "finish scanning, then press Play again.",
+         "Emberlane/Emberlane.dll: cannot replace X (is the game running?)"},
+        {"disk filled up", [](Rig& r) { r.applyError = "disk write failed for X"; }, "no-space",
+         "Your drive ran out of space part-way through the update. Free some space and press Play again.",
+         "Emberlane/Emberlane.dll: disk write failed for X"},
+        {"download", [](Rig& r) { r.applyError = "HTTP 404"; }, "download",
+         "The client files could not be updated. Check your connection and press Play again.",
+         "Emberlane/Emberlane.dll: HTTP 404"},
+        {"blocked mods", [](Rig& r) { r.mods = {{"a/dinput8.dll", "cheats"}, {"b.pak", "x"}}; }, "blocked-mods",
+         "This server does not allow a/dinput8.dll, b.pak.", ""},
+        {"sign in needed", [](Rig& r) {
+             r.sessionCode = 3;
+             app::state().signedIn = true;
+             app::state().playWithoutAccount = false;
+             app::state().config.characterId = "c1";
+         }, "login-required", "Log in to play.", ""},
+        {"character gone", [](Rig& r) {
+             r.sessionCode = 16;
+             app::state().signedIn = true;
+             app::state().playWithoutAccount = false;
+             app::state().config.characterId = "c1";
+         }, "character-gone",
+         "The character you chose is not on this realm any more. The choice has been cleared: press Play again, or "
+         "pick a character in the list.", ""},
+        {"service unreachable", [](Rig& r) {
+             r.sessionCode = 1;
+             app::state().signedIn = true;
+             app::state().playWithoutAccount = false;
+             app::state().config.characterId = "c1";
+         }, "offline", "Can't reach Emberlane. Check your connection and try again.", ""},
+        {"session refused", [](Rig& r) {
+             r.sessionCode = 9;
+             app::state().signedIn = true;
+             app::state().playWithoutAccount = false;
+             app::state().config.characterId = "c1";
+         }, "internal", "The account service would not start a session.", ""},
+        {"no character", [](Rig&) {
+             app::state().signedIn = true;
+             app::state().playWithoutAccount = false;
+         }, "internal", "Create a character on this realm first.", ""},
+        {"offline without client", [](Rig&) { app::state().offline = true; }, "internal",
+         "The client is not installed. Use Verify & repair in Settings.", "missing Emberlane/EmberlaneLoader.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.preflight();
+        c.setUp(rig);
+        rig.play();
+        const app::AppState& s = app::state();
+        EXPECT_EQ(s.fault.kind, c.kind);
+        if (std::string(c.message) != "*") {
+            EXPECT_EQ(s.fault.message, c.message);
+        }
+        if (std::string(c.detail) != "*") {
+            EXPECT_EQ(s.fault.detail, c.detail);
+        }
+        EXPECT_EQ(s.blocker.kind, app::blockerKindFor(c.kind));
+        EXPECT_EQ(rig.launches, 0) << "the game started despite a refusal";
+        EXPECT_FALSE(s.operation) << "a refused pipeline leaves its progress block";
+        EXPECT_NE(rig.log().find(std::string("fault ") + c.kind + ": "), std::string::npos);
+    }
+}
+
+TEST(Pipeline, NoSpaceSaysHowMuchAndLoginAndCharacterAreUndone) {
+    Rig rig;
+    rig.release.files[kDll] = std::string(100 << 20, 'x');
+    rig.served = rig.release.manifest();
+    rig.free = 110u << 20;  // 100 MiB to fetch needs 120 MiB
+    rig.preflight();
+    rig.play();
+    const app::AppState& s = app::state();
+    EXPECT_EQ(s.fault.message, "Not enough space in " + rig.game.path() +
+                                   " — about 120 MB is needed and 110 MB is free.");
+    EXPECT_EQ(s.blocker.neededBytes, uint64_t(((100u << 20) + 9) * 12 / 10));
+    EXPECT_EQ(s.blocker.freeBytes, uint64_t(110u << 20));
+    EXPECT_EQ(rig.applies, 0);
+
+    app::state().fault = app::Fault();
+    rig.free = uint64_t(1) << 40;
+    app::state().signedIn = true;
+    app::state().playWithoutAccount = false;
+    app::state().config.characterId = "c1";
+    rig.sessionCode = 16;
+    rig.play();
+    EXPECT_TRUE(app::state().config.characterId.empty());
+    EXPECT_TRUE(loadConfig().characterId.empty()) << "the cleared character was not saved";
+    rig.sessionCode = 3;
+    app::state().config.characterId = "c1";
+    rig.play();
+    EXPECT_FALSE(app::state().signedIn);
+    EXPECT_EQ(app::currentNotices().back().title, "Please sign in again.");
+}
+
+TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
+    Rig rig;
+    rig.preflight();
+    app::startPipeline(false);
+    app::startPipeline(false);  // pressed twice quickly
+    ASSERT_TRUE(rig.ui.runUntil([] { return !app::state().busy; }));
+    const app::AppState& s = app::state();
+    ASSERT_EQ(s.fault.kind, "") << s.fault.message << " " << s.fault.detail;
+    ASSERT_EQ(s.notices.size(), 1u);
+    EXPECT_EQ(s.notices[0].title, "The launcher is already working on that.");
+    EXPECT_EQ(rig.launches, 1);
+    EXPECT_EQ(rig.fetches, 1) << "Play must not fetch the manifest again";
+    EXPECT_EQ(s.operation->title, "Oblivion Remastered is starting");
+    EXPECT_EQ(s.config.lastClientVersion, "1.4.2");
+    EXPECT_EQ(loadConfig().installed.size(), 2u) << "installed records were not saved";
+    std::string ini = fileText(rig.game.file("Emberlane\\ember.ini"));
+    EXPECT_NE(ini.find("play.test"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Adventurer"), std::string::npos) << ini;
+    EXPECT_NE(ini.find(std::to_string(s.config.profileId)), std::string::npos) << ini;
+    EXPECT_GT(s.config.profileId, 0);
+    EXPECT_NE(rig.log().find("Emberlane/EmberlaneLoader.exe -> play.test:7777 as Adventurer\n"), std::string::npos);
+
+    // Running: Play refuses; the watch notices the end.
+    EXPECT_EQ(app::playState(), "running");
+    app::startPipeline(false);
+    EXPECT_EQ(app::state().notices.back().title,
+              "Oblivion Remastered is already running. Close it first, then press Play again.");
+    uint64_t at = s.gameWatch.launchedAt;
+    rig.running = true;
+    app::gameWatchFrame(at + 3000);
+    EXPECT_EQ(app::playState(), "running");
+    rig.running = false;
+    app::gameWatchFrame(at + 6000);
+    EXPECT_EQ(app::playState(), "ready");
+    EXPECT_NE(rig.log().find("the game has closed"), std::string::npos);
+
+    // The finished block goes 1201 ms after it finished.
+    app::frameHousekeeping(s.operation->finishedAt + 1201);
+    EXPECT_FALSE(app::state().operation);
+}
+
+TEST(Pipeline, RepairFixesATamperedFileWithoutStartingAndCancelKeepsWhatWasDone) {
+    Rig rig;
+    rig.preflight();
+    rig.play();
+    ASSERT_EQ(rig.launches, 1);
+    app::state().gameWatch = GameWatch();  // the game has closed
+    // Same size, different bytes: only a full check sees it.
+    putFile(rig.game.file("Emberlane\\Emberlane.dll"), std::string("client library v2").substr(0, 17));
+    ASSERT_EQ(fileText(rig.game.file("Emberlane\\Emberlane.dll")).size(), rig.release.files[kDll].size());
+    rig.play(true);
+    EXPECT_EQ(app::state().fault.kind, "");
+    EXPECT_EQ(fileText(rig.game.file("Emberlane\\Emberlane.dll")), rig.release.files[kDll]);
+    EXPECT_EQ(app::state().operation->title, "Your client files are complete and correct");
+    EXPECT_EQ(rig.launches, 1) << "repair started the game";
+
+    // A cancelled apply is only logged, and Play works again afterwards.
+    rig.applyError = "cancelled";
+    removeFile(rig.game.file("Emberlane\\Emberlane.dll"));
+    rig.play();
+    EXPECT_EQ(app::state().fault.kind, "");
+    EXPECT_TRUE(app::state().notices.empty());
+    EXPECT_NE(rig.log().find("\ncancelled\n"), std::string::npos);
+    EXPECT_EQ(loadConfig().installed.count(kLoader), 1u) << "a cancel lost the record of a file already installed";
+    rig.applyError = "cancelled in a download";
+    rig.play();
+    EXPECT_EQ(app::state().fault.kind, "") << "a cancel inside a download was shown as " << app::state().fault.message;
+}
+
+TEST(Pipeline, IgnoreVersionPlaysAnUnsupportedGame) {
+    Rig rig;
+    ScopedEnv oldGame("EMBERLANE_GAME_VERSION", std::string("0.400.0.0"));
+    rig.preflight();
+    EXPECT_EQ(app::playState(), "unsupported");
+    EXPECT_EQ(app::playSubline(0), "Your Oblivion Remastered is 0.400.0.0 — Emberlane needs 0.411.140.0 or 0.412.3.0");
+    EXPECT_EQ(app::currentNotices().at(0).id, "badversion");
+    app::setIgnoreVersion(true);
+    EXPECT_EQ(app::currentNotices().back().id, "force");
+    rig.play();
+    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message;
+    EXPECT_EQ(rig.launches, 1);
+    EXPECT_NE(rig.log().find("the game version check is off"), std::string::npos);
+}
+
+TEST(Settings, ChannelAddressAndReset) {
+    Rig rig;
+    rig.preflight();
+    app::setManifestUrl("  ftp://x/manifest.json ");
+    EXPECT_EQ(app::state().notices.back().title, "That is not a web address (it starts with https://).");
+    EXPECT_EQ(app::state().config.manifestUrl, "https://emberlane-test.invalid/client/manifest.json");
+    app::setChannel("dev");
+    EXPECT_EQ(app::effectiveManifestUrl(app::state().config),
+              "https://emberlane-test.invalid/client/manifest-dev.json");
+    EXPECT_TRUE(rig.ui.runUntil([] { return !app::state().preflightRunning; }));
+    EXPECT_EQ(loadConfig().channel, "dev");
+    app::resetLauncher();
+    EXPECT_EQ(app::state().config.channel, "");
+    EXPECT_EQ(app::effectiveManifestUrl(app::state().config), app::kDefaultManifestUrl);
+    EXPECT_NE(rig.log().find("channel: dev\n"), std::string::npos);
+    EXPECT_NE(rig.log().find("the launcher was reset\n"), std::string::npos);
+    rig.ui.runUntil([] { return !app::state().preflightRunning; });
+    app::restartAsAdministrator();  // refused natively
+    EXPECT_EQ(app::state().notices.back().title,
+              "Windows didn't allow the restart. Choose Yes on the Windows prompt, or move Oblivion Remastered out of "
+              "Program Files.");
+}
+
+TEST(StartUp, TheCachedManifestStandsInUntilTheFirstCheckAnswers) {
+    Rig rig;
+    Config saved;
+    saved.lastManifest = rig.release.manifest();
+    saved.manifestUrl = "https://emberlane-test.invalid/client/manifest.json";
+    ASSERT_TRUE(saveConfig(saved));
+    app::startUp();
+    EXPECT_TRUE(app::state().manifestLoaded);
+    EXPECT_TRUE(app::state().offline);
+    EXPECT_TRUE(app::state().preflightRunning);
+    ASSERT_TRUE(rig.ui.runUntil([] { return app::state().preflightDone; }));
+    EXPECT_FALSE(app::state().offline) << "the fresh manifest did not replace the cached one";
+    EXPECT_EQ(rig.fetches, 1);
+    EXPECT_NE(rig.log().find("launcher 2.1.0 started\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ember::launcher
