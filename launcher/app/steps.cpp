@@ -3,6 +3,7 @@
 #include "launcher/app/pipeline.h"
 #include "launcher/app/steps_internal.h"
 #include "launcher/install/apply.h"
+#include "launcher/install/blocked_mods.h"
 
 namespace ember::launcher::app {
 
@@ -16,10 +17,15 @@ PipelineSteps defaultPipelineSteps() {
     // launcher update, and nothing is ever offered.
     steps.selfUpdate = [](const Manifest&, Config&, const Reporter&, std::string&) { return false; };
     steps.offerLauncherUpdate = [](const Manifest&, const Config&, const std::string&) { return false; };
-    // Joined in with the blocked-mods module: until then no mod is found.
-    steps.findBlockedMods = [](const std::string&, const Manifest&, bool& refuse) {
-        refuse = false;
-        return std::vector<BlockedModFound>();
+    // The listed mods present in the game folder; any of severity "block"
+    // refuses the game.
+    steps.findBlockedMods = [](const std::string& gameFolder, const Manifest& manifest, bool& refuse) {
+        std::vector<FoundMod> found = findBlockedMods(gameFolder, manifest.blocked);
+        refuse = !blockingMods(found).empty();
+        std::vector<BlockedModFound> out;
+        out.reserve(found.size());
+        for (const FoundMod& mod : found) out.push_back(BlockedModFound{mod.file, mod.entry.reason});
+        return out;
     };
     // Joined in with the account actions: until then the service refuses
     // every play session (and no one is signed in to ask for one).

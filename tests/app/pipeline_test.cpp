@@ -465,5 +465,28 @@ TEST(StartUp, TheCachedManifestStandsInUntilTheFirstCheckAnswers) {
     EXPECT_NE(rig.log().find("launcher 2.1.0 started\n"), std::string::npos);
 }
 
+TEST(PipelineSteps, TheRealBlockedModScanRefusesOnlyForBlockSeverity) {
+    // The default steps use the install module's scan: a listed mod that is
+    // present stops the game only when its severity is "block".
+    ScratchDir game;
+    ASSERT_TRUE(createDirectories(game.file("Mods")));
+    ASSERT_TRUE(putFile(game.file("dinput8.dll"), "hook"));
+    ASSERT_TRUE(putFile(game.file("Mods/reshade.pak"), "look"));
+    Manifest manifest;
+    manifest.blocked = {{"dinput8.dll", "", "warn", "old hook"}, {"Mods/reshade.pak", "", "block", "cheats"},
+                        {"absent.pak", "", "block", "never there"}};
+    app::PipelineSteps steps = app::defaultPipelineSteps();
+    bool refuse = false;
+    std::vector<app::BlockedModFound> found = steps.findBlockedMods(game.path(), manifest, refuse);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].path, "dinput8.dll");
+    EXPECT_EQ(found[1].reason, "cheats");
+    EXPECT_TRUE(refuse);
+    manifest.blocked.erase(manifest.blocked.begin() + 1);
+    found = steps.findBlockedMods(game.path(), manifest, refuse);
+    EXPECT_EQ(found.size(), 1u);
+    EXPECT_FALSE(refuse);
+}
+
 }  // namespace
 }  // namespace ember::launcher
