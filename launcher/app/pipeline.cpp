@@ -164,12 +164,12 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     // A quiet plan from the records: no client file is read when they match.
     if (result.ok && !result.fromCache && !result.candidates.empty()) {
         Plan plan = makePlan(result.manifest, result.candidates[0].path, config, false, quietReporter());
-        result.planKnown = true;
-        result.upToDate = plan.upToDate;
-        result.downloadBytes = plan.downloadBytes;
-        result.downloadCount = plan.download.size();
-        result.removeCount = plan.remove.size();
-        result.downloadList = plan.download;
+        result.plan.known = true;
+        result.plan.upToDate = plan.upToDate;
+        result.plan.downloadBytes = plan.downloadBytes;
+        result.plan.downloadCount = plan.download.size();
+        result.plan.removeCount = plan.remove.size();
+        result.plan.downloadList = plan.download;
     }
     return result;
 }
@@ -417,12 +417,7 @@ void applyPreflightResult(const PreflightResult& r) {
     }
 
     // The quiet plan.
-    s.planKnown = r.planKnown;
-    s.upToDate = r.upToDate;
-    s.downloadBytes = r.downloadBytes;
-    s.downloadCount = r.downloadCount;
-    s.removeCount = r.removeCount;
-    s.downloadList = r.downloadList;
+    s.plan = r.plan;
 
     // The first fault that stops play.
     if (r.schemaTooNew) {
@@ -547,12 +542,9 @@ void applyPipelineResult(const PipelineResult& r) {
     // Success.
     s.fault = Fault();
     s.blockedMods = r.blockedMods;
-    s.planKnown = true;
-    s.upToDate = true;
-    s.downloadBytes = 0;
-    s.downloadCount = 0;
-    s.removeCount = 0;
-    s.downloadList.clear();
+    s.plan = QuietPlan();
+    s.plan.known = true;
+    s.plan.upToDate = true;
     if (!s.operation) s.operation = Operation();
     s.operation->finished = true;
     s.operation->finishedAt = now();
@@ -598,8 +590,8 @@ std::string playState() {
         return "unsupported";
     }
     if (s.offline) return "offline";
-    if (!s.planKnown) return "checking";
-    if (!s.upToDate) return s.config.lastClientVersion.empty() ? "install" : "update";
+    if (!s.plan.known) return "checking";
+    if (!s.plan.upToDate) return s.config.lastClientVersion.empty() ? "install" : "update";
     return "ready";
 }
 
@@ -632,7 +624,7 @@ std::string playSubline(uint64_t t) {
     std::string st = playState();
     std::string line;
     if (st == "install" || st == "update") {
-        line = planSummary(s.downloadBytes, s.downloadCount, s.removeCount);
+        line = planSummary(s.plan.downloadBytes, s.plan.downloadCount, s.plan.removeCount);
     } else if (st == "running") {
         line = s.gameWatch.launchedAt != 0 ? "Launched " + relativeTime(s.gameWatch.launchedAt, t)
                                            : "Oblivion Remastered is running";

@@ -101,12 +101,7 @@ struct PreflightResult {
     bool writable = false;
     std::string ownDigest;
     // The quiet plan.
-    bool planKnown = false;
-    bool upToDate = false;
-    uint64_t downloadBytes = 0;
-    size_t downloadCount = 0;
-    size_t removeCount = 0;
-    std::vector<ManifestFile> downloadList;
+    QuietPlan plan;
 };
 
 struct PipelineInput {

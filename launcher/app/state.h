@@ -15,6 +15,17 @@
 namespace ember::launcher::app {
 
 // The progress block of the running or just-finished install operation.
+// What the last preflight's plan found, without reading any file: whether
+// the client is up to date and what an update would fetch and remove.
+struct QuietPlan {
+    bool known = false;
+    bool upToDate = false;
+    uint64_t downloadBytes = 0;
+    size_t downloadCount = 0;
+    size_t removeCount = 0;
+    std::vector<ManifestFile> downloadList;
+};
+
 struct Operation {
     // What is being done.
     std::string key;
@@ -123,12 +134,7 @@ struct AppState {
     bool launcherUpdateOffered = false;
 
     // The quiet plan.
-    bool planKnown = false;
-    bool upToDate = false;
-    uint64_t downloadBytes = 0;
-    size_t downloadCount = 0;
-    size_t removeCount = 0;
-    std::vector<ManifestFile> downloadList;
+    QuietPlan plan;
 
     // The fault shown, and the blocker screen (a pipeline blocker such as
     // "restarting" may stand without a fault).

@@ -7,7 +7,7 @@
 #include "launcher/base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/client_settings.h"
-#include "launcher/net/sha256.h"
+#include "launcher/install/self_update.h"
 
 namespace ember::launcher::app {
 
@@ -16,11 +16,7 @@ void addPlatformSteps(PipelineSteps& steps) {
     steps.gameRunning = isGameRunning;
     steps.apply = applyClient;
     steps.launch = launchGame;
-    steps.launcherDigest = [] {
-        std::string digest;
-        if (!sha256File(executablePath(), digest)) digest.clear();
-        return digest;
-    };
+    steps.launcherDigest = ownDigest;
     steps.restartElevated = [] {
         std::wstring exe = toWide(executablePath());
         SHELLEXECUTEINFOW info = {};

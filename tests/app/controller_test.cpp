@@ -44,12 +44,12 @@ TEST(Workers, RunInOrderEachAndInParallelWithEachOther) {
     // Order: results posted by the install worker arrive in submission order.
     std::vector<int> seen;
     for (int i = 0; i < 40; ++i) {
-        app::runInstallTask([i] { app::postToUi([i] { app::state().downloadCount = static_cast<size_t>(i) + 1; }); });
+        app::runInstallTask([i] { app::postToUi([i] { app::state().plan.downloadCount = static_cast<size_t>(i) + 1; }); });
         app::runInstallTask([&seen, i] { app::postToUi([&seen, i] { seen.push_back(i); }); });
     }
     ASSERT_TRUE(c.ui.runUntil([&] { return seen.size() == 40; }));
     for (int i = 0; i < 40; ++i) EXPECT_EQ(seen[i], i) << "install tasks ran out of order";
-    EXPECT_EQ(app::state().downloadCount, 40u);
+    EXPECT_EQ(app::state().plan.downloadCount, 40u);
 
     // Parallel: the install task waits for something only the account
     // worker does; run one after the other it would time out.

@@ -208,7 +208,7 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
         }
         if (std::string(c.state) == "install") {
             EXPECT_EQ(app::playLabel("install"), "INSTALL & PLAY");
-            EXPECT_EQ(app::playSubline(0), planSummary(s.downloadBytes, 2, 0));
+            EXPECT_EQ(app::playSubline(0), planSummary(s.plan.downloadBytes, 2, 0));
             EXPECT_EQ(s.config.lastManifest, rig.release.manifest()) << "a fresh manifest is kept for the cache";
         }
         // config.json holds what the preflight learnt.
