@@ -30,7 +30,7 @@ int owedAfter(uint32_t message, int owed, bool activated) {
     auto atLeast = [owed](int level) { return std::max(owed, level); };
     switch (message) {
     case kMsgPaint:
-    case kMsgMouseMove:
+    case kiln::kWmMouseMove:
     case kMsgMouseLeave:
     case kMsgNcMouseMove:
         return atLeast(1);
@@ -41,15 +41,15 @@ int owedAfter(uint32_t message, int owed, bool activated) {
     case kMsgDpiChanged:
         return 2;
     case kMsgClose:
-    case kMsgLButtonDown:
-    case kMsgLButtonDblClk:
-    case kMsgLButtonUp:
-    case kMsgRButtonDown:
-    case kMsgRButtonUp:
-    case kMsgMouseWheel:
-    case kMsgKeyDown:
-    case kMsgSysKeyDown:
-    case kMsgChar:
+    case kiln::kWmLButtonDown:
+    case kiln::kWmLButtonDblClk:
+    case kiln::kWmLButtonUp:
+    case kiln::kWmRButtonDown:
+    case kiln::kWmRButtonUp:
+    case kiln::kWmMouseWheel:
+    case kiln::kWmKeyDown:
+    case kiln::kWmSysKeyDown:
+    case kiln::kWmChar:
         return 3;
     case kMsgApp1:
         return atLeast(2);
@@ -60,24 +60,24 @@ int owedAfter(uint32_t message, int owed, bool activated) {
 
 const char* messageName(uint32_t message) {
     switch (message) {
-    case kMsgMouseMove: return "WM_MOUSEMOVE";
-    case kMsgLButtonDown:
-    case kMsgLButtonDblClk: return "WM_LBUTTONDOWN";
-    case kMsgLButtonUp: return "WM_LBUTTONUP";
+    case kiln::kWmMouseMove: return "WM_MOUSEMOVE";
+    case kiln::kWmLButtonDown:
+    case kiln::kWmLButtonDblClk: return "WM_LBUTTONDOWN";
+    case kiln::kWmLButtonUp: return "WM_LBUTTONUP";
     case kMsgMouseLeave: return "WM_MOUSELEAVE";
     case kMsgNcMouseMove: return "WM_NCMOUSEMOVE";
-    case kMsgKeyDown:
-    case kMsgSysKeyDown: return "WM_KEYDOWN";
-    case kMsgChar: return "WM_CHAR";
+    case kiln::kWmKeyDown:
+    case kiln::kWmSysKeyDown: return "WM_KEYDOWN";
+    case kiln::kWmChar: return "WM_CHAR";
     case kMsgPaint: return "WM_PAINT";
     case kMsgSize: return "WM_SIZE";
     case kMsgExitSizeMove: return "WM_EXITSIZEMOVE";
     case kMsgDpiChanged: return "WM_DPICHANGED";
     case kMsgActivate: return "WM_ACTIVATE";
     case kMsgClose: return "WM_CLOSE";
-    case kMsgRButtonDown: return "WM_RBUTTONDOWN";
-    case kMsgRButtonUp: return "WM_RBUTTONUP";
-    case kMsgMouseWheel: return "WM_MOUSEWHEEL";
+    case kiln::kWmRButtonDown: return "WM_RBUTTONDOWN";
+    case kiln::kWmRButtonUp: return "WM_RBUTTONUP";
+    case kiln::kWmMouseWheel: return "WM_MOUSEWHEEL";
     case kMsgApp1: return "WM_APP+1";
     default: return "";
     }

@@ -7,25 +7,18 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/kiln.h"
+
 namespace ember::launcher {
 
-// Window message numbers used by the rules below (the Windows values).
+// Window message numbers used by the rules below (the Windows values); the
+// input messages are the toolkit's (kiln::kWm*).
 enum : uint32_t {
     kMsgSize = 0x0005,
     kMsgActivate = 0x0006,
     kMsgPaint = 0x000F,
     kMsgClose = 0x0010,
     kMsgNcMouseMove = 0x00A0,
-    kMsgKeyDown = 0x0100,
-    kMsgChar = 0x0102,
-    kMsgSysKeyDown = 0x0104,
-    kMsgMouseMove = 0x0200,
-    kMsgLButtonDown = 0x0201,
-    kMsgLButtonUp = 0x0202,
-    kMsgLButtonDblClk = 0x0203,
-    kMsgRButtonDown = 0x0204,
-    kMsgRButtonUp = 0x0205,
-    kMsgMouseWheel = 0x020A,
     kMsgExitSizeMove = 0x0232,
     kMsgMouseLeave = 0x02A3,
     kMsgDpiChanged = 0x02E0,

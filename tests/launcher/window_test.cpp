@@ -58,11 +58,11 @@ TEST(OwedFrames, EachMessageRaisesSetsOrKeeps) {
         int after;
     };
     const Case cases[] = {
-        {kMsgPaint, 0, 1},        {kMsgPaint, 2, 2},          {kMsgMouseMove, 0, 1},     {kMsgMouseMove, 3, 3},
+        {kMsgPaint, 0, 1},        {kMsgPaint, 2, 2},          {kiln::kWmMouseMove, 0, 1},     {kiln::kWmMouseMove, 3, 3},
         {kMsgMouseLeave, 0, 1},   {kMsgNcMouseMove, 0, 1},    {kMsgSize, 3, 2},          {kMsgSize, 0, 2},
-        {kMsgExitSizeMove, 3, 2}, {kMsgDpiChanged, 0, 2},     {kMsgClose, 0, 3},         {kMsgLButtonDown, 1, 3},
-        {kMsgLButtonDblClk, 0, 3}, {kMsgLButtonUp, 0, 3},     {kMsgRButtonDown, 0, 3},   {kMsgRButtonUp, 0, 3},
-        {kMsgMouseWheel, 0, 3},   {kMsgKeyDown, 0, 3},        {kMsgSysKeyDown, 0, 3},    {kMsgChar, 0, 3},
+        {kMsgExitSizeMove, 3, 2}, {kMsgDpiChanged, 0, 2},     {kMsgClose, 0, 3},         {kiln::kWmLButtonDown, 1, 3},
+        {kiln::kWmLButtonDblClk, 0, 3}, {kiln::kWmLButtonUp, 0, 3},     {kiln::kWmRButtonDown, 0, 3},   {kiln::kWmRButtonUp, 0, 3},
+        {kiln::kWmMouseWheel, 0, 3},   {kiln::kWmKeyDown, 0, 3},        {kiln::kWmSysKeyDown, 0, 3},    {kiln::kWmChar, 0, 3},
         {kMsgApp1, 0, 2},         {kMsgApp1, 3, 3},           {0x0113 /* WM_TIMER */, 1, 1},
     };
     for (const Case& c : cases) {
