@@ -1,0 +1,30 @@
+// The saved sign-in: account.json in the configuration folder, holding the
+// refresh token protected for the Windows user (never the password).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ember::launcher::account {
+
+struct SavedSignIn {
+    std::string refreshToken;
+    std::string email;
+    std::string displayName;
+    std::string publicId;
+    int64_t profileId = 0;
+};
+
+std::string signInPath();
+// False (and any existing file untouched) when protecting or writing failed.
+bool saveSignIn(const SavedSignIn& record);
+// True only for a readable, current-version file with a refresh token;
+// every failure reads as "no saved sign-in".
+bool loadSignIn(SavedSignIn& record);
+void forgetSignIn();
+
+std::string base64Encode(const std::string& bytes);
+// Skips every character outside the alphabet; never fails.
+std::string base64Decode(const std::string& text);
+
+}  // namespace ember::launcher::account
