@@ -5,6 +5,10 @@
 //   install_figures check <dir> <sums>     full check of the files listed in
 //                                           a sha256sum output file (paths
 //                                           relative to <dir>): MB/s
+//   install_figures preflight <dir> <files>  the launcher's check before
+//                                           Play for that client, up to
+//                                           date, from a fetched manifest
+//                                           to the result applied
 //   install_figures apply <manifest-url> <dir>   (Windows) applyClient of
 //                                           every file of a manifest into an
 //                                           empty folder: MB/s
@@ -16,7 +20,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "launcher/app/controller.h"
+#include "launcher/app/pipeline.h"
 #include "launcher/base/paths.h"
 #include "launcher/formats/config.h"
 #include "launcher/install/apply.h"
@@ -32,8 +39,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int plan(const std::string& dir, int count) {
-    // The client: <count> files of 100 bytes in folders of 500, made once.
+// A client of <count> files of 100 bytes in folders of 500, made once.
+Manifest makeClient(const std::string& dir, int count) {
     Manifest manifest;
     for (int i = 0; i < count; ++i) {
         char rel[64];
@@ -46,6 +53,11 @@ int plan(const std::string& dir, int count) {
         }
         manifest.files.push_back(ManifestFile{rel, toHex(sha256(bytes.data(), bytes.size())), 100});
     }
+    return manifest;
+}
+
+int plan(const std::string& dir, int count) {
+    Manifest manifest = makeClient(dir, count);
     // The first plan hashes and records; the timed ones must read nothing.
     Config config;
     Plan first = makePlan(manifest, dir, config, false, Reporter());
@@ -189,17 +201,86 @@ int apply(const std::string& url, const std::string& dir) {
 
 }  // namespace
 
+int preflight(const std::string& dir, int count) {
+    Manifest client = makeClient(dir, count);
+    std::string text =
+        "{\"schema\": 1, \"clientVersion\": \"1.0.0\", \"baseUrl\": \"https://cdn.test/c/\","
+        "\"server\": {\"name\": \"R\", \"host\": \"play.test\", \"port\": 7777},"
+        "\"game\": {\"supportedVersions\": [\"0.411.140.0\"]},"
+        "\"client\": {\"0.411.140.0\": {\"version\": \"1.0.0\", \"dll\": \"Emberlane/bulk/d000/f00000.dat\","
+        " \"loader\": \"Emberlane/bulk/d000/f00001.dat\"}}, \"files\": [";
+    for (size_t i = 0; i < client.files.size(); ++i) {
+        const ManifestFile& f = client.files[i];
+        text += (i ? ",{\"path\": \"" : "{\"path\": \"") + f.path + "\", \"sha256\": \"" + f.sha256 +
+                "\", \"size\": 100}";
+    }
+    text += "]}";
+
+    app::init(app::UiHooks(), false);
+    app::PipelineSteps steps = app::defaultPipelineSteps();
+    steps.fetch = [&text](const http::Request&) {
+        http::Response r;
+        r.status = 200;
+        r.body = text;
+        return r;
+    };
+    steps.findCandidates = [dir](const std::string&) {
+        return std::vector<GameCandidate>{GameCandidate{dir, "0.411.140.0", "config"}};
+    };
+    app::setPipelineSteps(steps);
+    // The records a first install leaves.
+    Config config;
+    Manifest parsed;
+    std::string error;
+    if (!parseManifest(text, parsed, error) || !makePlan(parsed, dir, config, false, Reporter()).upToDate) {
+        std::fprintf(stderr, "the client is not up to date after the first plan: %s\n", error.c_str());
+        return 1;
+    }
+    config.gamePath = dir;
+    config.lastManifest = text;
+    app::state().config = config;
+    saveConfig(config);
+
+    const uint64_t hashed = plannerFilesHashed();
+    const char* runsText = std::getenv("EMBER_FIGURES_RUNS");
+    const int runs = runsText ? std::max(1, std::atoi(runsText)) : 5;
+    std::vector<double> worker, applying;
+    for (int run = 0; run < runs; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        app::PreflightResult result = app::runPreflight("https://cdn.test/manifest.json", app::state().config, steps);
+        worker.push_back(secondsSince(start) * 1000);
+        start = std::chrono::steady_clock::now();
+        app::applyPreflightResult(result);
+        applying.push_back(secondsSince(start) * 1000);
+        if (!app::state().plan.upToDate) {
+            std::fprintf(stderr, "preflight did not find the client up to date\n");
+            return 1;
+        }
+    }
+    app::shutdownWorkers();
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("preflight, up to date, %d files: median %.1f ms (worker %.1f, applying %.1f) over %d runs, "
+                "%llu files read\n",
+                count, median(worker) + median(applying), median(worker), median(applying), runs,
+                static_cast<unsigned long long>(plannerFilesHashed() - hashed));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // applyClient saves config.json after every file: the script points
     // EMBERLANE_CONFIG_DIR at a scratch folder.
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "plan" && argc == 4) return plan(argv[2], std::atoi(argv[3]));
     if (mode == "check" && argc == 4) return check(argv[2], argv[3]);
+    if (mode == "preflight" && argc == 4) return preflight(argv[2], std::atoi(argv[3]));
     if (mode == "save" && argc == 3) return save(std::atoi(argv[2]));
     if (mode == "create" && argc == 5) return create(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
 #ifdef _WIN32
     if (mode == "apply" && argc == 4) return apply(argv[2], argv[3]);
 #endif
-    std::fprintf(stderr, "usage: install_figures plan <dir> <files> | check <dir> <sums> | apply <url> <dir>\n");
+    std::fprintf(stderr, "usage: install_figures plan|preflight <dir> <files> | check <dir> <sums> | apply <url> <dir>\n");
     return 2;
 }

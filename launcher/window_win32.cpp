@@ -24,6 +24,9 @@
 #include "launcher/version.h"
 #include "launcher/stylesheet_road.h"
 #include "launcher/view/shell.h"
+#include "launcher/app/controller.h"
+#include "launcher/app/pipeline.h"
+#include "launcher/app/window_hooks.h"
 #include "launcher/window.h"
 #include "ui/backend_win32.h"
 #include "ui/kiln.h"
@@ -103,8 +106,15 @@ double msSinceProcessStart() {
 
 bool isMaximised(HWND window) { return IsZoomed(window) != FALSE; }
 
-void quitNow(WindowState& s) {
-    if (s.window != nullptr) DestroyWindow(s.window);
+// The forced quit: the controller raises its stop flags, then the window
+// is destroyed (the loop then ends).
+void quitNow(WindowState&) { app::quit(); }
+
+// What the frame shell shows of the controller's state.
+void mirrorController(view::ShellState& shell) {
+    const app::AppState& a = app::state();
+    shell.activity = !a.busy ? "" : a.repair ? "repairing" : "updating";
+    shell.updateReady = a.launcherUpdateOffered;
 }
 
 void placePointer(float x, float y) {
@@ -148,6 +158,7 @@ void drawFrame(WindowState& s) {
     // 3-4. Build, style, lay out, record drawing.
     const float w = static_cast<float>(d.width), h = static_cast<float>(d.height);
     kiln::beginFrame(w, h, s.scale);
+    mirrorController(s.shell);
     view::buildFrame(s.shell, w, h, s.scale, now);
     kiln::endFrame();
     const LONGLONG built = perfNow();
@@ -308,6 +319,7 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_CLOSE:
         traceOwing(message);
         s.owed = owedAfter(message, s.owed);
+        mirrorController(s.shell);
         if (onClose(s.close, view::isBusy(s.shell), GetTickCount64()) == CloseAction::Quit) {
             quitNow(s);
         } else {
@@ -393,17 +405,12 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         }
         s.owed = owedAfter(message, s.owed);
         return 0;
-    case WM_APP + 1: {
+    case app::kPostedTaskMessage:
         // A worker's completion: run on this thread, then freed.
-        auto* completion = reinterpret_cast<std::function<void()>*>(lParam);
-        if (completion != nullptr) {
-            (*completion)();
-            delete completion;
-        }
+        app::runPostedTask(static_cast<uintptr_t>(lParam));
         traceOwing(message);
         s.owed = owedAfter(message, s.owed);
         return 0;
-    }
     default:
         break;
     }
@@ -427,8 +434,13 @@ void frameLoop(WindowState& s) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        // 2-3. The controller's tick comes with the controller; the screens' wait.
-        const int64_t wait = view::msUntilNextFrame();
+        // 2. The controller's tick.
+        const uint64_t now = GetTickCount64();
+        app::tick(now);
+        // 3. The screens' wait, shortened to the controller's next deadline.
+        int64_t wait = view::msUntilNextFrame();
+        const int64_t controllerWait = app::msUntilNextTick(now);
+        if (controllerWait >= 0 && (wait < 0 || controllerWait < wait)) wait = controllerWait;
         // 4. Sleep unless owed, animating or photographing.
         if (s.owed <= 0) {
             const bool shotPending = !s.settings.shotPath.empty();
@@ -576,13 +588,19 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     kiln::setKeyboardCapture(false);
     kiln::setPointerDrawing(false);
 
-    // 15-16. The controller comes later; the shell state stands in for it.
+    // 15. The controller: its workers (none in demo mode), and the hand-off
+    //     of their results to this window.
+    app::init(app::uiHooksForWindow(s.window), settings.demo);
+    // 16. Settings, the cached manifest, the first check.
+    if (!settings.demo) app::startUp();
 
     // 17. Show and run.
     ShowWindow(s.window, SW_SHOWNORMAL);
     UpdateWindow(s.window);
     frameLoop(s);
     traceFrameTimes(s);
+    app::forgetWindow();
+    app::shutdownWorkers();
 
     // 18. Release.
     if (IsWindow(s.window)) DestroyWindow(s.window);

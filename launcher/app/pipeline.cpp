@@ -2,6 +2,7 @@
 // halves, the Play button and the notices.
 #include "launcher/app/pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -10,7 +11,9 @@
 #include "launcher/base/paths.h"
 #include "launcher/base/text.h"
 #include "launcher/install/apply.h"
+#include "launcher/install/blocked_mods.h"
 #include "launcher/install/client_settings.h"
+#include "launcher/install/self_update.h"
 
 namespace ember::launcher::app {
 
@@ -555,6 +558,82 @@ void applyPipelineResult(const PipelineResult& r) {
     }
 }
 
+void applyLauncherUpdate() {
+    AppState& s = state();
+    if (!s.manifestLoaded) {
+        pushError(kNotCheckedYet, "");
+        return;
+    }
+    if (s.busy) {
+        pushError(kAlreadyWorking, "");
+        return;
+    }
+    s.busy = true;
+    cancelRequested = false;
+    Operation op;
+    op.key = kSelfUpdatePhase;
+    op.title = kSelfUpdateTitle;
+    op.startedAt = now();
+    op.indeterminate = true;
+    s.operation = op;
+
+    Manifest manifest = s.manifest;
+    Config config = s.config;
+    PipelineSteps steps = gSteps;
+    runInstallTask([manifest, config, steps]() mutable {
+        std::string error;
+        bool restarting = steps.selfUpdate && steps.selfUpdate(manifest, config, reporter(), error);
+        auto result = std::make_shared<PipelineResult>();
+        result->config = config;
+        result->restarting = restarting;
+        postToUi([result, error] {
+            if (!result->restarting) {
+                if (!error.empty()) logLine(error);
+                pushError(error.empty() ? kLauncherAlreadyPublished : kLauncherUpdateNotInstalled, "");
+                // The attempt counter changed even though the update did not happen.
+                AppState& st = state();
+                st.config.selfUpdateTarget = result->config.selfUpdateTarget;
+                st.config.selfUpdateAttempts = result->config.selfUpdateAttempts;
+                st.config.selfUpdateAt = result->config.selfUpdateAt;
+                saveUnlessDemo();
+                st.busy = false;
+                st.operation.reset();
+                st.launcherUpdateOffered =
+                    gSteps.offerLauncherUpdate && gSteps.offerLauncherUpdate(st.manifest, st.config, st.launcherDigest);
+                return;
+            }
+            applyPipelineResult(*result);
+        });
+    });
+}
+
+void disableBlockedMods() {
+    AppState& s = state();
+    if (s.demo) return;
+    std::vector<std::string> files;
+    for (const BlockedModFound& mod : s.blockedMods.empty() ? s.blocker.mods : s.blockedMods) files.push_back(mod.path);
+    for (const std::string& file : files) {
+        if (!disableMod(s.gameFolder, file)) {
+            pushError(text::kCouldNotMoveMod, "");
+            return;
+        }
+        logLine("disabled " + file);
+        // What is moved aside is no longer in the way, even if a later one fails.
+        auto drop = [&](std::vector<BlockedModFound>& list) {
+            list.erase(std::remove_if(list.begin(), list.end(),
+                                      [&](const BlockedModFound& m) { return m.path == file; }),
+                       list.end());
+        };
+        drop(s.blockedMods);
+        drop(s.blocker.mods);
+    }
+    s.blockedMods.clear();
+    s.blocker = Blocker();
+    s.fault = Fault();
+    s.notices.clear();
+    startPipeline(false);
+}
+
 void showFault(const Fault& fault) {
     AppState& s = state();
     s.fault = fault;
@@ -732,6 +811,25 @@ void gameWatchFrame(uint64_t t) {
     if (gameWatchStep(s.gameWatch, t, gSteps.gameRunning ? gSteps.gameRunning : [] { return false; })) {
         logLine("the game has closed");
     }
+}
+
+int64_t msUntilNextTick(uint64_t t) {
+    const AppState& s = state();
+    int64_t wait = -1;
+    auto at = [&](uint64_t when) {
+        const int64_t in = when > t ? static_cast<int64_t>(when - t) : 0;
+        if (wait < 0 || in < wait) wait = in;
+    };
+    if (s.closeAt != 0) at(s.closeAt);
+    if (s.accountWaitUntil != 0) at(s.accountWaitUntil);
+    if (s.operation && s.operation->finished && !s.busy) at(s.operation->finishedAt + kOperationLingerMs);
+    if (s.gameWatch.running) at(s.gameWatch.lastCheck + kGameCheckIntervalMs);
+    return wait;
+}
+
+void tick(uint64_t t) {
+    frameHousekeeping(t);
+    gameWatchFrame(t);
 }
 
 // ---------------------------------------------------------------------------

@@ -50,9 +50,9 @@ struct PlaySession {
 };
 
 // The calls the preflight and the pipeline make outside this module.
-// defaultPipelineSteps() fills each with the real one; members that belong
-// to modules not joined in yet (self-update, blocked mods, play sessions)
-// default to doing nothing, as the comments say.
+// defaultPipelineSteps() fills each with the real one; where a build has
+// no real one (the POSIX build has no self-update) the member is empty or
+// says why it cannot, as the comments say.
 struct PipelineSteps {
     std::function<http::Response(const http::Request&)> fetch;
     std::function<std::vector<GameCandidate>(const std::string& gamePath)> findCandidates;
@@ -67,14 +67,14 @@ struct PipelineSteps {
 
     // Self-update: true when a new launcher was started and this one must
     // close; a message in `error` is logged and the pipeline goes on.
-    // Default: no self-update (the module is joined in later).
+    // Empty in the POSIX build.
     std::function<bool(const Manifest&, Config&, const Reporter&, std::string& error)> selfUpdate;
-    // The running launcher's digest; default empty (no offer is made).
+    // The running launcher's digest; empty: no offer is made.
     std::function<std::string()> launcherDigest;
-    // Whether to offer the published launcher build; default never.
+    // Whether to offer the published launcher build.
     std::function<bool(const Manifest&, const Config&, const std::string& ownDigest)> offerLauncherUpdate;
-    // The blocked mods present in the game folder (severity "block" ones are
-    // refused, the rest listed); default none found.
+    // The blocking mods present in the game folder; `refuse` says whether
+    // any stops the game.
     std::function<std::vector<BlockedModFound>(const std::string& gameFolder, const Manifest&, bool& refuse)>
         findBlockedMods;
     // A play session for the chosen character; default: the service refuses.
@@ -149,6 +149,11 @@ void applyPreflightResult(const PreflightResult& result);
 void startPipeline(bool repair);
 void applyPipelineResult(const PipelineResult& result);
 void showFault(const Fault& fault);
+// "Update & restart": the launcher's self-update as an operation of its own.
+void applyLauncherUpdate();
+// "Disable it and play": moves the blocking mods aside (stopping at the
+// first that cannot be moved) and, when all moved, plays again.
+void disableBlockedMods();
 void setIgnoreVersion(bool on);
 
 // The Play button: its state, label and the line under it.
@@ -161,6 +166,11 @@ std::vector<Notice> currentNotices();
 void noticeAction(const std::string& action);
 // The game watch, every frame after a launch.
 void gameWatchFrame(uint64_t now);
+// The frame loop's controller tick: housekeeping and the game watch.
+void tick(uint64_t now);
+// Milliseconds until the tick has something to do (a close, the end of a
+// wait, a progress block to remove, the game watch's next look); -1: nothing.
+int64_t msUntilNextTick(uint64_t now);
 
 // Settings actions (each saves config.json unless in demo mode).
 void setChannel(const std::string& channel);
@@ -207,6 +217,8 @@ inline constexpr const char kRestartRefused[] =
     "Windows didn't allow the restart. Choose Yes on the Windows prompt, or move Oblivion Remastered out of Program "
     "Files.";
 inline constexpr const char kPleaseSignIn[] = "Please sign in again.";
+inline constexpr const char kCouldNotMoveMod[] =
+    "Could not move that file aside. Close Oblivion Remastered and any mod manager, then try again.";
 }  // namespace text
 
 }  // namespace ember::launcher::app

@@ -4,6 +4,7 @@
 #include "launcher/app/steps_internal.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/blocked_mods.h"
+#include "launcher/install/self_update.h"
 
 namespace ember::launcher::app {
 
@@ -13,18 +14,17 @@ PipelineSteps defaultPipelineSteps() {
     steps.searchedFolders = searchedGameFolders;
     steps.canWrite = canWriteGameFolder;
     steps.freeSpace = freeBytes;
-    // Joined in with the self-update module: until then there is no
-    // launcher update, and nothing is ever offered.
-    steps.selfUpdate = [](const Manifest&, Config&, const Reporter&, std::string&) { return false; };
-    steps.offerLauncherUpdate = [](const Manifest&, const Config&, const std::string&) { return false; };
-    // The listed mods present in the game folder; any of severity "block"
-    // refuses the game.
+    // The platform's half fills selfUpdate (Windows only); the offer rule is
+    // portable.
+    steps.offerLauncherUpdate = launcherUpdateOffered;
+    // The listed mods present in the game folder that stop the game (those
+    // of severity "block"; the others are ignored).
     steps.findBlockedMods = [](const std::string& gameFolder, const Manifest& manifest, bool& refuse) {
-        std::vector<FoundMod> found = findBlockedMods(gameFolder, manifest.blocked);
-        refuse = !blockingMods(found).empty();
+        std::vector<FoundMod> blocking = blockingMods(findBlockedMods(gameFolder, manifest.blocked));
+        refuse = !blocking.empty();
         std::vector<BlockedModFound> out;
-        out.reserve(found.size());
-        for (const FoundMod& mod : found) out.push_back(BlockedModFound{mod.file, mod.entry.reason});
+        out.reserve(blocking.size());
+        for (const FoundMod& mod : blocking) out.push_back(BlockedModFound{mod.file, mod.entry.reason});
         return out;
     };
     // Joined in with the account actions: until then the service refuses

@@ -17,6 +17,9 @@ void addPlatformSteps(PipelineSteps& steps) {
     steps.apply = applyClient;
     steps.launch = launchGame;
     steps.launcherDigest = ownDigest;
+    steps.selfUpdate = [](const Manifest& manifest, Config& config, const Reporter& reporter, std::string& error) {
+        return selfUpdate(manifest, config, reporter, error);
+    };
     steps.restartElevated = [] {
         std::wstring exe = toWide(executablePath());
         SHELLEXECUTEINFOW info = {};

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "launcher/app/controller.h"
@@ -63,6 +64,8 @@ struct Rig {
     uint64_t free = uint64_t(1) << 40;
     std::string applyError;
     int sessionCode = 0;
+    bool selfUpdateStarts = false;
+    std::string selfUpdateError;
     std::vector<app::BlockedModFound> mods;
     // What the steps saw.
     int fetches = 0, applies = 0, launches = 0;
@@ -132,6 +135,12 @@ struct Rig {
             s.name = "Ria";
             s.token = "tok";
             return s;
+        };
+        steps.selfUpdate = [this](const Manifest&, Config& cfg, const Reporter&, std::string& error) {
+            cfg.selfUpdateTarget = std::string(64, 'a');
+            ++cfg.selfUpdateAttempts;
+            error = selfUpdateError;
+            return selfUpdateStarts;
         };
         // Never the real elevation prompt or file browser from a test.
         steps.restartElevated = [] { return false; };
@@ -478,14 +487,105 @@ TEST(PipelineSteps, TheRealBlockedModScanRefusesOnlyForBlockSeverity) {
     app::PipelineSteps steps = app::defaultPipelineSteps();
     bool refuse = false;
     std::vector<app::BlockedModFound> found = steps.findBlockedMods(game.path(), manifest, refuse);
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].path, "dinput8.dll");
-    EXPECT_EQ(found[1].reason, "cheats");
+    ASSERT_EQ(found.size(), 1u) << "a mod of another severity is not the player's problem";
+    EXPECT_EQ(found[0].path, "Mods/reshade.pak");
+    EXPECT_EQ(found[0].reason, "cheats");
     EXPECT_TRUE(refuse);
     manifest.blocked.erase(manifest.blocked.begin() + 1);
     found = steps.findBlockedMods(game.path(), manifest, refuse);
-    EXPECT_EQ(found.size(), 1u);
+    EXPECT_TRUE(found.empty());
     EXPECT_FALSE(refuse);
+}
+
+TEST(LauncherActions, DisablingBlockedModsStopsAtTheFirstFailureAndPlaysOnceAllMoved) {
+    Rig r;
+    for (const char* mod : {"Mods/a.pak", "Mods/b.pak"}) {
+        ASSERT_TRUE(createDirectories(parentDir(r.game.file(mod))));
+        ASSERT_TRUE(putFile(r.game.file(mod), mod));
+    }
+    r.mods = {{"Mods/a.pak", "cheats"}, {"Mods/b.pak", "wallhack"}};
+    r.preflight();
+    r.play();
+    ASSERT_EQ(app::state().fault.kind, "blocked-mods");
+    // The second cannot be moved: a folder with something in it holds its
+    // new name.
+    std::string blocker = r.game.file("Mods/b.pak.disabled-by-emberlane");
+    ASSERT_TRUE(createDirectories(blocker));
+    ASSERT_TRUE(putFile(joinPath(blocker, "keep.txt"), "keep"));
+
+    app::disableBlockedMods();
+    EXPECT_EQ(fileText(r.game.file("Mods/a.pak.disabled-by-emberlane")), "Mods/a.pak");
+    EXPECT_FALSE(fileExists(r.game.file("Mods/a.pak")));
+    EXPECT_EQ(fileText(r.game.file("Mods/b.pak")), "Mods/b.pak");
+    ASSERT_FALSE(app::state().notices.empty());
+    EXPECT_EQ(app::state().notices.back().title,
+              "Could not move that file aside. Close Oblivion Remastered and any mod manager, then try again.");
+    EXPECT_NE(r.log().find("disabled Mods/a.pak\n"), std::string::npos);
+    EXPECT_FALSE(app::state().busy) << "the game must not start while a blocking mod stays";
+    EXPECT_EQ(r.launches, 0);
+    // What moved is off the list, so trying again moves only what is left.
+    ASSERT_EQ(app::state().blockedMods.size(), 1u);
+    EXPECT_EQ(app::state().blockedMods[0].path, "Mods/b.pak");
+
+    std::error_code ignored;
+    std::filesystem::remove_all(r.game.path() + "/Mods/b.pak.disabled-by-emberlane", ignored);
+    ASSERT_FALSE(fileExists(blocker));
+    r.mods.clear();  // the scan before the start finds nothing now
+    app::disableBlockedMods();
+    EXPECT_TRUE(fileExists(r.game.file("Mods/b.pak.disabled-by-emberlane")));
+    EXPECT_EQ(app::state().fault.kind, "");
+    ASSERT_TRUE(r.ui.runUntil([] { return !app::state().busy; }));
+    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message;
+    EXPECT_EQ(r.launches, 1);
+}
+
+TEST(LauncherActions, UpdateAndRestart) {
+    struct Case {
+        const char* what;
+        bool checked, starts;
+        const char* error;
+        const char* notice;  // empty: the launcher restarts
+    } cases[] = {
+        {"before the first check", false, true, "", "The launcher hasn't checked for updates yet. Try again in a moment."},
+        {"a failure", true, false, "launcher self-update failed: HTTP 404", "The launcher update could not be installed."},
+        {"nothing to do", true, false, "", "This launcher is already the published one."},
+        {"a new launcher started", true, true, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.selfUpdateStarts = c.starts;
+        r.selfUpdateError = c.error;
+        if (c.checked) r.preflight();
+        app::applyLauncherUpdate();
+        if (c.checked) {
+            EXPECT_TRUE(app::state().busy);
+            ASSERT_TRUE(app::state().operation.has_value());
+            EXPECT_EQ(app::state().operation->key, "selfupdate");
+            EXPECT_EQ(app::state().operation->title, "Updating the launcher");
+            app::applyLauncherUpdate();
+            EXPECT_EQ(app::state().notices.back().title, "The launcher is already working on that.");
+            app::state().notices.clear();
+            ASSERT_TRUE(r.ui.runUntil([] { return !app::state().busy; }));
+            EXPECT_EQ(app::state().config.selfUpdateAttempts, 1) << "the attempt is kept";
+            EXPECT_EQ(loadConfig().selfUpdateAttempts, 1);
+        }
+        if (*c.notice) {
+            ASSERT_EQ(app::state().notices.size(), 1u);
+            EXPECT_EQ(app::state().notices[0].title, c.notice);
+            EXPECT_FALSE(app::state().busy);
+            if (*c.error) {
+                EXPECT_NE(r.log().find(c.error), std::string::npos);
+            }
+            continue;
+        }
+        EXPECT_EQ(app::state().blocker.kind, "restarting");
+        const uint64_t t = app::now();
+        app::tick(t + 1400);
+        EXPECT_FALSE(r.ui.closed);
+        app::tick(t + 1600);
+        EXPECT_TRUE(r.ui.closed) << "the old launcher closes for its successor";
+    }
 }
 
 }  // namespace

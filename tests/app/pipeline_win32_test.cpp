@@ -12,6 +12,8 @@
 #include "launcher/app/pipeline.h"
 #include "launcher/base/paths.h"
 #include "launcher/install/apply.h"
+#include "launcher/install/game.h"
+#include "launcher/install/self_update.h"
 #include "launcher/net/sha256.h"
 #include "tests/app/ui_loop.h"
 #include "tests/install/standin_client.h"
@@ -35,6 +37,12 @@ struct Road {
     ScopedEnv gameEnv{"EMBERLANE_GAME_DIR", game.path()};
     UiLoop ui;
     std::string launchedLoader;
+    // What the test makes of the PC: 0 free bytes means the real figure.
+    uint64_t free = 0;
+    bool writable = true;
+    // The self-update works on a copy of a launcher in a scratch folder,
+    // never on the test program itself.
+    ScratchDir launcher;
 
     Road() {
         std::string exe = game.file("OblivionRemastered\\Binaries\\Win64\\OblivionRemastered-Win64-Shipping.exe");
@@ -58,14 +66,22 @@ struct Road {
         };
         steps.restartElevated = [] { return false; };
         steps.openFolder = [](const std::string&) {};
+        steps.freeSpace = [this](const std::string& folder) { return free != 0 ? free : freeBytes(folder); };
+        steps.canWrite = [this](const std::string& folder) { return writable && canWriteGameFolder(folder); };
+        putFile(launcher.file("Emberlane.exe"), "the old launcher");
+        steps.launcherDigest = [] { return std::string(64, '0'); };
+        steps.selfUpdate = [this](const Manifest& m, Config& c, const Reporter& r, std::string& error) {
+            return selfUpdateExecutable(m, c, launcher.file("Emberlane.exe"), r, error);
+        };
         app::setPipelineSteps(steps);
     }
     ~Road() {
         app::shutdownWorkers();
         app::setPipelineSteps(app::defaultPipelineSteps());
     }
-    void preflight(int release) {
-        app::state().config.manifestUrl = testing::standinHttps() + "client/r" + std::to_string(release) + "/manifest.json";
+    void preflight(int release, const std::string& query = "") {
+        app::state().config.manifestUrl =
+            testing::standinHttps() + "client/r" + std::to_string(release) + "/manifest.json" + query;
         app::state().preflightDone = false;
         app::preflight();
         ASSERT_TRUE(ui.runUntil([] { return app::state().preflightDone && !app::state().preflightRunning; }));
@@ -183,6 +199,63 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     EXPECT_EQ(app::state().operation->title, "Your client files are complete and correct");
     EXPECT_TRUE(road.launchedLoader.empty()) << "repair started the game";
     road.expectFiles();
+}
+
+TEST(PipelineOnWine, RefusalsFromWhatTheServicePublishesAndThePcLacks) {
+    struct Case {
+        const char* what;
+        const char* query;
+        std::function<void(Road&)> setUp;
+        const char* kind;
+        const char* message;  // "*": checked by its start only
+    } cases[] = {
+        {"a newer manifest schema", "?schema=2", nullptr, "launcher-outdated",
+         "This launcher is out of date. Update it to keep playing."},
+        {"another game version", "?supported=0.500.1.0", nullptr, "unsupported-version",
+         "Your Oblivion Remastered is 0.411.140.0. Emberlane needs 0.500.1.0."},
+        {"too little space", "", [](Road& r) { r.free = 1024; }, "no-space", "Not enough space in *"},
+        {"a folder Windows protects", "", [](Road& r) { r.writable = false; }, "not-writable",
+         "Windows is blocking the launcher from changing files in your Oblivion Remastered folder."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Road road;
+        if (c.setUp) c.setUp(road);
+        road.preflight(1, c.query);
+        if (app::state().fault.kind.empty()) road.play();
+        const app::AppState& s = app::state();
+        EXPECT_EQ(s.fault.kind, c.kind);
+        const std::string message = c.message;
+        if (message.back() == '*') {
+            EXPECT_EQ(s.fault.message.rfind(message.substr(0, message.size() - 1), 0), 0u) << s.fault.message;
+        } else {
+            EXPECT_EQ(s.fault.message, message);
+        }
+        EXPECT_TRUE(road.launchedLoader.empty()) << "the game started despite a refusal";
+        EXPECT_FALSE(fileExists(road.game.file("Emberlane\\Emberlane.dll"))) << "files arrived despite a refusal";
+    }
+}
+
+TEST(PipelineOnWine, IgnoringTheVersionPlaysAndPlayTwiceRunsOnce) {
+    Road road;
+    road.preflight(1, "?supported=0.500.1.0");
+    ASSERT_EQ(app::playState(), "unsupported");
+    app::setIgnoreVersion(true);
+    // Two presses in a row: the second is told the launcher is busy.
+    app::startPipeline(false);
+    app::startPipeline(false);
+    ASSERT_FALSE(app::state().notices.empty());
+    EXPECT_EQ(app::state().notices.back().title, "The launcher is already working on that.");
+    ASSERT_TRUE(road.ui.runUntil([] { return !app::state().busy; }, 120000));
+    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
+    road.expectFiles();
+    EXPECT_FALSE(road.launchedLoader.empty());
+    // The published launcher build is fetched first; it is no program, so
+    // the update says why and the game is played with this launcher.
+    EXPECT_EQ(fileText(road.launcher.file("Emberlane.exe")), "the old launcher");
+    EXPECT_NE(road.log().find("could not start the new launcher"), std::string::npos) << road.log();
+    EXPECT_EQ(loadConfig().selfUpdateAttempts, 1);
+    road.waitForTheGameToClose();
 }
 
 }  // namespace

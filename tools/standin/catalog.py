@@ -154,32 +154,36 @@ class Catalog:
             out.append(Entry(path, rng.randrange(2048), "bulk"))
         return out
 
-    def manifest(self, channel, origin, files_prefix=FILES_PREFIX, launcher_fault=""):
+    def manifest(self, channel, origin, files_prefix=FILES_PREFIX, launcher_fault="", schema=1,
+                 supported=None):
         """The manifest text of a channel as seen from `origin`
         ("http://127.0.0.1:8080"), or None for an unknown channel. Its
         baseUrl is origin + files_prefix; with `launcher_fault` the launcher
         URL carries that fault (fault=SPEC), so one test can spoil its own
-        build download without touching anyone else's."""
+        build download without touching anyone else's. `schema` and
+        `supported` (a list of game versions) publish what a newer service
+        or another game build would."""
         files = self.channels.get(channel)
         if files is None:
             return None
-        key = (channel, origin, files_prefix, launcher_fault)
+        games = list(supported) if supported else self.game_versions
+        key = (channel, origin, files_prefix, launcher_fault, schema, tuple(games))
         with self._cache_lock:
             text = self._manifest_cache.get(key)
         if text is not None:
             return text
         doc = {
-            "schema": 1,
+            "schema": schema,
             "channel": channel,
             "clientVersion": self.client_version + ("-beta" if channel == "beta" else ""),
             "generatedAt": GENERATED_AT,
             "baseUrl": origin + files_prefix,
             "server": {"name": "Emberlane Test Realm", "host": "localhost", "ip": "127.0.0.1",
                        "port": self.server_port},
-            "game": {"supportedVersions": self.game_versions,
+            "game": {"supportedVersions": games,
                      "helpUrl": origin + "/help/game-version"},
             "client": {v: {"version": self.client_version, "dll": DLL_PATH, "loader": LOADER_PATH}
-                       for v in self.game_versions},
+                       for v in games},
             "clientSettings": {"tickRate": 30, "voiceChat": True, "motd": "Welcome to the test realm",
                                "interpolation": 0.25},
             "files": [{"path": e.path, "sha256": e.sha256, "size": e.size} for e in files],

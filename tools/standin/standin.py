@@ -13,7 +13,9 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
                                         update from one release to another
                                         without switching the service's)
                                         ?launcherFault=SPEC puts fault=SPEC
-                                        on the manifest's launcher URL
+                                        on the manifest's launcher URL;
+                                        ?schema=N and ?supported=V1,V2 publish
+                                        that schema and those game versions
   GET  /launcher/Emberlane-<ver>.exe    the launcher build named by the
                                         manifests' launcher block (a random
                                         262 KiB "MZ" file, or --launcher-file)
@@ -231,7 +233,13 @@ def handle_client(svc, req):
     launcher_fault = req.query.get("launcherFault", [""])[0]
     if not re.fullmatch(r"[a-z0-9:,]*", launcher_fault):
         return json_reply({"error": "bad launcherFault"}, 400)
-    text = cat.manifest(channel, req.origin, files_prefix, launcher_fault) if channel else None
+    schema = req.query.get("schema", ["1"])[0]
+    supported = req.query.get("supported", [""])[0]
+    if not schema.isdigit() or not re.fullmatch(r"[0-9.,]*", supported):
+        return json_reply({"error": "bad schema or supported"}, 400)
+    supported = [v for v in supported.split(",") if v]
+    text = (cat.manifest(channel, req.origin, files_prefix, launcher_fault, int(schema), supported)
+            if channel else None)
     if text is None:
         return json_reply({"error": "no such manifest"}, 404)
     return Reply(200, text, "application/json")
