@@ -188,6 +188,14 @@ TEST(AccountClientService, EveryCallSucceeds) {
         << error;
     EXPECT_GT(width, 100);
 
+    // Registration that signs in at once.
+    space.control(R"({"settings": {"autoActivate": true}, "layers": {"register": []}})");
+    Tokens direct;
+    e = client.registerAccount("now@example.com", "long enough", "Nowadays", nullptr, 0, account, direct);
+    ASSERT_TRUE(e.ok()) << e.message;
+    EXPECT_EQ(account.status, "active");
+    EXPECT_NE(direct.accessToken, "");
+
     // Sign-out ends the session.
     ASSERT_TRUE(client.logout(tokens.accessToken, tokens.refreshToken).ok());
     EXPECT_EQ(client.whoami(tokens.accessToken, me).kind, ErrorKind::unauthorized);
@@ -395,6 +403,29 @@ TEST(AccountClientService, BrokenAndMissingReplies) {
         EXPECT_EQ(e.status, c.status) << c.fault;
         EXPECT_EQ(e.message.compare(0, c.message.size(), c.message), 0) << c.fault << ": " << e.message;
     }
+    // A 2xx that lacks what the call is for.
+    PlaySession session;
+    Challenge challenge;
+    struct Hollow {
+        const char* path;
+        std::function<Error()> call;
+        const char* message;
+    } hollow[] = {
+        {"auth/login", loginCall, "the account service returned no access token"},
+        {"auth/refresh", [&] { return client.refresh("rt_x", tokens); },
+         "the account service returned no access token"},
+        {"play/sessions", [&] { return client.playSession("at_x", "test-realm", "", session); },
+         "the account service returned no play session"},
+        {"captcha/challenge", [&] { return client.challenge("login", challenge); },
+         "the account service returned an empty challenge"},
+    };
+    for (const Hollow& h : hollow) {
+        space.control(std::string(R"({"force": {"status": 200, "error": "", "path": ")") + h.path + "\"}}");
+        Error e = h.call();
+        EXPECT_EQ(e.kind, ErrorKind::protocol) << h.path;
+        EXPECT_EQ(e.message, h.message) << h.path;
+    }
+
     // Nothing listens: a transport failure, not a hang.
     Client nowhere("http://127.0.0.1:1");
     Error e = nowhere.realms(realms);
