@@ -1,0 +1,12 @@
+# The saved sign-in of another Windows user, made once per build tree in a
+# throwaway Wine prefix, for the test that checks it is refused.
+if(WIN32)
+  set(foreign_signin ${CMAKE_CURRENT_BINARY_DIR}/foreign-account.json)
+  add_test(NAME account_foreign_signin_file
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/foreign_signin.sh
+                   $<TARGET_FILE:account_signin_win32_test> ${foreign_signin})
+  set_tests_properties(account_foreign_signin_file PROPERTIES FIXTURES_SETUP foreign_signin)
+  set_tests_properties(account_signin_win32_test PROPERTIES
+    FIXTURES_REQUIRED foreign_signin
+    ENVIRONMENT "EMBER_FOREIGN_SIGNIN=Z:${foreign_signin}")
+endif()
