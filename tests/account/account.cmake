@@ -10,3 +10,11 @@ if(WIN32)
     FIXTURES_REQUIRED foreign_signin
     ENVIRONMENT "EMBER_FOREIGN_SIGNIN=Z:${foreign_signin}")
 endif()
+
+# The same program with the crypto provider switched off: protection fails.
+if(WIN32)
+  add_test(NAME account_signin_win32_no_crypto
+           COMMAND account_signin_win32_test --gtest_filter=*AFailedProtection*)
+  set_tests_properties(account_signin_win32_no_crypto PROPERTIES
+    ENVIRONMENT "EMBER_NO_CRYPTO_PROVIDER=1;WINEDLLOVERRIDES=mscoree=\\;mshtml=\\;rsaenh=")
+endif()

@@ -106,6 +106,28 @@ TEST(SavedSignInDpapi, RefusesAFileOfAnotherUser) {
     EXPECT_FALSE(unprotectFile().ok);
 }
 
+// ctest runs this with Windows' crypto provider (rsaenh) switched off, so
+// that CryptProtectData really fails.
+TEST(SavedSignInDpapi, AFailedProtectionLeavesTheOldFileAlone) {
+    if (!environmentVariable("EMBER_NO_CRYPTO_PROVIDER")) {
+        GTEST_SKIP() << "needs the crypto provider switched off (ctest does it)";
+    }
+    std::string blob;
+    ASSERT_FALSE(protectForUser("{}", blob)) << "the provider is still there";
+
+    ScratchDir dir;
+    ScopedEnv config("EMBERLANE_CONFIG_DIR", dir.path());
+    const std::string before = "{\"v\": 1, \"enc\": \"dpapi\", \"data\": \"AAAA\"}";
+    ASSERT_TRUE(writeFileAtomic(signInPath(), before));
+    SavedSignIn record;
+    record.refreshToken = "new-token";
+    EXPECT_FALSE(saveSignIn(record));
+    std::string after;
+    ASSERT_TRUE(readWholeFile(signInPath(), after));
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(fileExists(signInPath() + ".tmp"));
+}
+
 // Not a test: writes the foreign file, run by foreign_signin.sh in a
 // throwaway prefix as another user (EMBERLANE_CONFIG_DIR names the folder).
 TEST(SavedSignInDpapi, DISABLED_WriteForAnotherUser) {
