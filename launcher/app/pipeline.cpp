@@ -375,6 +375,7 @@ void applyPreflightResult(const PreflightResult& r) {
         if (!s.fault.blocker.kind.empty()) s.fault = Fault();
     }
     std::string site = urlHost(effectiveManifestUrl(s.config));
+    bool configChanged = false;
 
     // The manifest.
     if (!r.ok) {
@@ -393,7 +394,10 @@ void applyPreflightResult(const PreflightResult& r) {
         s.manifest = r.manifest;
         s.offline = r.fromCache;
         s.manifestError = r.fromCache ? r.error : "";
-        if (!r.fromCache) s.config.lastManifest = r.manifestText;
+        if (!r.fromCache && s.config.lastManifest != r.manifestText) {
+            s.config.lastManifest = r.manifestText;
+            configChanged = true;
+        }
         logLine(r.fromCache ? "manifest: offline, using the cached one (" + r.manifest.clientVersion + "): " + r.error
                             : "manifest: client " + r.manifest.clientVersion);
     }
@@ -416,7 +420,10 @@ void applyPreflightResult(const PreflightResult& r) {
         s.gameVersion = game.version.empty() ? "unknown" : game.version;
         s.gameWritable = r.writable;
         s.supported = s.manifestLoaded && isSupportedGameVersion(s.manifest, s.gameVersion);
-        if (!equalsIgnoreCase(game.path, s.config.gamePath)) s.config.gamePath = game.path;
+        if (!equalsIgnoreCase(game.path, s.config.gamePath)) {
+            s.config.gamePath = game.path;
+            configChanged = true;
+        }
     }
 
     // The quiet plan.
@@ -441,7 +448,9 @@ void applyPreflightResult(const PreflightResult& r) {
         showFault(f);
     }
 
-    saveUnlessDemo();
+    // An unchanged check (the usual case) leaves config.json alone: writing
+    // a client's worth of records for nothing is most of the check's time.
+    if (configChanged) saveUnlessDemo();
     if (s.preflightWanted) {
         s.preflightWanted = false;
         preflight();
