@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 
+#include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
 #include "launcher/base/log.h"
 #include "launcher/base/paths.h"
@@ -439,6 +440,7 @@ void applyPreflightResult(const PreflightResult& r) {
     }
 
     saveUnlessDemo();
+    accountStartUp();
     if (s.preflightWanted) {
         s.preflightWanted = false;
         preflight();
@@ -487,6 +489,7 @@ void startPipeline(bool repair) {
     in.useAccount = s.signedIn && !s.playWithoutAccount;
     in.characterId = s.config.characterId;
     PipelineSteps steps = gSteps;
+    addAccountToPipeline(in, steps);
     runInstallTask([in, steps]() mutable {
         auto result = std::make_shared<PipelineResult>(runPipeline(std::move(in), steps, reporter()));
         postToUi([result] { applyPipelineResult(*result); });
@@ -525,7 +528,7 @@ void applyPipelineResult(const PipelineResult& r) {
         }
         s.blockedMods = r.blockedMods;
         if (r.loginRequired) {
-            s.signedIn = false;
+            logout();
             Notice n;
             n.id = "signin";
             n.tone = "info";
@@ -535,6 +538,7 @@ void applyPipelineResult(const PipelineResult& r) {
         if (r.characterGone) {
             s.config.characterId.clear();
             saveUnlessDemo();
+            fetchCharactersNow();
         }
         return;
     }
@@ -794,6 +798,7 @@ void startUp() {
             s.offline = true;
         }
     }
+    applyAccountsManifest();
     logLine(std::string("launcher ") + kLauncherVersion + " started");
     preflight();
 }
