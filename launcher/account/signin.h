@@ -23,8 +23,18 @@ bool saveSignIn(const SavedSignIn& record);
 bool loadSignIn(SavedSignIn& record);
 void forgetSignIn();
 
+// Standard Base64 (A-Z a-z 0-9 + /, '=' padding).
 std::string base64Encode(const std::string& bytes);
-// Skips every character outside the alphabet; never fails.
+// Skips every character outside the alphabet ('=', spaces, line breaks);
+// incomplete trailing bits are dropped; never fails.
 std::string base64Decode(const std::string& text);
+
+// ---- Per-user protection (signin_win32.cpp / signin_posix.cpp) ----
+
+// Encrypts `plain` so that only the current user can read it back; false
+// when the platform cannot (then nothing is saved).
+bool protectForUser(const std::string& plain, std::string& blob);
+// False for a blob of another user, a damaged one or on failure.
+bool unprotectForUser(const std::string& blob, std::string& plain);
 
 }  // namespace ember::launcher::account

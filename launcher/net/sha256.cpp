@@ -242,6 +242,20 @@ Sha256Digest sha256(const void* data, size_t length) {
     return hasher.final();
 }
 
+Sha256State::Sha256State() { std::memcpy(words, sha256_detail::kInitial, sizeof words); }
+
+void Sha256State::compress(const uint8_t* data, size_t blocks) {
+    sha256_detail::compress(words, data, blocks);
+}
+
+Sha256Digest Sha256State::digest() const {
+    Sha256Digest out;
+    for (int i = 0; i < 8; ++i) {
+        storeBigEndian(out.data() + 4 * i, words[i]);
+    }
+    return out;
+}
+
 std::string toHex(const Sha256Digest& digest) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text(64, '0');

@@ -34,6 +34,22 @@ private:
 };
 
 Sha256Digest sha256(const void* data, size_t length);
+
+// The raw chaining state, for callers that hash many messages sharing a
+// long prefix (the proof-of-work): compress the prefix's whole blocks once,
+// copy the state, and compress only the last block(s) of each message. The
+// caller lays out the blocks itself, padding included. Compression uses the
+// same engine as Sha256 (the SHA extensions where the processor has them).
+struct Sha256State {
+    uint32_t words[8];  // FIPS 180-4 H0..H7; starts at the initial values
+
+    Sha256State();
+    // Compresses `blocks` consecutive 64-byte blocks into `words`.
+    void compress(const uint8_t* data, size_t blocks);
+    // The words as a digest (big-endian), meaningful after the padded last
+    // block.
+    Sha256Digest digest() const;
+};
 std::string toHex(const Sha256Digest& digest);
 // Hashes a whole file (UTF-8 path) in 64 KiB chunks and stores the lower-case
 // hex digest in `out`; false when the file cannot be opened or a read fails

@@ -171,8 +171,10 @@ class PublishedContent(unittest.TestCase):
         self.assertEqual((doc["method"], doc["query"], doc["body"]), ("DELETE", "x=1", "{}"))
         self.assertIn(["Content-Length", "2"], doc["headers"])
 
-    def test_account_api_is_reserved(self):
-        self.assertEqual(self.svc.get(self.svc.http + "api/v1/realms")[0], 404)
+    def test_account_space_gets_its_own_api_base(self):
+        doc = self.manifest(self.svc.http, "manifest.json?accountSpace=t-1")
+        self.assertEqual(doc["accounts"]["apiBase"], self.svc.http + "s/t-1")
+        self.assertEqual(self.svc.get(self.svc.http + "client/manifest.json?accountSpace=a/b")[0], 400)
 
 
 class Faults(unittest.TestCase):
@@ -254,6 +256,217 @@ class BulkManifest(unittest.TestCase):
             self.assertEqual(hashlib.sha256(body).hexdigest(), last["sha256"])
         finally:
             svc.stop()
+
+
+def png_pixels(data):
+    """(width, height, RGB rows) of a truecolour PNG, checking every CRC."""
+    import struct
+    import zlib
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", "no PNG signature"
+    pos, chunks = 8, []
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        crc = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])[0]
+        assert zlib.crc32(kind + body) & 0xFFFFFFFF == crc, "bad CRC in " + kind.decode()
+        chunks.append((kind, body))
+        pos += 12 + length
+    assert [k for k, _ in chunks][0] == b"IHDR" and chunks[-1][0] == b"IEND"
+    width, height, depth, colour = struct.unpack(">IIBB", chunks[0][1][:10])
+    assert (depth, colour) == (8, 2)
+    raw = zlib.decompress(b"".join(b for k, b in chunks if k == b"IDAT"))
+    stride = 1 + width * 3
+    assert len(raw) == height * stride
+    rows = [raw[y * stride + 1:(y + 1) * stride] for y in range(height)]
+    assert all(raw[y * stride] == 0 for y in range(height)), "rows use filter 0"
+    return width, height, rows
+
+
+class AccountService(unittest.TestCase):
+    """The account API: what a client can get wrong against it, and what the
+    service itself must get right (the proof-of-work rule, the picture, the
+    token chain, the rate limit's wait)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.svc = Service()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.svc.stop()
+
+    def setUp(self):
+        self.space = self.id().rsplit(".", 1)[-1][:60]
+        self.control({"reset": True})
+        self.api = self.svc.http + "s/%s/api/v1/" % self.space
+
+    def call(self, method, path, body=None, token=None):
+        req = urllib.request.Request(self.api + path, method=method,
+                                     data=json.dumps(body).encode() if body is not None else None)
+        if body is not None or method in ("POST", "DELETE"):
+            req.add_header("Content-Type", "application/json")
+        if token:
+            req.add_header("Authorization", "Bearer " + token)
+        try:
+            with urllib.request.urlopen(req, timeout=10) as r:
+                data = r.read()
+                return r.status, r.headers, json.loads(data) if r.headers["Content-Type"] == "application/json" \
+                    and data else data
+        except urllib.error.HTTPError as e:
+            return e.code, e.headers, json.loads(e.read())
+
+    def control(self, doc):
+        doc = dict(doc, space=self.space)
+        status, _, body = self.svc.get(self.svc.http + "control/accounts", "POST", json.dumps(doc).encode())
+        self.assertEqual(status, 200, body)
+        return json.loads(body)
+
+    def solve(self, challenge):
+        """An independent solver: the smallest nonce meeting the difficulty."""
+        salt = bytes.fromhex(challenge["salt"])
+        n = 0
+        while True:
+            digest = hashlib.sha256(salt + str(n).encode()).digest()
+            bits = int.from_bytes(digest, "big")
+            if bits >> (256 - challenge["difficulty"]) == 0:
+                return n
+            n += 1
+
+    def login(self, captcha=None, email="demo@emberlane.test", password="ember-demo-1"):
+        body = {"email": email, "password": password}
+        if captcha:
+            body["captcha"] = captcha
+        return self.call("POST", "auth/login", body)
+
+    def test_proof_of_work_is_checked_by_the_rule(self):
+        self.control({"layers": {"login": ["pow"]}, "powDifficulty": 12})
+        status, _, reply = self.login()
+        self.assertEqual((status, reply["error"], reply["captcha"]["required"]), (428, "captcha_required", ["pow"]))
+        challenge = reply["captcha"]["challenge"]
+        self.assertEqual((challenge["alg"], challenge["difficulty"]), ("sha256", 12))
+        n = self.solve(challenge)
+        # A nonce one short of the first qualifying one fails (unless it
+        # qualifies too, which the solver above rules out).
+        if n > 0:
+            self.assertEqual(self.login({"pow": {"token": challenge["token"], "n": n - 1}})[2]["error"],
+                             "captcha_failed")
+            challenge = self.login()[2]["captcha"]["challenge"]
+            n = self.solve(challenge)
+        status, _, reply = self.login({"pow": {"token": challenge["token"], "n": n}})
+        self.assertEqual(status, 200, reply)
+        # A challenge answers once.
+        self.assertEqual(self.login({"pow": {"token": challenge["token"], "n": n}})[2]["error"], "captcha_failed")
+
+    def test_picture_is_a_png_of_the_recorded_code_and_the_code_is_checked(self):
+        self.control({"layers": {"register": ["visual"]}})
+        status, _, challenge = self.call("GET", "captcha/challenge?purpose=register")
+        self.assertEqual((status, challenge["layers"]), (200, ["visual"]))
+        self.assertNotIn("code", json.dumps(challenge))
+        status, headers, png = self.call("GET", "captcha/image?token=" + challenge["token"])
+        self.assertEqual((status, headers["Content-Type"]), (200, "image/png"))
+        width, height, rows = png_pixels(png)
+        dark = sum(1 for row in rows for i in range(0, len(row), 3) if max(row[i:i + 3]) < 160)
+        self.assertGreater(dark, 6 * 100, "the digits are drawn")
+        code = [c for c in self.control({})["captchas"] if c["token"] == challenge["token"]][0]["code"]
+        self.assertRegex(code, "^[0-9]{6}$")
+        form = {"email": "new@example.com", "password": "long enough", "displayName": "Newcomer"}
+        wrong = str((int(code) + 1) % 1000000).zfill(6)
+        reply = self.call("POST", "auth/register", dict(form, captcha={"visual": {"token": challenge["token"],
+                                                                                  "answer": wrong}}))
+        self.assertEqual(reply[2]["error"], "captcha_failed")
+        status, _, reply = self.call("POST", "auth/register", form)
+        self.assertEqual(status, 428)
+        fresh = reply["captcha"]["challenge"]["token"]
+        code = [c for c in self.control({})["captchas"] if c["token"] == fresh][0]["code"]
+        status, _, reply = self.call("POST", "auth/register", dict(form, captcha={"visual": {"token": fresh,
+                                                                                           "answer": code}}))
+        self.assertEqual((status, reply["status"]), (201, "pending"))
+        # Pending until the mailed link is followed.
+        self.assertEqual(self.login(None, "new@example.com", "long enough")[2]["error"], "account_pending")
+        mail = self.control({})["mails"][-1]
+        self.assertEqual(mail["to"], "new@example.com")
+        self.assertEqual(self.svc.get(mail["link"])[0], 200)
+        self.assertEqual(self.login(None, "new@example.com", "long enough")[0], 200)
+
+    def test_refresh_rotates_and_a_reused_token_ends_the_chain(self):
+        tokens = self.login()[2]
+        status, _, second = self.call("POST", "auth/refresh", {"refreshToken": tokens["refreshToken"]})
+        self.assertEqual(status, 200)
+        self.assertNotEqual(second["refreshToken"], tokens["refreshToken"])
+        status, _, reply = self.call("POST", "auth/refresh", {"refreshToken": tokens["refreshToken"]})
+        self.assertEqual((status, reply["error"]), (401, "refresh_reused"))
+        # The reuse ended the rotated tokens too.
+        self.assertEqual(self.call("POST", "auth/refresh", {"refreshToken": second["refreshToken"]})[0], 401)
+        self.assertEqual(self.call("GET", "auth/whoami", token=second["accessToken"])[0], 401)
+        # Sign-out ends a session.
+        third = self.login()[2]
+        self.assertEqual(self.call("GET", "auth/whoami", token=third["accessToken"])[0], 200)
+        self.assertEqual(self.call("POST", "auth/logout", {"refreshToken": third["refreshToken"]},
+                                   third["accessToken"])[0], 200)
+        self.assertEqual(self.call("GET", "auth/whoami", token=third["accessToken"])[0], 401)
+
+    def test_rate_limit_reports_its_wait(self):
+        # (where the wait is reported, JSON retryAfter expected, header expected)
+        for report, in_json, in_header in (("both", True, True), ("json", True, False),
+                                           ("header", False, True), ("none", False, False)):
+            self.control({"reset": True, "settings": {"rateLimits": {"login": {"max": 1, "window": 30}},
+                                                      "rateReport": report}})
+            self.assertEqual(self.login()[0], 200)
+            status, headers, reply = self.login()
+            self.assertEqual((status, reply["error"]), (429, "rate_limited"), report)
+            self.assertEqual("retryAfter" in reply, in_json, report)
+            if in_json:
+                self.assertTrue(29 <= reply["retryAfter"] <= 30, reply)
+            self.assertEqual(headers["Retry-After"] is not None, in_header, report)
+            if in_header:
+                self.assertEqual(headers["Retry-After"], "30")
+
+    def test_characters_fill_three_slots_per_realm(self):
+        token = self.login()[2]["accessToken"]
+        for name in ("Alda", "Brynn", "Cato"):
+            self.assertEqual(self.call("POST", "characters", {"name": name, "realm": "test-realm"}, token)[0], 201)
+        status, _, reply = self.call("POST", "characters", {"name": "Dagny", "realm": "test-realm"}, token)
+        self.assertEqual((status, reply["error"]), (409, "character_limit"))
+        check = self.call("GET", "characters/available?name=alda&realm=test-realm")[2]
+        self.assertEqual((check["valid"], check["available"]), (True, False))
+        listed = self.call("GET", "characters?realm=test-realm", token=token)[2]
+        self.assertEqual([c["slot"] for c in listed["characters"]], [1, 2, 3])
+        status, _, body = self.call("DELETE", "characters/" + listed["characters"][1]["id"], token=token)
+        self.assertEqual((status, body), (204, b""))
+        status, _, reply = self.call("POST", "characters", {"name": "Dagny", "realm": "test-realm"}, token)
+        self.assertEqual([c["slot"] for c in reply["characters"]], [1, 2, 3])
+        session = self.call("POST", "play/sessions", {"serverKey": "test-realm",
+                                                      "characterId": reply["characters"][1]["id"]}, token)[2]
+        self.assertEqual((session["displayName"], session["server"]["port"]), ("Dagny", 7777))
+        realm = self.call("GET", "realms")[2]["realms"][0]
+        self.assertEqual(realm["players"], 13, "the play session counts")
+
+    def test_accounts_survive_a_restart_in_the_state_folder(self):
+        folder = tempfile.mkdtemp(prefix="standin-accounts-test-")
+        first = Service("--account-state", folder)
+        try:
+            self.assertEqual(first.state["account_state"], folder)
+            body = json.dumps({"email": "keep@example.com", "password": "long enough",
+                               "displayName": "Keeper"}).encode()
+            req = urllib.request.Request(first.http + "api/v1/auth/register", data=body, method="POST",
+                                         headers={"Content-Type": "application/json"})
+            urllib.request.urlopen(req, timeout=10).read()
+        finally:
+            first.stop()
+        with open(os.path.join(folder, "default", "accounts.json")) as f:
+            stored = json.load(f)["accounts"]["keep@example.com"]
+        self.assertTrue(stored["password"].startswith("pbkdf2_sha256$"))
+        self.assertNotIn("long enough", json.dumps(stored))
+        second = Service("--account-state", folder)
+        try:
+            body = json.dumps({"email": "keep@example.com", "password": "long enough"}).encode()
+            req = urllib.request.Request(second.http + "api/v1/auth/login", data=body, method="POST",
+                                         headers={"Content-Type": "application/json"})
+            with self.assertRaises(urllib.error.HTTPError) as refused:
+                urllib.request.urlopen(req, timeout=10)
+            self.assertEqual(json.loads(refused.exception.read())["error"], "account_pending")
+        finally:
+            second.stop()
 
 
 if __name__ == "__main__":

@@ -28,8 +28,12 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
   GET  /bytes?n=N[&chunked=1]           exactly N deterministic bytes
   GET  /status/<code>                   an empty reply with that status
   GET  /health                          "ok"
-  /api/...                              reserved for the account service
-                                        (answers 404 until it exists)
+  /api/v1/..., /s/<space>/api/v1/...   the account service (accounts.py:
+                                        sign-in, tokens, realms, characters,
+                                        play sessions, challenges); a
+                                        manifest fetched with
+                                        ?accountSpace=NAME has its apiBase
+                                        at /s/NAME, a service of its own
   /control/...                          test control, see below
 
 The manifests' baseUrl, launcher URL and accounts apiBase point back at the
@@ -49,6 +53,8 @@ several specs separated by commas):
   corrupt       change the body's last byte (an empty body becomes one
                 byte), so its digest no longer matches
   chunked       send the body with chunked transfer coding, no Content-Length
+  badjson       keep the status, but send only the first half of the body
+                (an empty body becomes '{"'), so it is not JSON
 
 Test control (JSON bodies and replies):
   POST   /control/fault     {"path": "/client/files/...", "fault": "status:404",
@@ -63,6 +69,11 @@ Test control (JSON bodies and replies):
                              retired and one added)
   GET    /control/requests  the last 1000 requests (method, path, query,
                              headers); DELETE clears the list
+  POST   /control/accounts  change an account space: settings, demanded
+                             challenge layers, proof-of-work difficulty,
+                             locks, bans, realms, forced refusals; GET (or
+                             any POST) returns its settings, files, the mails
+                             sent and the picture codes issued (accounts.py)
 
 Command line:
   standin.py [--host 127.0.0.1] [--http-port N] [--https-port N]
@@ -70,7 +81,8 @@ Command line:
              [--release N] [--manifest-files N] [--bench-channels]
              [--launcher-version V]
              [--launcher-file PATH] [--client-file PATH=LOCALFILE]...
-             [--accounts password|none] [--fault PATH=SPEC]...
+             [--accounts password|none] [--account-state DIR]
+             [--fault PATH=SPEC]...
              [--max-lifetime SECONDS] [--log FILE]
 
   A port of 0 picks a free one; -1 disables that listener (HTTPS is off by
@@ -78,7 +90,9 @@ Command line:
   (off unless asked for) serves the same content with a certificate from a
   CA that nobody trusts. The chosen ports are printed and, with --state,
   written to a JSON file: pid, host, http_port, https_port,
-  untrusted_https_port, http_base, https_base, untrusted_https_base, ca_pem.
+  untrusted_https_port, http_base, https_base, untrusted_https_base, ca_pem,
+  account_state (the account service's state folder: a fresh temporary
+  one unless --account-state names one).
   The CA comes from tools/make-test-ca (build/testca by default).
 
 See docs/standin-service.md for how the tests start it and how HTTPS is
@@ -102,6 +116,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit, urlencode, unquote
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import accounts  # noqa: E402
 import catalog  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -153,6 +168,7 @@ class Service:
         self.path_faults = []  # dicts: path, fault, times (None = always)
         self.requests = collections.deque(maxlen=1000)
         self.routes = []       # (prefix, handler), longest prefix first
+        self.accounts = accounts.Accounts(args.account_state)
         for spec in args.fault:
             path, _, fault = spec.partition("=")
             self.path_faults.append({"path": path, "fault": fault, "times": None})
@@ -234,6 +250,14 @@ def handle_client(svc, req):
     text = cat.manifest(channel, req.origin, files_prefix, launcher_fault) if channel else None
     if text is None:
         return json_reply({"error": "no such manifest"}, 404)
+    space = req.query.get("accountSpace", [""])[0]
+    if space:
+        # A test's own account service, apart from everyone else's.
+        if not accounts.SPACE_NAME.match(space):
+            return json_reply({"error": "bad accountSpace"}, 400)
+        doc = json.loads(text)
+        doc["accounts"]["apiBase"] = req.origin + accounts.SPACE_PREFIX + space
+        text = json.dumps(doc, indent=2).encode("utf-8")
     return Reply(200, text, "application/json")
 
 
@@ -297,7 +321,8 @@ def handle_health(svc, req):
 
 
 def handle_api(svc, req):
-    return json_reply({"error": "not_found", "message": "the account service is not part of this stand-in yet"}, 404)
+    status, doc, content_type, headers = svc.accounts.handle(req)
+    return Reply(status, accounts.encode_body(doc), content_type or "application/json", headers=list(headers))
 
 
 def handle_control(svc, req):
@@ -331,6 +356,9 @@ def handle_control(svc, req):
         return json_reply({"ok": True})
     if what == "requests":
         return json_reply({"requests": list(svc.requests)})
+    if what == "accounts":
+        status, reply = svc.accounts.control(doc if isinstance(doc, dict) else {}, req.query)
+        return json_reply(reply, status)
     return json_reply({"error": "unknown control"}, 404)
 
 
@@ -342,7 +370,8 @@ def default_routes(svc):
     svc.route("/bytes", handle_bytes)
     svc.route("/status/", handle_status)
     svc.route("/health", handle_health)
-    svc.route("/api/", handle_api)
+    svc.route(accounts.API_PREFIX, handle_api)
+    svc.route(accounts.SPACE_PREFIX, handle_api)
     svc.route("/control/", handle_control)
 
 
@@ -463,6 +492,10 @@ class Handler(BaseHTTPRequestHandler):
         if "big" in opts:
             n = int(opts["big"] or "0")
             reply = Reply(reply.status, stream=pattern_bytes(n), length=n, content_type=reply.content_type)
+        if "badjson" in opts:
+            body = reply.body if reply.stream is None else b"".join(reply.stream())
+            body = body[:len(body) // 2] if len(body) > 1 else b'{"'
+            reply = Reply(reply.status, body, reply.content_type, reply.headers)
         if "corrupt" in opts:
             body = reply.body if reply.stream is None else b"".join(reply.stream())
             body = body[:-1] + bytes([body[-1] ^ 0xFF]) if body else b"X"
@@ -582,6 +615,7 @@ def parse_args(argv):
     p.add_argument("--client-file", action="append", default=[], metavar="PATH=LOCALFILE",
                    help="publish a local file at this manifest path")
     p.add_argument("--accounts", default="password", choices=["password", "none"])
+    p.add_argument("--account-state", help="the account service's state folder (default: a fresh temporary one)")
     p.add_argument("--fault", action="append", default=[], metavar="PATH=SPEC",
                    help="apply a fault to every request below PATH")
     p.add_argument("--max-lifetime", type=float, default=0,
@@ -607,7 +641,8 @@ def main(argv=None):
 
     # Listeners: plain, trusted TLS, untrusted TLS.
     servers = []
-    state = {"pid": os.getpid(), "host": args.host, "ca_pem": os.path.join(args.ca_dir, "ca.pem")}
+    state = {"pid": os.getpid(), "host": args.host, "ca_pem": os.path.join(args.ca_dir, "ca.pem"),
+             "account_state": svc.accounts.state_dir}
     have_cert = os.path.exists(os.path.join(args.ca_dir, "server.pem"))
     plan = [("http", args.http_port, None),
             ("https", args.https_port if have_cert else -1, ("server.pem", "server.key")),
