@@ -188,11 +188,12 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
         formMessage("error", kNewChallengeFailed);
         return;
     }
+    if (!shown.empty()) formMessage("error", shown);
     uint64_t seq = ++s.captchaSeq;
-    runAccountTask([client, purpose, shown, seq] {
+    runAccountTask([client, purpose, seq] {
         account::Challenge challenge;
         Error e = client->challenge(purpose, challenge);
-        postToUi([client, purpose, shown, seq, e, challenge] {
+        postToUi([client, purpose, seq, e, challenge] {
             AppState& ui = state();
             if (seq != ui.captchaSeq) return;
             if (!e.ok()) {
@@ -208,7 +209,6 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
             f.demand.challenge = challenge;
             f.purpose = purpose;
             f.code.clear();
-            if (!shown.empty()) formMessage("error", shown);
             uint64_t pictureSeq = ++ui.captchaSeq;
             fetchPicture(client, pictureSeq, challenge.token);
         });
