@@ -48,6 +48,12 @@ private:
     Transport transport_;
 };
 
+// What a Client uses when given no transport: http::request in the Windows
+// build; in the native build (which has no WinHTTP) a transport that
+// answers every request with Response::error kNoNetwork.
+Transport defaultTransport();
+inline constexpr const char kNoNetwork[] = "no network in this build";
+
 // Keeps A-Z a-z 0-9 - . _ ~; every other byte becomes %XX (upper-case hex).
 std::string urlEncode(const std::string& text);
 // The error kind for a reply's "error" code and HTTP status.

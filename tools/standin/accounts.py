@@ -657,7 +657,8 @@ class Accounts:
         password = body.get("password", "")
         if account is None or not isinstance(password, str):
             raise ApiError(401, "invalid_credentials", "that email and password do not match")
-        space.check_standing(account)
+        if account["lockedUntil"] > time.time():
+            space.check_standing(account)
         if not check_password(password, account["password"]):
             account["failures"] += 1
             if s["lockAfter"] and account["failures"] >= s["lockAfter"]:
@@ -665,6 +666,7 @@ class Accounts:
                 account["lockedUntil"] = time.time() + s["lockSeconds"]
             space.save()
             raise ApiError(401, "invalid_credentials", "that email and password do not match")
+        space.check_standing(account)
         if account["status"] == "pending":
             raise ApiError(403, "account_pending", "follow the link in the activation mail first")
         account["failures"] = 0

@@ -1,0 +1,221 @@
+// The account client's rules that need no service: escaping, the error
+// table, and the requests it builds (seen through a transport that records
+// them and answers from a table).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/account/challenge.h"
+#include "launcher/account/client.h"
+
+using namespace ember::launcher;
+using namespace ember::launcher::account;
+
+TEST(AccountClient, UrlEncodeKeepsOnlyUnreservedBytes) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"", ""},
+        {"AZaz09-._~", "AZaz09-._~"},
+        {"Jo Ann", "Jo%20Ann"},
+        {"J\xC3\xB8rn", "J%C3%B8rn"},
+        {"a&b=c/d?e+f%", "a%26b%3Dc%2Fd%3Fe%2Bf%25"},
+        {std::string("\x00\xFF", 2), "%00%FF"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(urlEncode(c.in), c.out) << c.in;
+}
+
+TEST(AccountClient, ClassifyByCodeThenStatus) {
+    struct Case {
+        const char* code;
+        int32_t status;
+        ErrorKind kind;
+    } cases[] = {
+        {"invalid_credentials", 401, ErrorKind::invalid_credentials},
+        {"captcha_required", 400, ErrorKind::captcha_required},
+        {"captcha_failed", 400, ErrorKind::captcha_failed},
+        {"rate_limited", 400, ErrorKind::rate_limited},
+        {"account_locked", 403, ErrorKind::account_locked},
+        {"account_banned", 401, ErrorKind::banned},
+        {"banned", 400, ErrorKind::banned},
+        {"account_pending", 403, ErrorKind::account_pending},
+        {"registration_closed", 403, ErrorKind::registration_closed},
+        {"email_taken", 409, ErrorKind::email_taken},
+        {"display_name_taken", 409, ErrorKind::display_name_taken},
+        {"weak_password", 400, ErrorKind::weak_password},
+        {"character_limit", 409, ErrorKind::character_limit},
+        {"database_unavailable", 500, ErrorKind::service_unavailable},
+        {"busy", 500, ErrorKind::service_unavailable},
+        {"registration_paused", 500, ErrorKind::service_unavailable},
+        {"draining", 500, ErrorKind::service_unavailable},
+        {"refresh_reused", 401, ErrorKind::unauthorized},
+        {"refresh_reused", 400, ErrorKind::unauthorized},
+        {"", 401, ErrorKind::unauthorized},
+        {"", 403, ErrorKind::banned},
+        {"", 404, ErrorKind::not_found},
+        {"", 409, ErrorKind::bad_request},
+        {"", 423, ErrorKind::account_locked},
+        {"", 428, ErrorKind::captcha_required},
+        {"", 429, ErrorKind::rate_limited},
+        {"", 503, ErrorKind::service_unavailable},
+        {"unknown", 400, ErrorKind::bad_request},
+        {"", 302, ErrorKind::protocol},
+        {"", 100, ErrorKind::protocol},
+        {"", 418, ErrorKind::bad_request},
+        {"", 500, ErrorKind::server_error},
+        {"", 502, ErrorKind::server_error},
+        {"Captcha_Required", 500, ErrorKind::server_error},  // codes are exact
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(classify(c.code, c.status), c.kind) << c.code << " " << c.status;
+    }
+}
+
+namespace {
+
+// Answers every request with one canned response and keeps what was sent.
+struct Recorder {
+    std::vector<http::Request> sent;
+    http::Response answer;
+    Transport transport() {
+        return [this](const http::Request& r) {
+            sent.push_back(r);
+            return answer;
+        };
+    }
+};
+
+http::Response reply(int32_t status, std::string body, std::map<std::string, std::string> headers = {}) {
+    http::Response r;
+    r.status = status;
+    r.body = std::move(body);
+    r.headers = std::move(headers);
+    return r;
+}
+
+}  // namespace
+
+TEST(AccountClient, ErrorRepliesFillTheRecord) {
+    Recorder rec;
+    Client client("https://accounts.example///", rec.transport());
+    EXPECT_EQ(client.baseUrl(), "https://accounts.example");
+    std::vector<Realm> realms;
+    struct Case {
+        http::Response answer;
+        ErrorKind kind;
+        double retryAfter;
+        std::string message, reason, until;
+    } cases[] = {
+        {reply(429, "{\"error\":\"rate_limited\",\"retryAfter\":12}", {{"retry-after", "30"}}),
+         ErrorKind::rate_limited, 12, "too many attempts; wait a moment", "", ""},
+        {reply(429, "{}", {{"retry-after", "30"}}), ErrorKind::rate_limited, 30, "too many attempts; wait a moment",
+         "", ""},
+        {reply(429, "{}", {{"retry-after", "Wed, 21 Oct 2026 07:28:00 GMT"}}), ErrorKind::rate_limited, 0,
+         "too many attempts; wait a moment", "", ""},
+        {reply(429, "{\"retryAfter\":-7}", {{"retry-after", "inf"}}), ErrorKind::rate_limited, 0,
+         "too many attempts; wait a moment", "", ""},
+        {reply(403, "{\"error\":\"account_banned\",\"message\":\"x\",\"expiresAt\":\"2027-01-01\"}"), ErrorKind::banned,
+         0, "x", "x", "2027-01-01"},
+        {reply(403, "{\"error\":\"banned\",\"reason\":\"cheating\"}"), ErrorKind::banned, 0, "this account is banned",
+         "cheating", ""},
+        {reply(500, "<html>oops</html>"), ErrorKind::server_error, 0, "the account service had an error", "", ""},
+        {reply(302, ""), ErrorKind::protocol, 0, "the account service refused the request", "", ""},
+    };
+    for (const auto& c : cases) {
+        rec.answer = c.answer;
+        Error e = client.realms(realms);
+        EXPECT_EQ(e.kind, c.kind) << c.answer.body;
+        EXPECT_EQ(e.status, c.answer.status);
+        EXPECT_EQ(e.retryAfter, c.retryAfter) << c.answer.body;
+        EXPECT_EQ(e.message, c.message) << c.answer.body;
+        EXPECT_EQ(e.reason, c.reason);
+        EXPECT_EQ(e.until, c.until);
+    }
+    EXPECT_EQ(rec.sent.back().url, "https://accounts.example/api/v1/realms");
+
+    rec.answer = http::Response{};
+    rec.answer.error = "timed out";
+    Error e = client.realms(realms);
+    EXPECT_EQ(e.kind, ErrorKind::transport);
+    EXPECT_EQ(e.message, "could not reach the account service (timed out)");
+}
+
+TEST(AccountClient, CaptchaDemandIsRead) {
+    Recorder rec;
+    Client client("http://x", rec.transport());
+    rec.answer = reply(428, R"({"error":"captcha_required","captcha":{"required":["pow","visual",7],
+        "widgetUrl":"http://x/w","challenge":{"token":"t1","alg":"SHA-256","salt":"abcd","difficulty":12.9,
+        "maxIters":1e300,"expiresAt":1700000000,"layers":["pow","visual"]}}})");
+    Account account;
+    Tokens tokens;
+    Error e = client.login("a@b.c", "pw", nullptr, account, tokens);
+    ASSERT_EQ(e.kind, ErrorKind::captcha_required);
+    EXPECT_EQ(e.demand.required, (std::vector<std::string>{"pow", "visual", ""}));
+    EXPECT_EQ(e.demand.widgetUrl, "http://x/w");
+    EXPECT_EQ(e.demand.challenge.token, "t1");
+    EXPECT_EQ(e.demand.challenge.difficulty, 12u);
+    EXPECT_EQ(e.demand.challenge.maxIters, UINT64_MAX);
+    EXPECT_EQ(e.demand.challenge.expiresAt, 1700000000);
+    EXPECT_EQ(e.demand.challenge.layers.size(), 2u);
+}
+
+TEST(AccountClient, RequestsCarryTheirShape) {
+    Recorder rec;
+    Client client("http://x/", rec.transport());
+    rec.answer = reply(200, "{}");
+    Solution both;
+    both.hasPow = true;
+    both.powToken = "tok";
+    both.powN = 4242;
+    both.hasVisual = true;
+    both.visualToken = "tok";
+    both.visualAnswer = "012345";
+    Solution none;
+    Account account;
+    Tokens tokens;
+    client.login("  Mixed@Case.COM ", " pw ", &both, account, tokens);
+    client.login("a@b.c", "pw", &none, account, tokens);
+    client.registerAccount("A@B.C", "pw", "  Name ", nullptr, 1700000000, account, tokens);
+    Tokens refreshed;
+    Error e = client.refresh("", refreshed);
+    EXPECT_EQ((e.kind == ErrorKind::unauthorized && e.message == "no saved sign-in"), true);
+    client.logout("acc", "");
+    CharacterList list;
+    client.characters("acc", "", list);
+    client.deleteCharacter("acc", "id/1 2", list);
+    NameCheck check;
+    client.checkName("", " J\xC3\xB8rn Ann ", check);
+    PlaySession session;
+    client.playSession("acc", "realm", "", session);
+
+    struct Want {
+        const char* method;
+        const char* url;
+        const char* body;
+        const char* bearer;
+    } want[] = {
+        {"POST", "http://x/api/v1/auth/login",
+         R"({"email":"mixed@case.com","password":" pw ","captcha":{"pow":{"token":"tok","n":4242},"visual":{"token":"tok","answer":"012345"}}})",
+         ""},
+        {"POST", "http://x/api/v1/auth/login", R"({"email":"a@b.c","password":"pw"})", ""},
+        {"POST", "http://x/api/v1/auth/register",
+         R"({"email":"a@b.c","password":"pw","displayName":"Name","hp":"","formLoadedAt":1700000000})", ""},
+        {"POST", "http://x/api/v1/auth/logout", "{}", "acc"},
+        {"GET", "http://x/api/v1/characters", "", "acc"},
+        {"DELETE", "http://x/api/v1/characters/id%2F1%202", "", "acc"},
+        {"GET", "http://x/api/v1/characters/available?name=J%C3%B8rn%20Ann", "", ""},
+        {"POST", "http://x/api/v1/play/sessions", R"({"serverKey":"realm"})", "acc"},
+    };
+    ASSERT_EQ(rec.sent.size(), sizeof want / sizeof want[0]);
+    for (size_t i = 0; i < rec.sent.size(); ++i) {
+        const http::Request& r = rec.sent[i];
+        EXPECT_EQ(r.method, want[i].method) << i;
+        EXPECT_EQ(r.url, want[i].url) << i;
+        EXPECT_EQ(r.body, want[i].body) << i;
+        EXPECT_EQ(r.bearer, want[i].bearer) << i;
+        EXPECT_EQ(r.maxBytes, 1048576u);
+        EXPECT_EQ(r.timeoutMs, 20000u);
+        EXPECT_EQ(r.contentType, "application/json");
+    }
+}
