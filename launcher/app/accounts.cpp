@@ -133,6 +133,7 @@ void signIn(const account::Account& acc, const account::Tokens& tokens, const st
     // The form starts over; anything still running for it is orphaned.
     ++s.accountGeneration;
     std::string keptEmail = s.form.email;
+    if (!s.form.captchaFile.empty()) removeFile(s.form.captchaFile);
     s.form = AccountForm();
     s.form.email = keptEmail;
     if (afterRegistration) {

@@ -102,7 +102,7 @@ struct Launcher {
         start();
     }
     void useFakeClock() {
-        fakeNow = 1000000;
+        fakeNow = app::now();  // on from the real ticks already recorded
         app::setClock([this] { return fakeNow; });
     }
     bool idle() { return ui.runUntil([] { return !S().accountBusy; }); }
