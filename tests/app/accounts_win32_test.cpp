@@ -67,6 +67,18 @@ struct Space {
         }
         return "";
     }
+    // How many requests the service saw below the space's API `path`.
+    size_t requestsTo(const std::string& path) {
+        http::Request request;
+        request.url = testing::standinHttps() + "control/requests";
+        http::Response reply = http::request(request);
+        JsonValue doc;
+        std::string error;
+        EXPECT_TRUE(parseJson(reply.body, doc, error)) << error;
+        size_t n = 0;
+        for (const JsonValue& r : member(doc, "requests").items) n += getString(r, "path") == apiPath(path);
+        return n;
+    }
     // A refusal path relative to the space's API, for /control/fault.
     std::string apiPath(const std::string& path) { return "/s/" + name + "/api/v1/" + path; }
 };
@@ -237,6 +249,14 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     EXPECT_FALSE(S().signedIn);
     EXPECT_EQ(S().tab, "login");
     EXPECT_FALSE(exists(account::signInPath()));
+
+    // A service that wants only the proof-of-work: solved and sent again
+    // without the player seeing a thing.
+    space.control("{\"layers\": {\"login\": [\"pow\"]}}");
+    app::login(email, password, "");
+    ASSERT_TRUE(l.idle());
+    EXPECT_TRUE(S().signedIn) << S().form.message.title;
+    EXPECT_FALSE(S().form.hasDemand);
 }
 
 // The ways signing in and staying signed in go wrong, each in a space of
@@ -308,11 +328,22 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
              l.useFakeClock();
              std::vector<account::Realm> shown = S().realms;
              ASSERT_FALSE(shown.empty());
-             testing::standinFault(space.apiPath("realms"), "drop", 3);
+             // A slow answer: no second request while it is on its way.
+             size_t asked = space.requestsTo("realms");
+             testing::standinFault(space.apiPath("realms"), "slow:800", 1);
              l.fakeNow += 9999;
              app::accountFrame(app::now());
              EXPECT_FALSE(S().realmsInFlight) << "refreshed before 10 s";
              l.fakeNow += 1;
+             app::accountFrame(app::now());
+             l.fakeNow += 10000;
+             app::accountFrame(app::now());
+             ASSERT_TRUE(l.ui.runUntil([] { return !S().realmsInFlight; }));
+             EXPECT_EQ(space.requestsTo("realms"), asked + 1);
+             EXPECT_FALSE(S().realmsStale);
+             // Gone: the list stays and is marked stale.
+             testing::standinFault(space.apiPath("realms"), "drop", 3);
+             l.fakeNow += 10000;
              app::accountFrame(app::now());
              ASSERT_TRUE(S().realmsInFlight);
              ASSERT_TRUE(l.ui.runUntil([] { return !S().realmsInFlight; }));
