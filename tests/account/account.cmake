@@ -24,3 +24,9 @@ if(WIN32)
   set_tests_properties(account_signin_win32_no_crypto PROPERTIES
     ENVIRONMENT "EMBER_NO_CRYPTO_PROVIDER=1;WINEDLLOVERRIDES=mscoree=\\;mshtml=\\;rsaenh=")
 endif()
+
+# The proof-of-work figures program for Wine (bench/pow-figures builds it).
+if(WIN32)
+  add_executable(pow_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/pow_figures.cpp)
+  target_link_libraries(pow_figures PRIVATE ember_all)
+endif()

@@ -293,6 +293,9 @@ class Space:
 
     def issue_tokens(self, account, family=None):
         now = time.time()
+        # Expired tokens go; used refresh tokens stay until then, to catch reuse.
+        for table in ("access", "refresh"):
+            self.data[table] = {t: r for t, r in self.data[table].items() if r["expires"] > now}
         access = "at_" + secrets.token_urlsafe(24)
         refresh = "rt_" + secrets.token_urlsafe(32)
         s = self.settings

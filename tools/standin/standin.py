@@ -450,7 +450,8 @@ class Handler(BaseHTTPRequestHandler):
         faults = []
         for value in self.query.get("fault", []):
             faults += [f for f in value.split(",") if f]
-        faults += svc.take_path_faults(self.path_only)
+        for value in svc.take_path_faults(self.path_only):
+            faults += [f for f in value.split(",") if f]
         opts = {}
         for f in faults:
             name, _, arg = f.partition(":")
@@ -467,26 +468,23 @@ class Handler(BaseHTTPRequestHandler):
             return
         if "slow" in opts:
             time.sleep(int(opts["slow"] or "1000") / 1000.0)
+        # A status or redirect in place of the endpoint, or the endpoint itself.
         if "status" in opts:
             code = int(opts["status"] or "500")
             reply = json_reply({"error": "injected", "status": code}, code)
             if code in (429, 503):
                 reply.headers.append(("Retry-After", "1"))
-            self.send_reply(reply, opts)
-            return
-        if "redirect" in opts:
+        elif "redirect" in opts:
             query = [(k, v) for k, vs in self.query.items() for v in vs if k != "fault"]
             target = self.origin + self.path_only + ("?" + urlencode(query) if query else "")
-            self.send_reply(Reply(302, b"moved", "text/plain", headers=[("Location", target)]), opts)
-            return
-
-        # The endpoint itself.
-        handler = None
-        for prefix, h in svc.routes:
-            if self.path_only == prefix.rstrip("/") or self.path_only.startswith(prefix):
-                handler = h
-                break
-        reply = handler(svc, self) if handler else json_reply({"error": "not found"}, 404)
+            reply = Reply(302, b"moved", "text/plain", headers=[("Location", target)])
+        else:
+            handler = None
+            for prefix, h in svc.routes:
+                if self.path_only == prefix.rstrip("/") or self.path_only.startswith(prefix):
+                    handler = h
+                    break
+            reply = handler(svc, self) if handler else json_reply({"error": "not found"}, 404)
 
         # Faults that change the body.
         if "big" in opts:
