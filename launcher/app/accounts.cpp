@@ -210,6 +210,11 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
             f.demand.challenge = challenge;
             f.purpose = purpose;
             f.code.clear();
+            // A proof-of-work alone has no picture: the next try solves it.
+            if (!requires(f.demand, "visual")) {
+                if (!ui.form.message.title.empty()) formMessage("error", kCheckFailed);
+                return;
+            }
             uint64_t pictureSeq = ++ui.captchaSeq;
             fetchPicture(client, pictureSeq, challenge.token);
         });
