@@ -234,7 +234,7 @@ void cancelAccountTask() {
     abortChallenge = true;
     s.accountBusy = false;
     s.accountBusyLabel.clear();
-    s.challengeId.clear();
+    s.form.dropChallenge();
 }
 
 void runAccountAction(const std::string& busyLabel, std::function<Task()> work) {
@@ -313,7 +313,7 @@ void frameHousekeeping(uint64_t t) {
         s.accountWaitUntil = 0;
         s.accountBusy = false;
         s.accountBusyLabel.clear();
-        s.challengeId.clear();
+        s.form.dropChallenge();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 
+#include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
 #include "launcher/base/log.h"
 #include "launcher/base/paths.h"
@@ -451,6 +452,7 @@ void applyPreflightResult(const PreflightResult& r) {
     // An unchanged check (the usual case) leaves config.json alone: writing
     // a client's worth of records for nothing is most of the check's time.
     if (configChanged) saveUnlessDemo();
+    accountStartUp();
     if (s.preflightWanted) {
         s.preflightWanted = false;
         preflight();
@@ -499,6 +501,7 @@ void startPipeline(bool repair) {
     in.useAccount = s.signedIn && !s.playWithoutAccount;
     in.characterId = s.config.characterId;
     PipelineSteps steps = gSteps;
+    addAccountToPipeline(in, steps);
     runInstallTask([in, steps]() mutable {
         auto result = std::make_shared<PipelineResult>(runPipeline(std::move(in), steps, reporter()));
         postToUi([result] { applyPipelineResult(*result); });
@@ -537,7 +540,7 @@ void applyPipelineResult(const PipelineResult& r) {
         }
         s.blockedMods = r.blockedMods;
         if (r.loginRequired) {
-            s.signedIn = false;
+            logout();
             Notice n;
             n.id = "signin";
             n.tone = "info";
@@ -547,6 +550,7 @@ void applyPipelineResult(const PipelineResult& r) {
         if (r.characterGone) {
             s.config.characterId.clear();
             saveUnlessDemo();
+            fetchCharactersNow();
         }
         return;
     }
@@ -901,6 +905,7 @@ void startUp() {
             s.offline = true;
         }
     }
+    applyAccountsManifest();
     logLine(std::string("launcher ") + kLauncherVersion + " started");
     preflight();
 }

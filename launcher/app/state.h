@@ -3,14 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "launcher/account/records.h"
 #include "launcher/formats/config.h"
 #include "launcher/formats/manifest.h"
 #include "launcher/install/client_settings.h"
 #include "launcher/install/plan.h"
+
+namespace ember::launcher::account {
+class Client;
+}
 
 namespace ember::launcher::app {
 
@@ -90,6 +96,45 @@ struct Fault {
     Blocker blocker;
 };
 
+// A message on the sign-in or registration form. A plain form error is one
+// with tone "error" and only a title.
+struct FormMessage {
+    std::string tone;  // "info", "success", "warning", "error"; "countdown" during a wait
+    std::string title;
+    std::string detail;
+    std::string line;         // an extra line ("Until ...")
+    std::string actionLabel;  // empty: no button
+    std::string action;       // "Retry", "Restore", "Resend", "OpenSite"
+};
+
+// The sign-in and registration form.
+struct AccountForm {
+    // What was typed.
+    std::string email;
+    std::string password;
+    std::string displayName;
+    std::string code;  // the picture code
+
+    // The challenge the service asked for, and its picture.
+    bool hasDemand = false;
+    account::Demand demand;
+    std::string purpose;      // "login" or "register"
+    std::string captchaFile;  // the picture shown (captcha-<n>.png)
+
+    // One field's error ("email", "password" or "name") and the message.
+    std::string fieldKey;
+    std::string fieldError;
+    FormMessage message;
+
+    int64_t formLoadedAt = 0;  // Unix seconds of the first registration submit
+
+    void dropChallenge() {
+        hasDemand = false;
+        demand = account::Demand();
+        code.clear();
+    }
+};
+
 struct AppState {
     // Set once by init.
     std::string version;
@@ -106,7 +151,6 @@ struct AppState {
     std::string accountBusyLabel;
     uint64_t accountGeneration = 0;
     uint64_t accountWaitUntil = 0;
-    std::string challengeId;  // the picture challenge the form shows, if any
 
     // Settings and the manifest.
     Config config;
@@ -142,10 +186,39 @@ struct AppState {
     Blocker blocker;
     std::vector<BlockedModFound> blockedMods;
 
-    // Chosen realm and account (filled by the account actions).
+    // The view's tab: "home", "settings", "login" or "register".
+    std::string tab;
+
+    // The account service (filled by the account actions).
+    bool accountsActive = false;
+    std::shared_ptr<const account::Client> client;
     bool signedIn = false;
-    bool playWithoutAccount = true;
-    bool charactersLoaded = false;
+    bool playWithoutAccount = false;
+    account::Account account;
+    account::Tokens tokens;
+    std::string email;
+    AccountForm form;
+    uint64_t captchaSeq = 0;
+    std::string pendingActivationEmail;  // a registration waiting for its mail
+    bool restoreAttempted = false;
+
+    // Realms.
+    std::vector<account::Realm> realms;
+    bool realmsLoading = false;
+    bool realmsLoaded = false;
+    bool realmsError = false;
+    bool realmsStale = false;  // a failed refresh: the list shown is the last good one
+    bool realmsInFlight = false;
+    uint64_t realmsFetchedAt = 0;   // tick of the last fetch
+    int64_t realmsGoodAt = 0;       // Unix seconds of the last good answer
+    std::string realmKey;           // the chosen realm
+
+    // Characters on the chosen realm. The local character id for playing
+    // without an account is config.profileId.
+    account::CharacterList characters;
+    std::string charactersStatus = "loading";  // "loading", "ok" or "error"
+    bool charactersInFlight = false;
+    bool charactersLoaded = false;  // status "ok"
     size_t characterCount = 0;
 
     // The window should close at this tick (0: not asked).

@@ -6,3 +6,13 @@ if(WIN32)
     EMBER_FIXTURES_DIR="Z:${PROJECT_BINARY_DIR}/fixtures")
   add_dependencies(app_pipeline_win32_test standin_fixtures)
 endif()
+if(WIN32)
+  ember_use_standin(app_accounts_win32_test TARGET app_accounts_win32_test)
+endif()
+
+# The sign-in figures program for Wine (bench/signin-figures builds it).
+if(WIN32)
+  add_executable(signin_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/signin_figures.cpp)
+  target_link_libraries(signin_figures PRIVATE ember_all)
+  target_include_directories(signin_figures PRIVATE ${PROJECT_SOURCE_DIR})
+endif()

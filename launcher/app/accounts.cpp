@@ -1,0 +1,856 @@
+// The account, realm and character actions.
+#include "launcher/app/accounts.h"
+
+#include <chrono>
+#include <limits>
+#include <memory>
+
+#include "launcher/account/challenge.h"
+#include "launcher/account/client.h"
+#include "launcher/account/signin.h"
+#include "launcher/app/controller.h"
+#include "launcher/base/log.h"
+#include "launcher/base/paths.h"
+#include "launcher/base/text.h"
+
+namespace ember::launcher::app {
+
+using account::Error;
+using account::ErrorKind;
+using ClientPtr = std::shared_ptr<const account::Client>;
+
+namespace {
+
+constexpr const char kNoServiceLogin[] = "This realm has no account service. Play without an account instead.";
+constexpr const char kNoServiceRegister[] = "This realm has no account service.";
+constexpr const char kPictureFailed[] = "The picture could not be fetched. Press New challenge to try another.";
+constexpr const char kNewChallengeFailed[] = "A new challenge could not be fetched.";
+constexpr const char kCodeMismatch[] =
+    "The code you typed does not match the image. A new code is shown; type it and try again.";
+constexpr const char kCheckFailed[] = "The check could not be completed. Try again.";
+constexpr const char kWelcome[] =
+    "You're in. Keep your email and password safe: they are how you sign in on any PC.";
+
+int64_t unixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void saveSettings() {
+    if (!state().demo) saveConfig(state().config);
+}
+
+std::string siteHost() { return urlHost(effectiveManifestUrl(state().config)); }
+
+bool requires(const account::Demand& demand, const char* layer) {
+    for (const std::string& r : demand.required) {
+        if (r == layer) return true;
+    }
+    return false;
+}
+
+bool stopSolving() { return abortChallenge.load() || stopping.load(); }
+
+std::string errorText(const Error& e) { return std::string(account::errorKindName(e.kind)) + ": " + e.message; }
+
+void formMessage(const std::string& tone, const std::string& title, const std::string& detail = "",
+                 const std::string& actionLabel = "", const std::string& action = "") {
+    FormMessage& m = state().form.message;
+    m = FormMessage();
+    m.tone = tone;
+    m.title = title;
+    m.detail = detail;
+    m.actionLabel = actionLabel;
+    m.action = action;
+}
+
+void fieldError(const std::string& key, const std::string& text) {
+    state().form.fieldKey = key;
+    state().form.fieldError = text;
+}
+
+void clearFormFeedback() {
+    AccountForm& f = state().form;
+    f.fieldKey.clear();
+    f.fieldError.clear();
+    f.message = FormMessage();
+}
+
+void setCharacters(const account::CharacterList& list) {
+    AppState& s = state();
+    s.characters = list;
+    s.charactersStatus = "ok";
+    s.charactersLoaded = true;
+    s.characterCount = list.characters.size();
+}
+
+void setCharactersStatus(const std::string& status) {
+    AppState& s = state();
+    s.charactersStatus = status;
+    s.charactersLoaded = status == "ok";
+    if (status != "ok") s.characterCount = s.characters.characters.size();
+}
+
+// Forgets the session without asking the service (the service already
+// refused it, or logout asked it separately).
+void signOutLocally() {
+    AppState& s = state();
+    if (!s.demo) account::forgetSignIn();
+    s.signedIn = false;
+    s.account = account::Account();
+    s.tokens = account::Tokens();
+    s.characters = account::CharacterList();
+    setCharactersStatus("loading");
+    s.tab = "login";
+    logLine("signed out");
+}
+
+void signIn(const account::Account& acc, const account::Tokens& tokens, const std::string& email,
+            bool afterRegistration) {
+    AppState& s = state();
+    s.account = acc;
+    s.tokens = tokens;
+    s.email = email;
+    s.signedIn = true;
+    s.playWithoutAccount = false;
+    s.pendingActivationEmail.clear();
+    if (!s.demo) {
+        account::SavedSignIn saved;
+        saved.refreshToken = tokens.refreshToken;
+        saved.email = email;
+        saved.displayName = acc.displayName;
+        saved.publicId = acc.publicId;
+        saved.profileId = acc.profileId;
+        // A failure leaves the player signed in for this run only.
+        if (!account::saveSignIn(saved)) logLine("saved sign-in: could not be written");
+    }
+    s.config.accountEmail = email;
+    s.config.accountId = acc.publicId;
+    s.config.accountDisplayName = acc.displayName;
+    saveSettings();
+    logLine("signed in as " + acc.displayName);
+    s.tab = "home";
+    // The form starts over; anything still running for it is orphaned.
+    ++s.accountGeneration;
+    std::string keptEmail = s.form.email;
+    if (!s.form.captchaFile.empty()) removeFile(s.form.captchaFile);
+    s.form = AccountForm();
+    s.form.email = keptEmail;
+    if (afterRegistration) {
+        Notice n;
+        n.id = "welcome";
+        n.tone = "success";
+        n.title = kWelcome;
+        s.notices.push_back(n);
+    }
+    fetchCharactersNow();
+}
+
+// The start shared by the busy-label actions: false when refused.
+bool canStartBusyAction() {
+    const AppState& s = state();
+    return !s.accountBusy && !s.demo;
+}
+
+// Fetches the picture for `seq` and shows it, unless a newer one was asked for.
+void fetchPicture(const ClientPtr& client, uint64_t seq, const std::string& token) {
+    std::string dir = configDir();
+    runAccountTask([client, seq, token, dir] {
+        std::string bytes;
+        Error e = client->challengeImage(token, bytes);
+        std::string path = joinPath(dir, "captcha-" + std::to_string(seq) + ".png");
+        bool written = e.ok() && writeFileAtomic(path, bytes);
+        postToUi([seq, path, written] {
+            AppState& s = state();
+            if (seq != s.captchaSeq) {
+                if (written) removeFile(path);  // a newer picture was asked for
+                return;
+            }
+            if (!written) {
+                formMessage("error", kPictureFailed);
+                return;
+            }
+            if (!s.form.captchaFile.empty() && s.form.captchaFile != path) removeFile(s.form.captchaFile);
+            if (seq > 1) {
+                std::string previous = joinPath(configDir(), "captcha-" + std::to_string(seq - 1) + ".png");
+                if (previous != path) removeFile(previous);
+            }
+            s.form.captchaFile = path;
+        });
+    });
+}
+
+// A fresh challenge for the form's purpose and its picture; `shown` is the
+// message once it is there.
+void freshChallenge(const std::string& purpose, const std::string& shown) {
+    AppState& s = state();
+    ClientPtr client = s.client;
+    if (!client) {
+        formMessage("error", kNewChallengeFailed);
+        return;
+    }
+    if (!shown.empty()) formMessage("error", shown);
+    uint64_t seq = ++s.captchaSeq;
+    runAccountTask([client, purpose, seq] {
+        account::Challenge challenge;
+        Error e = client->challenge(purpose, challenge);
+        postToUi([client, purpose, seq, e, challenge] {
+            AppState& ui = state();
+            if (seq != ui.captchaSeq) return;
+            if (!e.ok()) {
+                formMessage("error", kNewChallengeFailed);
+                return;
+            }
+            AccountForm& f = ui.form;
+            if (!f.hasDemand) {
+                f.demand = account::Demand();
+                f.demand.required = challenge.layers;
+            }
+            f.hasDemand = true;
+            f.demand.challenge = challenge;
+            f.purpose = purpose;
+            f.code.clear();
+            // A proof-of-work alone has no picture: the next try solves it.
+            if (!requires(f.demand, "visual")) {
+                if (!ui.form.message.title.empty()) formMessage("error", kCheckFailed);
+                return;
+            }
+            uint64_t pictureSeq = ++ui.captchaSeq;
+            fetchPicture(client, pictureSeq, challenge.token);
+        });
+    });
+}
+
+// The answer to a demand the player has seen, or nothing to send.
+bool answerDemand(bool hasDemand, const account::Demand& demand, const std::string& code, account::Solution& out) {
+    if (!hasDemand) return false;
+    account::solve(demand, code, out, stopSolving);
+    return account::hasAnyPart(out);
+}
+
+// The sign-in or registration retried once with a proof-of-work when that
+// is all the service asks for.
+template <typename Send>
+Error withPowRetry(Error e, Send send) {
+    if (e.kind != ErrorKind::captcha_required || !requires(e.demand, "pow") || requires(e.demand, "visual")) return e;
+    account::Solution solution;
+    if (!account::solve(e.demand, "", solution, stopSolving) || !account::hasAnyPart(solution)) return e;
+    return send(&solution);
+}
+
+struct AuthAnswer {
+    Error error;
+    account::Account account;
+    account::Tokens tokens;
+};
+
+void startAuth(const std::string& label, bool isRegistration, const std::string& email,
+               std::function<AuthAnswer()> work) {
+    abortChallenge = false;
+    runAccountAction(label, [email, isRegistration, work = std::move(work)]() -> Task {
+        auto answer = std::make_shared<AuthAnswer>(work());
+        return [answer, email, isRegistration] {
+            onAuthAnswer(answer->error, answer->account, answer->tokens, email, isRegistration);
+        };
+    });
+}
+
+bool isDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (!isAsciiDigit(c)) return false;
+    }
+    return true;
+}
+
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The realm record the play button uses.
+const account::Realm* chosenRealm() {
+    const AppState& s = state();
+    for (const account::Realm& r : s.realms) {
+        if (r.key == s.realmKey) return &r;
+    }
+    return nullptr;
+}
+
+// Picks a realm when none (or a vanished one) is chosen: the saved one, the
+// manifest's, else the first listed.
+void settleRealmChoice() {
+    AppState& s = state();
+    if (s.realms.empty() || chosenRealm()) return;
+    std::string previous = s.realmKey;
+    for (const std::string& key : {s.config.realm, s.manifest.accountsRealmKey}) {
+        if (key.empty()) continue;
+        for (const account::Realm& r : s.realms) {
+            if (r.key == key) s.realmKey = key;
+        }
+        if (!s.realmKey.empty() && chosenRealm()) break;
+    }
+    if (!chosenRealm()) s.realmKey = s.realms.front().key;
+    if (s.realmKey != previous) fetchCharactersNow();
+}
+
+}  // namespace
+
+// ---- Sign-in and registration ----
+
+void login(const std::string& email, const std::string& password, const std::string& code) {
+    AppState& s = state();
+    if (!canStartBusyAction()) return;
+    clearFormFeedback();
+    if (!s.client) {
+        formMessage("error", kNoServiceLogin);
+        return;
+    }
+    ClientPtr client = s.client;
+    bool hasDemand = s.form.hasDemand;
+    account::Demand demand = s.form.demand;
+    s.form.purpose = "login";
+    startAuth("LOGGING IN…", false, email, [=] {
+        AuthAnswer a;
+        auto send = [&](const account::Solution* solution) {
+            return client->login(email, password, solution, a.account, a.tokens);
+        };
+        account::Solution solution;
+        bool answered = answerDemand(hasDemand, demand, code, solution);
+        a.error = withPowRetry(send(answered ? &solution : nullptr), send);
+        return a;
+    });
+}
+
+void registerAccount(const std::string& email, const std::string& password, const std::string& displayName,
+                     const std::string& code) {
+    AppState& s = state();
+    if (!canStartBusyAction()) return;
+    clearFormFeedback();
+    if (!s.client) {
+        formMessage("error", kNoServiceRegister);
+        return;
+    }
+    if (s.form.formLoadedAt == 0) s.form.formLoadedAt = unixNow();
+    ClientPtr client = s.client;
+    bool hasDemand = s.form.hasDemand;
+    account::Demand demand = s.form.demand;
+    int64_t loadedAt = s.form.formLoadedAt;
+    s.form.purpose = "register";
+    startAuth("CREATING…", true, email, [=] {
+        AuthAnswer a;
+        auto send = [&](const account::Solution* solution) {
+            return client->registerAccount(email, password, displayName, solution, loadedAt, a.account, a.tokens);
+        };
+        account::Solution solution;
+        bool answered = false;
+        if (hasDemand) {
+            answered = answerDemand(hasDemand, demand, code, solution);
+        } else {
+            // Ask for the proof-of-work before the first try.
+            account::Challenge challenge;
+            if (client->challenge("register", challenge).ok()) {
+                account::Demand pow;
+                pow.challenge = challenge;
+                for (const std::string& layer : challenge.layers) {
+                    if (layer == "pow") pow.required.push_back("pow");
+                }
+                if (!pow.required.empty()) {
+                    answered = account::solve(pow, "", solution, stopSolving) && account::hasAnyPart(solution);
+                }
+            }
+        }
+        a.error = withPowRetry(send(answered ? &solution : nullptr), send);
+        return a;
+    });
+}
+
+void onAuthAnswer(const Error& e, const account::Account& acc, const account::Tokens& tokens,
+                  const std::string& email, bool isRegistration) {
+    AppState& s = state();
+    if (e.ok()) {
+        if (acc.status == "pending") {
+            logLine("register: pending activation for " + email);
+            s.pendingActivationEmail = email;
+            s.form.dropChallenge();
+            s.tab = "login";
+            formMessage("success", "Account created", acc.message, "Send the link again", "Resend");
+            return;
+        }
+        signIn(acc, tokens, email, isRegistration);
+        return;
+    }
+
+    logLine(std::string(isRegistration ? "register: " : "sign in: ") + errorText(e));
+    const std::string purpose = isRegistration ? "register" : "login";
+    switch (e.kind) {
+        case ErrorKind::transport:
+        case ErrorKind::service_unavailable:
+            formMessage("info", "Can't reach " + siteHost() + ".", "", "Retry", "Retry");
+            break;
+        case ErrorKind::invalid_credentials:
+            fieldError("password", "That email and password don't match.");
+            break;
+        case ErrorKind::captcha_required:
+            if (requires(e.demand, "visual")) {
+                askCaptcha(e.demand, purpose);
+            } else {
+                formMessage("error", kCheckFailed);
+            }
+            break;
+        case ErrorKind::captcha_failed:
+        case ErrorKind::challenge_expired:
+            freshChallenge(purpose, kCodeMismatch);
+            break;
+        case ErrorKind::rate_limited:
+        case ErrorKind::account_locked: {
+            double seconds = e.retryAfter > 0 ? e.retryAfter : 60;
+            s.accountWaitUntil = now() + static_cast<uint64_t>(seconds * 1000.0);
+            if (s.accountWaitUntil == 0) s.accountWaitUntil = 1;
+            s.accountBusy = true;
+            s.accountBusyLabel = "WAITING";
+            formMessage("countdown", e.message);
+            break;
+        }
+        case ErrorKind::banned:
+            formMessage("error", "This account is banned", e.reason.empty() ? "No reason was given." : e.reason, "",
+                        "");
+            if (!e.until.empty()) s.form.message.line = "Until " + e.until;
+            s.form.message.actionLabel = "Open the website";
+            s.form.message.action = "OpenSite";
+            break;
+        case ErrorKind::email_taken:
+            fieldError("email", "That email already has an account.");
+            break;
+        case ErrorKind::display_name_taken:
+            fieldError("name", "That display name is taken.");
+            break;
+        case ErrorKind::weak_password:
+            fieldError("password", e.message.empty() ? "Pick a longer password." : e.message);
+            break;
+        case ErrorKind::account_pending:
+            s.pendingActivationEmail = email;
+            formMessage("warning", "Activate your account first",
+                        e.message.empty() ? "Follow the link in the email we sent." : e.message, "Send the link again",
+                        "Resend");
+            break;
+        case ErrorKind::registration_closed:
+            formMessage("warning", "Registration is closed",
+                        e.message.empty() ? "New accounts open in rounds; the website says when the next one opens."
+                                          : e.message,
+                        "Open the website", "OpenSite");
+            break;
+        default:
+            formMessage("error", e.message.empty() ? "Something went wrong."
+                                                   : e.message + (e.status != 0 ? " (HTTP " + std::to_string(e.status) + ")"
+                                                                                : ""));
+            break;
+    }
+}
+
+// ---- The picture challenge ----
+
+void askCaptcha(const account::Demand& demand, const std::string& purpose) {
+    AppState& s = state();
+    s.form.hasDemand = true;
+    s.form.demand = demand;
+    s.form.purpose = purpose;
+    s.form.code.clear();
+    if (!s.client) {
+        formMessage("error", kPictureFailed);
+        return;
+    }
+    fetchPicture(s.client, ++s.captchaSeq, demand.challenge.token);
+}
+
+void newCaptcha() {
+    AppState& s = state();
+    if (s.demo) return;
+    std::string purpose = s.form.purpose.empty() ? "login" : s.form.purpose;
+    freshChallenge(purpose, "");
+}
+
+// ---- The saved sign-in, resend and sign-out ----
+
+void restoreSession() {
+    AppState& s = state();
+    if (s.demo || s.signedIn || !s.client || s.restoreAttempted || !canStartBusyAction()) return;
+    s.restoreAttempted = true;
+    account::SavedSignIn saved;
+    if (!account::loadSignIn(saved)) return;
+    ClientPtr client = s.client;
+    runAccountAction("LOGGING IN…", [client, saved]() -> Task {
+        account::Tokens tokens;
+        account::Identity identity;
+        Error e = client->refresh(saved.refreshToken, tokens);
+        if (e.ok()) e = client->whoami(tokens.accessToken, identity);
+        // A service that does not rotate refresh tokens keeps the old one.
+        if (tokens.refreshToken.empty()) tokens.refreshToken = saved.refreshToken;
+        return [e, tokens, identity, saved] {
+            if (e.ok()) {
+                std::string email = identity.email.empty() ? saved.email : identity.email;
+                signIn(identity.account, tokens, email, false);
+                return;
+            }
+            logLine("saved sign-in: " + errorText(e));
+            if (e.kind == ErrorKind::transport || e.kind == ErrorKind::service_unavailable) {
+                formMessage("info", "Can't reach " + siteHost() + ".", "", "Retry", "Restore");
+                state().restoreAttempted = false;  // Retry may try it again
+            } else {
+                account::forgetSignIn();
+            }
+        };
+    });
+}
+
+void resendActivation() {
+    AppState& s = state();
+    if (s.demo || !s.client || s.pendingActivationEmail.empty() || !canStartBusyAction()) return;
+    ClientPtr client = s.client;
+    std::string email = s.pendingActivationEmail;
+    runAccountAction("SENDING…", [client, email]() -> Task {
+        std::string message;
+        Error e = client->resendActivation(email, message);
+        return [e, message] {
+            logLine(std::string("resend activation: ") + account::errorKindName(e.kind));
+            if (e.ok()) {
+                formMessage("success", "Link sent", message);
+            } else if (e.kind == ErrorKind::rate_limited) {
+                formMessage("warning",
+                            e.message.empty() ? "A link was sent recently. Check your inbox and spam folder." : e.message);
+            } else {
+                formMessage("error", "The link could not be sent.", e.message, "Retry", "Resend");
+            }
+        };
+    });
+}
+
+void logout() {
+    AppState& s = state();
+    if (s.demo) return;
+    if (s.client && !s.tokens.accessToken.empty()) {
+        ClientPtr client = s.client;
+        account::Tokens tokens = s.tokens;
+        runAccountTask([client, tokens] { client->logout(tokens.accessToken, tokens.refreshToken); });
+    }
+    signOutLocally();
+}
+
+// ---- Realms ----
+
+void applyAccountsManifest() {
+    AppState& s = state();
+    const Manifest& m = s.manifest;
+    s.accountsActive = s.manifestLoaded && !m.accountsApiBase.empty() && !equalsIgnoreCase(m.accountsMode, "none") &&
+                       (m.accountsEnabled || m.accountsMode == "password");
+    if (!s.accountsActive) {
+        s.client.reset();
+        return;
+    }
+    std::string base = m.accountsApiBase;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    if (!s.client || s.client->baseUrl() != base) s.client = std::make_shared<const account::Client>(base);
+}
+
+void accountStartUp() {
+    AppState& s = state();
+    applyAccountsManifest();
+    if (s.accountsActive) {
+        fetchRealmsNow();
+        if (!s.restoreAttempted) restoreSession();
+    } else {
+        s.realms.clear();
+        s.realmsStale = false;
+        s.realmsError = false;
+        s.realmsLoading = false;
+        if (s.manifestLoaded) {
+            account::Realm r;
+            r.key = s.manifest.accountsRealmKey;
+            r.name = s.manifest.serverName;
+            r.host = s.manifest.serverHost.empty() ? s.manifest.serverIp : s.manifest.serverHost;
+            r.port = s.manifest.serverPort > 0 ? static_cast<uint32_t>(s.manifest.serverPort) : 0;
+            r.online = true;
+            s.realms.push_back(r);
+            s.realmKey = r.key;
+            s.realmsLoaded = true;
+        } else {
+            s.realmsLoaded = false;
+        }
+    }
+    fetchCharactersNow();
+}
+
+void fetchRealmsNow() {
+    AppState& s = state();
+    if (s.demo || !s.client || !s.accountsActive || s.realmsInFlight) return;
+    s.realmsInFlight = true;
+    s.realmsLoading = true;
+    s.realmsFetchedAt = now();
+    ClientPtr client = s.client;
+    runAccountTask([client] {
+        auto realms = std::make_shared<std::vector<account::Realm>>();
+        Error e = client->realms(*realms);
+        postToUi([e, realms] {
+            AppState& ui = state();
+            ui.realmsInFlight = false;
+            ui.realmsLoading = false;
+            ui.realmsFetchedAt = now();
+            if (!e.ok()) {
+                if (ui.realmsLoaded && !ui.realms.empty()) {
+                    ui.realmsStale = true;
+                } else {
+                    ui.realmsError = true;
+                }
+                return;
+            }
+            ui.realmsError = false;
+            ui.realmsLoaded = true;
+            if (realms->empty()) return;
+            ui.realms = *realms;
+            ui.realmsStale = false;
+            ui.realmsGoodAt = unixNow();
+            settleRealmChoice();
+        });
+    });
+}
+
+void accountFrame(uint64_t t) {
+    const AppState& s = state();
+    if (s.demo || !s.preflightDone || !s.accountsActive || s.realmsInFlight) return;
+    if (t >= s.realmsFetchedAt && t - s.realmsFetchedAt < kRealmRefreshMs) return;
+    fetchRealmsNow();
+}
+
+void chooseRealm(const std::string& key) {
+    AppState& s = state();
+    if (key == s.realmKey) return;
+    s.realmKey = key;
+    s.config.realm = key;
+    saveSettings();
+    logLine("realm changed to " + key);
+    setCharactersStatus("loading");
+    fetchCharactersNow();
+}
+
+// ---- Characters ----
+
+void fetchCharactersNow() {
+    AppState& s = state();
+    if (s.demo || !s.signedIn || !s.client || s.playWithoutAccount || s.charactersInFlight) return;
+    s.charactersInFlight = true;
+    if (s.characters.characters.empty()) setCharactersStatus("loading");
+    ClientPtr client = s.client;
+    std::string token = s.tokens.accessToken;
+    std::string realm = s.realmKey;
+    runAccountTask([client, token, realm] {
+        auto list = std::make_shared<account::CharacterList>();
+        Error e = client->characters(token, realm, *list);
+        postToUi([e, list, token, realm] {
+            AppState& ui = state();
+            ui.charactersInFlight = false;
+            // Signed out, or signed in again since: not this session's list.
+            if (!ui.signedIn || ui.tokens.accessToken != token) {
+                fetchCharactersNow();
+                return;
+            }
+            if (realm != ui.realmKey) {
+                fetchCharactersNow();
+                return;
+            }
+            if (!e.ok()) {
+                logLine("characters: " + errorText(e));
+                if (e.kind == ErrorKind::unauthorized) {
+                    logout();
+                    formMessage("info", text::kPleaseSignIn);
+                } else {
+                    setCharactersStatus("error");
+                }
+                return;
+            }
+            setCharacters(*list);
+        });
+    });
+}
+
+void chooseCharacter(const std::string& id) {
+    AppState& s = state();
+    s.config.characterId = id;
+    saveSettings();
+}
+
+void setPlayWithoutAccount(bool on) {
+    AppState& s = state();
+    s.playWithoutAccount = on;
+    if (!on) fetchCharactersNow();
+}
+
+std::string validateName(const std::string& name) {
+    if (std::string(trim(name)) != name) return "A name cannot start or end with a space.";
+    if (name.size() < 2) return "A name needs at least 2 characters.";
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) >= 128) return "A name can only use English letters.";
+        if (!isLetter(c) && !isAsciiDigit(c) && c != '\'' && c != ' ' && c != '-') {
+            return "A name can only use letters, apostrophes, hyphens and spaces.";
+        }
+    }
+    if (name.size() > 21) return "A name can be at most 21 characters, including any apostrophe or space.";
+    int apostrophes = 0, spaces = 0, hyphens = 0;
+    bool digit = false;
+    for (char c : name) {
+        digit = digit || isAsciiDigit(c);
+        apostrophes += c == '\'';
+        spaces += c == ' ';
+        hyphens += c == '-';
+    }
+    if (digit) return "A name cannot contain numbers.";
+    if (apostrophes > 2) return "A name can have at most 2 apostrophes.";
+    if (spaces > 2) return "A name can have at most 2 spaces.";
+    if (hyphens > 1) return "A name can have at most 1 hyphen.";
+    if (name.find("  ") != std::string::npos) return "A name cannot have two spaces in a row.";
+    if (name.find("''") != std::string::npos) return "A name cannot have two apostrophes in a row.";
+    if (!isLetter(name.front())) return "A name must start with a letter.";
+    if (!isLetter(name.back())) return "A name must end with a letter.";
+    return "";
+}
+
+void checkName(const std::string& name, std::function<void(const std::string&)> done) {
+    std::string rule = validateName(name);
+    if (!rule.empty()) {
+        if (done) done(rule);
+        return;
+    }
+    AppState& s = state();
+    if (s.demo) return;
+    if (!s.client) {
+        if (done) done(std::string("The name could not be checked: ") + kNoServiceRegister);
+        return;
+    }
+    ClientPtr client = s.client;
+    std::string realm = s.realmKey;
+    runAccountTask([client, realm, name, done] {
+        account::NameCheck check;
+        Error e = client->checkName(realm, name, check);
+        postToUi([e, check, name, done] {
+            if (!done) return;
+            if (!e.ok()) {
+                done("The name could not be checked: " + e.message);
+            } else if (check.valid && check.available) {
+                done(name + " is free.");
+            } else if (check.valid) {
+                done(name + " is taken.");
+            } else {
+                done("Not a valid name" + (check.reason.empty() ? std::string() : ": " + check.reason));
+            }
+        });
+    });
+}
+
+void createCharacter(const std::string& name, std::function<void(bool, const std::string&)> done) {
+    AppState& s = state();
+    if (s.demo) return;
+    if (!s.client || !s.signedIn) {
+        if (done) done(false, "Could not create that character.");
+        return;
+    }
+    ClientPtr client = s.client;
+    std::string token = s.tokens.accessToken;
+    std::string realm = s.realmKey;
+    std::string trimmed(trim(name));
+    runAccountTask([client, token, realm, trimmed, done] {
+        auto list = std::make_shared<account::CharacterList>();
+        Error e = client->createCharacter(token, realm, trimmed, *list);
+        postToUi([e, list, trimmed, done] {
+            if (e.kind == ErrorKind::character_limit) {
+                if (done) done(false, "You already have the most characters an account can hold. Delete one to make room.");
+                return;
+            }
+            if (!e.ok()) {
+                if (done) done(false, e.message.empty() ? "Could not create that character." : e.message);
+                return;
+            }
+            setCharacters(*list);
+            logLine("character created: " + trimmed);
+            for (const account::Character& c : list->characters) {
+                if (equalsIgnoreCase(c.name, trimmed)) chooseCharacter(c.id);
+            }
+            if (done) done(true, "");
+        });
+    });
+}
+
+void deleteCharacter(const std::string& id, std::function<void(bool, const std::string&)> done) {
+    AppState& s = state();
+    if (s.demo) return;
+    if (!s.client || !s.signedIn) {
+        if (done) done(false, "Could not delete that character.");
+        return;
+    }
+    ClientPtr client = s.client;
+    std::string token = s.tokens.accessToken;
+    runAccountTask([client, token, id, done] {
+        // A reply without a list (an empty 204) leaves this marker in place.
+        auto list = std::make_shared<account::CharacterList>();
+        list->maxSlots = std::numeric_limits<uint32_t>::max();
+        Error e = client->deleteCharacter(token, id, *list);
+        postToUi([e, list, id, done] {
+            if (!e.ok()) {
+                if (done) done(false, e.message.empty() ? "Could not delete that character."
+                                                        : "Could not delete that character: " + e.message);
+                return;
+            }
+            AppState& ui = state();
+            if (list->maxSlots != std::numeric_limits<uint32_t>::max()) {
+                setCharacters(*list);
+            } else {
+                fetchCharactersNow();  // no list came back: ask for the current one
+            }
+            // The deleted character cannot stay chosen for Play.
+            if (ui.config.characterId == id) chooseCharacter("");
+            logLine("character deleted: " + id);
+            if (done) done(true, "");
+        });
+    });
+}
+
+std::string setLocalCharacterId(const std::string& text) {
+    std::string id(trim(text));
+    if (id.size() > 15 || !isDigits(id) || id[0] == '0') return kBadCharacterId;
+    AppState& s = state();
+    s.config.profileId = std::stoll(id);
+    saveSettings();
+    logLine("character id set to " + id);
+    return "";
+}
+
+// ---- The play session ----
+
+void addAccountToPipeline(PipelineInput& in, PipelineSteps& steps) {
+    const AppState& s = state();
+    if (const account::Realm* realm = chosenRealm()) {
+        in.realm.key = realm->key;
+        in.realm.name = realm->name;
+        in.realm.host = realm->host;
+        in.realm.port = static_cast<int32_t>(realm->port);
+    }
+    in.characters.clear();
+    for (const account::Character& c : s.characters.characters) {
+        in.characters.push_back(CharacterEntry{c.id, static_cast<int32_t>(c.slot)});
+    }
+    in.useAccount = s.signedIn && !s.playWithoutAccount;
+    if (!in.useAccount || !s.client) return;
+    ClientPtr client = s.client;
+    std::string token = s.tokens.accessToken;
+    std::string fallbackKey = s.manifest.accountsRealmKey;
+    steps.playSession = [client, token, fallbackKey](const RealmChoice& realm, const std::string& characterId) {
+        account::PlaySession session;
+        Error e = client->playSession(token, realm.key.empty() ? fallbackKey : realm.key, characterId, session);
+        PlaySession out;
+        out.code = static_cast<int>(e.kind);
+        if (!e.ok()) return out;
+        out.accountId = session.characterId.empty() ? characterId : session.characterId;
+        out.name = session.displayName;
+        out.token = session.session;
+        out.host = session.host;
+        out.port = static_cast<int32_t>(session.port);
+        return out;
+    };
+}
+
+}  // namespace ember::launcher::app
