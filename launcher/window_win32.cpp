@@ -315,7 +315,9 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_ACTIVATE:
         if (LOWORD(wParam) != 0) traceOwing(message);
         s.owed = owedAfter(message, s.owed, LOWORD(wParam) != 0);
-        break;  // the controller's activation hook comes with the controller
+        // The owed frame runs the controller's tick, which refreshes the
+        // realm list when its 10 s are up.
+        break;
     case WM_CLOSE:
         traceOwing(message);
         s.owed = owedAfter(message, s.owed);

@@ -837,12 +837,14 @@ int64_t msUntilNextTick(uint64_t t) {
     if (s.accountWaitUntil != 0) at(s.accountWaitUntil);
     if (s.operation && s.operation->finished && !s.busy) at(s.operation->finishedAt + kOperationLingerMs);
     if (s.gameWatch.running) at(s.gameWatch.lastCheck + kGameCheckIntervalMs);
+    if (!s.demo && s.preflightDone && s.accountsActive && !s.realmsInFlight) at(s.realmsFetchedAt + kRealmRefreshMs);
     return wait;
 }
 
 void tick(uint64_t t) {
     frameHousekeeping(t);
     gameWatchFrame(t);
+    accountFrame(t);
 }
 
 // ---------------------------------------------------------------------------

@@ -166,10 +166,12 @@ std::vector<Notice> currentNotices();
 void noticeAction(const std::string& action);
 // The game watch, every frame after a launch.
 void gameWatchFrame(uint64_t now);
-// The frame loop's controller tick: housekeeping and the game watch.
+// The frame loop's controller tick: housekeeping, the game watch and the
+// realm list's refresh.
 void tick(uint64_t now);
 // Milliseconds until the tick has something to do (a close, the end of a
-// wait, a progress block to remove, the game watch's next look); -1: nothing.
+// wait, a progress block to remove, the game watch's next look, the next
+// realm refresh); -1: nothing.
 int64_t msUntilNextTick(uint64_t now);
 
 // Settings actions (each saves config.json unless in demo mode).
