@@ -538,8 +538,7 @@ void logout() {
 void applyAccountsManifest() {
     AppState& s = state();
     const Manifest& m = s.manifest;
-    s.accountsActive = s.manifestLoaded && !m.accountsApiBase.empty() && !equalsIgnoreCase(m.accountsMode, "none") &&
-                       (m.accountsEnabled || m.accountsMode == "password");
+    s.accountsActive = s.manifestLoaded && accountsUsable(m);
     if (!s.accountsActive) {
         s.client.reset();
         return;

@@ -239,7 +239,8 @@ ClientBuild clientBuildFor(const Manifest& manifest, const std::string& gameVers
 }
 
 bool accountsUsable(const Manifest& manifest) {
-    if (manifest.accountsApiBase.empty() || manifest.accountsMode == "none") return false;
+    // A publisher's "None" means the same as "none".
+    if (manifest.accountsApiBase.empty() || equalsIgnoreCase(manifest.accountsMode, "none")) return false;
     return manifest.accountsEnabled || manifest.accountsMode == "password";
 }
 

@@ -452,6 +452,7 @@ TEST(Manifest, AccountsUsable) {
         {false, "oauth", "https://a.test/", false},
         {false, "", "https://a.test/", false},
         {true, "none", "https://a.test/", false},
+        {true, "None", "https://a.test/", false},
         {true, "password", "", false},
     };
     for (const Case& c : cases) {
