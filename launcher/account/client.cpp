@@ -128,6 +128,16 @@ bool parseReply(const std::string& text, JsonValue& doc) {
     return parseJson(text, doc, parseError);
 }
 
+// The common call for a reply that must be JSON: "unreadable reply" when a
+// successful reply is not.
+Error callForJson(const std::string& baseUrl, const Transport& transport, const Call& spec, JsonValue& doc) {
+    std::string reply;
+    Error error = call(baseUrl, transport, spec, reply);
+    if (!error.ok()) return error;
+    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    return {};
+}
+
 Account accountFrom(const JsonValue& object) {
     Account account;
     account.publicId = getString(object, "publicId");
@@ -277,11 +287,9 @@ Error Client::whoami(const std::string& accessToken, Identity& identity) const {
     Call spec;
     spec.path = "auth/whoami";
     spec.bearer = accessToken;
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     Identity got;
     got.account = accountFrom(member(doc, "account"));
     if (got.account.displayName.empty()) got.account.displayName = getString(doc, "displayName");
@@ -311,11 +319,9 @@ Error Client::resendActivation(const std::string& email, std::string& message) c
 Error Client::realms(std::vector<Realm>& realms) const {
     Call spec;
     spec.path = "realms";
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     std::vector<Realm> got;
     for (const JsonValue& item : member(doc, "realms").items) {
         Realm realm;
@@ -338,11 +344,9 @@ Error Client::characters(const std::string& accessToken, const std::string& real
     spec.path = "characters";
     if (!realmKey.empty()) spec.query = "realm=" + urlEncode(realmKey);
     spec.bearer = accessToken;
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     list = characterListFrom(doc);
     return {};
 }
@@ -356,11 +360,9 @@ Error Client::createCharacter(const std::string& accessToken, const std::string&
     set(spec.body, "name", text(std::string(trim(name))));
     set(spec.body, "realm", text(realmKey));
     spec.bearer = accessToken;
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     list = characterListFrom(doc);
     return {};
 }
@@ -385,11 +387,9 @@ Error Client::checkName(const std::string& realmKey, const std::string& name, Na
     spec.path = "characters/available";
     spec.query = "name=" + urlEncode(std::string(trim(name)));
     if (!realmKey.empty()) spec.query += "&realm=" + urlEncode(realmKey);
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     check.valid = getBool(doc, "valid");
     check.available = getBool(doc, "available");
     check.reason = getString(doc, "reason");
@@ -405,11 +405,9 @@ Error Client::playSession(const std::string& accessToken, const std::string& ser
     set(spec.body, "serverKey", text(serverKey));
     if (!characterId.empty()) set(spec.body, "characterId", text(characterId));
     spec.bearer = accessToken;
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     PlaySession got;
     got.session = getString(doc, "session");
     if (got.session.empty()) return clientError(ErrorKind::protocol, kNoPlaySession);
@@ -427,11 +425,9 @@ Error Client::challenge(const std::string& purpose, Challenge& challenge) const 
     Call spec;
     spec.path = "captcha/challenge";
     spec.query = "purpose=" + urlEncode(purpose);
-    std::string reply;
-    Error error = call(baseUrl_, transport_, spec, reply);
-    if (!error.ok()) return error;
     JsonValue doc;
-    if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadable);
+    Error error = callForJson(baseUrl_, transport_, spec, doc);
+    if (!error.ok()) return error;
     Challenge got = challengeFromJson(doc);
     if (got.token.empty()) return clientError(ErrorKind::protocol, kEmptyChallenge);
     if (got.purpose.empty()) got.purpose = purpose;
