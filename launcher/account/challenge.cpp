@@ -15,10 +15,10 @@
 #include "launcher/account/challenge.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/base/log.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher::account {
@@ -62,9 +62,7 @@ bool expired(int64_t expiresAt) {
     if (expiresAt == 0) {
         return false;
     }
-    using namespace std::chrono;
-    int64_t now = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    return now > expiresAt;
+    return unixSeconds() > expiresAt;
 }
 
 // Leading zero bits of the digest, read from the chaining words (word 0 is

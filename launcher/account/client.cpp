@@ -6,12 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <utility>
 
 #include "launcher/account/challenge.h"
 #include "launcher/account/json_read.h"
+#include "launcher/base/log.h"
 #include "launcher/base/text.h"
 
 namespace ember::launcher::account {
@@ -234,7 +234,7 @@ Error Client::registerAccount(const std::string& email, const std::string& passw
     // The honeypot a person never fills in, and when the form appeared.
     set(spec.body, "hp", text(""));
     set(spec.body, "formLoadedAt", JsonValue::makeInt(formLoadedAt != 0 ? formLoadedAt
-                                                                        : static_cast<int64_t>(std::time(nullptr))));
+                                                                        : unixSeconds()));
     std::string reply;
     Error error = call(baseUrl_, transport_, spec, reply);
     if (!error.ok()) return error;

@@ -1,7 +1,6 @@
 // The account, realm and character actions.
 #include "launcher/app/accounts.h"
 
-#include <chrono>
 #include <limits>
 #include <memory>
 
@@ -30,11 +29,6 @@ constexpr const char kCodeMismatch[] =
 constexpr const char kCheckFailed[] = "The check could not be completed. Try again.";
 constexpr const char kWelcome[] =
     "You're in. Keep your email and password safe: they are how you sign in on any PC.";
-
-int64_t unixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 void saveSettings() {
     if (!state().demo) saveConfig(state().config);
@@ -328,7 +322,7 @@ void registerAccount(const std::string& email, const std::string& password, cons
         formMessage("error", kNoServiceRegister);
         return;
     }
-    if (s.form.formLoadedAt == 0) s.form.formLoadedAt = unixNow();
+    if (s.form.formLoadedAt == 0) s.form.formLoadedAt = unixSeconds();
     ClientPtr client = s.client;
     bool hasDemand = s.form.hasDemand;
     account::Demand demand = s.form.demand;
@@ -604,7 +598,7 @@ void fetchRealmsNow() {
             if (realms->empty()) return;
             ui.realms = *realms;
             ui.realmsStale = false;
-            ui.realmsGoodAt = unixNow();
+            ui.realmsGoodAt = unixSeconds();
             settleRealmChoice();
         });
     });

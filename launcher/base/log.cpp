@@ -1,6 +1,7 @@
 // launcher.log and the UI trace, on top of the file layer.
 #include "launcher/base/log.h"
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -57,6 +58,11 @@ void trace(const std::string& text) {
     std::string line = formatTraceLine(tickCount(), text);
     std::fwrite(line.data(), 1, line.size(), file);
     std::fflush(file);
+}
+
+int64_t unixSeconds() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace ember::launcher

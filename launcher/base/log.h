@@ -28,5 +28,8 @@ std::string formatTraceLine(uint64_t tickMs, const std::string& text);
 // Milliseconds since system start (GetTickCount64; natively a monotonic
 // clock): the trace's time base.
 uint64_t tickCount();
+// The wall clock in Unix seconds (what config.json and the account service
+// keep times in).
+int64_t unixSeconds();
 
 }  // namespace ember::launcher

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <ctime>
 
 #include "launcher/base/log.h"
 #include "launcher/base/paths.h"
@@ -43,7 +42,7 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
     std::string own;
     if (!manifest.launcherUrl.empty() && !sha256File(exePath, own)) own.clear();
     const SelfUpdateDecision decision = decideSelfUpdate(manifest, config, own, kLauncherVersion,
-                                                         static_cast<int64_t>(std::time(nullptr)), error);
+                                                         unixSeconds(), error);
     if (decision != SelfUpdateDecision::Attempt) return false;
     saveConfig(config);
 
