@@ -34,6 +34,30 @@ void saveUnlessDemo() {
     if (!state().demo) saveConfig(state().config);
 }
 
+// An install operation starts: busy, a fresh progress block, no cancel.
+void beginOperation(const std::string& key, const std::string& title) {
+    AppState& s = state();
+    s.busy = true;
+    cancelRequested = false;
+    Operation op;
+    op.key = key;
+    op.title = title;
+    op.startedAt = now();
+    op.indeterminate = true;
+    s.operation = op;
+}
+
+// A task's self-update bookkeeping (the attempt it booked), and the offer
+// that follows from it: a build that failed twice is no longer offered.
+void takeSelfUpdateBookkeeping(const Config& from) {
+    AppState& s = state();
+    s.config.selfUpdateTarget = from.selfUpdateTarget;
+    s.config.selfUpdateAttempts = from.selfUpdateAttempts;
+    s.config.selfUpdateAt = from.selfUpdateAt;
+    s.launcherUpdateOffered = s.manifestLoaded && gSteps.offerLauncherUpdate &&
+                              gSteps.offerLauncherUpdate(s.manifest, s.config, s.launcherDigest);
+}
+
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // The fault for a client whose files could not be brought up to date.
@@ -480,15 +504,8 @@ void startPipeline(bool repair) {
         s.blocker = Blocker();
         s.fault = Fault();
     }
-    s.busy = true;
+    beginOperation("manifest", repair ? "Checking your client files" : "Checking for updates");
     s.repair = repair;
-    cancelRequested = false;
-    Operation op;
-    op.key = "manifest";
-    op.title = repair ? "Checking your client files" : "Checking for updates";
-    op.startedAt = now();
-    op.indeterminate = true;
-    s.operation = op;
 
     PipelineInput in;
     in.config = s.config;
@@ -514,9 +531,7 @@ void applyPipelineResult(const PipelineResult& r) {
     // The task's copy of the settings is authoritative for what it changed.
     s.config.installed = r.config.installed;
     s.config.lastClientVersion = r.config.lastClientVersion;
-    s.config.selfUpdateTarget = r.config.selfUpdateTarget;
-    s.config.selfUpdateAttempts = r.config.selfUpdateAttempts;
-    s.config.selfUpdateAt = r.config.selfUpdateAt;
+    takeSelfUpdateBookkeeping(r.config);
     s.config.profileId = r.config.profileId;
     saveUnlessDemo();
     s.busy = false;
@@ -581,14 +596,7 @@ void applyLauncherUpdate() {
         pushError(kAlreadyWorking, "");
         return;
     }
-    s.busy = true;
-    cancelRequested = false;
-    Operation op;
-    op.key = kSelfUpdatePhase;
-    op.title = kSelfUpdateTitle;
-    op.startedAt = now();
-    op.indeterminate = true;
-    s.operation = op;
+    beginOperation(kSelfUpdatePhase, kSelfUpdateTitle);
 
     Manifest manifest = s.manifest;
     Config config = s.config;
@@ -604,15 +612,10 @@ void applyLauncherUpdate() {
                 if (!error.empty()) logLine(error);
                 pushError(error.empty() ? kLauncherAlreadyPublished : kLauncherUpdateNotInstalled, "");
                 // The attempt counter changed even though the update did not happen.
-                AppState& st = state();
-                st.config.selfUpdateTarget = result->config.selfUpdateTarget;
-                st.config.selfUpdateAttempts = result->config.selfUpdateAttempts;
-                st.config.selfUpdateAt = result->config.selfUpdateAt;
+                takeSelfUpdateBookkeeping(result->config);
                 saveUnlessDemo();
-                st.busy = false;
-                st.operation.reset();
-                st.launcherUpdateOffered =
-                    gSteps.offerLauncherUpdate && gSteps.offerLauncherUpdate(st.manifest, st.config, st.launcherDigest);
+                state().busy = false;
+                state().operation.reset();
                 return;
             }
             applyPipelineResult(*result);
