@@ -30,10 +30,6 @@ constexpr const char kCheckFailed[] = "The check could not be completed. Try aga
 constexpr const char kWelcome[] =
     "You're in. Keep your email and password safe: they are how you sign in on any PC.";
 
-void saveSettings() {
-    if (!state().demo) saveConfig(state().config);
-}
-
 std::string siteHost() { return urlHost(effectiveManifestUrl(state().config)); }
 
 bool requires(const account::Demand& demand, const char* layer) {

@@ -30,10 +30,6 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
 
 std::string mib(uint64_t bytes) { return std::to_string(bytes >> 20); }
 
-void saveUnlessDemo() {
-    if (!state().demo) saveConfig(state().config);
-}
-
 // An install operation starts: busy, a fresh progress block, no cancel.
 void beginOperation(const std::string& key, const std::string& title) {
     AppState& s = state();
@@ -97,6 +93,10 @@ int64_t localCharacterId(Config& config) {
 
 void setPipelineSteps(const PipelineSteps& steps) { gSteps = steps; }
 const PipelineSteps& pipelineSteps() { return gSteps; }
+
+void saveSettings() {
+    if (!state().demo) saveConfig(state().config);
+}
 
 std::string effectiveManifestUrl(const Config& config) {
     std::string base = config.manifestUrl.empty() ? std::string(kDefaultManifestUrl) : config.manifestUrl;
@@ -475,7 +475,7 @@ void applyPreflightResult(const PreflightResult& r) {
 
     // An unchanged check (the usual case) leaves config.json alone: writing
     // a client's worth of records for nothing is most of the check's time.
-    if (configChanged) saveUnlessDemo();
+    if (configChanged) saveSettings();
     accountStartUp();
     if (s.preflightWanted) {
         s.preflightWanted = false;
@@ -533,7 +533,7 @@ void applyPipelineResult(const PipelineResult& r) {
     s.config.lastClientVersion = r.config.lastClientVersion;
     takeSelfUpdateBookkeeping(r.config);
     s.config.profileId = r.config.profileId;
-    saveUnlessDemo();
+    saveSettings();
     s.busy = false;
     bool repair = s.repair;
     s.repair = false;
@@ -564,7 +564,7 @@ void applyPipelineResult(const PipelineResult& r) {
         }
         if (r.characterGone) {
             s.config.characterId.clear();
-            saveUnlessDemo();
+            saveSettings();
             fetchCharactersNow();
         }
         return;
@@ -613,7 +613,7 @@ void applyLauncherUpdate() {
                 pushError(error.empty() ? kLauncherAlreadyPublished : kLauncherUpdateNotInstalled, "");
                 // The attempt counter changed even though the update did not happen.
                 takeSelfUpdateBookkeeping(result->config);
-                saveUnlessDemo();
+                saveSettings();
                 state().busy = false;
                 state().operation.reset();
                 return;
@@ -660,7 +660,7 @@ void showFault(const Fault& fault) {
 void setIgnoreVersion(bool on) {
     AppState& s = state();
     s.config.ignoreVersion = on;
-    saveUnlessDemo();
+    saveSettings();
     logLine(on ? "the game version check is off" : "the game version check is on");
 }
 
@@ -858,7 +858,7 @@ void setChannel(const std::string& channel) {
     std::string wanted = channel == "dev" ? "dev" : "";
     if (wanted == s.config.channel) return;
     s.config.channel = wanted;
-    saveUnlessDemo();
+    saveSettings();
     logLine("channel: " + (wanted.empty() ? std::string("stable") : wanted));
     preflight();
 }
@@ -871,7 +871,7 @@ void setManifestUrl(const std::string& input) {
         return;
     }
     s.config.manifestUrl = url;
-    saveUnlessDemo();
+    saveSettings();
     preflight();
 }
 
@@ -882,7 +882,7 @@ void resetLauncher() {
     s.fault = Fault();
     s.blocker = Blocker();
     s.notices.clear();
-    saveUnlessDemo();
+    saveSettings();
     logLine("the launcher was reset");
     preflight();
 }

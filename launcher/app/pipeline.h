@@ -174,6 +174,9 @@ void tick(uint64_t now);
 // realm refresh); -1: nothing.
 int64_t msUntilNextTick(uint64_t now);
 
+// Writes AppState's settings to config.json, except in demo mode.
+void saveSettings();
+
 // Settings actions (each saves config.json unless in demo mode).
 void setChannel(const std::string& channel);
 void setManifestUrl(const std::string& text);
