@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "launcher/base/paths.h"
+#include "launcher/base/text.h"
 #include "ui/backend_win32.h"
 #include "ui/registry.h"
 #include "ui/text.h"
@@ -125,8 +126,7 @@ int registerPrivateFonts(const std::string& folder) {
         const std::string& name = entry.name;
         if (entry.isDirectory || name.size() < 4) continue;
         std::string ext = name.substr(name.size() - 4);
-        std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-        if (ext != ".ttf") continue;
+        if (!ember::launcher::equalsIgnoreCase(ext, ".ttf")) continue;
         std::wstring path = toWide(ember::launcher::joinPath(folder, name));
         if (AddFontResourceExW(path.c_str(), FR_PRIVATE, nullptr) > 0) ++added;
     }

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "launcher/base/log.h"
+#include "launcher/base/text.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher::account {
@@ -34,7 +35,7 @@ bool supportedAlgorithm(const std::string& alg) {
         if (c == '-') {
             continue;
         }
-        name += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        name += asciiLower(c);
     }
     return name.empty() || name == "sha256";
 }

@@ -450,8 +450,7 @@ std::string urlEncode(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '.' || c == '_' || c == '~';
+        bool keep = isAsciiLetter(c) || isAsciiDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
         if (keep) {
             out += c;
         } else {

@@ -253,8 +253,6 @@ bool isDigits(const std::string& text) {
     return true;
 }
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 // The realm record the play button uses.
 const account::Realm* chosenRealm() {
     const AppState& s = state();
@@ -675,7 +673,7 @@ std::string validateName(const std::string& name) {
     if (name.size() < 2) return "A name needs at least 2 characters.";
     for (char c : name) {
         if (static_cast<unsigned char>(c) >= 128) return "A name can only use English letters.";
-        if (!isLetter(c) && !isAsciiDigit(c) && c != '\'' && c != ' ' && c != '-') {
+        if (!isAsciiLetter(c) && !isAsciiDigit(c) && c != '\'' && c != ' ' && c != '-') {
             return "A name can only use letters, apostrophes, hyphens and spaces.";
         }
     }
@@ -694,8 +692,8 @@ std::string validateName(const std::string& name) {
     if (hyphens > 1) return "A name can have at most 1 hyphen.";
     if (name.find("  ") != std::string::npos) return "A name cannot have two spaces in a row.";
     if (name.find("''") != std::string::npos) return "A name cannot have two apostrophes in a row.";
-    if (!isLetter(name.front())) return "A name must start with a letter.";
-    if (!isLetter(name.back())) return "A name must end with a letter.";
+    if (!isAsciiLetter(name.front())) return "A name must start with a letter.";
+    if (!isAsciiLetter(name.back())) return "A name must end with a letter.";
     return "";
 }
 
@@ -757,7 +755,10 @@ void createCharacter(const std::string& name, std::function<void(bool, const std
             setCharacters(*list);
             logLine("character created: " + trimmed);
             for (const account::Character& c : list->characters) {
-                if (equalsIgnoreCase(c.name, trimmed)) chooseCharacter(c.id);
+                if (equalsIgnoreCase(c.name, trimmed)) {
+                    chooseCharacter(c.id);
+                    break;
+                }
             }
             if (done) done(true, "");
         });

@@ -24,6 +24,7 @@ std::string asciiLower(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 inline bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // ---- White space ----
 

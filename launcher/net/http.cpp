@@ -44,7 +44,7 @@ bool breaksHeaderLine(const std::string& value) { return value.find_first_of(std
 bool isMethodToken(const std::string& method) {
     if (method.empty()) return false;
     for (char c : method) {
-        bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        bool alnum = isAsciiLetter(c) || isAsciiDigit(c);
         if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) return false;
     }
     return true;
