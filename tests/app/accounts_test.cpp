@@ -14,17 +14,8 @@
 namespace ember::launcher {
 namespace {
 
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::UiLoop;
+using testing::Started;
 
-struct Started {
-    ScratchDir dir;
-    ScopedEnv env{"EMBERLANE_CONFIG_DIR", dir.path()};
-    UiLoop ui;
-    Started() { app::init(ui.hooks(), false); }
-    ~Started() { app::shutdownWorkers(); }
-};
 
 TEST(CharacterNames, FirstBrokenRuleIsTheAnswer) {
     struct Case {

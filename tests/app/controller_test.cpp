@@ -16,21 +16,8 @@
 namespace ember::launcher {
 namespace {
 
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::UiLoop;
+using testing::Started;
 
-// A controller with its own config folder, shut down at the end.
-struct Started {
-    ScratchDir dir;
-    ScopedEnv env{"EMBERLANE_CONFIG_DIR", dir.path()};
-    UiLoop ui;
-    explicit Started(bool demo = false) { app::init(ui.hooks(), demo); }
-    ~Started() {
-        app::shutdownWorkers();
-        app::setClock(nullptr);
-    }
-};
 
 // Waits (briefly polling) for a flag another thread sets; false on time-out
 // so a broken worker fails the test instead of hanging it.

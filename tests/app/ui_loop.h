@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "launcher/app/controller.h"
+#include "tests/support/scratch.h"
 
 namespace ember::launcher::testing {
 
@@ -71,6 +72,19 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<app::Task*> queue_;
+};
+
+// A controller with its own config folder and the loop above, shut down
+// (and its clock restored) at the end.
+struct Started {
+    ScratchDir dir;
+    ScopedEnv env{"EMBERLANE_CONFIG_DIR", dir.path()};
+    UiLoop ui;
+    explicit Started(bool demo = false) { app::init(ui.hooks(), demo); }
+    ~Started() {
+        app::shutdownWorkers();
+        app::setClock(nullptr);
+    }
 };
 
 }  // namespace ember::launcher::testing
