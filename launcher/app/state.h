@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -135,6 +136,40 @@ struct AccountForm {
     }
 };
 
+// One single-line text field (email, password, realm search, ...), kept
+// by field id for the life of the process. The text-field pass edits it
+// once a frame before the screens are built.
+struct FieldState {
+    std::string text;       // UTF-8
+    size_t caret = 0;       // byte offset, always on a code-point boundary
+    bool selectAll = false; // the only selection there is covers the whole text
+    // Refreshed every frame from the field's options.
+    bool readOnly = false;
+    bool secret = false;
+    int32_t maxLength = INT32_MAX;  // code points
+};
+
+// What the screens keep between frames: the view flags. Screens read the
+// rest of AppState only, and change it through the controller's operations.
+struct ViewState {
+    std::string scene;      // the demo scene ("" outside demo mode)
+    std::string openModal;  // "create", "delete", "logout", "ignore-version", "reset", "change-id", "stop-update" or ""
+    bool advancedOpen = false;
+
+    // Text fields and focus.
+    std::map<std::string, FieldState> fields;
+    std::string focus;          // the focused field's id ("" when none)
+    uint64_t lastActivity = 0;  // frame time of the last focus change or edit
+    // The text-field pass's outputs for this frame.
+    std::string submitted;      // the field Enter was pressed in
+    bool enterPressed = false;  // Enter with no field focused
+    bool escapePressed = false; // Escape with no field focused
+
+    // Requests the window carries out after the frame.
+    bool minimiseRequested = false;
+    bool quitRequested = false;
+};
+
 struct AppState {
     // Set once by init.
     std::string version;
@@ -223,6 +258,9 @@ struct AppState {
 
     // The window should close at this tick (0: not asked).
     uint64_t closeAt = 0;
+
+    // The screens' own flags.
+    ViewState view;
 };
 
 }  // namespace ember::launcher::app
