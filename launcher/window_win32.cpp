@@ -23,7 +23,8 @@
 #include "launcher/png_write.h"
 #include "launcher/version.h"
 #include "launcher/stylesheet_road.h"
-#include "launcher/view/shell.h"
+#include "launcher/view/screens.h"
+#include "launcher/view/textfield.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
 #include "launcher/app/window_hooks.h"
@@ -51,11 +52,6 @@ const wchar_t kWindowClass[] = L"EmberlaneLauncher";
 // The clear colour, #0A1628.
 const float kClearColour[4] = {0.0392f, 0.0863f, 0.1569f, 1.0f};
 
-struct KeyPress {
-    uint32_t key = 0;
-    bool ctrl = false, shift = false;
-};
-
 struct WindowState {
     HWND window = nullptr;
     StartupSettings settings;
@@ -67,10 +63,9 @@ struct WindowState {
     bool inSizeMove = false;
     uint64_t lastFrame = 0;
     CloseState close;
-    view::ShellState shell;
     StylesheetRoad road;
     // What the screens read later (the text-field pass): key presses and typed units.
-    std::vector<KeyPress> keys;
+    std::vector<view::KeyEvent> keys;
     std::vector<uint32_t> typed;
     // Frame times (build + layout + draw list + render + present) and the
     // build and render parts, for the trace.
@@ -109,13 +104,6 @@ bool isMaximised(HWND window) { return IsZoomed(window) != FALSE; }
 // The forced quit: the controller raises its stop flags, then the window
 // is destroyed (the loop then ends).
 void quitNow(WindowState&) { app::quit(); }
-
-// What the frame shell shows of the controller's state.
-void mirrorController(view::ShellState& shell) {
-    const app::AppState& a = app::state();
-    shell.activity = !a.busy ? "" : a.repair ? "repairing" : "updating";
-    shell.updateReady = a.launcherUpdateOffered;
-}
 
 void placePointer(float x, float y) {
     kiln::InputEvent move;
@@ -158,8 +146,9 @@ void drawFrame(WindowState& s) {
     // 3-4. Build, style, lay out, record drawing.
     const float w = static_cast<float>(d.width), h = static_cast<float>(d.height);
     kiln::beginFrame(w, h, s.scale);
-    mirrorController(s.shell);
-    view::buildFrame(s.shell, w, h, s.scale, now);
+    app::AppState& a = app::state();
+    view::runFieldPass(a, s.keys, s.typed, now);
+    view::buildFrame(a, w, h, s.scale, now);
     kiln::endFrame();
     const LONGLONG built = perfNow();
     s.keys.clear();
@@ -197,12 +186,12 @@ void drawFrame(WindowState& s) {
     }
 
     // Requests of the frame's screens.
-    if (s.shell.minimiseRequested) {
-        s.shell.minimiseRequested = false;
+    if (a.view.minimiseRequested) {
+        a.view.minimiseRequested = false;
         ShowWindow(s.window, SW_MINIMIZE);
     }
-    if (s.shell.quitRequested) {
-        s.shell.quitRequested = false;
+    if (a.view.quitRequested) {
+        a.view.quitRequested = false;
         quitNow(s);
     }
 }
@@ -321,13 +310,13 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_CLOSE:
         traceOwing(message);
         s.owed = owedAfter(message, s.owed);
-        mirrorController(s.shell);
-        if (onClose(s.close, view::isBusy(s.shell), GetTickCount64()) == CloseAction::Quit) {
+        if (onClose(s.close, view::closeNeedsConfirmation(app::state()), GetTickCount64()) == CloseAction::Quit) {
             quitNow(s);
         } else {
-            view::requestClose(s.shell);
-            if (s.shell.quitRequested) {
-                s.shell.quitRequested = false;
+            app::AppState& a = app::state();
+            view::requestClose(a);
+            if (a.view.quitRequested) {
+                a.view.quitRequested = false;
                 quitNow(s);
             }
         }
@@ -389,7 +378,7 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
             // executable shows; a broken edit keeps the last good styles.
             reloadStylesheetAt(s, s.scale, "stylesheet reload: ");
         } else {
-            s.keys.push_back(KeyPress{static_cast<uint32_t>(wParam), ctrl, shift});
+            s.keys.push_back(view::KeyEvent{static_cast<uint32_t>(wParam), ctrl, shift});
         }
         s.owed = owedAfter(message, s.owed);
         if (message == WM_SYSKEYDOWN) break;  // Alt+F4 and the system menu
@@ -530,9 +519,6 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     s.settings = settings;
     s.scale = settings.uiScale;
     s.scaleExplicit = settings.scaleExplicit;
-    s.shell.demo = settings.demo;
-    s.shell.scene = settings.demoScene;
-    s.shell.version = kLauncherVersion;
     s.road.exeFolder = hooks.exeFolder.empty() ? parentDir(executablePath()) : hooks.exeFolder;
     s.road.resourceText = carriedStylesheet();
     s.road.configDir = configDir();
@@ -594,7 +580,11 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     //     of their results to this window.
     app::init(app::uiHooksForWindow(s.window), settings.demo);
     // 16. Settings, the cached manifest, the first check.
-    if (!settings.demo) app::startUp();
+    if (!settings.demo) {
+        app::startUp();
+    } else if (!view::fillDemoScene(app::state(), settings.demoScene)) {
+        logLine("demo: no scene named " + settings.demoScene);
+    }
 
     // 17. Show and run.
     ShowWindow(s.window, SW_SHOWNORMAL);

@@ -81,6 +81,10 @@ const std::vector<std::string>& demoScenes();
 // runs). False for an unknown scene name.
 bool fillDemoScene(app::AppState& state, const std::string& scene);
 
+// The forms' share of fillDemoScene (sign-in and registration, modals,
+// blockers); false when the scene is not one of theirs.
+bool fillFormsDemoScene(app::AppState& state, const std::string& scene);
+
 // The developers' widget scene.
 void kitScene(app::AppState& state);
 

@@ -1,25 +1,26 @@
-// The frame shell: the aurora's discs stand where the frame composition puts
-// them at every scale, and a close while updating opens the stop-update
-// confirmation instead of quitting.
+// The frame: the aurora's discs stand where the frame composition puts them
+// at every scale, the cursor and drag area follow what is under the point,
+// and a close while updating opens the stop-update confirmation instead of
+// quitting.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "launcher/view/shell.h"
+#include "launcher/view/screens.h"
 #include "tests/ui/kiln_fixture.h"
 
 namespace ember::launcher::view {
 namespace {
 
-class ShellTest : public kiln::KilnTest {};
+class ScreensTest : public kiln::KilnTest {};
 
-TEST_F(ShellTest, AuroraDiscsAreCentredOnTheirGroups) {
+TEST_F(ScreensTest, AuroraDiscsAreCentredOnTheirGroups) {
     css(".aurora__ring { position: absolute } win { position: absolute }");
     const struct {
         float scale, width, height;
     } cases[] = {{1.0f, 1000, 640}, {1.5f, 1600, 1000}};
     for (const auto& c : cases) {
-        ShellState state;
+        app::AppState state;
         kiln::beginFrame(c.width, c.height, c.scale);
         buildFrame(state, c.width, c.height, c.scale, 0);
         kiln::endFrame();
@@ -43,14 +44,14 @@ TEST_F(ShellTest, AuroraDiscsAreCentredOnTheirGroups) {
     }
 }
 
-TEST_F(ShellTest, CursorAndDragAreaFollowWhatIsUnderThePoint) {
+TEST_F(ScreensTest, CursorAndDragAreaFollowWhatIsUnderThePoint) {
     css("win { position: absolute; left: 0; top: 0; right: 0; bottom: 0; display: flex; flex-direction: column } "
         "titlebar { display: flex; flex-direction: row; height: 44 } body { flex: 1 } "
         ".tabs { display: flex; flex-direction: row } .tabs__item { width: 80; height: 44 } "
         ".kit__row { display: flex; flex-direction: row } .input { width: 200; height: 30 }");
-    ShellState state;
+    app::AppState state;
     state.demo = true;
-    state.scene = "kit";
+    state.view.scene = "kit";
     for (int i = 0; i < 2; ++i) {  // the second build sees the first one's rectangles
         kiln::beginFrame(1000, 640, 1);
         buildFrame(state, 1000, 640, 1, 0);
@@ -76,17 +77,13 @@ TEST_F(ShellTest, CursorAndDragAreaFollowWhatIsUnderThePoint) {
     EXPECT_FALSE(onTitleBarDragArea(500, 300)) << "the body does not drag";
 }
 
-TEST_F(ShellTest, ClosingWhileUpdatingAsksFirst) {
-    const struct {
-        const char* activity;
-        bool asks;
-    } cases[] = {{"updating", true}, {"repairing", true}, {"", false}, {"checking", false}};
-    for (const auto& c : cases) {
-        ShellState state;
-        state.activity = c.activity;
+TEST_F(ScreensTest, ClosingWhileUpdatingAsksFirst) {
+    for (const bool busy : {true, false}) {
+        app::AppState state;
+        state.busy = busy;
         requestClose(state);
-        EXPECT_EQ(state.openModal == "stop-update", c.asks) << c.activity;
-        EXPECT_EQ(state.quitRequested, !c.asks) << c.activity;
+        EXPECT_EQ(state.view.openModal == "stop-update", busy) << busy;
+        EXPECT_EQ(state.view.quitRequested, !busy) << busy;
     }
 }
 

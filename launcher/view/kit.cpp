@@ -1,9 +1,8 @@
-// The frame shell and the widget-kit scene (see shell.h).
-#include "launcher/view/shell.h"
-
+// The developers' scene "kit": every widget of the kit in its states, for
+// looking at the stylesheet.
 #include <algorithm>
 
-#include "launcher/base/log.h"
+#include "launcher/view/screens.h"
 #include "launcher/view/widgets.h"
 #include "ui/kiln.h"
 
@@ -11,69 +10,16 @@ namespace ember::launcher::view {
 
 namespace {
 
-// The title bar's rectangle in the last frame.
-kiln::Rect g_titleBar;
+// The scene's own toggles (developers only; nothing else reads them).
+struct KitState {
+    bool kitCheck = true;
+    int kitRadio = 0;
+    bool kitDetailsOpen = true;
+    uint64_t kitCopiedUntil = 0, kitCardCopiedUntil = 0;
+};
+KitState g_kit;
 
-void disc(const char* spec, float cx, float cy, float diameter) {
-    kiln::openElement(spec);
-    kiln::placeAt(cx - diameter / 2, cy - diameter / 2);
-    kiln::setSize(diameter, diameter);
-    kiln::Style s;
-    s.borderRadius = diameter / 2;
-    kiln::setStyle(s, kiln::bit(kiln::BitBorderRadius));
-    kiln::closeElement();
-}
-
-void aurora(float width, float height, float scale) {
-    static const char* const teal[8] = {"div.aurora__ring.au-teal.au-8", "div.aurora__ring.au-teal.au-7",
-                                        "div.aurora__ring.au-teal.au-6", "div.aurora__ring.au-teal.au-5",
-                                        "div.aurora__ring.au-teal.au-4", "div.aurora__ring.au-teal.au-3",
-                                        "div.aurora__ring.au-teal.au-2", "div.aurora__ring.au-teal.au-1"};
-    static const char* const blue[8] = {"div.aurora__ring.au-blue.au-8", "div.aurora__ring.au-blue.au-7",
-                                        "div.aurora__ring.au-blue.au-6", "div.aurora__ring.au-blue.au-5",
-                                        "div.aurora__ring.au-blue.au-4", "div.aurora__ring.au-blue.au-3",
-                                        "div.aurora__ring.au-blue.au-2", "div.aurora__ring.au-blue.au-1"};
-    kiln::openElement("aurora");
-    for (int i = 0; i < 8; ++i) disc(teal[i], 230 * scale, 130 * scale, kAuroraDiameters[i] * scale);
-    const float bx = width - 190 * scale, by = height - kTitleBarHeight * scale - 90 * scale;
-    for (int i = 0; i < 8; ++i) disc(blue[i], bx, by, kAuroraDiameters[i] * scale);
-    kiln::closeElement();
-}
-
-void titleBar(ShellState& state) {
-    kiln::openElement("titlebar");
-    g_titleBar = kiln::lastRect();
-    kiln::textElement("EMBERLANE", "text.titlebar__word");
-    kiln::openElement("div.tabs");
-    kiln::pushKey("tab:home");
-    if (tab("Play", state.tab != "settings")) state.tab = "home";
-    kiln::popKey();
-    kiln::pushKey("tab:settings");
-    if (tab("Settings", state.tab == "settings")) state.tab = "settings";
-    kiln::popKey();
-    kiln::closeElement();
-    kiln::openElement("div.titlebar__spacer");
-    kiln::closeElement();
-    kiln::openElement(state.updateReady ? "div.titlebar__ver.is-update" : "div.titlebar__ver");
-    kiln::textElement("v" + state.version, "text.titlebar__vertext");
-    kiln::closeElement();
-    if (kiln::buttonElement("div.tbtn")) {
-        trace("click minimise");
-        state.minimiseRequested = true;
-    }
-    kiln::openElement("div.ico-min");
-    kiln::closeElement();
-    kiln::closeElement();
-    if (kiln::buttonElement("div.tbtn.tbtn--close")) {
-        trace("click close");
-        requestClose(state);
-    }
-    kiln::textElement("\xC3\x97", "text.tbtn__x");
-    kiln::closeElement();
-    kiln::closeElement();
-}
-
-void kitColumnA(ShellState& state) {
+void kitColumnA(KitState& state) {
     sectionHead("Buttons", true);
     const char* const kinds[] = {"primary", "secondary", "ghost", "danger", "danger-ghost"};
     for (int row = 0; row < 2; ++row) {
@@ -173,7 +119,7 @@ void kitColumnA(ShellState& state) {
     strip("success", "Emberlane is up to date", "", {}, true);
 }
 
-void kitColumnB(ShellState& state) {
+void kitColumnB(KitState& state) {
     sectionHead("Progress", true);
     progressBar(0.35f);
     progressBar(1.2f);
@@ -240,7 +186,10 @@ void kitColumnB(ShellState& state) {
     kiln::closeElement();
 }
 
-void kitScene(ShellState& state) {
+}  // namespace
+
+void kitScene(app::AppState&) {
+    KitState& state = g_kit;
     kiln::scrollBegin("kit", "scroll.kit");
     kiln::openElement("div.kit__cols");
     kiln::openElement("div.kit__col");
@@ -251,64 +200,6 @@ void kitScene(ShellState& state) {
     kiln::closeElement();
     kiln::closeElement();
     kiln::scrollEnd();
-}
-
-void stopUpdateModal(ShellState& state) {
-    if (kiln::buttonElement("scrim")) state.openModal.clear();
-    kiln::closeElement();
-    kiln::openElement("div.modal");
-    kiln::openElement("div.modal__in");
-    kiln::textElement("Stop the update?", "text.t-h2");
-    kiln::openElement("div.modal__body");
-    kiln::textElement("Downloaded files are kept and it'll pick up where it left off.", "text.modal__text");
-    kiln::closeElement();
-    kiln::openElement("div.modal__foot");
-    ButtonOptions keep;
-    keep.label = "Keep downloading";
-    keep.kind = "ghost";
-    if (button(keep)) state.openModal.clear();
-    ButtonOptions stop;
-    stop.label = "Stop and close";
-    stop.kind = "danger";
-    if (button(stop)) state.quitRequested = true;
-    kiln::closeElement();
-    kiln::closeElement();
-    kiln::closeElement();
-}
-
-}  // namespace
-
-bool isBusy(const ShellState& state) { return state.activity == "updating" || state.activity == "repairing"; }
-
-void buildFrame(ShellState& state, float width, float height, float scale, uint64_t nowMs) {
-    beginWidgets(nowMs, scale);
-    aurora(width, height, scale);
-    kiln::openElement("win");
-    titleBar(state);
-    kiln::openElement("body");
-    if (state.demo && state.scene == "kit") kitScene(state);
-    kiln::closeElement();
-    kiln::closeElement();
-    if (state.openModal == "stop-update") stopUpdateModal(state);
-}
-
-bool onTitleBarDragArea(float x, float y) {
-    return g_titleBar.contains(x, y) && kiln::hitTest(kiln::ui().hits, x, y) == 0;
-}
-
-int cursorAt(float x, float y) {
-    if (overTextField(x, y)) return 2;
-    return kiln::hitTest(kiln::ui().hits, x, y) != 0 ? 1 : 0;
-}
-
-int64_t msUntilNextFrame() { return nextFrameDelay(); }
-
-void requestClose(ShellState& state) {
-    if (isBusy(state)) {
-        state.openModal = "stop-update";
-    } else {
-        state.quitRequested = true;
-    }
 }
 
 }  // namespace ember::launcher::view
