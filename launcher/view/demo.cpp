@@ -16,8 +16,11 @@ const std::vector<std::string>& demoScenes() {
     return scenes;
 }
 
+void fillDemoBase(app::AppState&) {}
+
 bool fillDemoScene(app::AppState& state, const std::string& scene) {
     state.view.scene = scene;
+    fillDemoBase(state);
     if (scene == "kit") return true;
     if (fillFormsDemoScene(state, scene)) return true;
     for (const std::string& s : demoScenes())

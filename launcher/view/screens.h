@@ -81,6 +81,9 @@ const std::vector<std::string>& demoScenes();
 // runs). False for an unknown scene name.
 bool fillDemoScene(app::AppState& state, const std::string& scene);
 
+// The sample world every scene starts from: an installed, up-to-date
+// client, a signed-in player with realms, characters and news.
+void fillDemoBase(app::AppState& state);
 // The forms' share of fillDemoScene (sign-in and registration, modals,
 // blockers); false when the scene is not one of theirs.
 bool fillFormsDemoScene(app::AppState& state, const std::string& scene);
