@@ -192,8 +192,10 @@ void footerLeft(app::AppState& state) {
     kiln::openElement("div.footer__left");
     if (state.launcherUpdateOffered) {
         kiln::openElement("div.footer__update");
+        kiln::openElement("div.footer__say");
         kiln::textElement("Launcher", "text.t-label.footer__tag");
         kiln::textElement("A launcher update is ready", "text.footer__line");
+        kiln::closeElement();
         ButtonOptions o;
         o.label = "Update & restart";
         o.kind = "secondary";
@@ -493,7 +495,7 @@ static void progressBlock(app::AppState& state, const app::Operation& op) {
     progressBar(fraction, failed, indeterminate);
     kiln::popKey();
     if (!op.finished) {
-        // One line of facts that wraps in a narrow window.
+        // One line of facts (it wraps in a narrow window).
         std::string facts;
         auto add = [&facts](const std::string& fact) {
             if (!facts.empty()) facts += "  \xC2\xB7  ";
@@ -509,16 +511,18 @@ static void progressBlock(app::AppState& state, const app::Operation& op) {
 }
 
 void footerBar(app::AppState& state, uint64_t nowMs) {
+    // A column: the progress block across the whole width while working
+    // (so its lines are measured at the width they get), then the row with
+    // the launcher line and the Play button.
     kiln::openElement("div.footer");
     const std::string st = app::playState();
-    const bool working = state.operation.has_value();
-    if (working) {
+    if (state.operation.has_value()) {
         kiln::openElement("div.footer__work");
         progressBlock(state, *state.operation);
         kiln::closeElement();
-    } else {
-        footerLeft(state);
     }
+    kiln::openElement("div.footer__row");
+    footerLeft(state);
 
     kiln::openElement("div.footer__right");
     if (st == "updating" || st == "repairing") {
@@ -554,9 +558,10 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
         const bool warn = sub == "Create a character on this realm first" || st == "unsupported" || st == "blocked";
         kiln::textElement(sub, warn ? "text.play__sub.play__sub--warn" : "text.play__sub");
     }
-    kiln::closeElement();
-    kiln::closeElement();
-    kiln::closeElement();
+    kiln::closeElement();  // play
+    kiln::closeElement();  // right
+    kiln::closeElement();  // row
+    kiln::closeElement();  // footer
 }
 
 }  // namespace ember::launcher::view

@@ -237,6 +237,9 @@ bool field(const FieldOptions& o) {
     if (!o.inputClass.empty()) input += "." + o.inputClass;
     const bool clicked = kiln::buttonElement(input);
     if (!o.readOnly) g_frame.textFields.push_back(kiln::lastRect());
+    // The text runs inside the padding: a clip box of its own, since a box
+    // clips its children at its border, not at its padding.
+    kiln::openElement("div.input__clip");
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
     } else if (o.secret) {
@@ -252,6 +255,7 @@ bool field(const FieldOptions& o) {
         kiln::closeElement();
     }
     if (o.focused) requestFrameIn(static_cast<int64_t>(500 - widgetClock() % 500));
+    kiln::closeElement();  // clip
     kiln::closeElement();  // input
     kiln::closeElement();  // wrap
     kiln::closeElement();  // row
