@@ -62,9 +62,10 @@ void play(app::AppState& state) {
 
 void localCharacterCard(app::AppState& state) {
     beginCard();
-    kiln::openElement("div.local");
+    const FitRow row = beginFitRow("div.local");
     avatar("?");
     kiln::openElement("div.local__text");
+    fitColumn(row, 40 + 14, 0);
     kiln::openElement("div.local__head");
     kiln::textElement("Your character", "text.t-h2");
     badge("LOCAL CHARACTER");
@@ -91,7 +92,6 @@ void localCharacterCard(app::AppState& state) {
     if (!id.empty()) {
         ButtonOptions copy;
         copy.label = "Copy id";
-        copy.icon = "copy";
         kiln::pushKey("local:copy");
         copyButton(copy, id, state.view.copiedUntil["local:copy"]);
         kiln::popKey();
@@ -114,10 +114,12 @@ void characterRow(app::AppState& state, const account::Character& c) {
     kiln::textElement(c.name, "text.row__name");
     kiln::textElement("id " + c.id, "text.row__id");
     kiln::closeElement();
+    const std::string st = app::playState();
     ButtonOptions playAs;
     playAs.label = "Play as";
     playAs.kind = selected ? "primary" : "secondary";
     playAs.extraClass = "btn--sm";
+    playAs.disabled = !(st == "install" || st == "update" || st == "ready" || st == "offline");
     kiln::pushKey("playas");
     const bool playClicked = button(playAs);
     kiln::popKey();
@@ -283,9 +285,10 @@ void firstRunCards(app::AppState& state) {
     if (local && !state.config.seenPlayerIdIntro && state.config.profileId > 0) {
         kiln::pushKey("card:playerid");
         beginCard();
-        kiln::openElement("div.intro");
+        const FitRow row = beginFitRow("div.intro");
         seal("ok", "#");
         kiln::openElement("div.intro__text");
+        fitColumn(row, 40 + 16, 0);
         kiln::textElement("Your character id", "text.t-h2");
         kiln::textElement("This id is your character. Write it down.", "text.card__text");
         kiln::textElement("Enter it in Settings on another PC to keep playing as yourself.", "text.card__text");
@@ -307,14 +310,17 @@ void firstRunCards(app::AppState& state) {
     if (!state.config.seenFirstRunNote && st == "install") {
         kiln::pushKey("card:firstrun");
         beginCard();
-        kiln::openElement("div.intro");
+        const FitRow row = beginFitRow("div.intro");
         seal("warn", "i");
         kiln::openElement("div.intro__text");
+        fitColumn(row, 40 + 16, 0);
         kiln::textElement("First time: this downloads about " + megabytes(state.plan.downloadBytes) +
                               " into your Oblivion Remastered folder. Nothing is changed outside it, and Settings "
                               "\xE2\x86\x92 Verify & repair puts it back if anything goes wrong.",
                           "text.card__text.card__text--bright");
         kiln::closeElement();
+        kiln::closeElement();
+        kiln::openElement("div.card__foot");
         ButtonOptions ok;
         ok.label = "Got it";
         ok.kind = "ghost";

@@ -106,7 +106,7 @@ void railFoot(app::AppState& state) {
     } else {
         kiln::openElement("div.rail__who");
         kiln::textElement("Not signed in", "text.rail__whohead");
-        kiln::textElement("Playing without an account", "text.rail__whoname");
+        kiln::textElement("Local character", "text.rail__whoname");
         kiln::closeElement();
         ButtonOptions o;
         o.label = "Sign in";

@@ -25,8 +25,13 @@ void beginGroup(std::string_view title) {
 }
 void endGroup() { kiln::closeElement(); }
 
-// A line of the page: text on the left, its buttons on the right.
-void beginLine() { kiln::openElement("div.sline"); }
+// A line of the page: text on the left (`leading` px of fixed things before
+// it), its buttons on the right.
+FitRow beginLine() { return beginFitRow("div.sline"); }
+void lineText(const FitRow& row, float leading = 0) {
+    kiln::openElement("div.sline__text");
+    fitColumn(row, leading, 12);
+}
 void endLine() { kiln::closeElement(); }
 
 bool smallButton(const std::string& key, const std::string& label, const std::string& kind, bool disabled = false,
@@ -112,8 +117,8 @@ void clientGroup(app::AppState& state) {
 
     kiln::openElement("div.srule");
     kiln::closeElement();
-    beginLine();
-    kiln::openElement("div.sline__text");
+    const FitRow repairLine = beginLine();
+    lineText(repairLine);
     const size_t files = state.config.installed.size();
     const std::string client = state.config.lastClientVersion;
     std::string installed = files == 0 ? "No client files installed yet"
@@ -125,6 +130,7 @@ void clientGroup(app::AppState& state) {
                       "left alone.",
                       "text.sline__hint");
     kiln::closeElement();
+    const float trail1 = beginTrailing("div.sline__btns");
     if (smallButton("client:repair", "Verify & repair files", "secondary", state.busy)) {
         if (state.demo) {
             trace("demo: verify & repair");
@@ -132,6 +138,7 @@ void clientGroup(app::AppState& state) {
             app::startPipeline(true);
         }
     }
+    endTrailing(repairLine, trail1);
     endLine();
     endGroup();
 }
@@ -139,19 +146,21 @@ void clientGroup(app::AppState& state) {
 void accountGroup(app::AppState& state) {
     beginGroup("Account");
     if (state.accountsActive && state.signedIn && !state.playWithoutAccount) {
-        beginLine();
+        const FitRow line = beginLine();
         const std::string& name = state.account.displayName.empty() ? state.email : state.account.displayName;
         avatar(name.empty() ? "?" : name.substr(0, 1));
-        kiln::openElement("div.sline__text");
+        lineText(line, 40 + 12);
         kiln::textElement(name, "text.sline__head");
         if (!state.email.empty()) kiln::textElement(state.email, "text.sline__hint");
         kiln::closeElement();
+        const float trail2 = beginTrailing("div.sline__btns");
         if (smallButton("account:logout", "Log out", "ghost")) state.view.openModal = "logout";
+        endTrailing(line, trail2);
         endLine();
     } else {
-        beginLine();
+        const FitRow line = beginLine();
         const std::string id = state.config.profileId > 0 ? std::to_string(state.config.profileId) : "";
-        kiln::openElement("div.sline__text");
+        lineText(line);
         kiln::textElement("Character id", "text.sline__head");
         kiln::textElement("This id is your character. Write it down \xE2\x80\x94 entering it on another PC keeps your "
                           "progress.",
@@ -163,7 +172,6 @@ void accountGroup(app::AppState& state) {
             playerId(id);
             ButtonOptions copy;
             copy.label = "Copy id";
-            copy.icon = "copy";
             kiln::pushKey("account:copy");
             copyButton(copy, id, state.view.copiedUntil["account:copy"]);
             kiln::popKey();
@@ -178,12 +186,13 @@ void accountGroup(app::AppState& state) {
 
 void versionGroup(app::AppState& state) {
     beginGroup("Version");
-    beginLine();
-    kiln::openElement("div.sline__text");
+    const FitRow line = beginLine();
+    lineText(line);
     kiln::textElement("Launcher " + state.version +
                           (state.launcherUpdateOffered ? " \xC2\xB7 update ready" : " \xC2\xB7 up to date"),
                       state.launcherUpdateOffered ? "text.sline__head.sline__head--update" : "text.sline__head");
     kiln::closeElement();
+    const float trail3 = beginTrailing("div.sline__btns");
     {
         ButtonOptions check;
         check.label = state.preflightRunning ? "Checking" : "Check now";
@@ -202,11 +211,18 @@ void versionGroup(app::AppState& state) {
         }
     }
     if (smallButton("version:logs", "Open logs folder", "ghost")) app::openFolder(configDir());
+    endTrailing(line, trail3);
     endLine();
     endGroup();
 }
 
+// Whether the Advanced section was open in the last build: opening it
+// scrolls the page down to it.
+bool g_advancedWasOpen = false;
+
 void advancedSection(app::AppState& state) {
+    if (state.view.advancedOpen && !g_advancedWasOpen) kiln::scrollToEnd();
+    g_advancedWasOpen = state.view.advancedOpen;
     kiln::openElement(state.view.advancedOpen ? "div.advanced.is-open" : "div.advanced");
     kiln::pushKey("advanced:toggle");
     if (kiln::buttonElement("div.advanced__sum")) {
@@ -229,7 +245,7 @@ void advancedSection(app::AppState& state) {
     // The manifest override: checked here first so the refusal stands under
     // the field; the controller applies it (and refuses the same way).
     std::string& note = state.view.fieldNotes[kManifestField];
-    kiln::openElement("div.sline.sline--field");
+    kiln::openElement("div.sline.sline--field.sline--labelled");
     FieldOptions url;
     url.id = kManifestField;
     url.label = "Manifest URL override";

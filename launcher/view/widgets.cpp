@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <vector>
 
 #include "launcher/base/log.h"
@@ -62,6 +63,41 @@ bool overTextField(float x, float y) {
     for (const kiln::Rect& r : g_frame.textFields)
         if (r.contains(x, y)) return true;
     return false;
+}
+
+// ---------------------------------------------------------------------------
+// Rows with wrapping text
+
+namespace {
+// The trailing block's width in the last frame, by the row's identity.
+std::unordered_map<uint64_t, float> g_trailing;
+}  // namespace
+
+FitRow beginFitRow(std::string_view spec) {
+    kiln::openElement(spec);
+    FitRow row;
+    row.width = kiln::lastRect().w;
+    row.id = kiln::currentId();
+    auto found = g_trailing.find(row.id);
+    if (found != g_trailing.end()) row.trailing = found->second;
+    return row;
+}
+
+void fitColumn(const FitRow& row, float leading, float trailingGap) {
+    if (row.width <= 0) return;  // the first frame: measured the plain way
+    const float taken = leading * g_frame.scale + (row.trailing > 0 ? row.trailing + trailingGap * g_frame.scale : 0);
+    setWidthPx(std::max(0.0f, row.width - taken));
+}
+
+float beginTrailing(std::string_view spec) {
+    kiln::openElement(spec);
+    return kiln::lastRect().w;
+}
+
+void endTrailing(const FitRow& row, float last) {
+    kiln::closeElement();
+    if (g_trailing.size() > 4096) g_trailing.clear();  // identities of screens long gone
+    g_trailing[row.id] = last;
 }
 
 // ---------------------------------------------------------------------------
@@ -222,6 +258,59 @@ bool radio(std::string_view label, bool selected) {
     return clicked;
 }
 
+namespace {
+
+// A read-only path shows its middle as "…" when the whole would not fit:
+// the monospace face gives every character one width, learnt from the last
+// frame (the clip box's width over the characters then shown).
+struct PathFit {
+    float charWidth = 0;
+    size_t shown = 0;  // code points shown in the last frame
+};
+std::unordered_map<uint64_t, PathFit> g_paths;
+
+size_t codePoints(std::string_view text) {
+    size_t n = 0;
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// The byte offset of code point `index` (the size when past the end).
+size_t codePointOffset(std::string_view text, size_t index) {
+    size_t n = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (n == index) return i;
+        ++n;
+    }
+    return text.size();
+}
+
+void pathText(const std::string& text) {
+    const uint64_t clip = kiln::currentId();
+    const float room = kiln::lastRect().w;
+    PathFit& fit = g_paths[clip];
+    std::string shown = text;
+    const size_t total = codePoints(text);
+    if (room > 0 && fit.charWidth > 0) {
+        const size_t fits = static_cast<size_t>(room / fit.charWidth);
+        if (fits < total) {
+            const size_t keep = fits > 1 ? fits - 1 : 0;
+            const size_t head = keep * 2 / 5, tail = keep - head;
+            shown = text.substr(0, codePointOffset(text, head)) + "\xE2\x80\xA6" +
+                    text.substr(codePointOffset(text, total - tail));
+        }
+    }
+    kiln::textElement(shown, "text.input__text");
+    const float drawn = kiln::lastRect().w;
+    if (drawn > 0 && fit.shown > 0) fit.charWidth = drawn / static_cast<float>(fit.shown);
+    fit.shown = codePoints(shown);
+    if (g_paths.size() > 256) g_paths.clear();
+}
+
+}  // namespace
+
 bool field(const FieldOptions& o) {
     std::string spec = "div.field";
     if (o.compact) spec += ".is-compact";
@@ -240,8 +329,11 @@ bool field(const FieldOptions& o) {
     // The text runs inside the padding: a clip box of its own, since a box
     // clips its children at its border, not at its padding.
     kiln::openElement("div.input__clip");
+    const bool fitPath = o.readOnly && o.inputClass == "input--path" && !o.text.empty();
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
+    } else if (fitPath) {
+        pathText(o.text);
     } else if (o.secret) {
         std::string dots;
         for (size_t i = 0; i < o.text.size(); ++i)
@@ -336,17 +428,20 @@ int strip(std::string_view tone, std::string_view title, std::string_view body,
     if (gap) spec += ".strip--gap";
     kiln::pushKey(std::string("strip:") + std::string(title));
     kiln::openElement(spec);
-    kiln::openElement("div.strip__in");
+    const FitRow row = beginFitRow("div.strip__in");
     kiln::openElement("div.strip__icon");
     glyphIcon(tone == "success" ? "check" : tone == "error" ? "error" : "alert");
     kiln::closeElement();
     kiln::openElement("div.strip__body");
+    // The stylesheet's strip: padding 13 + 16, the 3 px edge, the 24 px
+    // icon and the 12 px gaps.
+    fitColumn(row, 13 + 16 + 3 + 24 + 12, 12);
     kiln::textElement(title, "text.t-h3.strip__title");
     if (!body.empty()) kiln::textElement(body, "text.strip__text");
     kiln::closeElement();
     int clicked = -1;
     if (actions.size() > 0) {
-        kiln::openElement("div.strip__actions");
+        const float actionsWidth = beginTrailing("div.strip__actions");
         int i = 0;
         for (std::string_view action : actions) {
             kiln::pushKey(std::string("stripact:") + std::string(action));
@@ -357,7 +452,7 @@ int strip(std::string_view tone, std::string_view title, std::string_view body,
             kiln::popKey();
             ++i;
         }
-        kiln::closeElement();
+        endTrailing(row, actionsWidth);
     }
     kiln::closeElement();
     kiln::closeElement();
