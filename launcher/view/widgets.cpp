@@ -258,60 +258,164 @@ bool radio(std::string_view label, bool selected) {
     return clicked;
 }
 
+float fieldTextWidth(float inputWidth, bool inFieldButton, float scale) {
+    return std::max(0.0f, inputWidth - (inFieldButton ? 40.0f + 14.0f : 12.0f + 14.0f) * scale);
+}
+
+bool caretShown(uint64_t now, uint64_t lastActivity) {
+    const uint64_t since = now > lastActivity ? now - lastActivity : 0;
+    return (since / 500) % 2 == 0;
+}
+
+int64_t caretNextBlink(uint64_t now, uint64_t lastActivity) {
+    const uint64_t since = now > lastActivity ? now - lastActivity : 0;
+    return static_cast<int64_t>(500 - since % 500);
+}
+
 namespace {
 
-// A read-only path shows its middle as "…" when the whole would not fit:
-// the monospace face gives every character one width, learnt from the last
-// frame (the clip box's width over the characters then shown).
-struct PathFit {
-    float charWidth = 0;
-    size_t shown = 0;  // code points shown in the last frame
+// What an input remembers between frames for showing a text wider than its
+// text area: the shown text's natural width (measured the frame it was
+// shown whole) and the focused text's scroll.
+struct InputMemory {
+    uint32_t shownHash = 0;  // what the text element showed last frame
+    uint32_t fullHash = 0;   // the text `fullWidth` belongs to
+    float fullWidth = 0;
+    float scroll = 0;  // px the focused text is moved left by
 };
-std::unordered_map<uint64_t, PathFit> g_paths;
+std::unordered_map<uint64_t, InputMemory> g_inputs;
 
-size_t codePoints(std::string_view text) {
+uint32_t textHash(std::string_view text) {
+    uint32_t h = 2166136261u;
+    for (char c : text) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+    return h;
+}
+
+size_t codePointCount(std::string_view text) {
     size_t n = 0;
-    for (char c : text)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     return n;
 }
 
-// The byte offset of code point `index` (the size when past the end).
-size_t codePointOffset(std::string_view text, size_t index) {
-    size_t n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-        if (n == index) return i;
-        ++n;
-    }
-    return text.size();
-}
-
-void pathText(const std::string& text) {
-    const uint64_t clip = kiln::currentId();
-    const float room = kiln::lastRect().w;
-    PathFit& fit = g_paths[clip];
-    std::string shown = text;
-    const size_t total = codePoints(text);
-    if (room > 0 && fit.charWidth > 0) {
-        const size_t fits = static_cast<size_t>(room / fit.charWidth);
-        if (fits < total) {
-            const size_t keep = fits > 1 ? fits - 1 : 0;
-            const size_t head = keep * 2 / 5, tail = keep - head;
-            shown = text.substr(0, codePointOffset(text, head)) + "\xE2\x80\xA6" +
-                    text.substr(codePointOffset(text, total - tail));
+// The first `count` code points of a text.
+std::string_view codePointPrefix(std::string_view text, size_t count) {
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (count == 0) break;
+            --count;
         }
     }
+    return text.substr(0, i);
+}
+
+void setMarginLeft(float px) {
+    kiln::Style s;
+    s.margin[3] = px;
+    kiln::setStyle(s, kiln::bit(kiln::BitMargin));
+}
+
+// The text area: as wide as the input's rule leaves (once the input's width
+// is known), clipping what is wider, its pieces in a row.
+void openTextArea(float width) {
+    kiln::openElement("div.input__area");
+    kiln::Style s;
+    s.display = kiln::DisplayFlex;
+    s.direction = kiln::DirectionRow;
+    s.align = kiln::AlignCenter;
+    s.overflow = kiln::OverflowHidden;
+    kiln::StyleMask bits = kiln::bit(kiln::BitDisplay) | kiln::bit(kiln::BitFlexDirection) |
+                           kiln::bit(kiln::BitAlign) | kiln::bit(kiln::BitOverflow);
+    if (width > 0) {
+        s.width = kiln::Length{width, kiln::LengthPx};
+        bits |= kiln::bit(kiln::BitWidth);
+    }
+    kiln::setStyle(s, bits);
+}
+
+void caretElement() {
+    kiln::openElement("div.input__caret");
+    kiln::closeElement();
+}
+
+// An unfocused text: whole when it fits, else cut short with an ellipsis
+// (from the whole text's width, measured the frame it was shown whole).
+void restingText(InputMemory& m, const std::string& text, float area, bool selected) {
+    const uint32_t hash = textHash(text);
+    std::string shown = text;
+    if (area > 0 && m.fullHash == hash && m.fullWidth > area) {
+        const size_t n = codePointCount(text);
+        const float perCodePoint = m.fullWidth / static_cast<float>(n);
+        // A margin for proportional faces: the kept part may be wider than average.
+        const float room = area * 0.9f - perCodePoint;
+        const size_t keep = room > 0 ? static_cast<size_t>(room / perCodePoint) : 0;
+        shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
+    }
+    if (selected) kiln::openElement("div.input__sel");
     kiln::textElement(shown, "text.input__text");
-    const float drawn = kiln::lastRect().w;
-    if (drawn > 0 && fit.shown > 0) fit.charWidth = drawn / static_cast<float>(fit.shown);
-    fit.shown = codePoints(shown);
-    if (g_paths.size() > 256) g_paths.clear();
+    const uint32_t shownHash = textHash(shown);
+    if (shown == text && m.shownHash == shownHash) {
+        const float w = kiln::lastRect().w;
+        if (w > 0) {
+            m.fullHash = hash;
+            m.fullWidth = w;
+        }
+    }
+    m.shownHash = shownHash;
+    if (selected) kiln::closeElement();
+}
+
+// A focused text: the caret between the parts before and after it, the
+// whole moved left as far as keeps the caret inside the area.
+void focusedText(InputMemory& m, const std::string& text, size_t caret, float area, bool selected, bool caretOn) {
+    caret = std::min(caret, text.size());
+    if (selected) {
+        kiln::openElement("div.input__sel");
+        kiln::textElement(text, "text.input__text");
+        setMarginLeft(-m.scroll);
+        kiln::closeElement();
+        if (caretOn) caretElement();
+        const float w = kiln::lastRect().w;
+        if (area > 0 && w > 0) m.scroll = std::max(0.0f, std::min(m.scroll, w));
+        m.shownHash = 0;
+        return;
+    }
+    const std::string_view before(text.data(), caret), after(text.data() + caret, text.size() - caret);
+    float beforeWidth = 0;
+    if (!before.empty()) {
+        kiln::textElement(before, "text.input__text");
+        setMarginLeft(-m.scroll);
+        beforeWidth = kiln::lastRect().w;
+    }
+    if (caretOn) {
+        caretElement();
+        // The caret takes no room, so the text does not move as it blinks.
+        kiln::Style s;
+        s.margin[1] = -2.0f * widgetScale();
+        kiln::setStyle(s, kiln::bit(kiln::BitMargin));
+    }
+    if (!after.empty()) kiln::textElement(after, "text.input__text");
+    if (before.empty()) {
+        m.scroll = 0;
+    } else if (area > 0 && beforeWidth > 0) {
+        const float caretRoom = 3.0f * widgetScale();
+        if (beforeWidth - m.scroll > area - caretRoom) m.scroll = beforeWidth - area + caretRoom;
+        if (beforeWidth < m.scroll) m.scroll = beforeWidth;
+        m.scroll = std::max(0.0f, m.scroll);
+    }
+    m.shownHash = 0;
 }
 
 }  // namespace
 
 bool field(const FieldOptions& o) {
+    bool buttonClicked = false;
+    return field(o, buttonClicked);
+}
+
+bool field(const FieldOptions& o, bool& buttonClicked) {
+    buttonClicked = false;
+    const bool inFieldButton = o.eye || !o.buttonLabel.empty();
     std::string spec = "div.field";
     if (o.compact) spec += ".is-compact";
     if (o.busy) spec += ".is-busy";
@@ -323,31 +427,53 @@ bool field(const FieldOptions& o) {
     if (o.focused) input += ".is-focus";
     if (!o.error.empty()) input += ".is-invalid";
     if (o.readOnly) input += ".is-readonly";
+    if (inFieldButton) input += ".input--btn";
     if (!o.inputClass.empty()) input += "." + o.inputClass;
     const bool clicked = kiln::buttonElement(input);
-    if (!o.readOnly) g_frame.textFields.push_back(kiln::lastRect());
-    // The text runs inside the padding: a clip box of its own, since a box
-    // clips its children at its border, not at its padding.
-    kiln::openElement("div.input__clip");
-    const bool fitPath = o.readOnly && o.inputClass == "input--path" && !o.text.empty();
+    const kiln::Rect inputRect = kiln::lastRect();
+    if (!o.readOnly) g_frame.textFields.push_back(inputRect);
+    if (g_inputs.size() > 512) g_inputs.clear();  // texts come and go; a fresh start costs one frame
+    InputMemory& memory = g_inputs[kiln::currentId()];
+    const float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
+    const bool caretOn = o.focused && !o.readOnly && caretShown(widgetClock(), o.lastActivity);
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
-    } else if (fitPath) {
-        pathText(o.text);
-    } else if (o.secret) {
-        std::string dots;
-        for (size_t i = 0; i < o.text.size(); ++i)
-            if ((static_cast<unsigned char>(o.text[i]) & 0xC0) != 0x80) dots += "\xE2\x80\xA2";
-        kiln::textElement(dots, "text.input__text");
+        if (caretOn) caretElement();
     } else {
-        kiln::textElement(o.text, "text.input__text");
+        std::string shown = o.text;
+        size_t caret = o.caret == std::string::npos ? o.text.size() : std::min(o.caret, o.text.size());
+        if (o.secret && !o.revealed) {
+            // One dot per code point; the caret after as many dots as code points before it.
+            shown.clear();
+            size_t dotsBefore = 0;
+            for (size_t i = 0; i < o.text.size(); ++i) {
+                if ((static_cast<unsigned char>(o.text[i]) & 0xC0) == 0x80) continue;
+                shown += "\xE2\x80\xA2";
+                if (i < caret) ++dotsBefore;
+            }
+            caret = dotsBefore * 3;
+        }
+        openTextArea(area);
+        if (o.focused && !o.readOnly) {
+            focusedText(memory, shown, caret, area, o.selectAll, caretOn);
+        } else {
+            restingText(memory, shown, area, o.selectAll);
+        }
+        kiln::closeElement();  // area
     }
-    if (o.focused && (widgetClock() / 500) % 2 == 0) {
-        kiln::openElement("div.input__caret");
+    if (o.focused && !o.readOnly) requestFrameIn(caretNextBlink(widgetClock(), o.lastActivity));
+    if (inFieldButton) {
+        kiln::pushKey("in-btn");
+        buttonClicked = kiln::buttonElement("div.field__in-btn");
+        if (o.eye) {
+            boxIcon("eye", o.revealed);
+        } else {
+            kiln::textElement(o.buttonLabel, "text.field__in-btn-lab");
+        }
         kiln::closeElement();
+        kiln::popKey();
+        if (buttonClicked) trace("click field button " + o.id);
     }
-    if (o.focused) requestFrameIn(static_cast<int64_t>(500 - widgetClock() % 500));
-    kiln::closeElement();  // clip
     kiln::closeElement();  // input
     kiln::closeElement();  // wrap
     kiln::closeElement();  // row
