@@ -94,7 +94,7 @@ void folderGroup(app::AppState& state) {
         }
     }
     kiln::closeElement();
-    kiln::openElement("div.sactions");
+    kiln::openElement("div.sactions.sactions--lead");
     if (smallButton("folder:open", "Open the game folder", "ghost", state.gameFolder.empty()))
         app::openFolder(state.gameFolder);
     kiln::closeElement();
@@ -278,7 +278,7 @@ void advancedSection(app::AppState& state) {
     }
     kiln::popKey();
 
-    kiln::openElement("div.sactions");
+    kiln::openElement("div.sactions.sactions--lead");
     if (smallButton("advanced:reset", "Reset launcher", "danger-ghost")) state.view.openModal = "reset";
     kiln::closeElement();
     kiln::closeElement();
