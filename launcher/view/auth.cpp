@@ -130,11 +130,7 @@ void leaveForm() {
 std::string countdownText(uint64_t msLeft) {
     const uint64_t seconds = (msLeft + 999) / 1000;
     char text[64];
-    if (seconds >= 60) {
-        std::snprintf(text, sizeof text, "%" PRIu64 ":%02" PRIu64, seconds / 60, seconds % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%" PRIu64 " s", seconds);
-    }
+    std::snprintf(text, sizeof text, "%" PRIu64 ":%02" PRIu64, seconds / 60, seconds % 60);
     return text;
 }
 
@@ -209,7 +205,16 @@ void pictureChallenge(app::AppState& state) {
     }
     kiln::closeElement();
     kiln::openElement("div.captcha__side");
-    kiln::textElement("Type the digits you see.", "text.captcha__say");
+    kiln::textElement("Type the digits you see in the picture.", "text.captcha__say");
+    kiln::closeElement();
+    kiln::closeElement();  // top
+    kiln::openElement("div.captcha__answer");
+    FieldOptions digits;
+    digits.id = kCode;
+    digits.label = "Enter the 6 digits";
+    digits.placeholder = "000000";
+    digits.inputClass = "input--num";
+    editField(state, digits);
     ButtonOptions fresh;
     fresh.label = "New challenge";
     fresh.kind = "ghost";
@@ -220,14 +225,7 @@ void pictureChallenge(app::AppState& state) {
         app::newCaptcha();
     }
     kiln::popKey();
-    kiln::closeElement();
-    kiln::closeElement();
-    FieldOptions digits;
-    digits.id = kCode;
-    digits.label = "Enter the 6 digits";
-    digits.placeholder = "000000";
-    digits.inputClass = "input--num";
-    editField(state, digits);
+    kiln::closeElement();  // answer
     kiln::closeElement();
     kiln::closeElement();
 }
@@ -289,7 +287,7 @@ void proofOfWork(const app::AppState& state, bool registering) {
     }
     uint64_t elapsed = now - g_auth.busySince;
     // A demo scene shows a solve that is well under way.
-    if (state.demo) elapsed += 1800;
+    if (state.demo) elapsed += 3000;
     const bool solving = registering || (state.form.hasDemand && requires(state.form.demand, "pow") &&
                                          !requires(state.form.demand, "visual"));
     if (!solving && elapsed < kPowBarAfterMs) {
@@ -298,7 +296,7 @@ void proofOfWork(const app::AppState& state, bool registering) {
     }
     // The solver says nothing about its progress: the bar creeps towards
     // the end over the few seconds a first solve takes.
-    const float fraction = 1.0f - std::exp(-static_cast<float>(elapsed) / 2500.0f);
+    const float fraction = 1.0f - std::exp(-static_cast<float>(elapsed) / 6000.0f);
     powBar("Verifying you're a person\xE2\x80\xA6", fraction * 0.95f);
     kiln::textElement("this takes a few seconds the first time", "text.auth__powhint");
     requestFrameIn(50);
@@ -313,7 +311,9 @@ void authScreen(app::AppState& state, bool registering) {
     kiln::openElement("div.solo");
     kiln::scrollBegin("auth", "div.solo__scroll");
     kiln::openElement("div.solo__row");
+    const float width = columnWidth(440, 48);
     kiln::openElement("div.solo__col");
+    kiln::setSize(width, -1);
 
     // The hero.
     kiln::openElement("div.solo__hero");

@@ -1,6 +1,7 @@
 // The full-window refusal screens, one per blocker kind, and the helpers
 // the forms share (forms.h).
 #include <cinttypes>
+#include <algorithm>
 #include <cstdio>
 
 #include "launcher/app/accounts.h"
@@ -48,6 +49,13 @@ void chooseGameFolder(app::AppState& state, std::string* error) {
     });
 }
 
+float columnWidth(float maxWidth, float padding) {
+    const float scale = widgetScale();
+    const kiln::Rect row = kiln::lastRect();
+    const float room = (row.w > 0 ? row.w : kiln::ui().width) - padding * scale;
+    return std::max(0.0f, std::min(maxWidth * scale, room));
+}
+
 std::string formatSize(uint64_t bytes) {
     char text[32];
     const double b = static_cast<double>(bytes);
@@ -87,13 +95,21 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return out;
 }
 
-// One action button; the first of a screen is the primary one.
-bool action(const std::string& label, bool primary, const char* icon = "") {
+// The actions of a screen: the first is the primary one, the second a
+// plain button beside it, any further one a quieter link under them (three
+// buttons in a row do not fit the column at the larger scales).
+int g_actionIndex = 0;
+bool action(const std::string& label) {
+    const int index = g_actionIndex++;
+    if (index == 2) {
+        kiln::closeElement();  // the row of the first two
+        kiln::openElement("div.blocker__more");
+    }
     ButtonOptions o;
     o.label = label;
-    o.kind = primary ? "primary" : "secondary";
-    o.tall = true;
-    o.icon = icon;
+    o.kind = index == 0 ? "primary" : index == 1 ? "secondary" : "ghost";
+    o.tall = index < 2;
+    if (index >= 2) o.extraClass = "blocker__link";
     kiln::pushKey("act:" + label);
     const bool clicked = button(o);
     kiln::popKey();
@@ -191,7 +207,9 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     kiln::openElement("div.content");
     kiln::scrollBegin("blocker", "div.blocker__scroll");
     kiln::openElement("div.blocker__row");
+    const float width = columnWidth(640, 64);
     kiln::openElement(kind == "restarting" ? "div.blocker.blocker--calm" : "div.blocker");
+    kiln::setSize(width, -1);
 
     // The mark above the title.
     kiln::openElement("div.blocker__mark");
@@ -297,38 +315,39 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     // Actions.
     if (kind != "restarting") {
         kiln::openElement("div.blocker__actions");
+        g_actionIndex = 0;
         const std::string folder = gameFolderOf(state, blocker);
         if (kind == "game-not-found") {
-            if (action("Choose the folder\xE2\x80\xA6", true)) chooseGameFolder(state, &g_view.pickError);
-            if (action("Where is it usually?", false)) g_view.hintOpen = !g_view.hintOpen;
+            if (action("Choose the folder\xE2\x80\xA6")) chooseGameFolder(state, &g_view.pickError);
+            if (action("Where is it usually?")) g_view.hintOpen = !g_view.hintOpen;
         } else if (kind == "unsupported-version") {
             const std::string help = blocker.helpUrl.empty() ? state.manifest.helpUrl : blocker.helpUrl;
-            if (action("What to do", true)) openInShell(state, help.empty() ? siteUrl(state) : help);
-            if (action("Check again", false)) app::preflight();
+            if (action("What to do")) openInShell(state, help.empty() ? siteUrl(state) : help);
+            if (action("Check again")) app::preflight();
         } else if (kind == "no-network") {
-            if (action("Try again", true)) app::preflight();
-            if (action("Open " + host, false)) openInShell(state, siteUrl(state));
+            if (action("Try again")) app::preflight();
+            if (action("Open " + host)) openInShell(state, siteUrl(state));
         } else if (kind == "disk-space") {
-            if (action("Check again", true)) app::preflight();
-            if (action("Open", false)) openInShell(state, folder);
+            if (action("Check again")) app::preflight();
+            if (action("Open")) openInShell(state, folder);
         } else if (kind == "blocked-mods") {
-            if (action(modsOf(state, blocker).size() == 1 ? "Disable it and play" : "Disable them and play", true))
+            if (action(modsOf(state, blocker).size() == 1 ? "Disable it and play" : "Disable them and play"))
                 app::disableBlockedMods();
-            if (action("Open the folder", false)) openInShell(state, folder);
-            if (action("Check again", false)) app::preflight();
+            if (action("Open the folder")) openInShell(state, folder);
+            if (action("Check again")) app::preflight();
         } else if (kind == "permission") {
-            if (action("Restart as administrator", true)) app::restartAsAdministrator();
-            if (action("Choose a different folder\xE2\x80\xA6", false)) chooseGameFolder(state, &g_view.pickError);
-            if (action("Why does this happen?", false)) g_view.hintOpen = !g_view.hintOpen;
+            if (action("Restart as administrator")) app::restartAsAdministrator();
+            if (action("Choose a different folder\xE2\x80\xA6")) chooseGameFolder(state, &g_view.pickError);
+            if (action("Why does this happen?")) g_view.hintOpen = !g_view.hintOpen;
         } else if (kind == "file-locked") {
-            if (action("Try again", true)) app::preflight();
-            if (action("Open logs folder", false)) openInShell(state, configDir());
+            if (action("Try again")) app::preflight();
+            if (action("Open logs folder")) openInShell(state, configDir());
         } else if (kind == "launcher-outdated") {
-            if (action("Update & restart", true)) app::applyLauncherUpdate();
-            if (action("Open " + host, false)) openInShell(state, siteUrl(state));
+            if (action("Update & restart")) app::applyLauncherUpdate();
+            if (action("Open " + host)) openInShell(state, siteUrl(state));
         } else {
-            if (action("Try again", true)) app::preflight();
-            if (action("Open logs folder", false)) openInShell(state, configDir());
+            if (action("Try again")) app::preflight();
+            if (action("Open logs folder")) openInShell(state, configDir());
         }
         kiln::closeElement();
     }
