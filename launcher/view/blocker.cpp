@@ -75,7 +75,8 @@ namespace {
 // The screen's own memory (view-only: which explanation is unfolded)
 
 struct BlockerView {
-    std::string kind;        // the kind these flags belong to
+    std::string kind;        // the refusal these flags belong to: its kind and details
+    std::string details;
     bool detailsOpen = false;
     bool hintOpen = false;   // "Where is it usually?" / "Why does this happen?"
     uint64_t copiedUntil = 0;
@@ -160,16 +161,19 @@ Shown shownFor(const app::AppState& state, const app::Blocker& b) {
     return s;
 }
 
+// Two figures side by side; the one that is the problem stands out.
 void comparison(const std::string& leftLabel, const std::string& left, const std::string& rightLabel,
-                const std::string& right) {
+                const std::string& right, bool leftIsTheProblem) {
+    const char* plain = "text.blocker__value";
+    const char* bad = "text.blocker__value.blocker__value--bad";
     kiln::openElement("div.blocker__compare");
     kiln::openElement("div.blocker__col");
     kiln::textElement(leftLabel, "text.t-label.blocker__label");
-    kiln::textElement(left, "text.blocker__value.blocker__value--bad");
+    kiln::textElement(left, leftIsTheProblem ? bad : plain);
     kiln::closeElement();
     kiln::openElement("div.blocker__col");
     kiln::textElement(rightLabel, "text.t-label.blocker__label");
-    kiln::textElement(right, "text.blocker__value");
+    kiln::textElement(right, leftIsTheProblem ? plain : bad);
     kiln::closeElement();
     kiln::closeElement();
 }
@@ -196,9 +200,10 @@ void modList(const std::vector<app::BlockedModFound>& mods) {
 void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     const Shown shown = shownFor(state, blocker);
     const std::string& kind = shown.kind;
-    if (g_view.kind != blocker.kind) {
+    if (g_view.kind != blocker.kind || g_view.details != shown.details) {
         g_view = BlockerView();
         g_view.kind = blocker.kind;
+        g_view.details = shown.details;
         g_view.noticeMark = state.notices.size();
     }
     if (g_view.noticeMark > state.notices.size()) g_view.noticeMark = state.notices.size();
@@ -258,7 +263,7 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
             blocker.supportedVersions.empty() ? state.manifest.supportedVersions : blocker.supportedVersions;
         std::string version = blocker.version.empty() ? state.gameVersion : blocker.version;
         if (version.empty()) version = "unknown";
-        comparison("Your game:", version, "Emberlane needs:", joined(supported, ", "));
+        comparison("Your game:", version, "Emberlane needs:", joined(supported, ", "), true);
         paragraph("Steam updated your game. Emberlane has to be rebuilt against each new Oblivion Remastered before "
                   "it can run on it.");
         paragraph("You don\xE2\x80\x99t have to downgrade \xE2\x80\x94 support moves forward, usually within days.",
@@ -269,9 +274,7 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
         paragraph("Check that you\xE2\x80\x99re online, then choose Try again. If the rest of the web works, the server "
                   "may be down for a few minutes.");
     } else if (kind == "disk-space") {
-        const std::string where = blocker.drive.empty() ? std::string("the game drive") : blocker.drive;
-        comparison("Needed:", formatSize(blocker.neededBytes), "Free on " + where + ":",
-                   formatSize(blocker.freeBytes));
+        comparison("Needed:", formatSize(blocker.neededBytes), "Free now:", formatSize(blocker.freeBytes), false);
         paragraph("Emberlane needs " + formatSize(blocker.neededBytes) + " free to install.");
         const uint64_t shortBy =
             blocker.neededBytes > blocker.freeBytes ? blocker.neededBytes - blocker.freeBytes : 0;

@@ -23,6 +23,8 @@ protected:
         std::string text;
         ASSERT_TRUE(readWholeFile(std::string(EMBER_SOURCE_DIR) + "/ui/launcher.css", text));
         css(text);
+        kiln::setToolkitStarted(true);
+        kiln::setMouseInWindow(true);
         app::state() = app::AppState();
         app::state().version = "2.1.0";
         app::cancelRequested = false;
@@ -66,6 +68,7 @@ protected:
     }
     // Presses what holds `label`, then builds once more to show the outcome.
     void click(const std::string& label) {
+        build();  // where it is now
         const int32_t at = holderOf(label);
         ASSERT_GE(at, 0) << "nothing reads '" << label << "'";
         const kiln::Rect r = node(at).box;
