@@ -6,6 +6,7 @@
 
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
+#include "launcher/app/shell_actions.h"
 #include "launcher/base/log.h"
 #include "launcher/base/text.h"
 #include "launcher/view/forms.h"
@@ -159,7 +160,7 @@ void formMessage(app::AppState& state, bool registering) {
             } else if (m.action == "Resend") {
                 app::resendActivation();
             } else if (m.action == "OpenSite") {
-                openInShell(state, siteUrl(state));
+                app::openWebPage(app::siteUrl());
             }
         }
         kiln::popKey();
@@ -214,6 +215,7 @@ void pictureChallenge(app::AppState& state) {
     digits.label = "Enter the 6 digits";
     digits.placeholder = "000000";
     digits.inputClass = "input--num";
+    digits.maxLength = 6;
     editField(state, digits);
     ButtonOptions fresh;
     fresh.label = "New challenge";
@@ -332,8 +334,8 @@ void authScreen(app::AppState& state, bool registering) {
         kiln::textElement("Registration is closed right now.", "text.t-h3.auth__closedtitle");
         kiln::textElement("New accounts open in rounds; the website says when the next one opens.",
                           "text.auth__closedtext");
-        const std::string page = state.manifest.registerUrl.empty() ? siteUrl(state) : state.manifest.registerUrl;
-        if (link("Open the website", "auth:site")) openInShell(state, page);
+        const std::string page = state.manifest.registerUrl.empty() ? app::siteUrl() : state.manifest.registerUrl;
+        if (link("Open the website", "auth:site")) app::openWebPage(page);
         kiln::closeElement();
     } else {
         FieldOptions email;
@@ -342,6 +344,7 @@ void authScreen(app::AppState& state, bool registering) {
         email.placeholder = "you@example.com";
         email.text = state.config.rememberEmail ? state.config.accountEmail : std::string();
         email.error = errorFor(state, kEmail);
+        email.maxLength = 254;
         editField(state, email);
 
         if (registering) {
@@ -351,6 +354,8 @@ void authScreen(app::AppState& state, bool registering) {
         password.id = kPassword;
         password.label = "Password";
         password.secret = true;
+        password.eye = true;
+        password.maxLength = 128;
         password.error = errorFor(state, kPassword);
         editField(state, password);
         if (registering) {
@@ -358,6 +363,7 @@ void authScreen(app::AppState& state, bool registering) {
             confirm.id = kConfirm;
             confirm.label = "Confirm password";
             confirm.secret = true;
+            confirm.maxLength = 128;
             confirm.error = errorFor(state, kConfirm);
             editField(state, confirm);
             kiln::closeElement();  // pair
@@ -367,6 +373,7 @@ void authScreen(app::AppState& state, bool registering) {
             name.label = "Display name";
             name.hint = "Shown to other players.";
             name.error = errorFor(state, kName);
+            name.maxLength = 32;
             editField(state, name);
 
             kiln::openElement("div.auth__checks");

@@ -7,7 +7,7 @@
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
-#include "launcher/app/window_hooks.h"
+#include "launcher/app/shell_actions.h"
 #include "launcher/base/log.h"
 #include "launcher/base/paths.h"
 #include "launcher/view/forms.h"
@@ -19,35 +19,6 @@ namespace ember::launcher::view {
 
 // ---------------------------------------------------------------------------
 // Shared helpers
-
-std::string siteUrl(const app::AppState& state) { return "https://" + siteHost(state); }
-
-void openInShell(const app::AppState& state, const std::string& target) {
-    if (target.empty()) return;
-    trace("open " + target);
-    if (state.demo) return;
-    app::ShellHooks& shell = app::shellHooks();
-    if (shell.open) shell.open(target);
-}
-
-void chooseGameFolder(app::AppState& state, std::string* error) {
-    trace("choose the game folder");
-    if (state.demo) return;
-    const std::string current = state.gameFolder.empty() ? state.config.gamePath : state.gameFolder;
-    app::postToUi([current, error] {
-        app::ShellHooks& shell = app::shellHooks();
-        if (!shell.pickFolder) return;
-        shell.pickFolder(current, [error](const std::string& folder, const std::string& message) {
-            if (error != nullptr) *error = message;
-            if (folder.empty()) return;  // cancelled, or not a game folder
-            app::AppState& s = app::state();
-            s.config.gamePath = folder;
-            app::saveSettings();
-            logLine("game folder chosen: " + folder);
-            app::preflight();
-        });
-    });
-}
 
 float columnWidth(float maxWidth, float padding) {
     const float scale = widgetScale();
@@ -79,8 +50,6 @@ struct BlockerView {
     std::string details;
     bool detailsOpen = false;
     bool hintOpen = false;   // "Where is it usually?" / "Why does this happen?"
-    uint64_t copiedUntil = 0;
-    std::string pickError;   // the folder picker's complaint
     size_t noticeMark = 0;   // notices pushed from here on are this screen's
 };
 BlockerView g_view;
@@ -321,42 +290,41 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
         g_actionIndex = 0;
         const std::string folder = gameFolderOf(state, blocker);
         if (kind == "game-not-found") {
-            if (action("Choose the folder\xE2\x80\xA6")) chooseGameFolder(state, &g_view.pickError);
+            if (action("Choose the folder\xE2\x80\xA6")) state.view.pickFolderRequested = true;
             if (action("Where is it usually?")) g_view.hintOpen = !g_view.hintOpen;
         } else if (kind == "unsupported-version") {
             const std::string help = blocker.helpUrl.empty() ? state.manifest.helpUrl : blocker.helpUrl;
-            if (action("What to do")) openInShell(state, help.empty() ? siteUrl(state) : help);
+            if (action("What to do")) app::openWebPage(help.empty() ? app::helpUrl() : help);
             if (action("Check again")) app::preflight();
         } else if (kind == "no-network") {
             if (action("Try again")) app::preflight();
-            if (action("Open " + host)) openInShell(state, siteUrl(state));
+            if (action("Open " + host)) app::openWebPage(app::siteUrl());
         } else if (kind == "disk-space") {
             if (action("Check again")) app::preflight();
-            if (action("Open")) openInShell(state, folder);
+            if (action("Open")) app::openFolder(folder);
         } else if (kind == "blocked-mods") {
             if (action(modsOf(state, blocker).size() == 1 ? "Disable it and play" : "Disable them and play"))
                 app::disableBlockedMods();
-            if (action("Open the folder")) openInShell(state, folder);
+            if (action("Open the folder")) app::openFolder(folder);
             if (action("Check again")) app::preflight();
         } else if (kind == "permission") {
             if (action("Restart as administrator")) app::restartAsAdministrator();
-            if (action("Choose a different folder\xE2\x80\xA6")) chooseGameFolder(state, &g_view.pickError);
+            if (action("Choose a different folder\xE2\x80\xA6")) state.view.pickFolderRequested = true;
             if (action("Why does this happen?")) g_view.hintOpen = !g_view.hintOpen;
         } else if (kind == "file-locked") {
             if (action("Try again")) app::preflight();
-            if (action("Open logs folder")) openInShell(state, configDir());
+            if (action("Open logs folder")) app::openFolder(configDir());
         } else if (kind == "launcher-outdated") {
             if (action("Update & restart")) app::applyLauncherUpdate();
-            if (action("Open " + host)) openInShell(state, siteUrl(state));
+            if (action("Open " + host)) app::openWebPage(app::siteUrl());
         } else {
             if (action("Try again")) app::preflight();
-            if (action("Open logs folder")) openInShell(state, configDir());
+            if (action("Open logs folder")) app::openFolder(configDir());
         }
         kiln::closeElement();
     }
 
     // What went wrong with an action of this screen.
-    if (!g_view.pickError.empty()) kiln::textElement(g_view.pickError, "text.blocker__err");
     for (size_t i = g_view.noticeMark; i < state.notices.size(); ++i) {
         const app::Notice& n = state.notices[i];
         if (n.tone == "error") kiln::textElement(n.title, "text.blocker__err");
@@ -364,7 +332,7 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
 
     if (!shown.details.empty()) {
         kiln::openElement("div.blocker__details");
-        details(shown.details, g_view.detailsOpen, g_view.copiedUntil);
+        details(shown.details, g_view.detailsOpen, state.view.copiedUntil["blocker:details"]);
         kiln::closeElement();
     }
 

@@ -209,9 +209,10 @@ app::Blocker blockerFor(const app::AppState& s, const std::string& kind) {
                       "E:\\Games\\steamapps\\common\\Oblivion Remastered"};
     } else if (kind == "unsupported-version") {
         b.version = "1.2.0.31";
-        b.supportedVersions = {"1.1.0.14", "1.1.0.9"};
+        b.supportedVersions = s.manifest.supportedVersions.empty() ? std::vector<std::string>{"1.1.0.0", "1.1.1.0"}
+                                                                   : s.manifest.supportedVersions;
         b.helpUrl = "https://emberlane.example/help/game-version";
-        b.body = "Your Oblivion Remastered is 1.2.0.31. Emberlane needs 1.1.0.14, 1.1.0.9.";
+        b.body = "Your Oblivion Remastered is 1.2.0.31.";
     } else if (kind == "no-network") {
         b.body = "Can't reach emberlane.example, and there's nothing installed yet to play.";
         b.detail = "manifest: could not connect to the server (WinHTTP error 12029)";
@@ -240,7 +241,6 @@ app::Blocker blockerFor(const app::AppState& s, const std::string& kind) {
     } else if (kind == "restarting") {
         b.body = "";
     }
-    (void)s;
     return b;
 }
 
@@ -306,32 +306,17 @@ bool fillFormsDemoScene(app::AppState& state, const std::string& scene) {
     // Dialogs (with the Advanced section open for the settings' ones).
     const size_t at = scene.find("modal:");
     if (at != std::string::npos) {
+        // (The common world opened it, and the Advanced section with it.)
         const std::string kind = scene.substr(at + 6);
-        if (scene.find("advanced") != std::string::npos) {
-            s.view.advancedOpen = true;
-            s.tab = "settings";
-        }
         s.view.openModal = kind;
         if (kind == "create") {
             ensureRealmAndCharacters(s);
-            setFieldText(s, "modal:name", "Aldric Venn");
+            setFieldText(s, "modal:name", "Brenna Stormhold");
         } else if (kind == "delete") {
             ensureRealmAndCharacters(s);
             setFieldText(s, "modal:delete", "DELETE");
         } else if (kind == "change-id") {
             setFieldText(s, "modal:id", "520981337046");
-        } else if (kind == "stop-update") {
-            s.busy = true;
-            app::Operation op;
-            op.key = "download";
-            op.title = "Downloading the client";
-            op.step = 14;
-            op.steps = 37;
-            op.bytesTotal = 1288490189ull;
-            op.bytesDone = 493921239ull;
-            op.bytesPerSecond = 12.4 * 1024 * 1024;
-            op.etaSeconds = 61;
-            s.operation = op;
         }
         return true;
     }
@@ -350,7 +335,7 @@ bool fillFormsDemoScene(app::AppState& state, const std::string& scene) {
         }
         if (scene == "unsupported-version") {
             s.gameVersion = s.blocker.version;
-            s.manifest.supportedVersions = s.blocker.supportedVersions;
+            s.supported = false;
         }
         if (scene == "blocked-mods") s.blockedMods = s.blocker.mods;
         return true;
