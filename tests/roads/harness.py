@@ -180,7 +180,7 @@ class Launcher:
         self.blocks = []      # Targets, in order
         self.partial = None
         env = dict(os.environ, DISPLAY=road.display.name, EMBERLANE_CONFIG_DIR=winpath(road.config),
-                   EMBERLANE_UI_TRACE="1", EMBERLANE_UI_TARGETS="1", EMBER_STANDIN_GAME_MS="3000")
+                   EMBERLANE_UI_TRACE="1", EMBERLANE_UI_TARGETS="1", EMBER_STANDIN_GAME_MS="8000")
         if road.game_env:
             env["EMBERLANE_GAME_DIR"] = winpath(road.game)
         env.update(extra_env or {})
@@ -247,9 +247,13 @@ class Launcher:
         except OSError:
             return ""
 
-    def wait_log(self, pattern, seconds=30):
-        rx = re.compile(pattern, re.M)
-        return wait_until(lambda: rx.search(self.log()), seconds, "the log line /%s/" % pattern)
+    def log_count(self, pattern):
+        return len(re.findall(pattern, self.log(), re.M))
+
+    def wait_log(self, pattern, seconds=30, after=0):
+        """Waits until the log holds more than `after` lines matching `pattern`."""
+        return wait_until(lambda: self.log_count(pattern) > after, seconds,
+                          "the log line /%s/ (seen %d times before)" % (pattern, after))
 
     def targets(self):
         self.read()
@@ -318,7 +322,7 @@ class Launcher:
         self.click(label, kind="field")
         wait_until(lambda: "focus" in (self.targets().find(label, kind="field", usable=False) or [{"state": ""}])[0][
             "state"], 10, "the field '%s' to take the focus" % label)
-        self.key("ctrl+a")  # typing then replaces whatever the field held
+        self.key("ctrl+a", activate=False)  # typing then replaces whatever the field held
         self.type_text(text)
 
     def type_text(self, text):
@@ -329,7 +333,26 @@ class Launcher:
         wait_until(lambda: sum(1 for _, s in self.trace[since:] if s.startswith("WM_CHAR ")) >= want or self.read(),
                    15, "%d typed characters to reach the window" % want)
 
-    def key(self, name):
+    def activate(self):
+        """Clicks a spot of the body where nothing is, so that the window is
+        the active one (after the game ran, Wine leaves no window active and
+        keys go nowhere)."""
+        items = self.targets().items
+        w, h = self.size
+        for y in range(80, h - 20, 20):
+            for x in range(20, w - 20, 20):
+                if not any(t["x"] - 4 <= x < t["x"] + t["w"] + 4 and t["y"] - 4 <= y < t["y"] + t["h"] + 4
+                           for t in items):
+                    since = len(self.trace)
+                    self.xdotool("mousemove", "--window", self.window, x, y)
+                    self.xdotool("click", "1")
+                    self.wait_trace(r"^WM_LBUTTONUP ", 10, since)
+                    return
+        raise RoadFailed("no empty spot to click in the window")
+
+    def key(self, name, activate=True):
+        if activate:
+            self.activate()
         since = len(self.trace)
         self.focus_window()
         self.xdotool("key", name)
@@ -400,9 +423,9 @@ class Road:
         self.display = Display()
         self.service = None
         loader = os.path.join(fixtures, "loader", "EmberlaneLoader.exe")
-        # The service publishes this launcher's own version (no self-update)
+        # The service publishes this very launcher build (so no self-update)
         # and the real stand-in loader.
-        self.service = Service(self.work, ["--launcher-version", launcher_version(),
+        self.service = Service(self.work, ["--launcher-version", launcher_version(), "--launcher-file", self.exe,
                                            "--client-file", "Emberlane/EmberlaneLoader.exe=" + loader] +
                                list(service_args))
         self.play_lock = PlayLock(os.path.join(artefacts, "roads-play.lock"))
