@@ -496,7 +496,7 @@ def main(roads, argv, pending=None):
     # display, never on this road's private one.
     subprocess.run([wine_run, "--init"], stdout=subprocess.DEVNULL, timeout=600)
     trust_test_ca(wine_run, artefacts)
-    if name in pending:
+    if name in pending and not os.environ.get("EMBER_ROADS_PENDING"):
         print("SKIPPED: %s" % pending[name], flush=True)
         return SKIP
     made = []

@@ -358,10 +358,10 @@ ROADS = {
     "offline": road_offline,
     "stop-update": road_stop_update,
 }
-# Roads whose screens have not landed yet: ctest counts them as skipped.
-PENDING_ = {road: "the screens it goes through (home page, blocker, settings, sign-in, modals) are not built yet"
+# Roads whose screens have not landed yet: ctest counts them as skipped
+# (EMBER_ROADS_PENDING=1 runs them anyway).
+PENDING = {road: "the screens it goes through (home page, blocker, settings, sign-in, modals) are not built yet"
            for road in ROADS}
-PENDING = {}
 
 if __name__ == "__main__":
     sys.exit(main(ROADS, sys.argv, PENDING))
