@@ -15,6 +15,8 @@ struct Names {
              inputHint = kiln::nameHash("input__hint"), glyph = kiln::nameHash("ico__g"),
              spinner = kiln::nameHash("spinner"), h1 = kiln::nameHash("t-h1"), h2 = kiln::nameHash("t-h2"),
              h3 = kiln::nameHash("t-h3"), fieldErr = kiln::nameHash("field__err"),
+             formTitle = kiln::nameHash("formmsg__title"), formText = kiln::nameHash("formmsg__text"),
+             clock = kiln::nameHash("auth__clock"), phase = kiln::nameHash("progress__phase"),
              disabled = kiln::nameHash("is-disabled"), focus = kiln::nameHash("is-focus"), on = kiln::nameHash("is-on"),
              current = kiln::nameHash("is-current"), selected = kiln::nameHash("is-selected"),
              realmOn = kiln::nameHash("realm--on"), readOnly = kiln::nameHash("is-readonly");
@@ -85,7 +87,9 @@ std::string fieldLabel(const kiln::UiContext& c, size_t i) {
 std::string kindOf(const kiln::Node& n) {
     const Names& k = names();
     if (n.kind == kiln::KindText) {
-        if (hasClass(n, k.h1) || hasClass(n, k.h2) || hasClass(n, k.h3) || hasClass(n, k.fieldErr)) return "text";
+        // Headings, field errors, the sign-in form's messages and countdown, the progress phase.
+        for (uint32_t c : {k.h1, k.h2, k.h3, k.fieldErr, k.formTitle, k.formText, k.clock, k.phase})
+            if (hasClass(n, c)) return "text";
         return {};
     }
     if (hasClass(n, k.btn)) return "button";  // disabled ones too: a test waits for them to wake

@@ -1,5 +1,6 @@
 // The frame's targets: every element a pointer can press (buttons, tabs,
-// fields, checkboxes, radios, realms, rows...) and the headings, with the
+// fields, checkboxes, radios, realms, rows...) and the texts a test reads
+// (headings, field errors, the sign-in form's messages), with the
 // rectangle it shows in (window client pixels) and the label a person
 // would call it by. The window writes the list into the UI trace when
 // asked to, so tests drive the real window by labels instead of

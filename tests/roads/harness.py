@@ -358,17 +358,54 @@ class Launcher:
         self.xdotool("key", name)
         self.wait_trace(r"^WM_KEYDOWN ", 10, since)
 
+    def x_window(self, title, seconds=30):
+        """The X id of a visible window whose title matches `title` (a dialog)."""
+        def look():
+            try:
+                found = self.xdotool("search", "--onlyvisible", "--name", title).split()
+            except RoadFailed:
+                return None
+            return int(found[-1]) if found else None
+        return wait_until(look, seconds, "a window titled /%s/" % title)
+
+    def pick_folder(self, title, folder):
+        """Answers the system folder picker titled `title` with `folder` (typed
+        into its name box, then Enter) and waits for it to close."""
+        dialog = self.x_window(title)
+        self.xdotool("windowfocus", "--sync", dialog)
+        self.xdotool("type", "--delay", "30", winpath(folder))
+        self.xdotool("key", "Return")
+
+        def gone():
+            try:
+                return not self.xdotool("search", "--onlyvisible", "--name", title).split()
+            except RoadFailed:
+                return True
+        wait_until(gone, 20, "the folder picker to close")
+        self.road.note("answered the folder picker with %s" % winpath(folder))
+
     # -- the end
 
     def shot(self, path):
         if self.window is None or self.proc.poll() is not None:
             return False
+        # The window shows a frame late under Wine: two fresh frames first
+        # (the pointer onto the frame's edge, where it hovers nothing).
+        for corner in (1, 2):
+            since = len(self.trace)
+            try:
+                self.xdotool("mousemove", "--window", self.window, corner, corner)
+                self.wait_trace(r"^frame \d+", 5, since)
+            except RoadFailed:
+                pass
+        time.sleep(0.3)
+        geometry = ""
         try:
             geometry = self.xdotool("getwindowgeometry", "--shell", self.window)
             g = dict(line.split("=", 1) for line in geometry.split())
             xshot.shoot(self.road.display.name, int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"]), path)
             return True
-        except OSError as e:
+        except (OSError, RoadFailed) as e:
             self.road.note("screenshot of %s failed: %s" % (geometry.split(), e))
             return False
 
@@ -402,7 +439,7 @@ def launcher_version():
 class Road:
     """A road's folders, display, service and launcher runs."""
 
-    def __init__(self, name, wine_run, exe, fixtures, artefacts, service_args=(), game=True):
+    def __init__(self, name, wine_run, exe, fixtures, artefacts, service_args=(), game=True, game_env=True):
         self.name = name
         self.wine_run, self.fixtures = wine_run, fixtures
         self.artefacts = artefacts
@@ -415,7 +452,7 @@ class Road:
         os.makedirs(self.game)
         self.exe = os.path.join(self.work, "Emberlane.exe")
         shutil.copy(exe, self.exe)
-        self.game_env = True
+        self.game_env = game_env  # EMBERLANE_GAME_DIR names the game folder
         self.runs = []
         self.notes = []
         if game:

@@ -90,20 +90,23 @@ def ini_values(road):
 # 1. First start: no game, the blocker, the folder provided, install, play.
 
 def road_first_start(make):
-    road = make(service_args=["--accounts", "none"], game=False)
+    # No override: the launcher searches (and, under Wine, finds no Steam).
+    road = make(service_args=["--accounts", "none"], game=False, game_env=False)
     road.write_config({"settings": {"manifestUrl": road.manifest_url()}})
     files, _ = manifest_files(road)
     # The Emberlane.dll download stalls for a while, so the progress block shows.
     road.service.fault("/client/files/" + DLL, "stall:5000", times=1)
     app = road.launch()
     app.wait_route("blocker:game-not-found")
-    app.wait_target("Choose the folder…", kind="button")
+    app.wait_target("Oblivion Remastered not found", kind="text")
     road.note("the game-not-found blocker shows")
-    # The game arrives in the folder the override names; F5 checks again.
+    # The game arrives; the player shows the launcher its folder in the real picker.
     road.place_game()
-    app.key("F5")
+    app.click("Choose the folder…", kind="button")
+    app.pick_folder("Where is Oblivion Remastered", road.game)
+    app.wait_log(r"^game folder chosen: ", 10)
     app.wait_route("home", 60)
-    road.note("the home page shows after the check")
+    road.note("the home page shows after the folder was chosen")
     play = app.wait_target(re.compile(r"^INSTALL & PLAY$"), spec="btn--play", seconds=60)
     road.note("Play reads '%s'" % play["label"])
     with road.play_lock:
@@ -111,7 +114,8 @@ def road_first_start(make):
         app.click(play["label"], spec="btn--play")
         # Mid-download: the progress block with its Cancel button.
         app.wait_target("Cancel", kind="button", seconds=30)
-        road.note("the progress block shows mid-download")
+        phase = app.wait_target(spec="progress__phase", kind="text", seconds=10)
+        road.note("the progress block shows mid-download: '%s'" % phase["label"])
         app.shot(os.path.join(road.work, "mid-download.png"))
         wait_until(lambda: os.path.exists(record), 120, "the stand-in loader's record")
         app.wait_log(GAME_CLOSED, 60)
@@ -360,8 +364,16 @@ ROADS = {
 }
 # Roads whose screens have not landed yet: ctest counts them as skipped
 # (EMBER_ROADS_PENDING=1 runs them anyway).
-PENDING = {road: "the screens it goes through (home page, blocker, settings, sign-in, modals) are not built yet"
-           for road in ROADS}
+HOME = "the home page with its Play button and progress block"
+PENDING = {
+    "first-start": "needs the refusal screens and " + HOME,
+    "update-repair": "needs F5 (the keyboard pass), " + HOME + " and the settings page",
+    "blocked-mod": "needs the refusal screens and " + HOME,
+    "account": "needs the sign-in and registration screen, text fields and the character panel",
+    "rate-limit": "needs the sign-in screen and text fields",
+    "offline": "needs " + HOME,
+    "stop-update": "needs " + HOME + " and the stop-update dialog",
+}
 
 if __name__ == "__main__":
     sys.exit(main(ROADS, sys.argv, PENDING))
