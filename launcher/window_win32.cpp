@@ -164,7 +164,7 @@ void drawFrame(WindowState& s) {
     const float w = static_cast<float>(d.width), h = static_cast<float>(d.height);
     kiln::beginFrame(w, h, s.scale);
     app::AppState& a = app::state();
-    view::runFieldPass(a, s.keys, s.typed, now);
+    view::runFieldPass(a, s.keys, view::joinUtf16(s.typed), now);
     view::buildFrame(a, w, h, s.scale, now);
     kiln::endFrame();
     const LONGLONG built = perfNow();
@@ -207,6 +207,10 @@ void drawFrame(WindowState& s) {
     if (a.view.minimiseRequested) {
         a.view.minimiseRequested = false;
         ShowWindow(s.window, SW_MINIMIZE);
+    }
+    if (a.view.pickFolderRequested) {
+        view::afterFrame(a);
+        s.owed = std::max(s.owed, 2);
     }
     if (a.view.quitRequested) {
         a.view.quitRequested = false;
@@ -447,7 +451,10 @@ void frameLoop(WindowState& s) {
         const uint64_t now = GetTickCount64();
         app::tick(now);
         // 3. The screens' wait, shortened to the controller's next deadline.
+        // The screens asked relative to their last build; messages that owe
+        // no frame must not push that deadline (a caret's blink) back.
         int64_t wait = view::msUntilNextFrame();
+        if (wait > 0 && s.lastFrame != 0) wait = std::max<int64_t>(0, wait - static_cast<int64_t>(now - s.lastFrame));
         const int64_t controllerWait = app::msUntilNextTick(now);
         if (controllerWait >= 0 && (wait < 0 || controllerWait < wait)) wait = controllerWait;
         // 4. Sleep unless owed, animating or photographing.

@@ -20,9 +20,15 @@ struct KeyEvent {
     bool shift = false;
 };
 
+// Joins typed UTF-16 code units into code points: a surrogate pair gives
+// one, a lone surrogate U+FFFD.
+std::vector<uint32_t> joinUtf16(const std::vector<uint32_t>& units);
+
 // Applies the frame's keys and typed characters (Unicode code points) to
 // view.fields / view.focus and sets view.submitted, view.enterPressed and
-// view.escapePressed. `now` is the frame time in ms.
+// view.escapePressed. `now` is the frame time in ms. F5 and Ctrl+R start a
+// preflight (not while one runs, nor in demo mode); Tab and Shift+Tab move
+// through the fields the last build drew, in draw order.
 void runFieldPass(app::AppState& state, const std::vector<KeyEvent>& keys, const std::vector<uint32_t>& chars,
                   uint64_t now);
 
@@ -31,6 +37,9 @@ void runFieldPass(app::AppState& state, const std::vector<KeyEvent>& keys, const
 // before). A click focuses it; it joins this frame's Tab order. True when
 // the field was clicked this frame.
 bool editField(app::AppState& state, const FieldOptions& options);
+// The same; `buttonClicked` says whether the in-field button was clicked
+// (a reveal eye toggles itself).
+bool editField(app::AppState& state, const FieldOptions& options, bool& buttonClicked);
 
 // The text of a field ("" for one never seen).
 const std::string& fieldText(const app::AppState& state, const std::string& id);

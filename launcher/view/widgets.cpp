@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <vector>
 
 #include "launcher/base/log.h"
@@ -222,7 +223,164 @@ bool radio(std::string_view label, bool selected) {
     return clicked;
 }
 
+float fieldTextWidth(float inputWidth, bool inFieldButton, float scale) {
+    return std::max(0.0f, inputWidth - (inFieldButton ? 40.0f + 14.0f : 12.0f + 14.0f) * scale);
+}
+
+bool caretShown(uint64_t now, uint64_t lastActivity) {
+    const uint64_t since = now > lastActivity ? now - lastActivity : 0;
+    return (since / 500) % 2 == 0;
+}
+
+int64_t caretNextBlink(uint64_t now, uint64_t lastActivity) {
+    const uint64_t since = now > lastActivity ? now - lastActivity : 0;
+    return static_cast<int64_t>(500 - since % 500);
+}
+
+namespace {
+
+// What an input remembers between frames for showing a text wider than its
+// text area: the shown text's natural width (measured the frame it was
+// shown whole) and the focused text's scroll.
+struct InputMemory {
+    uint32_t shownHash = 0;  // what the text element showed last frame
+    uint32_t fullHash = 0;   // the text `fullWidth` belongs to
+    float fullWidth = 0;
+    float scroll = 0;  // px the focused text is moved left by
+};
+std::unordered_map<uint64_t, InputMemory> g_inputs;
+
+uint32_t textHash(std::string_view text) {
+    uint32_t h = 2166136261u;
+    for (char c : text) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+    return h;
+}
+
+size_t codePointCount(std::string_view text) {
+    size_t n = 0;
+    for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// The first `count` code points of a text.
+std::string_view codePointPrefix(std::string_view text, size_t count) {
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (count == 0) break;
+            --count;
+        }
+    }
+    return text.substr(0, i);
+}
+
+void setMarginLeft(float px) {
+    kiln::Style s;
+    s.margin[3] = px;
+    kiln::setStyle(s, kiln::bit(kiln::BitMargin));
+}
+
+// The text area: as wide as the input's rule leaves (once the input's width
+// is known), clipping what is wider, its pieces in a row.
+void openTextArea(float width) {
+    kiln::openElement("div.input__area");
+    kiln::Style s;
+    s.display = kiln::DisplayFlex;
+    s.direction = kiln::DirectionRow;
+    s.align = kiln::AlignCenter;
+    s.overflow = kiln::OverflowHidden;
+    kiln::StyleMask bits = kiln::bit(kiln::BitDisplay) | kiln::bit(kiln::BitFlexDirection) |
+                           kiln::bit(kiln::BitAlign) | kiln::bit(kiln::BitOverflow);
+    if (width > 0) {
+        s.width = kiln::Length{width, kiln::LengthPx};
+        bits |= kiln::bit(kiln::BitWidth);
+    }
+    kiln::setStyle(s, bits);
+}
+
+void caretElement() {
+    kiln::openElement("div.input__caret");
+    kiln::closeElement();
+}
+
+// An unfocused text: whole when it fits, else cut short with an ellipsis
+// (from the whole text's width, measured the frame it was shown whole).
+void restingText(InputMemory& m, const std::string& text, float area, bool selected) {
+    const uint32_t hash = textHash(text);
+    std::string shown = text;
+    if (area > 0 && m.fullHash == hash && m.fullWidth > area) {
+        const size_t n = codePointCount(text);
+        const float perCodePoint = m.fullWidth / static_cast<float>(n);
+        // A margin for proportional faces: the kept part may be wider than average.
+        const float room = area * 0.9f - perCodePoint;
+        const size_t keep = room > 0 ? static_cast<size_t>(room / perCodePoint) : 0;
+        shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
+    }
+    if (selected) kiln::openElement("div.input__sel");
+    kiln::textElement(shown, "text.input__text");
+    const uint32_t shownHash = textHash(shown);
+    if (shown == text && m.shownHash == shownHash) {
+        const float w = kiln::lastRect().w;
+        if (w > 0) {
+            m.fullHash = hash;
+            m.fullWidth = w;
+        }
+    }
+    m.shownHash = shownHash;
+    if (selected) kiln::closeElement();
+}
+
+// A focused text: the caret between the parts before and after it, the
+// whole moved left as far as keeps the caret inside the area.
+void focusedText(InputMemory& m, const std::string& text, size_t caret, float area, bool selected, bool caretOn) {
+    caret = std::min(caret, text.size());
+    if (selected) {
+        kiln::openElement("div.input__sel");
+        kiln::textElement(text, "text.input__text");
+        setMarginLeft(-m.scroll);
+        kiln::closeElement();
+        if (caretOn) caretElement();
+        const float w = kiln::lastRect().w;
+        if (area > 0 && w > 0) m.scroll = std::max(0.0f, std::min(m.scroll, w));
+        m.shownHash = 0;
+        return;
+    }
+    const std::string_view before(text.data(), caret), after(text.data() + caret, text.size() - caret);
+    float beforeWidth = 0;
+    if (!before.empty()) {
+        kiln::textElement(before, "text.input__text");
+        setMarginLeft(-m.scroll);
+        beforeWidth = kiln::lastRect().w;
+    }
+    if (caretOn) {
+        caretElement();
+        // The caret takes no room, so the text does not move as it blinks.
+        kiln::Style s;
+        s.margin[1] = -2.0f * widgetScale();
+        kiln::setStyle(s, kiln::bit(kiln::BitMargin));
+    }
+    if (!after.empty()) kiln::textElement(after, "text.input__text");
+    if (before.empty()) {
+        m.scroll = 0;
+    } else if (area > 0 && beforeWidth > 0) {
+        const float caretRoom = 3.0f * widgetScale();
+        if (beforeWidth - m.scroll > area - caretRoom) m.scroll = beforeWidth - area + caretRoom;
+        if (beforeWidth < m.scroll) m.scroll = beforeWidth;
+        m.scroll = std::max(0.0f, m.scroll);
+    }
+    m.shownHash = 0;
+}
+
+}  // namespace
+
 bool field(const FieldOptions& o) {
+    bool buttonClicked = false;
+    return field(o, buttonClicked);
+}
+
+bool field(const FieldOptions& o, bool& buttonClicked) {
+    buttonClicked = false;
+    const bool inFieldButton = o.eye || !o.buttonLabel.empty();
     std::string spec = "div.field";
     if (o.compact) spec += ".is-compact";
     if (o.busy) spec += ".is-busy";
@@ -234,24 +392,53 @@ bool field(const FieldOptions& o) {
     if (o.focused) input += ".is-focus";
     if (!o.error.empty()) input += ".is-invalid";
     if (o.readOnly) input += ".is-readonly";
+    if (inFieldButton) input += ".input--btn";
     if (!o.inputClass.empty()) input += "." + o.inputClass;
     const bool clicked = kiln::buttonElement(input);
-    if (!o.readOnly) g_frame.textFields.push_back(kiln::lastRect());
+    const kiln::Rect inputRect = kiln::lastRect();
+    if (!o.readOnly) g_frame.textFields.push_back(inputRect);
+    if (g_inputs.size() > 512) g_inputs.clear();  // texts come and go; a fresh start costs one frame
+    InputMemory& memory = g_inputs[kiln::currentId()];
+    const float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
+    const bool caretOn = o.focused && !o.readOnly && caretShown(widgetClock(), o.lastActivity);
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
-    } else if (o.secret) {
-        std::string dots;
-        for (size_t i = 0; i < o.text.size(); ++i)
-            if ((static_cast<unsigned char>(o.text[i]) & 0xC0) != 0x80) dots += "\xE2\x80\xA2";
-        kiln::textElement(dots, "text.input__text");
+        if (caretOn) caretElement();
     } else {
-        kiln::textElement(o.text, "text.input__text");
+        std::string shown = o.text;
+        size_t caret = o.caret == std::string::npos ? o.text.size() : std::min(o.caret, o.text.size());
+        if (o.secret && !o.revealed) {
+            // One dot per code point; the caret after as many dots as code points before it.
+            shown.clear();
+            size_t dotsBefore = 0;
+            for (size_t i = 0; i < o.text.size(); ++i) {
+                if ((static_cast<unsigned char>(o.text[i]) & 0xC0) == 0x80) continue;
+                shown += "\xE2\x80\xA2";
+                if (i < caret) ++dotsBefore;
+            }
+            caret = dotsBefore * 3;
+        }
+        openTextArea(area);
+        if (o.focused && !o.readOnly) {
+            focusedText(memory, shown, caret, area, o.selectAll, caretOn);
+        } else {
+            restingText(memory, shown, area, o.selectAll);
+        }
+        kiln::closeElement();  // area
     }
-    if (o.focused && (widgetClock() / 500) % 2 == 0) {
-        kiln::openElement("div.input__caret");
+    if (o.focused && !o.readOnly) requestFrameIn(caretNextBlink(widgetClock(), o.lastActivity));
+    if (inFieldButton) {
+        kiln::pushKey("in-btn");
+        buttonClicked = kiln::buttonElement("div.field__in-btn");
+        if (o.eye) {
+            boxIcon("eye", o.revealed);
+        } else {
+            kiln::textElement(o.buttonLabel, "text.field__in-btn-lab");
+        }
         kiln::closeElement();
+        kiln::popKey();
+        if (buttonClicked) trace("click field button " + o.id);
     }
-    if (o.focused) requestFrameIn(static_cast<int64_t>(500 - widgetClock() % 500));
     kiln::closeElement();  // input
     kiln::closeElement();  // wrap
     kiln::closeElement();  // row
@@ -408,11 +595,17 @@ bool playButton(std::string_view label, bool disabled) {
 }
 
 void chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub) {
+    chip(state, name, count, sub, false, 1.0f);
+}
+
+bool chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub, bool retry,
+          float haloOpacity) {
     std::string spec = "div.chip.chip--";
     spec += state;
     kiln::openElement(spec);
     kiln::openElement("div.chip__line1");
     kiln::openElement("div.chip__halo");
+    if (haloOpacity < 1.0f) kiln::setOpacity(haloOpacity);
     kiln::openElement("div.chip__dot");
     kiln::openElement("div.chip__hole");
     kiln::closeElement();
@@ -422,7 +615,26 @@ void chip(std::string_view state, std::string_view name, std::string_view count,
     kiln::textElement(count, "text.chip__count");
     kiln::closeElement();
     kiln::textElement(sub, "text.chip__sub");
+    bool clicked = false;
+    if (retry) {
+        kiln::openElement("div.chip__retryrow");
+        kiln::pushKey("chip:retry");
+        ButtonOptions o;
+        o.label = "Retry";
+        o.kind = "ghost";
+        o.extraClass = "btn--link";
+        clicked = button(o);
+        kiln::popKey();
+        kiln::closeElement();
+    }
     kiln::closeElement();
+    return clicked;
+}
+
+float haloPulse(uint64_t t) {
+    const float p = static_cast<float>(t % 1200) / 1200.0f;
+    const float wave = p < 0.5f ? p * 2 : 2 - p * 2;  // 0 -> 1 -> 0
+    return 0.35f + 0.65f * wave;
 }
 
 void details(std::string_view text, bool& open, uint64_t& copiedUntil) {

@@ -88,10 +88,29 @@ struct FieldOptions {
     std::string inputClass;  // extra input class without the dot (input--path, input--num, input--id)
     bool focused = false, readOnly = false, compact = false, busy = false, secret = false;
     std::string id;  // the field's id for the trace line
+    // What the text-field pass (textfield.h) keeps; the defaults draw a
+    // caret after the text that blinks from time 0.
+    int32_t maxLength = INT32_MAX;     // code points
+    size_t caret = std::string::npos;  // byte offset of the caret in text; npos: after it
+    bool selectAll = false;            // the whole text is selected ("div.input__sel" behind it)
+    uint64_t lastActivity = 0;         // the caret blinks from this time on
+    std::string buttonLabel;           // an in-field button ("div.field__in-btn"); empty: none
+    bool eye = false;                  // a reveal eye for a secret field (an in-field button too)
+    bool revealed = false;             // the eye is open: the secret text shows
 };
 // A labelled one-line field (display and focus; editing comes with the
 // text-field pass). True when clicked this frame.
 bool field(const FieldOptions& options);
+// The same; `buttonClicked` says whether its in-field button or eye was.
+bool field(const FieldOptions& options, bool& buttonClicked);
+// The width an input of `inputWidth` px leaves its text: minus (40 + 14) px
+// times the scale with an in-field button or eye, else minus (12 + 14).
+float fieldTextWidth(float inputWidth, bool inFieldButton, float scale);
+// Whether a focused field's caret is drawn at `now`: floor((now - last
+// activity) / 500) even, so it shows right after every edit.
+bool caretShown(uint64_t now, uint64_t lastActivity);
+// Milliseconds until the caret's next blink step.
+int64_t caretNextBlink(uint64_t now, uint64_t lastActivity);
 
 void spinner(bool small = false);
 // A determinate bar shows the clamped fraction; an indeterminate one sweeps.
@@ -106,6 +125,13 @@ bool tab(std::string_view label, bool current);
 bool playButton(std::string_view label, bool disabled);
 // Realm status chip; state: on, down, checking.
 void chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub);
+// The same chip with a "Retry" link under it when `retry` (in
+// "div.chip__retryrow") and its halo at `haloOpacity` (the pulse while a
+// realm is being checked). True when Retry was clicked.
+bool chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub, bool retry,
+          float haloOpacity);
+// The pulse of a halo while something is being checked: 0.35..1 over 1200 ms.
+float haloPulse(uint64_t t);
 // Collapsible technical text; `open` toggles on a click of the summary; its
 // copy button keeps its "Copied" time in `copiedUntil`.
 void details(std::string_view text, bool& open, uint64_t& copiedUntil);
