@@ -367,11 +367,9 @@ ROADS = {
 HOME = "the home page with its Play button and progress block"
 PENDING = {
     "first-start": "needs the refusal screens and " + HOME,
-    "update-repair": "needs F5 (the keyboard pass), " + HOME + " and the settings page",
     "blocked-mod": "needs the refusal screens and " + HOME,
     "account": "needs the sign-in and registration screen, text fields and the character panel",
     "rate-limit": "needs the sign-in screen and text fields",
-    "offline": "needs " + HOME,
     "stop-update": "needs " + HOME + " and the stop-update dialog",
 }
 
