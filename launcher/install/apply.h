@@ -15,8 +15,10 @@ namespace ember::launcher {
 
 // Deletes the plan's retired files, drops their records and saves
 // config.json (the prune step of applyClient). A missing file is not an
-// error; a path that fails isSafeGamePath is never deleted (its record is
-// dropped all the same). No-op for an empty list.
+// error; a file that could not be deleted keeps its record until it is
+// gone. A path that fails isSafeGamePath, passes through a link or is the
+// settings file is never deleted (its record is dropped all the same).
+// No-op for an empty list.
 void pruneRetired(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter);
 
 // Prunes, then downloads every planned file through http::download (digest
