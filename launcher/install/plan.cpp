@@ -162,7 +162,9 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         if (reporter.isCancelled()) break;
         if (needsDownloadWith(gameFolder, entry, config, fullCheck, &facts)) {
             plan.download.push_back(entry);
-            plan.downloadBytes += static_cast<uint64_t>(entry.size);
+            // Saturates: a sum that wrapped would ask for almost no space.
+            const uint64_t size = entry.size > 0 ? static_cast<uint64_t>(entry.size) : 0;
+            plan.downloadBytes = size > ~uint64_t(0) - plan.downloadBytes ? ~uint64_t(0) : plan.downloadBytes + size;
         }
         ++checked;
         reporter.sayProgress(checked, total, 0, 0);

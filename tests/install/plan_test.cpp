@@ -264,6 +264,9 @@ TEST(ApplyChecks, DriveLabelsAndTheWriteTest) {
     EXPECT_EQ(driveLabel("\\\\nas\\games\\Oblivion"), "the game drive");
     EXPECT_EQ(spaceFolder("\\\\nas\\games\\Oblivion"), "\\\\nas\\games\\Oblivion");
     EXPECT_EQ(requiredBytes(100ULL << 20), 120ULL << 20);
+    // Saturated, never wrapped to a small need.
+    EXPECT_EQ(requiredBytes(1ULL << 62), (1ULL << 62) + (1ULL << 62) / 5);
+    EXPECT_EQ(requiredBytes(~0ULL), ~0ULL);
 
     ScratchDir dir;
     EXPECT_TRUE(canWriteGameFolder(dir.path()));
