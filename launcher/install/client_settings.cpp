@@ -23,7 +23,9 @@ std::string firstCharacters(const std::string& text, size_t count) {
     return text.substr(0, i);
 }
 
-bool holdsLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+bool holdsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
 
 // Why a manifest setting cannot be written as one "key = value" line inside
 // [client], or null when it can. A key with '=' or blanks at its ends would

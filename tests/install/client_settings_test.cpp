@@ -68,11 +68,13 @@ TEST(ClientSettings, MergeCases) {
          "\xEF\xBB\xBF[client]\r\nport = 7777\r\n" + kServerAndRest},
         {"lone CR line ends", "[client]\rport=1\rmine = keep\r",
          "[client]\r\nport = 7777\r\nmine = keep\r\n" + kServerAndRest},
-        {"UTF-16 LE becomes UTF-8", utf16("[client]\r\nport=1\r\n", false) + std::string("\xE9\0=\0\x3D\xD8\x00\xDE", 8),
+        {"UTF-16 LE becomes UTF-8",
+         utf16("[client]\r\nport=1\r\n", false) + std::string("\xE9\0=\0\x3D\xD8\x00\xDE", 8),
          "[client]\r\nport = 7777\r\n\xC3\xA9=\xF0\x9F\x98\x80\r\n" + kServerAndRest},
         {"UTF-16 BE becomes UTF-8", utf16("[client]\nport=1", true),
          "[client]\r\nport = 7777\r\n" + kServerAndRest},
-        {"UTF-16 with a lone surrogate is refused", utf16("[client]", false) + std::string("\x00\xD8", 2), "", kSettingsUnreadable},
+        {"UTF-16 with a lone surrogate is refused", utf16("[client]", false) + std::string("\x00\xD8", 2), "",
+         kSettingsUnreadable},
         {"UTF-16 without a mark is refused", std::string("[\0c\0]\0", 6), "", kSettingsUnreadable},
     };
     for (const Case& c : cases) {
