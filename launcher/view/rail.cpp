@@ -140,6 +140,7 @@ void realmRail(app::AppState& state) {
     search.placeholder = "search a realm";
     search.compact = true;
     search.inputClass = "input--search";
+    search.maxLength = 40;
     editField(state, search);
     const std::string query(trim(fieldText(state, kSearchField)));
 

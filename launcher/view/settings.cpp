@@ -253,6 +253,7 @@ void advancedSection(app::AppState& state) {
     url.placeholder = app::kDefaultManifestUrl;
     url.hint = "Leave blank to use the channel default.";
     url.error = note;
+    url.maxLength = 2048;
     editField(state, url);
     const bool apply = smallButton("advanced:apply", "Apply", "secondary") || state.view.submitted == kManifestField;
     kiln::closeElement();
