@@ -97,7 +97,7 @@ void kitColumnA(KitState& state) {
     field(f);
     f = FieldOptions{};
     f.id = "folder";
-    f.label = "Oblivion Remastered folder";
+    f.label = "Game folder";
     f.text = "D:\\Steam\\common\\Oblivion Remastered";
     f.readOnly = true;
     f.inputClass = "input--path";
