@@ -2,8 +2,9 @@
 // tests/launcher/single_instance_e2e.sh.
 //   front        prints the class of the foreground window ("none" without one)
 //   count        prints how many launcher windows (class "EmberlaneLauncher") exist
-//   cover MS     opens a window of its own, brings it to the front and keeps
-//                it there for MS milliseconds (another program in front)
+//   cover MS     opens a window of its own and brings it to the front, for
+//                MS milliseconds or until another window takes the front
+//                (another program in front)
 //   close        asks every launcher window to close
 #include <windows.h>
 
@@ -60,10 +61,15 @@ int main(int argc, char** argv) {
                                       nullptr, nullptr, wc.hInstance, nullptr);
         if (!window) return 1;
         SetForegroundWindow(window);
+        // Until another window takes the front, or the time is up.
+        bool wasInFront = false;
         const ULONGLONG end = GetTickCount64() + std::strtoul(argv[2], nullptr, 10);
         while (GetTickCount64() < end) {
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            const bool inFront = GetForegroundWindow() == window;
+            if (wasInFront && !inFront) break;
+            wasInFront = wasInFront || inFront;
             Sleep(20);
         }
         return 0;
