@@ -168,7 +168,9 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     request.timeoutMs = 15000;
     request.maxBytes = 0x800000;
     http::Response response = steps.fetch ? steps.fetch(request) : http::Response{};
-    result.served = response.status != 0;
+    // A reply cut short may be the connection's doing; any other answer is
+    // the service's.
+    result.served = response.status != 0 && response.error != http::kReplyCutShort;
     if (response.error.empty() && response.status >= 200 && response.status <= 299) {
         std::string error;
         bool newer = false;
