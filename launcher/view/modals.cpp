@@ -103,7 +103,9 @@ void modal(app::AppState& state) {
         g_modal.open = kind;
         static uint64_t generations = 0;
         g_modal.generation = ++generations;
-        // The dialog's field takes the keyboard.
+        // The dialog's field takes the keyboard (a dialog without one takes
+        // Enter and Escape from whatever field had them).
+        state.view.focus.clear();
         if (kind == "create") state.view.focus = kNameField;
         if (kind == "delete") state.view.focus = kDeleteField;
         if (kind == "change-id") state.view.focus = kIdField;
