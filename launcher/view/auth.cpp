@@ -245,13 +245,15 @@ bool link(const std::string& label, const std::string& key) {
 }
 
 // The primary button: while a sign-in runs it shows the busy label with a
-// spinner, and pressing it again abandons the attempt.
+// spinner, and pressing it again abandons the attempt; during a rate-limit
+// wait it is disabled.
 void primary(app::AppState& state, bool registering) {
     const std::string idle = registering ? "CREATE ACCOUNT" : "LOG IN";
     kiln::pushKey("auth:submit");
     if (state.accountBusy && state.accountWaitUntil != 0) {
+        // The countdown above says how long; the button waits it out.
         ButtonOptions o;
-        o.label = state.accountBusyLabel.empty() ? idle : state.accountBusyLabel;
+        o.label = idle;
         o.kind = "primary";
         o.tall = true;
         o.extraClass = "auth__submit";
