@@ -50,6 +50,7 @@ struct AuthView {
     bool ageError = false;
     uint64_t busySince = 0;
     std::string busyLabel;
+    uint64_t shownInFrame = 0;  // the toolkit frame that last drew the form
 };
 AuthView g_auth;
 
@@ -244,13 +245,15 @@ bool link(const std::string& label, const std::string& key) {
 }
 
 // The primary button: while a sign-in runs it shows the busy label with a
-// spinner, and pressing it again abandons the attempt.
+// spinner, and pressing it again abandons the attempt; during a rate-limit
+// wait it is disabled.
 void primary(app::AppState& state, bool registering) {
     const std::string idle = registering ? "CREATE ACCOUNT" : "LOG IN";
     kiln::pushKey("auth:submit");
     if (state.accountBusy && state.accountWaitUntil != 0) {
+        // The countdown above says how long; the button waits it out.
         ButtonOptions o;
-        o.label = state.accountBusyLabel.empty() ? idle : state.accountBusyLabel;
+        o.label = idle;
         o.kind = "primary";
         o.tall = true;
         o.extraClass = "auth__submit";
@@ -307,6 +310,18 @@ void proofOfWork(const app::AppState& state, bool registering) {
 }  // namespace
 
 void authScreen(app::AppState& state, bool registering) {
+    // Coming back to the form (after a sign-out, say): what was secret is
+    // not still sitting in its fields.
+    const uint64_t frame = kiln::frameCounter();
+    if (g_auth.shownInFrame != 0 && g_auth.shownInFrame + 1 != frame) {
+        for (const char* id : {kPassword, kConfirm, kCode}) {
+            if (!fieldText(state, id).empty()) setFieldText(state, id, "");
+        }
+        g_auth.errors.clear();
+        g_auth.ageError = false;
+    }
+    g_auth.shownInFrame = frame;
+
     const bool closed = registering && !state.manifest.registerOpen;
     const std::string submitted = state.view.submitted;
 
@@ -342,7 +357,8 @@ void authScreen(app::AppState& state, bool registering) {
         email.id = kEmail;
         email.label = "Email";
         email.placeholder = "you@example.com";
-        email.text = state.config.rememberEmail ? state.config.accountEmail : std::string();
+        // A remembered address is offered for signing in, not for a new account.
+        email.text = !registering && state.config.rememberEmail ? state.config.accountEmail : std::string();
         email.error = errorFor(state, kEmail);
         email.maxLength = 254;
         editField(state, email);
@@ -354,7 +370,6 @@ void authScreen(app::AppState& state, bool registering) {
         password.id = kPassword;
         password.label = "Password";
         password.secret = true;
-        password.eye = true;
         password.maxLength = 128;
         password.error = errorFor(state, kPassword);
         editField(state, password);

@@ -103,7 +103,9 @@ void modal(app::AppState& state) {
         g_modal.open = kind;
         static uint64_t generations = 0;
         g_modal.generation = ++generations;
-        // The dialog's field takes the keyboard.
+        // The dialog's field takes the keyboard (a dialog without one takes
+        // Enter and Escape from whatever field had them).
+        state.view.focus.clear();
         if (kind == "create") state.view.focus = kNameField;
         if (kind == "delete") state.view.focus = kDeleteField;
         if (kind == "change-id") state.view.focus = kIdField;
@@ -169,12 +171,16 @@ void modal(app::AppState& state) {
         f.hint = "Letters, 2\xE2\x80\x93" "21";
         f.error = fieldError(state, kNameField);
         f.maxLength = 32;
-        f.buttonLabel = g_modal.checking ? "Checking\xE2\x80\xA6" : "Is it free?";
-        bool check = false;
-        editField(state, f, check);
+        editField(state, f);
         const std::string name = fieldText(state, kNameField);
-        if (check && !g_modal.checking && !name.empty()) {
-            trace("click button 'Is it free?' (in-field)");
+        kiln::openElement("div.modal__check");
+        ButtonOptions check;
+        check.label = g_modal.checking ? "Checking\xE2\x80\xA6" : "Is it free?";
+        check.kind = "secondary";
+        check.busy = g_modal.checking;
+        check.disabled = name.empty();
+        kiln::pushKey("modal:check");
+        if (button(check)) {
             g_modal.checking = true;
             g_modal.nameNote.clear();
             app::checkName(name, [generation, name](const std::string& answer) {
@@ -184,12 +190,14 @@ void modal(app::AppState& state) {
                 g_modal.nameNoteFor = name;
             });
         }
+        kiln::popKey();
         if (!g_modal.nameNote.empty() && g_modal.nameNoteFor == name) {
             const std::string tail = " is free.";
             const bool free = g_modal.nameNote.size() > tail.size() &&
                               g_modal.nameNote.compare(g_modal.nameNote.size() - tail.size(), tail.size(), tail) == 0;
             kiln::textElement(g_modal.nameNote, free ? "text.modal__note.is-ok" : "text.modal__note.is-bad");
         }
+        kiln::closeElement();  // check
         text("This is the name other players see. It has to be unique on " + realm + ".",
              "text.modal__text.modal__text--small");
         if (submitted == kNameField) confirm = true;

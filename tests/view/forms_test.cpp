@@ -1,7 +1,8 @@
 // The forms as a player meets them, through the real stylesheet and real
 // clicks: what each refusal screen says and offers, the delete dialog's
 // guard, the checks the sign-in form makes before it sends anything, and
-// "Stop and close" waiting for the update to hand back what it installed.
+// "Stop and close" waiting for the update to hand back what it installed,
+// and no password left in the form after a sign-out.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -230,6 +231,15 @@ TEST_F(FormsTest, SignInChecksTheFormBeforeSendingAnything) {
     EXPECT_TRUE(shows("Choose a display name"));
     EXPECT_TRUE(shows("You have to confirm you are 13 or older."));
     EXPECT_TRUE(s.form.message.title.empty());
+
+    // Signed in and out again: the password is not waiting in the form.
+    s.signedIn = true;
+    build();
+    s.signedIn = false;
+    build();
+    EXPECT_EQ(fieldText(s, "auth:password"), "");
+    EXPECT_EQ(fieldText(s, "auth:confirm"), "");
+    EXPECT_EQ(fieldText(s, "auth:email"), "ada@example.com");
 }
 
 TEST_F(FormsTest, StopAndCloseWaitsForTheUpdateToHandBackItsFiles) {
