@@ -58,20 +58,25 @@ class Display:
     focus are its own)."""
 
     def __init__(self):
-        self.proc = None
-        for n in range(160, 260):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
-                continue
-            proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(50):
-                if os.path.exists("/tmp/.X11-unix/X%d" % n) or proc.poll() is not None:
-                    break
-                time.sleep(0.1)
-            if proc.poll() is None:
-                self.proc, self.name = proc, ":%d" % n
-                return
-        raise RoadFailed("no free X display for Xvfb")
+        # Xvfb picks a free display number itself and says which (two roads
+        # starting at once never race for one).
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24",
+                                      "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        end = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < end:
+            part = os.read(read, 16)
+            if not part:
+                break
+            number += part
+        os.close(read)
+        if not number.strip().isdigit():
+            self.stop()
+            raise RoadFailed("Xvfb did not start")
+        self.name = ":" + number.strip().decode()
 
     def stop(self):
         if self.proc is not None:
@@ -337,9 +342,33 @@ class Launcher:
         ids = [int(x) for x in out.split()]
         return ids[-1] if ids else None
 
+    def scroll_to(self, label=None, spec=None, kind=None, seconds=30):
+        """The target, scrolling the page under the window's middle when it
+        is not in view (a form that grew pushes its button down)."""
+        end = time.time() + seconds
+        notches = 0
+        while True:
+            found = self.targets().find(label, spec, kind)
+            if found:
+                return found[0]
+            if time.time() >= end:
+                return self.wait_target(label, spec, kind, 0.1)  # fails with the list
+            time.sleep(0.2)
+            found = self.targets().find(label, spec, kind)
+            if found:
+                return found[0]
+            if notches < 12 and time.time() > end - seconds + 2:
+                # Down in steps, then back up to the top.
+                button = 5 if notches < 6 else 4
+                with self.road.input_lock:
+                    self.xdotool("mousemove", "--window", self.window, self.size[0] * 2 // 3, self.size[1] // 2)
+                    self.xdotool("click", button)
+                notches += 1
+                time.sleep(0.3)
+
     def click(self, label=None, spec=None, kind=None, seconds=30):
         """Presses the element found by label (or spec) at its centre; returns the target."""
-        t = self.wait_target(label, spec, kind, seconds)
+        t = self.scroll_to(label, spec, kind, seconds)
         x, y = t["x"] + t["w"] // 2, t["y"] + t["h"] // 2
         with self.road.input_lock:
             for attempt in (1, 2):

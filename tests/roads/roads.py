@@ -7,10 +7,12 @@ Each road leaves its folders, the launcher's log and trace, and a picture
 of its last screen (last-screen.png) in <artefacts dir>/<road>.
 """
 import hashlib
+import json
 import os
 import re
 import sys
 import time
+import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -33,8 +35,6 @@ def sha256(path):
 
 def manifest_files(road, release=None):
     """Path -> sha256 of the files the road's service publishes."""
-    import json
-    import urllib.request
     base = road.service.http + "client/" + ("r%d/" % release if release else "") + "manifest.json"
     with urllib.request.urlopen(base, timeout=10) as reply:
         doc = json.loads(reply.read())
@@ -228,6 +228,25 @@ def accounts(road, body=None):
     return road.service.control("control/accounts", body or {})
 
 
+def shown_code(road, app):
+    """The code of the picture on screen once the form has settled (not
+    busy, and no newer picture fetched for a second)."""
+    def latest():
+        shown = [r for r in road.service.requests()["requests"] if r["path"].endswith("/captcha/image")]
+        if not shown:
+            return None
+        token = urllib.parse.parse_qs(shown[-1]["query"]).get("token", [""])[0]
+        codes = [c["code"] for c in accounts(road)["captchas"] if c["token"] == token]
+        return codes[-1] if codes else None
+    def settled():
+        if not app.has("LOG IN", kind="button"):
+            return None
+        first = latest()
+        time.sleep(1.0)
+        return first if first is not None and first == latest() and app.has("LOG IN", kind="button") else None
+    return wait_until(settled, 30, "the picture the launcher shows, and its code")
+
+
 def road_account(make):
     road = make()
     road.write_config({"settings": {"manifestUrl": road.manifest_url()}})
@@ -258,11 +277,11 @@ def road_account(make):
     app.type_into("Email", email)
     app.type_into("Password", password)
     app.click("LOG IN", kind="button")
-    # The proof-of-work runs, then the picture challenge asks for its code.
+    # The proof-of-work runs, then the picture challenge asks for its code:
+    # the code of the picture the launcher fetched last (the stand-in's
+    # request log names its token).
     app.wait_target("Enter the 6 digits", kind="field", seconds=60)
-    code = wait_until(lambda: [c for c in accounts(road)["captchas"] if c["purpose"] == "login"], 30,
-                      "the picture code")[-1]["code"]
-    app.type_into("Enter the 6 digits", code)
+    app.type_into("Enter the 6 digits", shown_code(road, app))
     app.click("LOG IN", kind="button")
     app.wait_route("home", 60)
     road.note("signed in after the proof-of-work and the picture code")
