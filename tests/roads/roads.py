@@ -4,7 +4,10 @@
 usage: roads.py <wine-run> <Emberlane.exe> <fixtures dir> <artefacts dir> <road>
 
 Each road leaves its folders, the launcher's log and trace, and a picture
-of its last screen (last-screen.png) in <artefacts dir>/<road>.
+of its last screen (last-screen.png) in <artefacts dir>/<road>; ctest runs
+them as roads_<road> (label "roads"), artefacts in build/windows/roads:
+
+    ctest --preset windows -L roads -j4
 """
 import hashlib
 import json
