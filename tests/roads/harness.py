@@ -632,8 +632,15 @@ class Road:
         return Launcher(self, **kw)
 
     def finish(self, outcome):
+        last = os.path.join(self.work, "last-screen.png")
         if self.runs and self.runs[-1].proc.poll() is None:
-            self.runs[-1].shot(os.path.join(self.work, "last-screen.png"))
+            self.runs[-1].shot(last)
+        if not os.path.exists(last):
+            # The launcher closed itself: its last screen is the last picture taken.
+            shots = sorted((os.path.getmtime(os.path.join(self.work, f)), f) for f in os.listdir(self.work)
+                           if f.endswith(".png"))
+            if shots:
+                shutil.copy(os.path.join(self.work, shots[-1][1]), last)
         for run in self.runs:
             run.kill()
         if self.service is not None:
