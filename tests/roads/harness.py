@@ -14,6 +14,7 @@ import json
 import os
 import re
 import shutil
+import ssl
 import subprocess
 import sys
 import time
@@ -57,20 +58,25 @@ class Display:
     focus are its own)."""
 
     def __init__(self):
-        self.proc = None
-        for n in range(160, 260):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
-                continue
-            proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(50):
-                if os.path.exists("/tmp/.X11-unix/X%d" % n) or proc.poll() is not None:
-                    break
-                time.sleep(0.1)
-            if proc.poll() is None:
-                self.proc, self.name = proc, ":%d" % n
-                return
-        raise RoadFailed("no free X display for Xvfb")
+        # Xvfb picks a free display number itself and says which (two roads
+        # starting at once never race for one).
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24",
+                                      "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        end = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < end:
+            part = os.read(read, 16)
+            if not part:
+                break
+            number += part
+        os.close(read)
+        if not number.strip().isdigit():
+            self.stop()
+            raise RoadFailed("Xvfb did not start")
+        self.name = ":" + number.strip().decode()
 
     def stop(self):
         if self.proc is not None:
@@ -95,6 +101,12 @@ class Service:
             self.state = json.load(f)
         self.http = self.state["http_base"]
         self.https = self.state["https_base"]
+        self.tls = ssl.create_default_context(cafile=self.state["ca_pem"])
+
+    def get(self, url):
+        """GET a URL of the service (https under the test CA); (status, body)."""
+        with urllib.request.urlopen(url, timeout=10, context=self.tls if url.startswith("https:") else None) as r:
+            return r.status, r.read()
 
     def control(self, path, body=None, method=None):
         data = json.dumps(body).encode() if body is not None else None
@@ -135,6 +147,27 @@ class PlayLock:
     def __exit__(self, *exc):
         fcntl.flock(self.file, fcntl.LOCK_UN)
         self.file.close()
+
+
+class InputLock:
+    """Mouse and keyboard input, one road at a time: the launchers share one
+    wineserver, hence one active window, and a click in another road's
+    window takes the keyboard away. Re-entrant within a road."""
+
+    def __init__(self, path):
+        self.lock = PlayLock(path)
+        self.depth = 0
+
+    def __enter__(self):
+        if self.depth == 0:
+            self.lock.__enter__()
+        self.depth += 1
+        return self
+
+    def __exit__(self, *exc):
+        self.depth -= 1
+        if self.depth == 0:
+            self.lock.__exit__(*exc)
 
 
 class Targets:
@@ -185,13 +218,23 @@ class Launcher:
             env["EMBERLANE_GAME_DIR"] = winpath(road.game)
         env.update(extra_env or {})
         self.env = env
-        cmd = [road.wine_run, road.exe, "--size", "%dx%d" % size, "--scale", "1", "--warp"] + (args or [])
+        # On a Wine desktop of the road's own: a desktop has one foreground
+        # window, where Wine sends the keys, and the roads' launchers share
+        # one wineserver; on one desktop a window that opens in one road (a
+        # launcher starting, a game's process) takes the keyboard from the
+        # others.
+        desktop = "/desktop=roads-%s,%dx%d" % (road.name, size[0] + 100, size[1] + 120)
+        cmd = [road.wine_run, "explorer", desktop, road.exe, "--size", "%dx%d" % size, "--scale", "1",
+               "--warp"] + (args or [])
         self.out = open(os.path.join(road.work, "launcher-%d.out" % len(road.runs)), "w")
-        self.proc = subprocess.Popen(cmd, env=env, stdout=self.out, stderr=subprocess.STDOUT)
-        road.runs.append(self)
         self.window = None
-        wait_until(lambda: self.saw(r"^first frame presented"), 90, "the launcher's first frame")
-        self.window = wait_until(self.find_window, 20, "the launcher's X window")
+        # A new window takes the keyboard from every other: no road types
+        # while one starts.
+        with road.input_lock:
+            self.proc = subprocess.Popen(cmd, env=env, stdout=self.out, stderr=subprocess.STDOUT)
+            road.runs.append(self)
+            wait_until(lambda: self.saw(r"^first frame presented"), 90, "the launcher's first frame")
+            self.window = wait_until(self.find_window, 20, "the launcher's X window")
 
     # -- reading the trace and the log
 
@@ -299,15 +342,49 @@ class Launcher:
         ids = [int(x) for x in out.split()]
         return ids[-1] if ids else None
 
+    def scroll_to(self, label=None, spec=None, kind=None, seconds=30):
+        """The target, scrolling the page under the window's middle when it
+        is not in view (a form that grew pushes its button down)."""
+        end = time.time() + seconds
+        notches = 0
+        while True:
+            found = self.targets().find(label, spec, kind)
+            if found:
+                return found[0]
+            if time.time() >= end:
+                return self.wait_target(label, spec, kind, 0.1)  # fails with the list
+            time.sleep(0.2)
+            found = self.targets().find(label, spec, kind)
+            if found:
+                return found[0]
+            if notches < 12 and time.time() > end - seconds + 2:
+                # Down in steps, then back up to the top.
+                button = 5 if notches < 6 else 4
+                with self.road.input_lock:
+                    self.xdotool("mousemove", "--window", self.window, self.size[0] * 2 // 3, self.size[1] // 2)
+                    self.xdotool("click", button)
+                notches += 1
+                time.sleep(0.3)
+
     def click(self, label=None, spec=None, kind=None, seconds=30):
         """Presses the element found by label (or spec) at its centre; returns the target."""
-        t = self.wait_target(label, spec, kind, seconds)
+        t = self.scroll_to(label, spec, kind, seconds)
         x, y = t["x"] + t["w"] // 2, t["y"] + t["h"] // 2
-        since = len(self.trace)
-        self.xdotool("mousemove", "--window", self.window, x, y)
-        self.xdotool("click", "1")
-        # The press reached the window (and where).
-        pressed = self.wait_trace(r"^WM_LBUTTONUP -?\d+,-?\d+$", 10, since)
+        with self.road.input_lock:
+            for attempt in (1, 2):
+                self.read()
+                since = len(self.trace)
+                self.xdotool("mousemove", "--window", self.window, x, y)
+                self.xdotool("click", "1")
+                # The press reached the window (and where); a window that has
+                # only just appeared may miss the first one.
+                try:
+                    pressed = self.wait_trace(r"^WM_LBUTTONUP -?\d+,-?\d+$", 4 if attempt == 1 else 10, since)
+                    break
+                except RoadFailed:
+                    if attempt == 2 or self.saw(r"^WM_LBUTTONDOWN ", since):
+                        raise
+                    self.road.note("the click at %d,%d went nowhere; again" % (x, y))
         px, py = [int(v) for v in pressed.split(" ")[1].split(",")]
         if abs(px - x) > 2 or abs(py - y) > 2:
             raise RoadFailed("the click meant for %d,%d reached the window at %d,%d" % (x, y, px, py))
@@ -315,10 +392,20 @@ class Launcher:
         return t
 
     def focus_window(self):
-        self.xdotool("windowfocus", "--sync", self.window)
+        try:
+            self.xdotool("windowfocus", "--sync", self.window)
+        except RoadFailed as e:
+            # Not viewable this moment (Wine remaps a window it moved): the
+            # keys then go where Wine's foreground window is anyway.
+            self.road.note("no X focus for the window: %s" % str(e).splitlines()[0])
 
     def type_into(self, label, text):
         """Clicks the field labelled `label` and types `text` into it."""
+        with self.road.input_lock:
+            self._type_into(label, text)
+
+    def _type_into(self, label, text):
+        self.activate()
         self.click(label, kind="field")
         wait_until(lambda: "focus" in (self.targets().find(label, kind="field", usable=False) or [{"state": ""}])[0][
             "state"], 10, "the field '%s' to take the focus" % label)
@@ -326,37 +413,78 @@ class Launcher:
         self.type_text(text)
 
     def type_text(self, text):
-        since = len(self.trace)
-        self.focus_window()
-        self.xdotool("type", "--delay", "40", text)
         want = len(text.encode("utf-16-le")) // 2
-        wait_until(lambda: sum(1 for _, s in self.trace[since:] if s.startswith("WM_CHAR ")) >= want or self.read(),
-                   15, "%d typed characters to reach the window" % want)
+        for attempt in (1, 2):
+            self.read()
+            since = len(self.trace)
+            self.focus_window()
+            self.xdotool("type", "--delay", "40", text)
+            typed = lambda: sum(1 for _, s in self.trace[since:] if s.startswith("WM_CHAR "))  # noqa: E731
+            try:
+                wait_until(lambda: self.read() or typed() >= want, 5 if attempt == 1 else 15,
+                           "%d typed characters to reach the window" % want)
+                return
+            except RoadFailed:
+                if attempt == 2 or typed() > 0:
+                    raise
+                self.road.note("the typing went nowhere; the window forward and again")
+                self.press_caption()
 
     def activate(self):
-        """Clicks a spot of the body where nothing is, so that the window is
-        the active one (after the game ran, Wine leaves no window active and
-        keys go nowhere)."""
-        items = self.targets().items
-        w, h = self.size
-        for y in range(80, h - 20, 20):
-            for x in range(20, w - 20, 20):
-                if not any(t["x"] - 4 <= x < t["x"] + t["w"] + 4 and t["y"] - 4 <= y < t["y"] + t["h"] + 4
-                           for t in items):
-                    since = len(self.trace)
-                    self.xdotool("mousemove", "--window", self.window, x, y)
-                    self.xdotool("click", "1")
-                    self.wait_trace(r"^WM_LBUTTONUP ", 10, since)
-                    return
-        raise RoadFailed("no empty spot to click in the window")
+        """Makes the window the foreground one, where Wine sends the keys: all
+        launchers share one wineserver desktop, so a click in another road's
+        window (or a game that starts) takes the keyboard away. The X focus
+        leaves the window and comes back: Wine brings a window that gains the
+        X focus forward."""
+        self.read()
+        since = len(self.trace)
+        try:
+            self.xdotool("windowfocus", "--sync", xshot.root_window(self.road.display.name))
+        except RoadFailed:
+            pass
+        self.focus_window()
+        try:
+            self.wait_trace(r"^WM_ACTIVATE$", 2, since)
+        except RoadFailed:
+            pass  # it may have been in front already
+
+    def press_caption(self):
+        """A press on the drawn title bar's empty part: the system's caption
+        handling brings the window forward (after a game started, the X focus
+        alone does not)."""
+        items = [t for t in self.targets().items if t["y"] < 40]
+        left = max([t["x"] + t["w"] for t in items if t["x"] < self.size[0] // 2] + [160])
+        right = min([t["x"] for t in items if t["x"] >= self.size[0] // 2] + [self.size[0] - 100])
+        x, y = left + min(40, (right - left) // 2), 22
+        self.read()
+        since = len(self.trace)
+        self.xdotool("mousemove", "--window", self.window, x, y)
+        self.xdotool("click", "1")
+        self.wait_trace(r"^WM_EXITSIZEMOVE$", 10, since)
+        time.sleep(0.3)
+        self.window = self.find_window() or self.window
 
     def key(self, name, activate=True):
+        with self.road.input_lock:
+            self._key(name, activate)
+
+    def _key(self, name, activate):
         if activate:
             self.activate()
-        since = len(self.trace)
-        self.focus_window()
-        self.xdotool("key", name)
-        self.wait_trace(r"^WM_KEYDOWN ", 10, since)
+        # Now and then the first key after a click goes nowhere: once more.
+        for attempt in (1, 2):
+            self.read()
+            since = len(self.trace)
+            self.focus_window()
+            self.xdotool("key", name)
+            try:
+                self.wait_trace(r"^WM_KEYDOWN ", 4 if attempt == 1 else 10, since)
+                return
+            except RoadFailed:
+                if attempt == 2:
+                    raise
+                self.road.note("the key %s went nowhere; the window forward and again" % name)
+                self.press_caption()
 
     def x_window(self, title, seconds=30):
         """The X id of a visible window whose title matches `title` (a dialog)."""
@@ -371,6 +499,10 @@ class Launcher:
     def pick_folder(self, title, folder):
         """Answers the system folder picker titled `title` with `folder` (typed
         into its name box, then Enter) and waits for it to close."""
+        with self.road.input_lock:
+            self._pick_folder(title, folder)
+
+    def _pick_folder(self, title, folder):
         dialog = self.x_window(title)
         self.xdotool("windowfocus", "--sync", dialog)
         self.xdotool("type", "--delay", "30", winpath(folder))
@@ -403,7 +535,8 @@ class Launcher:
         try:
             geometry = self.xdotool("getwindowgeometry", "--shell", self.window)
             g = dict(line.split("=", 1) for line in geometry.split())
-            xshot.shoot(self.road.display.name, int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"]), path)
+            x, y = xshot.window_origin(self.road.display.name, self.window)
+            xshot.shoot(self.road.display.name, x, y, int(g["WIDTH"]), int(g["HEIGHT"]), path)
             return True
         except (OSError, RoadFailed) as e:
             self.road.note("screenshot of %s failed: %s" % (geometry.split(), e))
@@ -466,6 +599,7 @@ class Road:
                                            "--client-file", "Emberlane/EmberlaneLoader.exe=" + loader] +
                                list(service_args))
         self.play_lock = PlayLock(os.path.join(artefacts, "roads-play.lock"))
+        self.input_lock = InputLock(os.path.join(artefacts, "roads-input.lock"))
 
     def note(self, text):
         line = "[%s] %s" % (self.name, text)
@@ -498,8 +632,15 @@ class Road:
         return Launcher(self, **kw)
 
     def finish(self, outcome):
+        last = os.path.join(self.work, "last-screen.png")
         if self.runs and self.runs[-1].proc.poll() is None:
-            self.runs[-1].shot(os.path.join(self.work, "last-screen.png"))
+            self.runs[-1].shot(last)
+        if not os.path.exists(last):
+            # The launcher closed itself: its last screen is the last picture taken.
+            shots = sorted((os.path.getmtime(os.path.join(self.work, f)), f) for f in os.listdir(self.work)
+                           if f.endswith(".png"))
+            if shots:
+                shutil.copy(os.path.join(self.work, shots[-1][1]), last)
         for run in self.runs:
             run.kill()
         if self.service is not None:

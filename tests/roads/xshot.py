@@ -24,20 +24,45 @@ def _png(width, height, rows):
             chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
 
 
-def shoot(display, x, y, width, height, path):
-    """Writes the screen's rectangle (x, y, width, height) of `display` (":N") to `path` as an RGB PNG."""
+def _connect(display):
     number = display.split(":")[1].split(".")[0]
     sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     sock.settimeout(20)
     sock.connect("/tmp/.X11-unix/X" + number)
+    sock.sendall(struct.pack("<BxHHHHxx", ord("l"), 11, 0, 0, 0))
+    head = _recv(sock, 8)
+    if head[0] != 1:
+        sock.close()
+        raise OSError("the X server refused the connection")
+    setup = _recv(sock, struct.unpack("<H", head[6:8])[0] * 4)
+    vendor, formats = struct.unpack("<H", setup[16:18])[0], setup[21]
+    root = struct.unpack("<I", setup[32 + (vendor + 3) // 4 * 4 + 8 * formats:][:4])[0]
+    return sock, root
+
+
+def root_window(display):
+    sock, root = _connect(display)
+    sock.close()
+    return root
+
+
+def window_origin(display, window):
+    """Where the window's (0, 0) lies on the screen (TranslateCoordinates)."""
+    sock, root = _connect(display)
     try:
-        sock.sendall(struct.pack("<BxHHHHxx", ord("l"), 11, 0, 0, 0))
-        head = _recv(sock, 8)
-        if head[0] != 1:
-            raise OSError("the X server refused the connection")
-        setup = _recv(sock, struct.unpack("<H", head[6:8])[0] * 4)
-        vendor, formats = struct.unpack("<H", setup[16:18])[0], setup[21]
-        root = struct.unpack("<I", setup[32 + (vendor + 3) // 4 * 4 + 8 * formats:][:4])[0]
+        sock.sendall(struct.pack("<BxHIIhh", 40, 4, window, root, 0, 0))
+        reply = _recv(sock, 32)
+        if reply[0] != 1:
+            raise OSError("TranslateCoordinates failed (X error %d)" % reply[1])
+        return struct.unpack("<hh", reply[12:16])
+    finally:
+        sock.close()
+
+
+def shoot(display, x, y, width, height, path):
+    """Writes the screen's rectangle (x, y, width, height) of `display` (":N") to `path` as an RGB PNG."""
+    sock, root = _connect(display)
+    try:
         # GetImage (73), ZPixmap, all planes; rows of 32-bit BGRX pixels.
         sock.sendall(struct.pack("<BBHIhhHHI", 73, 2, 5, root, x, y, width, height, 0xFFFFFFFF))
         reply = _recv(sock, 32)
