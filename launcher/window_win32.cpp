@@ -190,6 +190,10 @@ void drawFrame(WindowState& s) {
         a.view.minimiseRequested = false;
         ShowWindow(s.window, SW_MINIMIZE);
     }
+    if (a.view.pickFolderRequested) {
+        view::afterFrame(a);
+        s.owed = std::max(s.owed, 2);
+    }
     if (a.view.quitRequested) {
         a.view.quitRequested = false;
         quitNow(s);

@@ -81,8 +81,14 @@ struct PipelineSteps {
     std::function<PlaySession(const RealmChoice&, const std::string& characterId)> playSession;
     // Starts this launcher elevated ("runas"); false when Windows refused.
     std::function<bool()> restartElevated;
-    // Opens a folder in the system's file browser.
+    // Opens a folder in the system's file browser (or a web address in the
+    // browser: the shell's "open" takes both).
     std::function<void(const std::string& folder)> openFolder;
+    // The system folder picker for the game folder, starting at `current`;
+    // `done` gets the checked folder and an error text (both empty on cancel).
+    std::function<void(const std::string& current,
+                       const std::function<void(const std::string& folder, const std::string& error)>& done)>
+        pickFolder;
 };
 PipelineSteps defaultPipelineSteps();
 // The steps the controller's tasks use (UI thread; tasks take a copy).

@@ -168,6 +168,12 @@ struct ViewState {
     // Requests the window carries out after the frame.
     bool minimiseRequested = false;
     bool quitRequested = false;
+    bool pickFolderRequested = false;  // the folder picker (it runs a message loop of its own)
+
+    // The screens' small memories: when a copy button's "Copied" ends (by
+    // button id), and the message shown under a field (by field id).
+    std::map<std::string, uint64_t> copiedUntil;
+    std::map<std::string, std::string> fieldNotes;
 };
 
 struct AppState {

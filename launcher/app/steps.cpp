@@ -30,6 +30,7 @@ PipelineSteps defaultPipelineSteps() {
     // Joined in with the account actions: until then the service refuses
     // every play session (and no one is signed in to ask for one).
     steps.playSession = [](const RealmChoice&, const std::string&) { return PlaySession{}; };
+    steps.pickFolder = pickGameFolder;
     addPlatformSteps(steps);
     return steps;
 }

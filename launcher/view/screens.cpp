@@ -6,6 +6,7 @@
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
+#include "launcher/app/shell_actions.h"
 #include "launcher/base/log.h"
 #include "launcher/view/widgets.h"
 #include "ui/kiln.h"
@@ -126,6 +127,17 @@ void buildFrame(app::AppState& state, float width, float height, float scale, ui
     kiln::closeElement();
     kiln::closeElement();
     if (!state.view.openModal.empty()) modal(state);
+}
+
+void afterFrame(app::AppState& state) {
+    if (state.view.pickFolderRequested) {
+        state.view.pickFolderRequested = false;
+        trace("folder picker");
+        app::chooseGameFolder([](const std::string& error) {
+            app::state().view.fieldNotes["settings:folder"] = error;
+            if (!error.empty()) app::pushError(error, "");
+        });
+    }
 }
 
 bool closeNeedsConfirmation(const app::AppState& state) { return state.busy; }

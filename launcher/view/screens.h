@@ -42,6 +42,21 @@ bool closeNeedsConfirmation(const app::AppState& state);
 // stop-update dialog opens, otherwise view.quitRequested is set.
 void requestClose(app::AppState& state);
 
+// The frame's requests that must wait until the frame is built (the folder
+// picker runs a message loop of its own). The window calls it after each
+// frame.
+void afterFrame(app::AppState& state);
+
+// The wall clock the screens date things with (Unix seconds); demo scenes
+// use a fixed one so their pictures do not change from run to run.
+int64_t unixNow(const app::AppState& state);
+inline constexpr int64_t kDemoUnixNow = 1773921600;  // 19 Mar 2026, 12:00 UTC
+// "2026-03-19T10:00:00Z" (a date alone is midnight) as Unix seconds; -1
+// when it is not such a time.
+int64_t parseIsoTime(const std::string& text);
+// The other way: "2026-03-19T10:00:00Z".
+std::string formatIsoTime(int64_t unix);
+
 // Window questions, answered from the last frame.
 bool onTitleBarDragArea(float x, float y);
 // 0 arrow, 1 hand (over something clickable), 2 text I-beam (over an editable field).
@@ -55,6 +70,9 @@ int64_t msUntilNextFrame();
 void titleBar(app::AppState& state);
 void realmRail(app::AppState& state);
 void homePage(app::AppState& state, uint64_t nowMs);
+// The bar under the home page: the launcher update line or the progress
+// block, Cancel or Close launcher, and the Play button with its line.
+void footerBar(app::AppState& state, uint64_t nowMs);
 void firstRunCards(app::AppState& state);
 void notices(app::AppState& state);
 void characterPanel(app::AppState& state);

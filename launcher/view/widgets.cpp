@@ -595,11 +595,17 @@ bool playButton(std::string_view label, bool disabled) {
 }
 
 void chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub) {
+    chip(state, name, count, sub, false, 1.0f);
+}
+
+bool chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub, bool retry,
+          float haloOpacity) {
     std::string spec = "div.chip.chip--";
     spec += state;
     kiln::openElement(spec);
     kiln::openElement("div.chip__line1");
     kiln::openElement("div.chip__halo");
+    if (haloOpacity < 1.0f) kiln::setOpacity(haloOpacity);
     kiln::openElement("div.chip__dot");
     kiln::openElement("div.chip__hole");
     kiln::closeElement();
@@ -609,7 +615,26 @@ void chip(std::string_view state, std::string_view name, std::string_view count,
     kiln::textElement(count, "text.chip__count");
     kiln::closeElement();
     kiln::textElement(sub, "text.chip__sub");
+    bool clicked = false;
+    if (retry) {
+        kiln::openElement("div.chip__retryrow");
+        kiln::pushKey("chip:retry");
+        ButtonOptions o;
+        o.label = "Retry";
+        o.kind = "ghost";
+        o.extraClass = "btn--link";
+        clicked = button(o);
+        kiln::popKey();
+        kiln::closeElement();
+    }
     kiln::closeElement();
+    return clicked;
+}
+
+float haloPulse(uint64_t t) {
+    const float p = static_cast<float>(t % 1200) / 1200.0f;
+    const float wave = p < 0.5f ? p * 2 : 2 - p * 2;  // 0 -> 1 -> 0
+    return 0.35f + 0.65f * wave;
 }
 
 void details(std::string_view text, bool& open, uint64_t& copiedUntil) {

@@ -125,6 +125,13 @@ bool tab(std::string_view label, bool current);
 bool playButton(std::string_view label, bool disabled);
 // Realm status chip; state: on, down, checking.
 void chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub);
+// The same chip with a "Retry" link under it when `retry` (in
+// "div.chip__retryrow") and its halo at `haloOpacity` (the pulse while a
+// realm is being checked). True when Retry was clicked.
+bool chip(std::string_view state, std::string_view name, std::string_view count, std::string_view sub, bool retry,
+          float haloOpacity);
+// The pulse of a halo while something is being checked: 0.35..1 over 1200 ms.
+float haloPulse(uint64_t t);
 // Collapsible technical text; `open` toggles on a click of the summary; its
 // copy button keeps its "Copied" time in `copiedUntil`.
 void details(std::string_view text, bool& open, uint64_t& copiedUntil);
