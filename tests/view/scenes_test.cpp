@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iomanip>
 #include <sstream>
 #include <unordered_map>
 
@@ -111,8 +112,10 @@ private:
                const std::string& what, float by) const {
         std::ostringstream line;
         line.precision(1);
-        line << std::fixed << scene_ << " @" << scale_ << ": " << describe(nodes, i) << ": " << what << " by " << by
-             << " px";
+        const kiln::Rect& b = nodes[i].box;
+        line << std::fixed << scene_ << " @" << std::setprecision(2) << scale_ << std::setprecision(1) << ": "
+             << describe(nodes, i) << ": " << what << " by " << by << " px (box " << b.x << "," << b.y << " "
+             << b.w << "x" << b.h << ")";
         faults.push_back(line.str());
     }
 
