@@ -20,7 +20,7 @@ export EMBERLANE_UI_TRACE=1
 "$winerun" cmd /c exit >/dev/null 2>&1  # a warm Wine server
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 
-for i in 1 2 3 4 5; do
+for i in $(seq "${FIGURES_STARTS:-5}"); do
     mkdir -p "$work/start$i"
     EMBERLANE_CONFIG_DIR="Z:$work/start$i" "$winerun" "$work/$tag.exe" --warp --shot "Z:$work/start$i.png" \
         --frames 2 >/dev/null 2>&1
@@ -41,7 +41,7 @@ cpu() {
     if [ "$focus" = 1 ]; then
         local wid
         wid=$(DISPLAY=$(cat "$top/build/wineprefix.state/display" 2>/dev/null || echo "$DISPLAY") xdotool search --name '^Emberlane$' | head -1)
-        DISPLAY=$(cat "$top/build/wineprefix.state/display" 2>/dev/null || echo "$DISPLAY") xdotool windowactivate --sync "$wid" key Tab 2>/dev/null
+        DISPLAY=$(cat "$top/build/wineprefix.state/display" 2>/dev/null || echo "$DISPLAY") xdotool windowfocus "$wid" key Tab 2>/dev/null
     fi
     sleep 2
     local frames0 a b hz
@@ -53,11 +53,12 @@ cpu() {
     local frames1
     frames1=$(grep -c '^ *[0-9]* frame ' "$work/$slug/ui-trace.log")
     awk -v a="$a" -v b="$b" -v hz="$hz" -v l="$label" -v f=$((frames1 - frames0)) \
-        'BEGIN { printf "%s: %.2f %% of a core over 10 s, %d frames\n", l, (b - a) / hz / 10 * 100, f }'
+        'BEGIN { printf "%s: %.2f %% of a core over 10 s, %d frames woken by a timer\n", l, (b - a) / hz / 10 * 100, f }'
     kill "$pid" 2>/dev/null
     wait "$runner" 2>/dev/null
 }
 cpu idle "home, nothing animating" --demo home
 cpu focus "home, a field focused" --focus --demo home
 cpu progress "home-progress, the block animating" --demo home-progress
+[ -n "${FIGURES_KIT:-}" ] && cpu kit "kit (spinners, a focused field)" --demo kit
 exit 0
