@@ -280,22 +280,21 @@ void setMarginLeft(float px) {
     kiln::setStyle(s, kiln::bit(kiln::BitMargin));
 }
 
-// The text area: as wide as the input's rule leaves (once the input's width
-// is known), clipping what is wider, its pieces in a row.
-void openTextArea(float width) {
+// The text area: the input's room beside its in-field button (it grows
+// into what is left and never widens the input), clipping what is wider;
+// its pieces in a row. Returns the width it had in the last frame.
+float openTextArea() {
     kiln::openElement("div.input__area");
     kiln::Style s;
     s.display = kiln::DisplayFlex;
     s.direction = kiln::DirectionRow;
     s.align = kiln::AlignCenter;
     s.overflow = kiln::OverflowHidden;
-    kiln::StyleMask bits = kiln::bit(kiln::BitDisplay) | kiln::bit(kiln::BitFlexDirection) |
-                           kiln::bit(kiln::BitAlign) | kiln::bit(kiln::BitOverflow);
-    if (width > 0) {
-        s.width = kiln::Length{width, kiln::LengthPx};
-        bits |= kiln::bit(kiln::BitWidth);
-    }
-    kiln::setStyle(s, bits);
+    s.width = kiln::Length{0, kiln::LengthPx};
+    s.grow = 1;
+    kiln::setStyle(s, kiln::bit(kiln::BitDisplay) | kiln::bit(kiln::BitFlexDirection) | kiln::bit(kiln::BitAlign) |
+                          kiln::bit(kiln::BitOverflow) | kiln::bit(kiln::BitWidth) | kiln::bit(kiln::BitFlexGrow));
+    return kiln::lastRect().w;
 }
 
 void caretElement() {
@@ -399,7 +398,9 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
     if (!o.readOnly) g_frame.textFields.push_back(inputRect);
     if (g_inputs.size() > 512) g_inputs.clear();  // texts come and go; a fresh start costs one frame
     InputMemory& memory = g_inputs[kiln::currentId()];
-    const float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
+    float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
+    const float laidOut = openTextArea();
+    if (laidOut > 0) area = area > 0 ? std::min(area, laidOut) : laidOut;
     const bool caretOn = o.focused && !o.readOnly && caretShown(widgetClock(), o.lastActivity);
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
@@ -418,14 +419,13 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
             }
             caret = dotsBefore * 3;
         }
-        openTextArea(area);
         if (o.focused && !o.readOnly) {
             focusedText(memory, shown, caret, area, o.selectAll, caretOn);
         } else {
             restingText(memory, shown, area, o.selectAll);
         }
-        kiln::closeElement();  // area
     }
+    kiln::closeElement();  // area
     if (o.focused && !o.readOnly) requestFrameIn(caretNextBlink(widgetClock(), o.lastActivity));
     if (inFieldButton) {
         kiln::pushKey("in-btn");
