@@ -22,9 +22,11 @@ struct SwapRequest {
 // Reads a swap request: argument 1 "--swap" and at least four arguments.
 bool readSwapRequest(const std::vector<std::string>& args, SwapRequest& out);
 
-// Returns false at once unless the arguments ask for a swap. When they do,
-// it runs the swap (Windows only) and returns true: the caller must then end the process
-// with exit code 0 (the swap mode never reaches the window).
+// Returns false at once unless the arguments ask for a swap or the running
+// executable is a left-over X.new or X.old. Otherwise it runs the swap, or
+// finishes or undoes an interrupted one (Windows only), and returns true:
+// the caller must then end the process with exit code 0 (the swap mode never
+// reaches the window).
 bool offerSwap(const std::vector<std::string>& args);
 
 // After an update: deletes "<executable>.old" and "<executable>.new" beside

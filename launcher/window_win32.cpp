@@ -24,6 +24,7 @@
 #include "launcher/version.h"
 #include "launcher/stylesheet_road.h"
 #include "launcher/view/screens.h"
+#include "launcher/view/targets.h"
 #include "launcher/view/textfield.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
@@ -114,6 +115,22 @@ void placePointer(float x, float y) {
     kiln::setMouseInWindow(x > -10000 && y > -10000);
 }
 
+// The UI trace's target list (EMBERLANE_UI_TARGETS=1 with the trace on):
+// what can be pressed and where, written when it differs from the last one.
+void traceTargets(const app::AppState& a) {
+    static const bool wanted = [] {
+        wchar_t value[4] = {};
+        const DWORD n = GetEnvironmentVariableW(L"EMBERLANE_UI_TARGETS", value, 4);
+        return n > 0 && n < 4 && value[0] != L'0' && traceEnabled();
+    }();
+    if (!wanted) return;
+    static std::vector<std::string> last;
+    std::vector<std::string> lines = view::targetLines(view::frameTargets(kiln::ui()), view::route(a), a.view.focus);
+    if (lines == last) return;
+    for (const std::string& line : lines) trace(line);
+    last = std::move(lines);
+}
+
 // ---------------------------------------------------------------------------
 // 2. Drawing one frame
 
@@ -151,6 +168,7 @@ void drawFrame(WindowState& s) {
     view::buildFrame(a, w, h, s.scale, now);
     kiln::endFrame();
     const LONGLONG built = perfNow();
+    traceTargets(a);
     s.keys.clear();
     s.typed.clear();
 

@@ -51,6 +51,16 @@ bool createDirectories(const std::string& path) {
     return isDirectory(path);
 }
 
+bool passesThroughLink(const std::string& base, const std::string& relative) {
+    std::string prefix;
+    for (size_t i = 0; i <= relative.size(); ++i) {
+        const bool atEnd = i == relative.size();
+        if ((atEnd || isSeparator(relative[i])) && !prefix.empty() && isLink(joinPath(base, prefix))) return true;
+        if (!atEnd) prefix += relative[i];
+    }
+    return false;
+}
+
 std::string configDir() {
     // 1. An explicit directory is used exactly as given.
     std::optional<std::string> explicitDir = environmentVariable("EMBERLANE_CONFIG_DIR");

@@ -62,10 +62,21 @@ struct DirEntry {
     // file, which matters where each file-system call is slow (Wine).
     int64_t size = -1;
     uint64_t lastWrite = 0;
+    // A reparse point (symbolic link, junction, mount point): what it names
+    // lies elsewhere, perhaps outside the folder being listed.
+    bool isLink = false;
 };
 // The entries of a directory, sorted by name (byte order). False when the
 // directory cannot be read.
 bool listDirectory(const std::string& path, std::vector<DirEntry>& out);
+
+// Whether `path` itself is a reparse point (a symbolic link, a junction);
+// the link is asked about, never what it points to.
+bool isLink(const std::string& path);
+// Whether `relative` (below `base`) reaches its target through a link: any
+// of its components, the last one included, is one. `base` itself is not
+// looked at.
+bool passesThroughLink(const std::string& base, const std::string& relative);
 
 // Full path of the running executable (UTF-8); empty when unknown.
 std::string executablePath();

@@ -74,6 +74,11 @@ bool fileExists(const std::string& path) {
     return statPath(path, info) && !S_ISDIR(info.st_mode);
 }
 
+bool isLink(const std::string& path) {
+    struct stat info;
+    return !path.empty() && ::lstat(nativePath(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 bool makeDirectory(const std::string& path) {
     return !path.empty() && ::mkdir(nativePath(path).c_str(), 0755) == 0;
 }
@@ -151,6 +156,8 @@ bool listDirectory(const std::string& path, std::vector<DirEntry>& out) {
             entry.size = entry.isDirectory ? -1 : static_cast<int64_t>(info.st_size);
             entry.lastWrite = fileTimeOf(info);
         }
+        struct stat own;
+        entry.isLink = ::fstatat(::dirfd(dir), item->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
         entries.push_back(std::move(entry));
         errno = 0;
     }

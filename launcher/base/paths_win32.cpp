@@ -80,6 +80,13 @@ bool fileExists(const std::string& path) {
     return attributes(path, data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool isLink(const std::string& path) {
+    if (path.empty()) return false;
+    // The attributes of a link are its own: GetFileAttributes does not follow it.
+    const DWORD found = GetFileAttributesW(toWide(path).c_str());
+    return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool makeDirectory(const std::string& path) {
     return !path.empty() && CreateDirectoryW(toWide(path).c_str(), nullptr) != 0;
 }
@@ -142,6 +149,7 @@ bool listDirectory(const std::string& path, std::vector<DirEntry>& out) {
         DirEntry entry;
         entry.name = toUtf8(name);
         entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (!entry.isDirectory) {
             entry.size = static_cast<int64_t>((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
         }

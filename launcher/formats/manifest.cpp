@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <set>
 
 #include "launcher/base/safe_path.h"
 #include "launcher/base/text.h"
@@ -75,6 +76,9 @@ void readClientSettings(const JsonValue& settings, Manifest& manifest) {
 // Each entry is checked before it is added, so a refused document keeps
 // only the entries that came before the bad one.
 bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
+    // Lower-cased paths seen so far, and the sizes so far.
+    std::set<std::string> seen;
+    uint64_t total = 0;
     for (const JsonValue& item : files.items) {
         ManifestFile file;
         file.path = getString(item, "path");
@@ -92,6 +96,18 @@ bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
         // computed from it.
         if (file.size < 0) {
             error = manifest_error::kBadSize + file.path;
+            return false;
+        }
+        // Windows ignores letter case: two such paths are one file whose
+        // content would change on every check.
+        if (!seen.insert(asciiLower(file.path)).second) {
+            error = manifest_error::kCaseClash + file.path;
+            return false;
+        }
+        // Every byte count is a signed 64-bit number somewhere.
+        total += static_cast<uint64_t>(file.size);
+        if (total > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            error = manifest_error::kSizesTooLarge + file.path;
             return false;
         }
         manifest.files.push_back(std::move(file));

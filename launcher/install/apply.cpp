@@ -4,6 +4,7 @@
 
 #include "launcher/base/paths.h"
 #include "launcher/base/safe_path.h"
+#include "launcher/base/text.h"
 
 namespace ember::launcher {
 
@@ -11,10 +12,16 @@ void pruneRetired(const std::string& gameFolder, Config& config, const Plan& pla
     if (plan.remove.empty()) return;
     reporter.sayPhase("prune", "Removing " + std::to_string(plan.remove.size()) + " old file(s)");
     for (const std::string& path : plan.remove) {
-        // A failed or refused deletion is not fatal: a full check finds a
-        // leftover again.
-        if (isSafeGamePath(path)) removeFile(joinPath(gameFolder, path));
-        config.installed.erase(path);
+        // A failed deletion is not fatal: the record stays, so the next plan
+        // tries again. A path that leaves the game folder, passes through a
+        // link or is the settings file is never deleted; its record goes.
+        const std::string target = joinPath(gameFolder, path);
+        if (!isSafeGamePath(path) || equalsIgnoreCase(path, kClientSettingsPath) ||
+            passesThroughLink(gameFolder, path)) {
+            config.installed.erase(path);
+            continue;
+        }
+        if (removeFile(target) || !fileExists(target)) config.installed.erase(path);
     }
     saveConfig(config);
 }

@@ -15,8 +15,10 @@ namespace ember::launcher {
 
 // Deletes the plan's retired files, drops their records and saves
 // config.json (the prune step of applyClient). A missing file is not an
-// error; a path that fails isSafeGamePath is never deleted (its record is
-// dropped all the same). No-op for an empty list.
+// error; a file that could not be deleted keeps its record until it is
+// gone. A path that fails isSafeGamePath, passes through a link or is the
+// settings file is never deleted (its record is dropped all the same).
+// No-op for an empty list.
 void pruneRetired(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter);
 
 // Prunes, then downloads every planned file through http::download (digest
@@ -41,8 +43,14 @@ bool isGameRunning();
 std::string driveLabel(const std::string& gameFolder);
 // The folder to open for a space problem: the drive's root or the folder.
 std::string spaceFolder(const std::string& gameFolder);
-// Bytes needed on the game drive: the download plus 20 % headroom.
-inline uint64_t requiredBytes(uint64_t downloadBytes) { return downloadBytes * 12 / 10; }
+// Bytes needed on the game drive: the download plus 20 % headroom, at most
+// the largest count (never wrapped to a small one).
+inline uint64_t requiredBytes(uint64_t downloadBytes) {
+    constexpr uint64_t kMax = ~uint64_t(0);
+    if (downloadBytes <= kMax / 12) return downloadBytes * 12 / 10;
+    const uint64_t headroom = downloadBytes / 5;
+    return downloadBytes > kMax - headroom ? kMax : downloadBytes + headroom;
+}
 
 inline constexpr const char kGameExeName[] = "OblivionRemastered-Win64-Shipping.exe";
 inline constexpr const char kWriteTestPath[] = "Emberlane\\.write-test";

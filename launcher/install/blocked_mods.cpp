@@ -8,12 +8,33 @@
 
 namespace ember::launcher {
 
+namespace {
+
+// Two spellings of one file on Windows: letter case and the separator do
+// not matter there.
+bool sameFile(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] == '\\' ? '/' : asciiLower(a[i]);
+        const char y = b[i] == '\\' ? '/' : asciiLower(b[i]);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::vector<FoundMod> findBlockedMods(const std::string& gameFolder, const std::vector<BlockedMod>& entries) {
     std::vector<FoundMod> found;
     for (const BlockedMod& entry : entries) {
         // 1. Nothing to look for, or a path that could leave the game folder
         //    (it is neither hashed nor reported).
         if (entry.file.empty() || !isSafeGamePath(entry.file)) continue;
+        // Entries that differ only in letter case or separators name one
+        // file on Windows: one mod, found once.
+        bool seen = false;
+        for (const FoundMod& mod : found) seen = seen || sameFile(mod.file, entry.file);
+        if (seen) continue;
         // 2. Only a file counts, not a folder of that name.
         const std::string path = joinPath(gameFolder, entry.file);
         if (!fileExists(path)) continue;
@@ -55,7 +76,12 @@ bool disableMod(const std::string& gameFolder, const std::string& file) {
 DisableOutcome disableBlockedMods(const std::string& gameFolder, const std::vector<std::string>& files,
                                   const Reporter& reporter) {
     DisableOutcome outcome;
+    std::vector<std::string> moved;
     for (const std::string& file : files) {
+        // The same file under another spelling has just been moved aside.
+        bool done = false;
+        for (const std::string& earlier : moved) done = done || sameFile(earlier, file);
+        if (done) continue;
         // A failure stops here: the files after it stay where they are and
         // the next scan finds them again.
         if (!disableMod(gameFolder, file)) {
@@ -63,6 +89,7 @@ DisableOutcome disableBlockedMods(const std::string& gameFolder, const std::vect
             return outcome;
         }
         reporter.sayLog("disabled " + file);
+        moved.push_back(file);
         ++outcome.disabled;
     }
     return outcome;

@@ -25,8 +25,10 @@ struct FoundMod {
 };
 
 // The entries present in the game folder, in manifest order. Skipped: an
-// empty or unsafe file, a missing file or a directory, and, for an entry
-// with a digest, a file that cannot be read or has other content.
+// empty or unsafe file, a missing file or a directory, for an entry with a
+// digest, a file that cannot be read or has other content, and an entry
+// whose file differs from one already found only in letter case or in
+// its separators.
 std::vector<FoundMod> findBlockedMods(const std::string& gameFolder, const std::vector<BlockedMod>& entries);
 
 // The found mods that stop the game: severity exactly "block".
@@ -46,7 +48,9 @@ struct DisableOutcome {
 };
 
 // Moves each file aside in order and stops at the first failure: the rest
-// are not tried. Each success is logged as "disabled " + file.
+// are not tried. A file that differs from one already moved only in letter
+// case or separators is the same file and skipped. Each success is logged as
+// "disabled " + file.
 DisableOutcome disableBlockedMods(const std::string& gameFolder, const std::vector<std::string>& files,
                                   const Reporter& reporter);
 

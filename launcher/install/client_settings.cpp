@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "launcher/base/log.h"
 #include "launcher/base/paths.h"
 #include "launcher/base/text.h"
 
@@ -22,7 +23,25 @@ std::string firstCharacters(const std::string& text, size_t count) {
     return text.substr(0, i);
 }
 
-KeyValues keysToWrite(const ClientSettings& s) {
+bool holdsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Why a manifest setting cannot be written as one "key = value" line inside
+// [client], or null when it can. A key with '=' or blanks at its ends would
+// not be read back as itself (and be added again on every write), one
+// starting with '[' would end the section, one starting with '#' or ';' is a
+// comment.
+const char* unwritableSetting(const std::string& key, const std::string& value) {
+    if (key.empty()) return "no key";
+    if (holdsLineBreakOrNul(key) || holdsLineBreakOrNul(value)) return "a line break or NUL";
+    if (key.find('=') != std::string::npos) return "'=' in the key";
+    if (key[0] == '[' || key[0] == '#' || key[0] == ';') return "the key starts a section or comment";
+    if (isAsciiSpace(key.front()) || isAsciiSpace(key.back())) return "blanks around the key";
+    return nullptr;
+}
+
+KeyValues keysToWrite(const ClientSettings& s, std::vector<std::string>* dropped) {
     std::string name = trimmed(s.name);
     if (name.empty()) name = trimmed(s.account);
     KeyValues keys = {
@@ -39,9 +58,11 @@ KeyValues keysToWrite(const ClientSettings& s) {
     };
     const size_t own = keys.size();
     for (const auto& [key, value] : s.extra) {
-        // A value with a line break would write a second line of its own
-        // choosing; an own key must not be overridden.
-        if (key.empty() || value.find_first_of("\r\n") != std::string::npos) continue;
+        if (const char* why = unwritableSetting(key, value)) {
+            if (dropped) dropped->push_back(key + " (" + why + ")");
+            continue;
+        }
+        // An own key must not be overridden.
         bool clash = false;
         for (size_t i = 0; i < own; ++i) clash = clash || equalsIgnoreCase(keys[i].first, key);
         if (!clash) keys.emplace_back(asciiLower(key), value);
@@ -49,9 +70,55 @@ KeyValues keysToWrite(const ClientSettings& s) {
     return keys;
 }
 
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+// UTF-16 text (after its byte-order mark) as UTF-8; false for a broken one
+// (an odd length, a lone surrogate, a NUL).
+bool utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string& out) {
+    if (bytes.size() % 2 != 0) return false;
+    out.clear();
+    auto unit = [&](size_t i) {
+        const auto a = static_cast<uint8_t>(bytes[i]), b = static_cast<uint8_t>(bytes[i + 1]);
+        return static_cast<uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+    };
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c == 0 || (c >= 0xDC00 && c <= 0xDFFF)) return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 2 >= bytes.size()) return false;
+            const uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        appendUtf8(out, c);
+    }
+    return true;
+}
+
+// The file's text as UTF-8 without a byte-order mark; `bom` says whether the
+// rewritten file starts with the UTF-8 mark again. False for a file in an
+// encoding that cannot be read back faithfully.
+bool decodeExisting(const std::string& existing, std::string& text, bool& bom) {
+    bom = false;
+    const std::string_view bytes(existing);
+    if (bytes.substr(0, 3) == kUtf8Bom) {
+        bom = true;
+        text.assign(existing, 3, std::string::npos);
+    } else if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
+        // UTF-16 (Notepad's "Unicode") is rewritten as UTF-8.
+        return utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE', text);
+    } else {
+        text = existing;
+    }
+    // NUL bytes: UTF-16 without a mark, or no text at all.
+    return text.find('\0') == std::string::npos;
+}
+
 }  // namespace
 
-std::string mergeClientSettings(const std::string& existing, const ClientSettings& settings, std::string& error) {
+std::string mergeClientSettings(const std::string& existing, const ClientSettings& settings, std::string& error,
+                                std::vector<std::string>* dropped) {
     // 1. Validation, in this order.
     error.clear();
     if (trim(settings.host).empty()) error = kNoRealmHost;
@@ -60,18 +127,31 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
     else if (trim(settings.account).empty()) error = kNoAccount;
     if (!error.empty()) return std::string();
 
-    // 2-4. The keys, and the old file as lines (LF or CR LF).
-    const KeyValues keys = keysToWrite(settings);
+    // 2-4. The keys (none may break its line), and the old file as lines
+    //      (LF, CR LF or a lone CR).
+    const KeyValues keys = keysToWrite(settings, dropped);
+    for (const auto& [key, value] : keys) {
+        if (holdsLineBreakOrNul(value)) {
+            error = kSettingHasLineBreak + key;
+            return std::string();
+        }
+    }
+    std::string decoded;
+    bool bom = false;
+    if (!decodeExisting(existing, decoded, bom)) {
+        error = kSettingsUnreadable;
+        return std::string();
+    }
     std::vector<std::string> lines;
     bool hadSection = false;
-    if (existing.empty()) {
+    if (decoded.empty()) {
         lines = {"# Emberlane client configuration (lives next to Emberlane.dll)", "", "[client]"};
     } else {
         std::string text;
-        text.reserve(existing.size());
-        for (size_t i = 0; i < existing.size(); ++i) {
-            if (existing[i] == '\r' && i + 1 < existing.size() && existing[i + 1] == '\n') continue;
-            text += existing[i];
+        text.reserve(decoded.size());
+        for (size_t i = 0; i < decoded.size(); ++i) {
+            if (decoded[i] == '\r' && i + 1 < decoded.size() && decoded[i + 1] == '\n') continue;
+            text += decoded[i] == '\r' ? '\n' : decoded[i];
         }
         size_t start = 0;
         for (;;) {
@@ -122,8 +202,8 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
     }
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
 
-    // 7. CR LF after every line.
-    std::string out;
+    // 7. CR LF after every line, after the mark the file started with.
+    std::string out = bom ? kUtf8Bom : "";
     for (const std::string& line : lines) out += line + "\r\n";
     return out;
 }
@@ -132,7 +212,12 @@ bool writeClientSettings(const std::string& gameFolder, const ClientSettings& se
     const std::string path = joinPath(gameFolder, kClientIniPath);
     std::string existing;
     if (!readWholeFile(path, existing)) existing.clear();
-    const std::string text = mergeClientSettings(existing, settings, error);
+    std::vector<std::string> dropped;
+    const std::string text = mergeClientSettings(existing, settings, error, &dropped);
+    for (std::string key : dropped) {
+        for (char& c : key) c = (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+        logLine(kSettingDroppedLog + key);
+    }
     if (!error.empty()) return false;
     if (!writeFileAtomic(path, text)) {
         error = "cannot write " + path;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "launcher/formats/manifest.h"
 
@@ -13,7 +14,7 @@ namespace ember::launcher {
 
 struct ClientSettings {
     std::string host;
-    int32_t port = 0;
+    int64_t port = 0;  // wide, so that no caller's value is narrowed before the check
     std::string account;
     std::string name;
     std::string realmKey;
@@ -26,16 +27,26 @@ struct ClientSettings {
 
 // Validates, merges the launcher's [client] keys into the existing file
 // (every other line kept) and writes it atomically with CR LF. False with
-// one of the texts below, or "cannot write " + path.
+// one of the texts below, or "cannot write " + path; nothing is written
+// then. Manifest settings that cannot be written as one line are left out
+// and logged.
 bool writeClientSettings(const std::string& gameFolder, const ClientSettings& settings, std::string& error);
 // The pure merge: `existing` file text in, new file text out; empty `error`
-// on success.
-std::string mergeClientSettings(const std::string& existing, const ClientSettings& settings, std::string& error);
+// on success. Every value written must be free of CR, LF and NUL. The
+// existing file may be UTF-8 (with or without its byte-order mark, kept)
+// or UTF-16 with a mark (rewritten as UTF-8); lines end in LF, CR LF or a
+// lone CR. `dropped` gets each manifest setting left out, with the reason.
+std::string mergeClientSettings(const std::string& existing, const ClientSettings& settings, std::string& error,
+                                std::vector<std::string>* dropped = nullptr);
 
 inline constexpr const char kNoRealmHost[] = "no realm host";
 inline constexpr const char kBadPort[] = "realm port is not a port";
 inline constexpr const char kBadSlot[] = "character slot is not 1..3";
 inline constexpr const char kNoAccount[] = "no account";
+inline constexpr const char kSettingHasLineBreak[] = "a value holds a line break or NUL: ";  // + key
+inline constexpr const char kSettingsUnreadable[] =
+    "Emberlane\\ember.ini is in an encoding the launcher cannot read; save it as UTF-8 and try again";
+inline constexpr const char kSettingDroppedLog[] = "ember.ini: manifest setting left out: ";  // + key (why)
 inline constexpr const char kClientIniPath[] = "Emberlane\\ember.ini";
 
 // One argument as the C runtime's command-line parser will read it back:
@@ -44,8 +55,11 @@ inline constexpr const char kClientIniPath[] = "Emberlane\\ember.ini";
 std::string quoteArgument(const std::string& text);
 // "<loader path>" --game "<game folder>", each quoted as above.
 std::string loaderCommandLine(const std::string& loaderPath, const std::string& gameFolder);
-// Starts the loader detached, in its own folder. False with the error text.
+// Starts the loader detached, in its own folder. False with the error text;
+// a loader path that is not a plain path below the game folder is refused
+// (kLoaderOutsideGame + the path) before anything is looked at.
 bool launchGame(const std::string& gameFolder, const std::string& loaderPath, std::string& error);
+inline constexpr const char kLoaderOutsideGame[] = "refused: the loader is not inside the game folder: ";
 
 // The game watch after a launch (UI thread, asked every frame).
 struct GameWatch {

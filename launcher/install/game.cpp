@@ -18,6 +18,15 @@ std::string withBackslashes(std::string text) {
     return text;
 }
 
+// A path that names the same folder whatever the current folder is: rooted
+// ("\\x", "\\\\server\\share") or on a drive ("C:\\x"). Anything else
+// ("", "lib", "C:lib") would be read relative to wherever the launcher runs.
+bool isAnchoredPath(const std::string& path) {
+    if (path.empty()) return false;
+    if (path[0] == '\\' || path[0] == '/') return true;
+    return path.size() >= 3 && isAsciiLetter(path[0]) && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
 void appendNew(std::vector<std::string>& list, std::set<std::string>& seen, const std::string& path) {
     if (seen.insert(asciiLower(path)).second) list.push_back(path);
 }
@@ -44,7 +53,7 @@ std::vector<std::string> parseLibraryFolders(const std::string& text) {
             single += value[i];
             if (value[i] == '\\' && i + 1 < value.size() && value[i + 1] == '\\') ++i;
         }
-        out.push_back(withBackslashes(single));
+        if (isAnchoredPath(single)) out.push_back(withBackslashes(single));
         at = close + 1;
     }
     return out;
@@ -54,6 +63,7 @@ std::vector<std::string> steamLibrariesFrom(const std::vector<std::string>& root
     std::vector<std::string> libraries;
     std::set<std::string> seen;
     for (const std::string& root : roots) {
+        if (!isAnchoredPath(root)) continue;
         std::string vdf;
         if (readWholeFile(joinPath(root, "steamapps\\libraryfolders.vdf"), vdf)) {
             for (const std::string& library : parseLibraryFolders(vdf)) appendNew(libraries, seen, library);

@@ -29,10 +29,12 @@ bool isGameFolder(const std::string& path);
 // SteamPath then InstallPath (REG_SZ only). Empty natively.
 std::vector<std::string> steamRegistryRoots();
 // The library paths a libraryfolders.vdf lists, in file order, with doubled
-// backslashes undone and '/' turned into '\'.
+// backslashes undone and '/' turned into '\'. Empty and relative paths
+// (neither rooted nor on a drive) are left out.
 std::vector<std::string> parseLibraryFolders(const std::string& vdfText);
 // For each root: the libraries its libraryfolders.vdf lists, then the root
-// itself; ASCII-case-insensitive duplicates dropped, first spelling kept.
+// itself; ASCII-case-insensitive duplicates dropped, first spelling kept. An
+// empty or relative root is skipped.
 std::vector<std::string> steamLibrariesFrom(const std::vector<std::string>& roots);
 std::vector<std::string> steamLibraries();
 

@@ -2,12 +2,17 @@
 #include <windows.h>
 
 #include "launcher/base/paths.h"
+#include "launcher/base/safe_path.h"
 #include "launcher/install/client_settings.h"
 
 namespace ember::launcher {
 
 bool launchGame(const std::string& gameFolder, const std::string& loaderPath, std::string& error) {
-    // 1. The loader must be there.
+    // 1. The loader must be a file below the game folder, and be there.
+    if (gameFolder.empty() || !isSafeGamePath(loaderPath)) {
+        error = kLoaderOutsideGame + loaderPath;
+        return false;
+    }
     const std::string path = joinPath(gameFolder, loaderPath);
     if (!fileExists(path)) {
         error = "the client is not installed (missing " + loaderPath + ") - use Verify & repair";

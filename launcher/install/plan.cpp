@@ -122,6 +122,27 @@ bool needsDownloadWith(const std::string& gameFolder, const ManifestFile& entry,
     return false;
 }
 
+// Files below `folder` (relative to the game folder) that the manifest does
+// not list, depth first in listing order. A link is neither followed nor
+// removed: what it names is not the client's, wherever it points.
+void addStrays(const std::string& gameFolder, const std::string& folder,
+               const std::unordered_set<std::string>& listedLower, std::set<std::string>& removing,
+               std::vector<std::string>& remove) {
+    std::vector<DirEntry> entries;
+    if (!listDirectory(joinPath(gameFolder, folder), entries)) return;
+    for (const DirEntry& entry : entries) {
+        if (entry.isLink) continue;
+        const std::string path = folder + "/" + entry.name;
+        if (!isSafeGamePath(path)) continue;
+        if (entry.isDirectory) {
+            addStrays(gameFolder, path, listedLower, removing, remove);
+            continue;
+        }
+        if (equalsIgnoreCase(path, kClientSettingsPath) || listedLower.count(asciiLower(path))) continue;
+        if (removing.insert(path).second) remove.push_back(path);
+    }
+}
+
 }  // namespace
 
 bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Config& config, bool fullCheck) {
@@ -141,7 +162,9 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         if (reporter.isCancelled()) break;
         if (needsDownloadWith(gameFolder, entry, config, fullCheck, &facts)) {
             plan.download.push_back(entry);
-            plan.downloadBytes += static_cast<uint64_t>(entry.size);
+            // Saturates: a sum that wrapped would ask for almost no space.
+            const uint64_t size = entry.size > 0 ? static_cast<uint64_t>(entry.size) : 0;
+            plan.downloadBytes = size > ~uint64_t(0) - plan.downloadBytes ? ~uint64_t(0) : plan.downloadBytes + size;
         }
         ++checked;
         reporter.sayProgress(checked, total, 0, 0);
@@ -167,8 +190,11 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         // A record that leaves the game folder is never acted on, and one
         // that differs from a listed path only in letter case names the
         // file the manifest keeps (Windows ignores case): deleting it would
-        // delete that file. Both records are simply dropped.
-        if (!isSafeGamePath(path) || lowerListed().count(asciiLower(path))) {
+        // delete that file. The settings file holds the player's own lines
+        // whatever an older manifest said, and a path through a link names
+        // a file somewhere else. All these records are simply dropped.
+        if (!isSafeGamePath(path) || lowerListed().count(asciiLower(path)) ||
+            equalsIgnoreCase(path, kClientSettingsPath) || passesThroughLink(gameFolder, path)) {
             forget.push_back(path);
             continue;
         }
@@ -176,20 +202,10 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
     }
     for (const std::string& path : forget) config.installed.erase(path);
 
-    // 3. Strays directly in the client folder, only in a full check.
-    if (fullCheck) {
-        std::vector<DirEntry> entries;
-        if (listDirectory(joinPath(gameFolder, kClientFolder), entries)) {
-            std::set<std::string> removing(plan.remove.begin(), plan.remove.end());
-            for (const DirEntry& entry : entries) {
-                if (entry.isDirectory) continue;
-                const std::string path = std::string(kClientFolder) + "/" + entry.name;
-                if (equalsIgnoreCase(path, kClientSettingsPath)) continue;
-                if (lowerListed().count(asciiLower(path))) continue;
-                if (!isSafeGamePath(path) || !removing.insert(path).second) continue;
-                plan.remove.push_back(path);
-            }
-        }
+    // 3. Strays anywhere in the client folder, only in a full check.
+    if (fullCheck && !passesThroughLink(gameFolder, kClientFolder)) {
+        std::set<std::string> removing(plan.remove.begin(), plan.remove.end());
+        addStrays(gameFolder, kClientFolder, lowerListed(), removing, plan.remove);
     }
 
     plan.upToDate = plan.download.empty() && plan.remove.empty();

@@ -34,10 +34,11 @@ bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Con
 
 // The whole plan; stops checking (leaving a partial plan) when the reporter
 // says cancelled. Retired records are planned for removal, except records
-// whose path leaves the game folder and records that differ from a manifest
-// path only in letter case (the same file on Windows): both are forgotten,
-// never deleted. A full check also removes stray files directly in the
-// client folder (never ember.ini).
+// whose path leaves the game folder or passes through a link, records that
+// differ from a manifest path only in letter case (the same file on
+// Windows) and the settings file: all are forgotten, never deleted. A full
+// check also removes stray files anywhere in the client folder (never
+// ember.ini), without following or removing a link.
 Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& config, bool fullCheck,
               const Reporter& reporter);
 

@@ -76,26 +76,55 @@ std::string ownDigest() {
 }
 
 SwapOutcome replaceExecutable(const std::string& target, const std::string& newBuild, const SwapTiming& timing) {
-    // The new build is read before anything moves: if it cannot be read (or
-    // is empty) there is nothing to put in X's place, so X stays.
+    // The new build is read before anything changes: if it cannot be read
+    // (or is empty) there is nothing to put in X's place, so X stays.
     std::string bytes;
     if (!readWholeFile(newBuild, bytes) || bytes.empty()) return SwapOutcome::Unchanged;
-    // Nothing to replace: the swap does not put a launcher where none was.
-    if (!fileExists(target)) return SwapOutcome::Unchanged;
-
-    // Move X aside. The old process may still hold it for a moment after it
-    // ended (or never ended), hence the retries.
     const std::string old = target + ".old";
-    removeFile(old);
-    if (!retry(timing, [&] { return renameReplace(target, old); })) return SwapOutcome::Unchanged;
 
-    // Put the new build in place (written beside X and renamed over it, so X
-    // is never a half-written program).
+    if (!fileExists(target)) {
+        // Nothing to replace: the swap does not put a launcher where none
+        // was. But X missing beside X.old is a swap that was cut short
+        // after moving X aside: the new build takes its place, X.old stays.
+        if (!fileExists(old)) return SwapOutcome::Unchanged;
+        return retry(timing, [&] { return writeFileAtomic(target, bytes); }) ? SwapOutcome::Replaced
+                                                                             : SwapOutcome::Unchanged;
+    }
+
+    // 1. A whole copy of the old build as X.old; X itself stays in place.
+    //    The old process may still hold X for a moment after it ended (or
+    //    never ended), hence the retries.
+    std::string current;
+    if (!retry(timing, [&] { return readWholeFile(target, current) && !current.empty(); }) ||
+        !retry(timing, [&] { return writeFileAtomic(old, current); })) {
+        return SwapOutcome::Unchanged;
+    }
+
+    // 2. The new build, written whole beside X and renamed over it in one
+    //    step: at every moment X is one complete launcher or the other.
     if (retry(timing, [&] { return writeFileAtomic(target, bytes); })) return SwapOutcome::Replaced;
 
-    // The player keeps the old launcher.
-    return retry(timing, [&] { return renameReplace(old, target); }) ? SwapOutcome::Restored
-                                                                      : SwapOutcome::RestoreFailed;
+    // The player keeps the old launcher, which never moved.
+    removeFile(old);
+    return SwapOutcome::Restored;
+}
+
+std::string interruptedSwapTarget(const std::string& exePath, bool& isNewBuild) {
+    isNewBuild = false;
+    const size_t cut = exePath.size() >= 4 ? exePath.size() - 4 : std::string::npos;
+    if (cut == std::string::npos || cut == 0 || exePath[cut - 1] == '\\' || exePath[cut - 1] == '/') return {};
+    const std::string suffix = exePath.substr(cut);
+    isNewBuild = equalsIgnoreCase(suffix, ".new");
+    if (!isNewBuild && !equalsIgnoreCase(suffix, ".old")) return {};
+    return exePath.substr(0, cut);
+}
+
+SwapOutcome restoreFromOldBuild(const std::string& target, const std::string& oldBuild, const SwapTiming& timing) {
+    if (fileExists(target)) return SwapOutcome::Unchanged;
+    std::string bytes;
+    if (!readWholeFile(oldBuild, bytes) || bytes.empty()) return SwapOutcome::Unchanged;
+    return retry(timing, [&] { return writeFileAtomic(target, bytes); }) ? SwapOutcome::Restored
+                                                                         : SwapOutcome::Unchanged;
 }
 
 void cleanUpAfterUpdate(const std::string& exePath) {

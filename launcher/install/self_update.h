@@ -3,9 +3,11 @@
 // The manifest names the newest launcher build (version, https URL, SHA-256).
 // When the running executable X differs from it, the build is downloaded to
 // "X.new" (never over X), digest checked, and started as
-// `"X.new" --swap "X" <pid>`; that process waits for this one to end, moves
-// X aside to "X.old", copies itself over X and starts X with --updated, which
-// removes the leftovers. A build gets at most two attempts (counted in
+// `"X.new" --swap "X" <pid>`; that process waits for this one to end, copies
+// X whole to "X.old", writes itself whole beside X and renames that over X in
+// one step, and starts X with --updated, which removes the leftovers. There
+// is never a moment without a runnable X; a swap cut short is finished (or
+// undone) by the next start of X.new or X.old. A build gets at most two attempts (counted in
 // config.json), so one that keeps failing on a PC is not tried forever.
 //
 // Every failure leaves a working launcher in place: see replaceExecutable.
@@ -64,22 +66,37 @@ struct SwapTiming {
 };
 
 enum class SwapOutcome {
-    Replaced,        // X holds the new build, the old one is X.old
-    Unchanged,       // the new build could not be read, or X never moved: X untouched
-    Restored,        // the copy failed and X.old went back to X
-    RestoreFailed,   // the copy failed and so did moving X.old back (X.old is kept)
+    Replaced,   // X holds the new build, the old one is X.old
+    Unchanged,  // the new build could not be read, or X could not be copied: X untouched
+    Restored,   // X holds the old build again: the new one could not be written
+                // (X never changed), or X was put back from X.old
 };
 
 // Steps of the swap that touch files: read the new build whole first (an
-// unreadable one changes nothing), delete X.old, move X to X.old (retried),
-// write the new build over X (retried; on failure X.old is moved back).
+// unreadable one changes nothing), copy X whole to X.old (retried), write
+// the new build beside X and rename it over X (retried; on failure X is the
+// old build as it was and the copy goes). With X missing but X.old there
+// (a swap cut short after moving X aside) the new build is put at X.
 SwapOutcome replaceExecutable(const std::string& target, const std::string& newBuild, const SwapTiming& timing);
+
+// For a launcher started from "X.new" or "X.old" (either letter case): X,
+// with `isNewBuild` saying which; empty for any other path.
+std::string interruptedSwapTarget(const std::string& exePath, bool& isNewBuild);
+// Puts the old build back at X when X is missing (Restored); Unchanged when
+// X is there or cannot be written.
+SwapOutcome restoreFromOldBuild(const std::string& target, const std::string& oldBuild, const SwapTiming& timing);
 
 // The swap mode (Windows): waits for `processId` (0: no wait) to end, then
 // replaceExecutable(target, running executable), then starts
 // `"target" --updated` in the target's folder. Returns what the files did;
 // the caller ends the process with 0 whatever happened.
 SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTiming& timing = SwapTiming());
+
+// A start from X.new or X.old outside the swap mode (Windows): X.new finishes
+// the swap (runSwap without a process to wait for); X.old puts itself back
+// at X when X is missing, then starts X. False, doing nothing, for any
+// other executable; true means this process must end.
+bool resumeInterruptedSwap(const std::string& exePath, const SwapTiming& timing = SwapTiming());
 
 // After --updated: deletes X.old and X.new beside `exePath`. The swap
 // process that started us may still be ending, and Windows does not delete

@@ -91,14 +91,27 @@ SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTim
     switch (outcome) {
         case SwapOutcome::Replaced: logLine("self-update: the new launcher is in place"); break;
         case SwapOutcome::Unchanged: logLine("self-update: " + target + " could not be replaced; it is kept"); break;
-        case SwapOutcome::Restored: logLine("self-update: copying the new launcher failed; the old one is back"); break;
-        case SwapOutcome::RestoreFailed:
-            logLine("self-update: copying the new launcher failed and the old one is still " + target + ".old");
-            break;
+        case SwapOutcome::Restored: logLine("self-update: writing the new launcher failed; the old one is kept"); break;
     }
     // 5. Whatever is at X now is started, so the player always gets a launcher back.
     startProgram(target, std::string(" ") + kUpdatedArgument, parentDir(target));
     return outcome;
+}
+
+bool resumeInterruptedSwap(const std::string& exePath, const SwapTiming& timing) {
+    bool isNewBuild = false;
+    const std::string target = interruptedSwapTarget(exePath, isNewBuild);
+    if (target.empty()) return false;
+    if (isNewBuild) {
+        logLine("self-update: started as " + exePath + "; finishing the swap");
+        runSwap(target, 0, timing);
+        return true;
+    }
+    if (restoreFromOldBuild(target, exePath, timing) == SwapOutcome::Restored) {
+        logLine("self-update: " + target + " was missing; the old launcher is back");
+    }
+    startProgram(target, std::string(), parentDir(target));
+    return true;
 }
 
 }  // namespace ember::launcher

@@ -291,5 +291,84 @@ TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {
     EXPECT_TRUE(fileExists(install.path("Emberlane/keep.txt")));
 }
 
+// A directory link as Wine shows one (a reparse point). Wine's
+// CreateSymbolicLinkW makes nothing, so the host's own ln makes it.
+bool makeDirectoryLink(const std::string& link, const std::string& target) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) {
+        CreateSymbolicLinkW(toWide(link).c_str(), toWide(target).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+        return isLink(link);
+    }
+    char* from = unixName(toWide(target).c_str());
+    char* to = unixName(toWide(link).c_str());
+    std::wstring command = L"ln -s \"" + toWide(from ? from : "") + L"\" \"" + toWide(to ? to : "") + L"\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 50 && !isLink(link); ++i) Sleep(20);
+    return isLink(link);
+}
+
+TEST(VerifyAndRepair, NeverDeletesThroughALinkNorRemovesIt) {
+    Install install;
+    ScratchDir documents;
+    ASSERT_TRUE(putFile(documents.file("letter.txt"), "mine"));
+    ASSERT_TRUE(createDirectories(install.path("Emberlane")));
+    ASSERT_TRUE(putFile(install.path("Emberlane/old.dll"), "stray"));
+    ASSERT_TRUE(makeDirectoryLink(install.path("Emberlane\\docs"), documents.path()));
+    install.config.installed["Emberlane/docs/letter.txt"] = {"00", 4, 1};
+    const Manifest none;
+    std::string error;
+    Plan plan = install.plan(none, true);
+    EXPECT_EQ(plan.remove, std::vector<std::string>{"Emberlane/old.dll"});
+    EXPECT_EQ(install.apply(none, plan, error), 0);
+    EXPECT_FALSE(fileExists(install.path("Emberlane/old.dll")));
+    EXPECT_TRUE(isLink(install.path("Emberlane\\docs")));
+
+    // The whole client folder a link: nothing behind it is a stray, and a
+    // removal handed a path through it deletes nothing.
+    ScratchDir linked;
+    ASSERT_TRUE(makeDirectoryLink(linked.file("Emberlane"), documents.path()));
+    EXPECT_TRUE(makePlan(none, linked.path(), install.config, true, Reporter()).remove.empty());
+    Plan through;
+    through.remove = {"Emberlane/letter.txt"};
+    pruneRetired(linked.path(), install.config, through, Reporter());
+    EXPECT_EQ(fileText(documents.file("letter.txt")), "mine");
+}
+
+TEST(PruneRetired, AFileThatCouldNotBeDeletedKeepsItsRecordUntilItIsGone) {
+    Install install;
+    ASSERT_TRUE(createDirectories(install.path("Emberlane")));
+    const std::string retired = install.path("Emberlane/old.dll");
+    ASSERT_TRUE(putFile(retired, "old"));
+    install.config.installed["Emberlane/old.dll"] = {"00", 3, 1};
+    const Manifest none;
+    // Held open by another program, without delete sharing.
+    HANDLE held = CreateFileW(toWide(retired).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    pruneRetired(install.folder(), install.config, install.plan(none), Reporter());
+    EXPECT_TRUE(fileExists(retired));
+    EXPECT_EQ(loadConfig().installed.count("Emberlane/old.dll"), 1u) << "the record of a file still there was dropped";
+    CloseHandle(held);
+    // Released, the next plan still holds it and the prune ends it.
+    Plan next = install.plan(none);
+    EXPECT_EQ(next.remove, std::vector<std::string>{"Emberlane/old.dll"});
+    pruneRetired(install.folder(), install.config, next, Reporter());
+    EXPECT_FALSE(fileExists(retired));
+    EXPECT_EQ(loadConfig().installed.count("Emberlane/old.dll"), 0u);
+}
+
 }  // namespace
 }  // namespace ember::launcher

@@ -52,17 +52,19 @@ TEST(FindBlockedMods, MatchesByPresenceOrExactContentInManifestOrder) {
         {"Mods/missing.pak", "", "block", "gone"},
         {"", "", "block", "no file"},
         {"Mods/case.pak", "", "Block", "severity is case-sensitive"},
-        {"Mods\\a.pak", "", "block", "backslash separator"},
+        {"Mods\\a.pak", "", "block", "backslash separator: the same file"},
+        {"MODS/A.PAK", "", "block", "letter case: the same file"},
+        {"Mods/Warn.pak", "", "block", "the same file, found already"},
     };
     const std::vector<FoundMod> found = findBlockedMods(game.path(), entries);
     EXPECT_EQ(files(found),
-              (std::vector<std::string>{"Mods/warn.pak", "Mods/a.pak", "Mods/b.pak", "Mods/case.pak", "Mods\\a.pak"}));
-    ASSERT_EQ(found.size(), 5u);
+              (std::vector<std::string>{"Mods/warn.pak", "Mods/a.pak", "Mods/b.pak", "Mods/case.pak"}));
+    ASSERT_EQ(found.size(), 4u);
     EXPECT_EQ(found[1].entry.reason, "any content");
 
     const std::vector<FoundMod> blocking = blockingMods(found);
-    EXPECT_EQ(files(blocking), (std::vector<std::string>{"Mods/a.pak", "Mods/b.pak", "Mods\\a.pak"}));
-    EXPECT_EQ(blockedModsMessage(blocking), "This server does not allow Mods/a.pak, Mods/b.pak, Mods\\a.pak.");
+    EXPECT_EQ(files(blocking), (std::vector<std::string>{"Mods/a.pak", "Mods/b.pak"}));
+    EXPECT_EQ(blockedModsMessage(blocking), "This server does not allow Mods/a.pak, Mods/b.pak.");
 }
 
 TEST(DisableBlockedMods, RenamesInOrderAndStopsAtTheFirstFailure) {
@@ -87,6 +89,13 @@ TEST(DisableBlockedMods, RenamesInOrderAndStopsAtTheFirstFailure) {
     EXPECT_EQ(fileText(game.file("first.pak") + kDisabledSuffix), "first");
     EXPECT_EQ(fileText(game.file("second.pak")), "second");
     EXPECT_EQ(fileText(game.file("third.pak")), "third") << "a file after the failure was tried";
+
+    // One file under two spellings is moved once, and that is no failure.
+    ASSERT_TRUE(putFile(game.file("Twice.pak"), "twice"));
+    outcome = disableBlockedMods(game.path(), {"Twice.pak", "twice.PAK"}, reporter);
+    EXPECT_EQ(outcome.disabled, 1);
+    EXPECT_EQ(outcome.failedFile, "");
+    EXPECT_EQ(fileText(game.file("Twice.pak") + kDisabledSuffix), "twice");
 
     // Gone already, or never there: nothing to move.
     EXPECT_FALSE(disableMod(game.path(), "first.pak"));

@@ -29,11 +29,24 @@ const char kOwnKeys[] =
     "server = realm.example\r\nport = 7777\r\naccount = acc-1\r\nname = Hero\r\nrealm_key = eu\r\n"
     "realm_name = Europe\r\ncharacter_slot = 2\r\ncharacter_mode = play\r\nsession = tok\r\nautoload = continue\r\n";
 
+// The own keys after "port", as appended behind a replaced port line.
+const std::string kAfterPort = std::string(kOwnKeys).replace(0, std::string(kOwnKeys).find("account"), "");
+const std::string kServerAndRest = "server = realm.example\r\n" + kAfterPort;
+
+std::string utf16(const std::string& ascii, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii) {
+        out += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+    }
+    return out;
+}
+
 TEST(ClientSettings, MergeCases) {
     struct Case {
         const char* name;
         std::string existing;
         std::string expected;
+        const char* error = "";
     };
     const Case cases[] = {
         {"new file", "",
@@ -51,11 +64,23 @@ TEST(ClientSettings, MergeCases) {
          "[client]\r\nserver = realm.example\r\n=x\r\nserver = realm.example\r\nport = 7777\r\n"
          "account = acc-1\r\nname = Hero\r\nrealm_key = eu\r\nrealm_name = Europe\r\ncharacter_slot = 2\r\n"
          "character_mode = play\r\nsession = tok\r\nautoload = continue\r\n"},
+        {"UTF-8 mark kept, its section found", "\xEF\xBB\xBF[client]\nport=1\n",
+         "\xEF\xBB\xBF[client]\r\nport = 7777\r\n" + kServerAndRest},
+        {"lone CR line ends", "[client]\rport=1\rmine = keep\r",
+         "[client]\r\nport = 7777\r\nmine = keep\r\n" + kServerAndRest},
+        {"UTF-16 LE becomes UTF-8",
+         utf16("[client]\r\nport=1\r\n", false) + std::string("\xE9\0=\0\x3D\xD8\x00\xDE", 8),
+         "[client]\r\nport = 7777\r\n\xC3\xA9=\xF0\x9F\x98\x80\r\n" + kServerAndRest},
+        {"UTF-16 BE becomes UTF-8", utf16("[client]\nport=1", true),
+         "[client]\r\nport = 7777\r\n" + kServerAndRest},
+        {"UTF-16 with a lone surrogate is refused", utf16("[client]", false) + std::string("\x00\xD8", 2), "",
+         kSettingsUnreadable},
+        {"UTF-16 without a mark is refused", std::string("[\0c\0]\0", 6), "", kSettingsUnreadable},
     };
     for (const Case& c : cases) {
         std::string error;
         EXPECT_EQ(mergeClientSettings(c.existing, sample(), error), c.expected) << c.name;
-        EXPECT_EQ(error, "") << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
     }
 }
 
@@ -63,9 +88,14 @@ TEST(ClientSettings, ValuesExtrasAndValidation) {
     ClientSettings s = sample();
     s.name = std::string(40, 'n');
     s.create = true;
-    s.extra = {{"Server", "evil"}, {"Lang", "de"}, {"bad", "a\nb"}, {"", "x"}, {"zeta", "1"}};
+    s.extra = {{"Server", "evil"}, {"Lang", "de"}, {"bad", "a\nb"}, {"", "x"},        {"zeta", "1"},
+               {"k=v", "1"},      {"[game]", "1"}, {" pad", "1"},    {"pad ", "1"}, {"nul", std::string("a\0b", 3)}};
     std::string error;
-    std::string text = mergeClientSettings("", s, error);
+    std::vector<std::string> dropped;
+    std::string text = mergeClientSettings("", s, error, &dropped);
+    EXPECT_EQ(dropped.size(), 7u);
+    // Written again, the file does not grow.
+    EXPECT_EQ(mergeClientSettings(text, s, error), text);
     EXPECT_NE(text.find("name = " + std::string(32, 'n') + "\r\n"), std::string::npos);
     EXPECT_NE(text.find("character_mode = create\r\n"), std::string::npos);
     EXPECT_NE(text.find("autoload = newgame\r\nlang = de\r\nzeta = 1\r\n"), std::string::npos) << text;
@@ -76,8 +106,9 @@ TEST(ClientSettings, ValuesExtrasAndValidation) {
 
     struct Bad {
         void (*change)(ClientSettings&);
-        const char* error;
+        std::string error;
     };
+    const std::string breaks = kSettingHasLineBreak;
     const Bad bad[] = {
         {[](ClientSettings& c) { c.host = " \t"; }, kNoRealmHost},
         {[](ClientSettings& c) { c.port = 0; }, kBadPort},
@@ -86,6 +117,13 @@ TEST(ClientSettings, ValuesExtrasAndValidation) {
         {[](ClientSettings& c) { c.characterSlot = 0; }, kBadSlot},
         {[](ClientSettings& c) { c.account = ""; }, kNoAccount},
         {[](ClientSettings& c) { c.host = ""; c.port = 0; }, kNoRealmHost},
+        {[](ClientSettings& c) { c.port = 65536 + 7777; }, kBadPort},
+        {[](ClientSettings& c) { c.realmName = "Europe\r\nserver = evil.example"; }, breaks + "realm_name"},
+        {[](ClientSettings& c) { c.realmName = "Europe\rport = 6666"; }, breaks + "realm_name"},
+        {[](ClientSettings& c) { c.session = "tok\nautoload = newgame"; }, breaks + "session"},
+        {[](ClientSettings& c) { c.account = std::string("acc\0x", 5); }, breaks + "account"},
+        {[](ClientSettings& c) { c.host = "realm\n.example"; }, breaks + "server"},
+        {[](ClientSettings& c) { c.realmKey = "eu\n"; c.name = "H\nero"; }, breaks + "name"},
     };
     ScratchDir dir;
     const std::string ini = dir.file("Emberlane/ember.ini");

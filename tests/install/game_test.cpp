@@ -22,7 +22,8 @@ void makeGame(const std::string& folder) {
 TEST(SteamLibraries, VdfPathsThenTheRootWithoutCaseDuplicates) {
     EXPECT_EQ(parseLibraryFolders("\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"C:\\\\Program Files (x86)\\\\Steam\"\n"
                                   "\t\t\"label\"\t\t\"\"\n\t}\n\t\"1\" { \"path\" \"D:/Games/SteamLibrary\" }\n"
-                                  "\"PATH\" \"ignored\" \"path\" \"unclosed"),
+                                  "\"PATH\" \"ignored\" \"path\" \"\" \"path\" \"SteamLibrary\" \"path\" \"E:lib\"\n"
+                                  "\"path\" \"unclosed"),
               (std::vector<std::string>{"C:\\Program Files (x86)\\Steam", "D:\\Games\\SteamLibrary"}));
 
     ScratchDir dir;
@@ -36,7 +37,7 @@ TEST(SteamLibraries, VdfPathsThenTheRootWithoutCaseDuplicates) {
     // rootA again in another case (the other hive), and a root without a file.
     std::string rootAUpper = rootA;
     rootAUpper.back() = 'A';
-    std::vector<std::string> libraries = steamLibrariesFrom({rootA, rootB, rootAUpper, "Q:/nowhere"});
+    std::vector<std::string> libraries = steamLibrariesFrom({"", rootA, rootB, rootAUpper, "Q:/nowhere", "steam"});
     auto windowsSpelling = [](std::string path) {
         for (char& c : path) c = (c == '/') ? '\\' : c;
         return path;
@@ -44,6 +45,8 @@ TEST(SteamLibraries, VdfPathsThenTheRootWithoutCaseDuplicates) {
     std::vector<std::string> expected = {"D:\\Games\\SteamLibrary", "E:\\Lib", windowsSpelling(rootA),
                                          windowsSpelling(rootB), "Q:\\nowhere"};
     EXPECT_EQ(libraries, expected);
+    // An empty or relative root is never read relative to the current folder.
+    EXPECT_TRUE(steamLibrariesFrom({"", "steamA"}).empty());
 }
 
 TEST(GameCandidates, EnvironmentReplacesTheSearchAndConfigComesFirst) {

@@ -173,6 +173,10 @@ TEST(LaunchGame, TheLoaderSeesTheFolderAndSettingsAndTheWatchSeesTheGame) {
     settings.port = 7777;
     settings.account = "local-1";
     settings.extra = {{"standin_game_ms", "4000"}};
+    // The player's file, saved by Notepad as "Unicode" (UTF-16 LE with its mark).
+    const std::wstring own = L"[video]\r\nvsync = 1\r\n";
+    ASSERT_TRUE(putFile(joinPath(dir.path(), "Emberlane/ember.ini"),
+                        "\xFF\xFE" + std::string(reinterpret_cast<const char*>(own.data()), own.size() * 2)));
     std::string error;
     ASSERT_TRUE(writeClientSettings(game, settings, error)) << error;
 
@@ -184,6 +188,15 @@ TEST(LaunchGame, TheLoaderSeesTheFolderAndSettingsAndTheWatchSeesTheGame) {
     EXPECT_FALSE(launchGame(game, "Emberlane/bad.exe", error));
     EXPECT_EQ(error.rfind("could not start Emberlane/bad.exe (error ", 0), 0u) << error;
     EXPECT_EQ(error.back(), ')');
+    // A loader outside the game folder is refused, even one that is there.
+    ScratchDir elsewhere;
+    ASSERT_TRUE(CopyFileW(toWide(joinPath(kFixtures, "loader/EmberlaneLoader.exe")).c_str(),
+                          toWide(elsewhere.file("EmberlaneLoader.exe")).c_str(), FALSE));
+    const std::string sibling = "../" + elsewhere.path().substr(parentDir(elsewhere.path()).size() + 1);
+    for (const std::string& outside : {sibling + "/EmberlaneLoader.exe", elsewhere.file("EmberlaneLoader.exe")}) {
+        EXPECT_FALSE(launchGame(game, outside, error)) << outside;
+        EXPECT_EQ(error, kLoaderOutsideGame + outside);
+    }
 
     EXPECT_FALSE(isGameRunning());
     ASSERT_TRUE(launchGame(game, loaderRel, error)) << error;
@@ -192,7 +205,9 @@ TEST(LaunchGame, TheLoaderSeesTheFolderAndSettingsAndTheWatchSeesTheGame) {
     const std::string seen = fileText(record);
     EXPECT_NE(seen.find("\narg --game\narg " + game + "\n"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\ncwd " + joinPath(dir.path(), "Emberlane")), std::string::npos) << seen;
-    EXPECT_NE(seen.find("server = 127.0.0.1\r\nport = 7777\r\naccount = local-1\r\n"), std::string::npos) << seen;
+    const std::string converted =
+        "[video]\r\nvsync = 1\r\n\r\n[client]\r\nserver = 127.0.0.1\r\nport = 7777\r\naccount = local-1\r\n";
+    EXPECT_NE(seen.find(converted), std::string::npos) << seen;
 
     // The game process comes (the watch sees it) and goes (the watch ends).
     EXPECT_TRUE(waitFor([] { return isGameRunning(); }, 10000));

@@ -3,6 +3,8 @@
 // folder, strays go only in a full check; and pruning.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "launcher/base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"
@@ -119,8 +121,9 @@ TEST(Plan, RetiredRecordsAndStrays) {
     config.installed["client/a.pak"] = {"00", 4, 1};   // an older manifest's spelling of the kept file
     config.installed["../outside.txt"] = {"00", 1, 1};  // a record that would leave the folder
     config.installed["CON"] = {"00", 1, 1};
+    config.installed["Emberlane/ember.ini"] = {"00", 1, 1};  // an older manifest listed the settings file
 
-    // Strays: only files directly in the client folder, never the settings file.
+    // Strays: files anywhere in the client folder, never the settings file.
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/old.dll"), "x"));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/EMBER.INI"), "x"));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/EMBERLANE.DLL"), "dll"));
@@ -134,11 +137,13 @@ TEST(Plan, RetiredRecordsAndStrays) {
     EXPECT_EQ(quickConfig.installed.count("client/a.pak"), 0u);
     EXPECT_EQ(quickConfig.installed.count("../outside.txt"), 0u);
     EXPECT_EQ(quickConfig.installed.count("CON"), 0u);
+    EXPECT_EQ(quickConfig.installed.count("Emberlane/ember.ini"), 0u);
     EXPECT_EQ(quickConfig.installed.count("old/retired.txt"), 1u);
 
     Plan full = makePlan(game.manifest, game.folder(), config, true, Reporter());
     // EMBERLANE.DLL is the listed Emberlane.dll on Windows: kept.
-    EXPECT_EQ(full.remove, (std::vector<std::string>{"old/retired.txt", "Emberlane/old.dll"}));
+    EXPECT_EQ(full.remove,
+              (std::vector<std::string>{"old/retired.txt", "Emberlane/logs/today.log", "Emberlane/old.dll"}));
 
     // Pruning deletes what the plan says, keeps the file the manifest lists
     // under another spelling, and saves the records.
@@ -147,7 +152,8 @@ TEST(Plan, RetiredRecordsAndStrays) {
     ASSERT_TRUE(createDirectories(joinPath(game.folder(), "old")));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "old/retired.txt"), "x"));
     Plan prune;
-    prune.remove = {"old/retired.txt", "Emberlane/old.dll", "gone/already.txt", "../outside.txt"};
+    prune.remove = {"old/retired.txt", "Emberlane/old.dll", "gone/already.txt", "../outside.txt",
+                    "Emberlane/EMBER.INI"};
     const std::string outside = joinPath(parentDir(game.folder()), "outside.txt");
     ASSERT_TRUE(putFile(outside, "not ours"));
     config.installed["gone/already.txt"] = {"00", 1, 1};
@@ -155,6 +161,7 @@ TEST(Plan, RetiredRecordsAndStrays) {
     EXPECT_FALSE(fileExists(joinPath(game.folder(), "old/retired.txt")));
     EXPECT_FALSE(fileExists(joinPath(game.folder(), "Emberlane/old.dll")));
     EXPECT_TRUE(fileExists(joinPath(game.folder(), "Client/A.pak")));
+    EXPECT_TRUE(fileExists(joinPath(game.folder(), "Emberlane/EMBER.INI"))) << "the settings file was pruned";
     EXPECT_TRUE(fileExists(outside)) << "a path outside the game folder was deleted";
     removeFile(outside);
     EXPECT_EQ(config.installed.count("old/retired.txt") + config.installed.count("gone/already.txt") +
@@ -162,6 +169,40 @@ TEST(Plan, RetiredRecordsAndStrays) {
               0u);
     EXPECT_EQ(loadConfig().installed.size(), config.installed.size()) << "records not saved after pruning";
 }
+
+#ifndef _WIN32
+// Links made with the host's own symlink(); the Win32 road (links as Wine
+// shows them) is in apply_win32_test.cpp.
+TEST(Plan, VerifyNeverDeletesThroughOrRemovesALink) {
+    Game game;
+    game.add("Emberlane/Emberlane.dll", "dll");
+    ScratchDir documents;
+    ASSERT_TRUE(putFile(documents.file("letter.txt"), "mine"));
+    std::filesystem::create_directory_symlink(documents.path(), game.folder() + "/Emberlane/docs");
+    std::filesystem::create_symlink(documents.file("letter.txt"), game.folder() + "/Emberlane/letter.lnk");
+    Config config;
+    config.installed["Emberlane/docs/letter.txt"] = {"00", 4, 1};
+    Plan plan = makePlan(game.manifest, game.folder(), config, true, Reporter());
+    EXPECT_TRUE(plan.remove.empty()) << plan.remove.front();
+    EXPECT_EQ(config.installed.count("Emberlane/docs/letter.txt"), 0u);
+
+    // The whole client folder a link: nothing in it is a stray, and a prune
+    // handed a path through it deletes nothing.
+    ScratchDir other;
+    const std::string linked = other.path() + "/game";
+    ASSERT_TRUE(createDirectories(linked));
+    std::filesystem::create_directory_symlink(documents.path(), linked + "/Emberlane");
+    EXPECT_TRUE(makePlan(Manifest(), linked, config, true, Reporter()).remove.empty());
+    ScratchDir configDir;
+    ScopedEnv env("EMBERLANE_CONFIG_DIR", configDir.path());
+    Plan prune;
+    prune.remove = {"Emberlane/letter.txt", "Emberlane/docs/letter.txt", "Emberlane/letter.lnk"};
+    pruneRetired(linked, config, prune, Reporter());
+    pruneRetired(game.folder(), config, prune, Reporter());
+    EXPECT_EQ(testing::fileText(documents.file("letter.txt")), "mine");
+    EXPECT_TRUE(isLink(game.folder() + "/Emberlane/letter.lnk"));
+}
+#endif
 
 TEST(Plan, UnsafeManifestPathsAreNeverTouchedAndEmptyIsUpToDate) {
     Game game;
@@ -223,6 +264,9 @@ TEST(ApplyChecks, DriveLabelsAndTheWriteTest) {
     EXPECT_EQ(driveLabel("\\\\nas\\games\\Oblivion"), "the game drive");
     EXPECT_EQ(spaceFolder("\\\\nas\\games\\Oblivion"), "\\\\nas\\games\\Oblivion");
     EXPECT_EQ(requiredBytes(100ULL << 20), 120ULL << 20);
+    // Saturated, never wrapped to a small need.
+    EXPECT_EQ(requiredBytes(1ULL << 62), (1ULL << 62) + (1ULL << 62) / 5);
+    EXPECT_EQ(requiredBytes(~0ULL), ~0ULL);
 
     ScratchDir dir;
     EXPECT_TRUE(canWriteGameFolder(dir.path()));

@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -109,7 +115,7 @@ TEST(LauncherUpdateOffer, NeedsOwnDigestAValidOtherDigestAndAttemptsLeft) {
 // The swap's file steps, quickly (a few retries, 10 ms apart).
 TEST(ReplaceExecutable, AlwaysLeavesAWorkingLauncherAtTheTarget) {
     const SwapTiming quick{0, 3, 10};
-    enum Setup { Plain, StaleOld, NoNewBuild, EmptyNewBuild, CopyFails, NoTarget, TargetHeldOpen };
+    enum Setup { Plain, StaleOld, NoNewBuild, EmptyNewBuild, CopyFails, NoTarget, OnlyOld, TargetHeldOpen };
     struct Case {
         const char* what;
         Setup setup;
@@ -124,6 +130,8 @@ TEST(ReplaceExecutable, AlwaysLeavesAWorkingLauncherAtTheTarget) {
         {"empty new build changes nothing", EmptyNewBuild, SwapOutcome::Unchanged, "old build", nullptr},
         {"failed copy restores the old build", CopyFails, SwapOutcome::Restored, "old build", nullptr},
         {"no launcher to replace", NoTarget, SwapOutcome::Unchanged, nullptr, nullptr},
+        {"a swap cut short after moving X aside is finished", OnlyOld, SwapOutcome::Replaced, "new build",
+         "old build"},
 #ifdef _WIN32
         {"target held open without sharing stays", TargetHeldOpen, SwapOutcome::Unchanged, "old build", nullptr},
 #endif
@@ -132,8 +140,11 @@ TEST(ReplaceExecutable, AlwaysLeavesAWorkingLauncherAtTheTarget) {
         ScratchDir dir;
         const std::string target = dir.file("Emberlane.exe");
         const std::string newBuild = dir.file("Emberlane.exe.new");
-        if (c.setup != NoTarget) {
+        if (c.setup != NoTarget && c.setup != OnlyOld) {
             ASSERT_TRUE(putFile(target, "old build"));
+        }
+        if (c.setup == OnlyOld) {
+            ASSERT_TRUE(putFile(target + ".old", "old build"));
         }
         if (c.setup != NoNewBuild) {
             ASSERT_TRUE(putFile(newBuild, c.setup == EmptyNewBuild ? "" : "new build"));
@@ -167,6 +178,79 @@ TEST(ReplaceExecutable, AlwaysLeavesAWorkingLauncherAtTheTarget) {
             EXPECT_FALSE(fileExists(target + ".old")) << c.what;
         }
     }
+}
+
+// A process killed at any moment of the swap must leave a launcher at X: X
+// is watched while the write of the new build keeps failing (a folder where
+// it is written first), then the obstacle goes and the swap ends.
+TEST(ReplaceExecutable, ThereIsNoMomentWithoutALauncher) {
+    ScratchDir dir;
+    const std::string target = dir.file("Emberlane.exe");
+    ASSERT_TRUE(putFile(target, "old build"));
+    ASSERT_TRUE(putFile(target + ".new", "new build"));
+    const std::string obstacle = target + ".tmp";
+    ASSERT_TRUE(createDirectories(joinPath(obstacle, "x")));
+    std::atomic<bool> done{false};
+    SwapOutcome outcome = SwapOutcome::Unchanged;
+    std::thread swap([&] {
+        outcome = replaceExecutable(target, target + ".new", SwapTiming{0, 400, 5});
+        done = true;
+    });
+    int missing = 0;
+    for (int i = 0; i < 100 && !done; ++i) {
+        if (!fileExists(target)) ++missing;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    std::string native = obstacle;
+#ifndef _WIN32
+    std::replace(native.begin(), native.end(), '\\', '/');
+#endif
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::u8path(native), ignored);
+    EXPECT_FALSE(isDirectory(obstacle));
+    while (!done) {
+        if (!fileExists(target)) ++missing;
+        std::this_thread::yield();
+    }
+    swap.join();
+    EXPECT_EQ(missing, 0) << "X was missing while the swap ran";
+    EXPECT_EQ(static_cast<int>(outcome), static_cast<int>(SwapOutcome::Replaced));
+    EXPECT_EQ(fileText(target), "new build");
+    EXPECT_EQ(fileText(target + ".old"), "old build");
+}
+
+// A start of a left-over X.new or X.old: which X it belongs to, and X.old
+// putting itself back where X went missing.
+TEST(InterruptedSwap, LeftoversKnowTheirLauncherAndTheOldBuildComesBack) {
+    struct Case {
+        const char* path;
+        const char* target;
+        bool isNew;
+    };
+    const Case cases[] = {
+        {"C:\\G\\Emberlane.exe.new", "C:\\G\\Emberlane.exe", true},
+        {"C:\\G\\Emberlane.exe.OLD", "C:\\G\\Emberlane.exe", false},
+        {"C:\\G\\Emberlane.exe", "", false},
+        {"C:\\G\\.new", "", false},
+        {".old", "", false},
+        {"", "", false},
+    };
+    for (const Case& c : cases) {
+        bool isNew = !c.isNew;
+        EXPECT_EQ(interruptedSwapTarget(c.path, isNew), c.target) << c.path;
+        EXPECT_EQ(isNew, c.isNew) << c.path;
+    }
+    ScratchDir dir;
+    const std::string target = dir.file("Emberlane.exe");
+    const SwapTiming quick{0, 3, 10};
+    ASSERT_TRUE(putFile(target + ".old", "old build"));
+    EXPECT_EQ(static_cast<int>(restoreFromOldBuild(target, target + ".old", quick)),
+              static_cast<int>(SwapOutcome::Restored));
+    EXPECT_EQ(fileText(target), "old build");
+    ASSERT_TRUE(putFile(target, "new build"));
+    EXPECT_EQ(static_cast<int>(restoreFromOldBuild(target, target + ".old", quick)),
+              static_cast<int>(SwapOutcome::Unchanged));
+    EXPECT_EQ(fileText(target), "new build") << "X was there: nothing to undo";
 }
 
 }  // namespace

@@ -205,6 +205,10 @@ TEST(CheckReport, RejectedManifests) {
          "REJECTED  m.json\n          manifest: launcher.url without a valid launcher.sha256\n"
          "          (the launcher block still reads: 3 https://x.test/l.exe)\n"},
         {"no server", R"({"schema": 1})", "REJECTED  m.json\n          manifest: server address missing\n"},
+        {"two paths that differ only in case",
+         R"({"schema": 1, "files": [{"path": "a.pak", "size": 1, "sha256": ")" + std::string(64, 'a') +
+             R"("}, {"path": "A.pak", "size": 1, "sha256": ")" + std::string(64, 'b') + R"("}]})",
+         "REJECTED  m.json\n          manifest: another file differs only in letter case from A.pak\n"},
     };
     for (const Case& c : cases) {
         Sources sources;

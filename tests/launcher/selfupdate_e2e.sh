@@ -3,8 +3,9 @@
 # Emberlane.exe (2.1.0) in a temporary folder is updated from a stand-in
 # service publishing Emberlane-next.exe (2.2.0): an http:// build and a
 # corrupted download change nothing; then download to .new, the swap (wait
-# for the old process, .old, copy, restart with --updated), the clean-up;
-# the file in place then carries 2.2.0 and the new bytes.
+# for the old process, copy to .old, the new build renamed over X, restart
+# with --updated), the clean-up; the file in place then carries 2.2.0 and the
+# new bytes. Last, a swap cut short with X gone is finished by starting X.new.
 # usage: selfupdate_e2e.sh <source dir> <Emberlane.exe> <Emberlane-next.exe> <selfupdate_driver.exe>
 set -u
 top=$1 old=$2 next=$3 driver=$4
@@ -71,6 +72,24 @@ grep -q "self-update: the new launcher is in place" "$work/config/launcher.log" 
     fail "the swap did not log its outcome"
 grep -q '"attempts": 2' "$work/config/config.json" || fail "config.json does not count both attempts"
 "$winerun" "$driver" close "$exe" || fail "the updated launcher's window did not close"
+
+# A swap cut short after X was moved aside (what a kill at the wrong moment
+# left before: only X.old and X.new): a start of X.new finishes it and the
+# launcher comes back as the new build.
+rm -f "$work/game/Emberlane.exe" "$work/config/ui-trace.log"
+cp "$old" "$work/game/Emberlane.exe.old"
+cp "$next" "$work/game/Emberlane.exe.new"
+"$winerun" "$work/game/Emberlane.exe.new" >/dev/null 2>&1
+for _ in $(seq 300); do
+    grep -q "first frame presented" "$work/config/ui-trace.log" 2>/dev/null &&
+        [ ! -e "$work/game/Emberlane.exe.new" ] && [ ! -e "$work/game/Emberlane.exe.old" ] && break
+    sleep 0.1
+done
+cmp -s "$next" "$work/game/Emberlane.exe" || fail "a start of X.new did not finish the cut-short swap"
+for leftover in Emberlane.exe.new Emberlane.exe.old; do
+    [ -e "$work/game/$leftover" ] && fail "$leftover left behind after the finished swap"
+done
+"$winerun" "$driver" close "$exe" || fail "the launcher after the finished swap did not open its window"
 
 # Updated already: the same manifest offers nothing more.
 "$winerun" "$driver" update "${https}client/manifest.json" "$exe" >"$work/out.txt" 2>&1
