@@ -303,8 +303,9 @@ void caretElement() {
 }
 
 // An unfocused text: whole when it fits, else cut short with an ellipsis
-// (from the whole text's width, measured the frame it was shown whole).
-void restingText(InputMemory& m, const std::string& text, float area, bool selected) {
+// (from the whole text's width, measured the frame it was shown whole): at
+// the end, or in the middle for a path.
+void restingText(InputMemory& m, const std::string& text, float area, bool selected, bool middle) {
     const uint32_t hash = textHash(text);
     std::string shown = text;
     if (area > 0 && m.fullHash == hash && m.fullWidth > area) {
@@ -313,7 +314,15 @@ void restingText(InputMemory& m, const std::string& text, float area, bool selec
         // A margin for proportional faces: the kept part may be wider than average.
         const float room = area * 0.9f - perCodePoint;
         const size_t keep = room > 0 ? static_cast<size_t>(room / perCodePoint) : 0;
-        shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
+        if (middle) {
+            // A path keeps its drive and its last folders.
+            const size_t head = keep * 2 / 5, tail = keep - head;
+            const std::string_view start = codePointPrefix(text, head);
+            const std::string_view end = text.substr(codePointPrefix(text, n - std::min(n, tail)).size());
+            shown = std::string(start) + "\xE2\x80\xA6" + std::string(end);
+        } else {
+            shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
+        }
     }
     if (selected) kiln::openElement("div.input__sel");
     kiln::textElement(shown, "text.input__text");
@@ -422,7 +431,7 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
         if (o.focused && !o.readOnly) {
             focusedText(memory, shown, caret, area, o.selectAll, caretOn);
         } else {
-            restingText(memory, shown, area, o.selectAll);
+            restingText(memory, shown, area, o.selectAll, o.inputClass == "input--path");
         }
     }
     kiln::closeElement();  // area
