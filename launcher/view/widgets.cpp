@@ -318,8 +318,8 @@ void restingText(InputMemory& m, const std::string& text, float area, bool selec
             // A path keeps its drive and its last folders.
             const size_t head = keep * 2 / 5, tail = keep - head;
             const std::string_view start = codePointPrefix(text, head);
-            const std::string_view end = text.substr(codePointPrefix(text, n - std::min(n, tail)).size());
-            shown = std::string(start) + "\xE2\x80\xA6" + std::string(end);
+            const std::string end = text.substr(codePointPrefix(text, n - std::min(n, tail)).size());
+            shown = std::string(start) + "\xE2\x80\xA6" + end;
         } else {
             shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
         }
