@@ -216,4 +216,14 @@ StartupSettings parseCommandLine(const std::vector<std::string>& args) {
     return settings;
 }
 
+InstanceRule instanceRule(const StartupSettings& settings) {
+    // Demo scenes and their screenshots touch no settings or game folder.
+    if (settings.demo) return InstanceRule::None;
+    switch (settings.mode) {
+        case StartMode::Normal: return InstanceRule::Single;
+        case StartMode::Updated: return InstanceRule::TakeOver;
+        default: return InstanceRule::None;
+    }
+}
+
 }  // namespace ember::launcher

@@ -53,6 +53,14 @@ struct StartupSettings {
     bool warp = false;
 };
 
+// Which starts must be the only launcher for their settings.
+enum class InstanceRule {
+    None,      // runs beside anything: the console report, the swap, demo scenes
+    Single,    // a normal start: refused while another launcher runs
+    TakeOver,  // the restart after a swap: runs, and is the launcher from now on
+};
+InstanceRule instanceRule(const StartupSettings& settings);
+
 // args[0] is the program; options are read from args[1] on, left to right.
 // Unknown arguments are ignored; an option that takes a value consumes the
 // next argument and is ignored when it is the last one.

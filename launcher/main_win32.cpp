@@ -3,7 +3,7 @@
 // Start-up runs in a fixed order, one function per phase: split the command
 // line; hand --check-manifest to the console report; offer the arguments to
 // the self-update swap; clean up after an update; read the developer options;
-// set up the process (DPI awareness, COM, user agent); then the window phase,
+// leave the front to a launcher already running; set up the process (DPI awareness, COM, user agent); then the window phase,
 // which owns everything from the window to the end of the frame loop.
 #include <windows.h>
 #include <objbase.h>
@@ -15,8 +15,10 @@
 #include "launcher/check_report.h"
 #include "launcher/cmdline.h"
 #include "launcher/net/http.h"
+#include "launcher/base/log.h"
 #include "launcher/base/paths.h"
 #include "launcher/selfupdate.h"
+#include "launcher/app/single_instance.h"
 #include "launcher/version.h"
 #include "launcher/window_win32.h"
 
@@ -74,6 +76,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     // 5. Developer options, left to right.
     StartupSettings settings = parseCommandLine(args);
+
+    // A second launcher for the same settings shows the first and ends.
+    const InstanceRule rule = instanceRule(settings);
+    if (rule != InstanceRule::None && !app::claimLauncherInstance(configDir(), rule == InstanceRule::TakeOver)) {
+        const bool shown = app::showRunningLauncher(configDir(), app::kRunningLauncherWaitMs);
+        logLine(std::string(app::kSecondStartLog) + (shown ? app::kBroughtToFront : ""));
+        return 0;
+    }
 
     // 6-8. DPI awareness, COM, the HTTP user agent.
     bool com = setUpProcess();

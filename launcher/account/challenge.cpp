@@ -15,6 +15,7 @@
 #include "launcher/account/challenge.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -164,7 +165,8 @@ private:
 
 }  // namespace
 
-bool solvePow(const Challenge& challenge, uint64_t& nonce, const std::function<bool()>& stop) {
+bool solvePow(const Challenge& challenge, uint64_t& nonce, const std::function<bool()>& stop,
+              uint32_t timeLimitMs) {
     // Refuse what cannot be solved before any hashing.
     if (!supportedAlgorithm(challenge.alg)) {
         return false;
@@ -180,13 +182,19 @@ bool solvePow(const Challenge& challenge, uint64_t& nonce, const std::function<b
     prefix.compress(reinterpret_cast<const uint8_t*>(salt.data()), salt.size() / 64);
     NonceBlocks blocks(salt, prefix, 0);
 
-    // Rounds of 65,536 nonces, each opened by the stop and expiry tests.
+    // Rounds of 65,536 nonces, each opened by the stop, expiry and time tests.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
     Sha256State digest;
     for (uint64_t n = 0; n < budget;) {
         if (stop && stop()) {
             return false;
         }
         if (expired(challenge.expiresAt)) {
+            return false;
+        }
+        if (n != 0 && std::chrono::steady_clock::now() > deadline) {
+            logLine("proof-of-work: given up after " + std::to_string(timeLimitMs) + " ms (difficulty " +
+                    std::to_string(challenge.difficulty) + ")");
             return false;
         }
         const uint64_t roundEnd = std::min(budget, n + std::min(kCheckEvery, UINT64_MAX - n));
@@ -203,13 +211,13 @@ bool solvePow(const Challenge& challenge, uint64_t& nonce, const std::function<b
 }
 
 bool solve(const Demand& demand, const std::string& answer, Solution& solution,
-           const std::function<bool()>& stop) {
+           const std::function<bool()>& stop, uint32_t timeLimitMs) {
     solution = Solution{};
     const auto& required = demand.required;
     bool ok = true;
     if (std::find(required.begin(), required.end(), "pow") != required.end()) {
         uint64_t n = 0;
-        if (solvePow(demand.challenge, n, stop)) {
+        if (solvePow(demand.challenge, n, stop, timeLimitMs)) {
             solution.hasPow = true;
             solution.powToken = demand.challenge.token;
             solution.powN = n;

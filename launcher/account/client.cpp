@@ -62,6 +62,8 @@ Error clientError(ErrorKind kind, const char* message) {
 // The common call: sends the request and classifies anything but a 2xx
 // reply. On success `reply` holds the body.
 Error call(const std::string& baseUrl, const Transport& transport, const Call& spec, std::string& reply) {
+    // A password or a token never goes over plain http to another machine.
+    if (!isSecureServiceUrl(baseUrl)) return clientError(ErrorKind::protocol, kInsecureService);
     http::Request request;
     request.method = spec.method;
     request.url = baseUrl + kApi + spec.path;
@@ -75,6 +77,13 @@ Error call(const std::string& baseUrl, const Transport& transport, const Call& s
     http::Response response = transport(request);
 
     Error error;
+    // Not sent because a field would have broken its header line: the
+    // request was at fault (a token the service sent), not the network.
+    if (response.status == 0 && response.error.rfind(http::kBadHeaderField, 0) == 0) {
+        error.kind = ErrorKind::protocol;
+        error.message = kRequestRefused + response.error + ")";
+        return error;
+    }
     // No answer at all.
     if (!response.error.empty() && response.status == 0) {
         error.kind = ErrorKind::transport;
@@ -180,12 +189,31 @@ CharacterList characterListFrom(const JsonValue& root) {
     return list;
 }
 
+// A token goes into a header line and into account.json: printable ASCII
+// without spaces, as bearer tokens are.
+bool wellFormedToken(const std::string& token) {
+    for (char c : token) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F) return false;
+    }
+    return true;
+}
+
+// The checks every reply carrying tokens passes.
+Error checkTokens(const Tokens& got) {
+    if (got.accessToken.empty()) return clientError(ErrorKind::protocol, kNoAccessToken);
+    if (!wellFormedToken(got.accessToken) || !wellFormedToken(got.refreshToken)) {
+        return clientError(ErrorKind::protocol, kMalformedToken);
+    }
+    return {};
+}
+
 // Sign-in and registration share the reply: the account and its tokens.
 Error signedIn(const std::string& reply, Account& account, Tokens& tokens) {
     JsonValue doc;
     if (!parseReply(reply, doc)) return clientError(ErrorKind::protocol, kUnreadableSignIn);
     Tokens got = tokensFrom(doc);
-    if (got.accessToken.empty()) return clientError(ErrorKind::protocol, kNoAccessToken);
+    if (Error bad = checkTokens(got); !bad.ok()) return bad;
     account = accountFrom(member(doc, "account"));
     tokens = std::move(got);
     return {};
@@ -203,6 +231,7 @@ Client::Client(std::string baseUrl, Transport transport)
     : baseUrl_(std::move(baseUrl)), transport_(transport ? std::move(transport) : defaultTransport()) {
     // Paths start with exactly one '/'.
     while (!baseUrl_.empty() && baseUrl_.back() == '/') baseUrl_.pop_back();
+    secure_ = isSecureServiceUrl(baseUrl_);
 }
 
 Error Client::login(const std::string& email, const std::string& password, const Solution* solution,
@@ -266,7 +295,7 @@ Error Client::refresh(const std::string& refreshToken, Tokens& tokens) const {
     JsonValue doc;
     parseReply(reply, doc);
     Tokens got = tokensFrom(doc);
-    if (got.accessToken.empty()) return clientError(ErrorKind::protocol, kNoAccessToken);
+    if (Error bad = checkTokens(got); !bad.ok()) return bad;
     tokens = std::move(got);
     return {};
 }
@@ -446,6 +475,37 @@ Error Client::challengeImage(const std::string& token, std::string& bytes) const
     return error;
 }
 
+bool isSecureServiceUrl(const std::string& url) {
+    const std::string lower = asciiLower(url);
+    if (lower.rfind("https://", 0) == 0) return true;
+    if (lower.rfind("http://", 0) != 0) return false;
+    // The host: after any user part, before the port or the path.
+    const size_t end = lower.find_first_of("/?#", 7);
+    std::string authority = lower.substr(7, end == std::string::npos ? std::string::npos : end - 7);
+    size_t at = authority.rfind('@');
+    if (at != std::string::npos) authority.erase(0, at + 1);
+    if (authority.rfind("[::1]", 0) == 0) return authority.size() == 5 || authority[5] == ':';
+    std::string host = authority.substr(0, authority.find(':'));
+    if (host == "localhost") return true;
+    // 127.a.b.c, each part 0-255 in plain digits.
+    int parts = 0;
+    size_t start = 0;
+    while (start <= host.size()) {
+        size_t dot = host.find('.', start);
+        if (dot == std::string::npos) dot = host.size();
+        std::string part = host.substr(start, dot - start);
+        if (part.empty() || part.size() > 3) return false;
+        for (char c : part) {
+            if (!isAsciiDigit(c)) return false;
+        }
+        int value = std::atoi(part.c_str());
+        if (value > 255 || (parts == 0 && value != 127)) return false;
+        ++parts;
+        start = dot + 1;
+    }
+    return parts == 4;
+}
+
 std::string urlEncode(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -483,6 +543,7 @@ ErrorKind classify(const std::string& code, int32_t status) {
         {"registration_paused", ErrorKind::service_unavailable},
         {"draining", ErrorKind::service_unavailable},
         {"refresh_reused", ErrorKind::unauthorized},
+        {"challenge_expired", ErrorKind::challenge_expired},
     };
     for (const auto& entry : kCodes) {
         if (code == entry.first) return entry.second;

@@ -22,6 +22,9 @@ public:
     explicit Client(std::string baseUrl, Transport transport = {});
 
     const std::string& baseUrl() const { return baseUrl_; }
+    // False for a plain-http address off this PC: every call is then
+    // refused with kInsecureService before anything is sent.
+    bool secure() const { return secure_; }
 
     Error login(const std::string& email, const std::string& password, const Solution* solution, Account& account,
                 Tokens& tokens) const;
@@ -45,6 +48,7 @@ public:
 
 private:
     std::string baseUrl_;
+    bool secure_ = true;
     Transport transport_;
 };
 
@@ -53,6 +57,16 @@ private:
 // answers every request with Response::error kNoNetwork.
 Transport defaultTransport();
 inline constexpr const char kNoNetwork[] = "no network in this build";
+
+// Whether a service address may carry a password or a sign-in: https, or
+// plain http to this PC only (127.0.0.0/8, localhost, [::1]).
+bool isSecureServiceUrl(const std::string& url);
+
+// Client-made refusals (kind protocol) for what is not the network's fault.
+inline constexpr const char kInsecureService[] =
+    "the account service address is not https, and the launcher does not send passwords or sign-ins in clear";
+inline constexpr const char kMalformedToken[] = "the account service sent a malformed token";
+inline constexpr const char kRequestRefused[] = "the launcher refused to send the request (";  // + reason + ")"
 
 // Keeps A-Z a-z 0-9 - . _ ~; every other byte becomes %XX (upper-case hex).
 std::string urlEncode(const std::string& text);

@@ -67,7 +67,11 @@ bool loadSignIn(SavedSignIn& record) {
     if (size < 0 || size > kMaxFileSize || !readWholeFile(path, text)) {
         return false;
     }
+    return readSignIn(text, record);
+}
 
+bool readSignIn(const std::string& text, SavedSignIn& record) {
+    record = SavedSignIn{};
     // 2. The outer object, version 1 only.
     JsonValue outer;
     std::string error;

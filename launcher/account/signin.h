@@ -22,6 +22,8 @@ bool saveSignIn(const SavedSignIn& record);
 // every failure reads as "no saved sign-in".
 bool loadSignIn(SavedSignIn& record);
 void forgetSignIn();
+// loadSignIn's rules over the file's text (version, scheme, inner record).
+bool readSignIn(const std::string& text, SavedSignIn& record);
 
 // Standard Base64 (A-Z a-z 0-9 + /, '=' padding).
 std::string base64Encode(const std::string& bytes);

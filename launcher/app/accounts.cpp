@@ -463,11 +463,26 @@ void restoreSession() {
     s.restoreAttempted = true;
     account::SavedSignIn saved;
     if (!account::loadSignIn(saved)) return;
+    // The saved sign-in is not sent in clear, and not thrown away for an
+    // address that will be mended.
+    if (!s.client->secure()) {
+        logLine(std::string("saved sign-in: ") + account::kInsecureService);
+        formMessage("error", account::kInsecureService);
+        return;
+    }
     ClientPtr client = s.client;
     runAccountAction("LOGGING IN…", [client, saved]() -> Task {
         account::Tokens tokens;
         account::Identity identity;
         Error e = client->refresh(saved.refreshToken, tokens);
+        // The service has ended the old refresh token: the new one is saved
+        // at once, so a failure from here on (or a crash) keeps the player
+        // signed in for the next try.
+        if (e.ok() && !tokens.refreshToken.empty() && tokens.refreshToken != saved.refreshToken) {
+            account::SavedSignIn rotated = saved;
+            rotated.refreshToken = tokens.refreshToken;
+            if (!account::saveSignIn(rotated)) logLine("saved sign-in: could not be written");
+        }
         if (e.ok()) e = client->whoami(tokens.accessToken, identity);
         // A service that does not rotate refresh tokens keeps the old one.
         if (tokens.refreshToken.empty()) tokens.refreshToken = saved.refreshToken;

@@ -43,6 +43,20 @@ void beginOperation(const std::string& key, const std::string& title) {
     s.operation = op;
 }
 
+// The launcher block alone: what self-update needs from a manifest.
+Manifest launcherBlockOf(const Manifest& m) {
+    Manifest block;
+    block.launcherVersion = m.launcherVersion;
+    block.launcherUrl = m.launcherUrl;
+    block.launcherSha256 = m.launcherSha256;
+    return block;
+}
+
+bool offerFor(const Manifest& build, const Config& config, const std::string& digest) {
+    return !build.launcherUrl.empty() && gSteps.offerLauncherUpdate &&
+           gSteps.offerLauncherUpdate(build, config, digest);
+}
+
 // A task's self-update bookkeeping (the attempt it booked), and the offer
 // that follows from it: a build that failed twice is no longer offered.
 void takeSelfUpdateBookkeeping(const Config& from) {
@@ -50,8 +64,7 @@ void takeSelfUpdateBookkeeping(const Config& from) {
     s.config.selfUpdateTarget = from.selfUpdateTarget;
     s.config.selfUpdateAttempts = from.selfUpdateAttempts;
     s.config.selfUpdateAt = from.selfUpdateAt;
-    s.launcherUpdateOffered = s.manifestLoaded && gSteps.offerLauncherUpdate &&
-                              gSteps.offerLauncherUpdate(s.manifest, s.config, s.launcherDigest);
+    s.launcherUpdateOffered = offerFor(s.launcherBuild, s.config, s.launcherDigest);
 }
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -66,6 +79,7 @@ Fault applyFault(const std::string& error, const std::string& gameFolder, uint64
                         error.compare(error.size() - insideDownload.size(), insideDownload.size(), insideDownload) == 0;
     if (error == kApplyCancelled || (cancelled && endsInCancel)) return makeFault("cancelled", "cancelled");
     if (error.find("cannot replace") != std::string::npos) return makeFault("file-locked", text::kFileLocked, error);
+    if (error.find(kUnsafeTarget) != std::string::npos) return makeFault("download", text::kUnsafeFileRefused, error);
     if (error.find("disk write failed") != std::string::npos) {
         Fault f = makeFault("no-space", text::kRanOutOfSpace, error);
         f.blocker.drive = driveLabel(gameFolder);
@@ -154,6 +168,9 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     request.timeoutMs = 15000;
     request.maxBytes = 0x800000;
     http::Response response = steps.fetch ? steps.fetch(request) : http::Response{};
+    // A reply cut short may be the connection's doing; any other answer is
+    // the service's.
+    result.served = response.status != 0 && response.error != http::kReplyCutShort;
     if (response.error.empty() && response.status >= 200 && response.status <= 299) {
         std::string error;
         bool newer = false;
@@ -163,6 +180,14 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
         } else {
             result.error = error;
             result.schemaTooNew = newer;
+            // Nothing asks for compression, but a server may send it anyway.
+            auto encoding = response.headers.find("content-encoding");
+            if (encoding != response.headers.end() && !encoding->second.empty() &&
+                !equalsIgnoreCase(encoding->second, "identity")) {
+                result.error = text::kManifestCompressed + encoding->second;
+            } else if (response.body.size() >= 2 && response.body.compare(0, 2, "\x1f\x8b") == 0) {
+                result.error = std::string(text::kManifestCompressed) + "gzip";
+            }
         }
     } else if (!response.error.empty()) {
         result.error = response.error;
@@ -184,8 +209,9 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     if (steps.searchedFolders) result.searched = steps.searchedFolders(config.gamePath);
     if (!result.candidates.empty() && steps.canWrite) result.writable = steps.canWrite(result.candidates[0].path);
 
-    // The launcher's own build, only when there is one to compare with.
-    if (result.ok && !result.manifest.launcherUrl.empty() && steps.launcherDigest) {
+    // The launcher's own build, only when there is one to compare with (a
+    // refused newer schema keeps its launcher block for the update).
+    if ((result.ok || result.schemaTooNew) && !result.manifest.launcherUrl.empty() && steps.launcherDigest) {
         result.ownDigest = steps.launcherDigest();
     }
 
@@ -403,9 +429,12 @@ void applyPreflightResult(const PreflightResult& r) {
     bool configChanged = false;
 
     // The manifest.
+    // What went wrong, as the details show it: a reply that came but was no
+    // use is the service's doing, not the connection's.
+    const std::string failure = r.served ? text::kManifestUnusable + r.error : r.error;
     if (!r.ok) {
         s.manifestFailed = true;
-        s.manifestError = r.error;
+        s.manifestError = failure;
         // A launcher too old for the published manifest must not go on
         // playing from the copy restored at start-up.
         if (r.schemaTooNew) {
@@ -418,7 +447,7 @@ void applyPreflightResult(const PreflightResult& r) {
         s.manifestFailed = false;
         s.manifest = r.manifest;
         s.offline = r.fromCache;
-        s.manifestError = r.fromCache ? r.error : "";
+        s.manifestError = r.fromCache ? failure : "";
         if (!r.fromCache && s.config.lastManifest != r.manifestText) {
             s.config.lastManifest = r.manifestText;
             configChanged = true;
@@ -427,10 +456,14 @@ void applyPreflightResult(const PreflightResult& r) {
                             : "manifest: client " + r.manifest.clientVersion);
     }
 
-    // The launcher update offer.
+    // The launcher update offer, also from a document refused as too new.
     s.launcherDigest = r.ownDigest;
-    s.launcherUpdateOffered =
-        r.ok && gSteps.offerLauncherUpdate && gSteps.offerLauncherUpdate(r.manifest, s.config, r.ownDigest);
+    if (r.ok || r.schemaTooNew) {
+        s.launcherBuild = launcherBlockOf(r.manifest);
+    } else if (!s.manifestLoaded) {
+        s.launcherBuild = Manifest();
+    }
+    s.launcherUpdateOffered = offerFor(s.launcherBuild, s.config, r.ownDigest);
 
     // The game.
     s.searched = r.searched;
@@ -462,7 +495,7 @@ void applyPreflightResult(const PreflightResult& r) {
                             "Can't reach " + site +
                                 ", and there's nothing installed yet to play. Check your internet connection, then "
                                 "choose Try again.",
-                            r.error));
+                            s.manifestError));
     } else if (!r.candidates.empty() && !r.writable) {
         Fault f = makeFault("not-writable", text::kNotWritable, s.gameFolder);
         f.blocker.path = s.gameFolder;
@@ -588,7 +621,7 @@ void applyPipelineResult(const PipelineResult& r) {
 
 void applyLauncherUpdate() {
     AppState& s = state();
-    if (!s.manifestLoaded) {
+    if (!s.manifestLoaded && s.launcherBuild.launcherUrl.empty()) {
         pushError(kNotCheckedYet, "");
         return;
     }
@@ -598,7 +631,7 @@ void applyLauncherUpdate() {
     }
     beginOperation(kSelfUpdatePhase, kSelfUpdateTitle);
 
-    Manifest manifest = s.manifest;
+    Manifest manifest = s.manifestLoaded ? s.manifest : s.launcherBuild;
     Config config = s.config;
     PipelineSteps steps = gSteps;
     runInstallTask([manifest, config, steps]() mutable {
@@ -780,7 +813,7 @@ std::vector<Notice> currentNotices() {
         add("offline", "warning",
             "Can't reach " + urlHost(effectiveManifestUrl(s.config)) + " — using the client you already have" +
                 (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")."),
-            "", "Retry", "Preflight");
+            s.manifestError, "Retry", "Preflight");
     }
     if (!s.fault.kind.empty() && s.fault.kind != "cancelled" && s.blocker.kind.empty() &&
         s.fault.blocker.kind.empty()) {
@@ -908,6 +941,7 @@ void startUp() {
             s.manifest = cached;
             s.manifestLoaded = true;
             s.offline = true;
+            s.launcherBuild = launcherBlockOf(cached);
         }
     }
     applyAccountsManifest();

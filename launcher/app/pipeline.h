@@ -102,6 +102,7 @@ struct PreflightResult {
     Manifest manifest;
     std::string manifestText;
     std::string error;
+    bool served = false;  // the service answered (the connection is not at fault)
     std::vector<GameCandidate> candidates;
     std::vector<std::string> searched;
     bool writable = false;
@@ -209,6 +210,14 @@ inline constexpr const char kRanOutOfSpace[] =
     "Your drive ran out of space part-way through the update. Free some space and press Play again.";
 inline constexpr const char kDownloadFailed[] =
     "The client files could not be updated. Check your connection and press Play again.";
+inline constexpr const char kUnsafeFileRefused[] =
+    "The client files could not be updated: this realm's update names a file outside your game folder, and the "
+    "launcher will not write it.";
+// Details that name what went wrong when it was not the connection.
+inline constexpr const char kManifestUnusable[] =
+    "the connection works, but the service sent no manifest this launcher can use: ";  // + the reason
+inline constexpr const char kManifestCompressed[] =
+    "manifest: the reply is compressed, which this launcher does not read: ";  // + the encoding
 inline constexpr const char kNoClientForVersion[] = "This realm published no client for your game version.";
 inline constexpr const char kClientNotInstalled[] = "The client is not installed. Use Verify & repair in Settings.";
 inline constexpr const char kLoginToPlay[] = "Log in to play.";

@@ -214,9 +214,12 @@ struct AppState {
     bool supported = false;
     GameWatch gameWatch;
 
-    // The launcher's own build and the update offer.
+    // The launcher's own build and the update offer. `launcherBuild` holds
+    // the launcher block of the manifest in effect, or of one refused for a
+    // schema too new for this launcher (which can only be left by updating).
     std::string launcherDigest;
     bool launcherUpdateOffered = false;
+    Manifest launcherBuild;
 
     // The quiet plan.
     QuietPlan plan;

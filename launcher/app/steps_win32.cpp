@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "launcher/app/single_instance.h"
 #include "launcher/app/steps_internal.h"
 #include "launcher/base/paths.h"
 #include "launcher/install/apply.h"
@@ -27,7 +28,12 @@ void addPlatformSteps(PipelineSteps& steps) {
         info.lpVerb = L"runas";
         info.lpFile = exe.c_str();
         info.nShow = SW_SHOWNORMAL;
-        return ShellExecuteExW(&info) != FALSE;
+        // The new launcher starts while this one is still closing: it must
+        // not find this one in its way.
+        releaseLauncherInstance();
+        if (ShellExecuteExW(&info)) return true;
+        claimLauncherInstance(configDir(), true);
+        return false;
     };
     steps.openFolder = [](const std::string& folder) {
         ShellExecuteW(nullptr, L"open", toWide(folder).c_str(), nullptr, nullptr, SW_SHOWNORMAL);

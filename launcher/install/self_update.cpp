@@ -40,8 +40,8 @@ std::string launcherOfferLabel(const Manifest& manifest, const std::string& runn
     return manifest.launcherVersion == runningVersion ? std::string() : manifest.launcherVersion;
 }
 
-SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, Config& config, const std::string& ownDigest,
-                                    const std::string& runningVersion, int64_t nowUnix, std::string& error) {
+SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, const Config& config, const std::string& ownDigest,
+                                    const std::string& runningVersion, std::string& error) {
     error.clear();
     // 1. Nothing published.
     if (manifest.launcherUrl.empty() || manifest.launcherVersion.empty()) return SelfUpdateDecision::Skip;
@@ -58,14 +58,17 @@ SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, Config& config, co
         error = kBuildNotInstallable + runningVersion;
         return SelfUpdateDecision::Refused;
     }
-    // 5. Book the attempt; a new build starts its own count.
-    if (!sameTarget) {
+    return SelfUpdateDecision::Attempt;
+}
+
+void bookSelfUpdateAttempt(const Manifest& manifest, Config& config, int64_t nowUnix) {
+    // A new build starts its own count.
+    if (!sameDigest(config.selfUpdateTarget, manifest.launcherSha256)) {
         config.selfUpdateTarget = asciiLower(manifest.launcherSha256);
         config.selfUpdateAttempts = 0;
     }
     ++config.selfUpdateAttempts;
     config.selfUpdateAt = nowUnix;
-    return SelfUpdateDecision::Attempt;
 }
 
 std::string ownDigest() {

@@ -8,7 +8,7 @@
 // one step, and starts X with --updated, which removes the leftovers. There
 // is never a moment without a runnable X; a swap cut short is finished (or
 // undone) by the next start of X.new or X.old. A build gets at most two attempts (counted in
-// config.json), so one that keeps failing on a PC is not tried forever.
+// config.json when the new build was started), so one that keeps failing on a PC is not tried forever.
 //
 // Every failure leaves a working launcher in place: see replaceExecutable.
 #pragma once
@@ -35,18 +35,23 @@ std::string launcherOfferLabel(const Manifest& manifest, const std::string& runn
 enum class SelfUpdateDecision {
     Skip,     // nothing published, or already current: no message
     Refused,  // `error` says why; the launcher carries on with this build
-    Attempt,  // the attempt is booked in `config`; save it, then download
+    Attempt,  // download it
 };
-// The checks before a download. On Attempt the attempt is counted: a new
-// target resets the count, the time is set to `nowUnix`.
-SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, Config& config, const std::string& ownDigest,
-                                    const std::string& runningVersion, int64_t nowUnix, std::string& error);
+// The checks before a download. Nothing is counted here: a download that
+// fails (the network, a cancel) says nothing about whether the build runs
+// on this PC.
+SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, const Config& config, const std::string& ownDigest,
+                                    const std::string& runningVersion, std::string& error);
+// Counts one attempt at the published build, once it has been started: a
+// new target resets the count, the time is set to `nowUnix`.
+void bookSelfUpdateAttempt(const Manifest& manifest, Config& config, int64_t nowUnix);
 
 // ---- Doing (Windows) ----------------------------------------------------------
 
-// The whole update for the executable at `exePath`: decide, save config.json,
-// download to exePath + ".new" with the published digest (progress as
-// progress(0, 1, received, total), stops when cancelled), then start the swap.
+// The whole update for the executable at `exePath`: decide, download to
+// exePath + ".new" with the published digest (progress as
+// progress(0, 1, received, total), stops when cancelled), start the swap,
+// and count the attempt in config.json.
 // True when the new launcher was started and this process must close; false
 // with `error` empty (nothing to do) or holding the reason.
 bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::string& exePath,

@@ -37,14 +37,11 @@ bool startProgram(const std::string& program, const std::string& arguments, cons
 bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::string& exePath,
                           const Reporter& reporter, std::string& error) {
     error.clear();
-    // 1-5. Whether to try, and the attempt booked before anything is fetched
-    //      (a crash mid-way still counts).
+    // 1-4. Whether to try.
     std::string own;
     if (!manifest.launcherUrl.empty() && !sha256File(exePath, own)) own.clear();
-    const SelfUpdateDecision decision = decideSelfUpdate(manifest, config, own, kLauncherVersion,
-                                                         unixSeconds(), error);
+    const SelfUpdateDecision decision = decideSelfUpdate(manifest, config, own, kLauncherVersion, error);
     if (decision != SelfUpdateDecision::Attempt) return false;
-    saveConfig(config);
 
     // 6-8. The build goes to X.new, never over X; http::download renames it
     //      into place only when its digest matches.
@@ -56,7 +53,6 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
             return !reporter.isCancelled();
         });
     if (!failure.empty()) {
-        saveConfig(config);
         error = kSelfUpdateFailed + failure;
         return false;
     }
@@ -68,6 +64,10 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
         error = kCannotStartNewLauncher;
         return false;
     }
+    // 5. Only a build that was started has had its chance on this PC: if
+    //    it cannot take over, the next try is its second and last.
+    bookSelfUpdateAttempt(manifest, config, unixSeconds());
+    saveConfig(config);
     return true;
 }
 

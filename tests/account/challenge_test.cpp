@@ -140,6 +140,25 @@ TEST(SolvePow, RefusesChecksAndStopsWhereTheRuleSays) {
     }
 }
 
+TEST(SolvePow, ADemandWithoutEndGivesUpAfterTheTimeLimit) {
+    struct Case {
+        const char* name;
+        uint32_t difficulty;
+        uint64_t maxIters;
+    } cases[] = {
+        {"difficulty 256", 256, 0},
+        {"difficulty 40 with a budget of 10^19", 40, 10000000000000000000u},
+    };
+    for (const Case& c : cases) {
+        uint64_t n = 0;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(solvePow(challengeOf("00ff", c.difficulty, c.maxIters), n, {}, 300)) << c.name;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        // One round of 65,536 hashes past the limit at most, with room for a slow sanitized build.
+        EXPECT_LT(took.count(), 3000) << c.name << " ran on";
+    }
+}
+
 TEST(SolvePow, DecodesTheSaltPairByPair) {
     // The pair decoding of strtoul: invalid characters end a pair's number,
     // an odd last character is dropped.

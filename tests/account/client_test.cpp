@@ -51,6 +51,7 @@ TEST(AccountClient, ClassifyByCodeThenStatus) {
         {"draining", 500, ErrorKind::service_unavailable},
         {"refresh_reused", 401, ErrorKind::unauthorized},
         {"refresh_reused", 400, ErrorKind::unauthorized},
+        {"challenge_expired", 400, ErrorKind::challenge_expired},
         {"", 401, ErrorKind::unauthorized},
         {"", 403, ErrorKind::banned},
         {"", 404, ErrorKind::not_found},
@@ -143,7 +144,7 @@ TEST(AccountClient, ErrorRepliesFillTheRecord) {
 
 TEST(AccountClient, CaptchaDemandIsRead) {
     Recorder rec;
-    Client client("http://x", rec.transport());
+    Client client("https://x", rec.transport());
     rec.answer = reply(428, R"({"error":"captcha_required","captcha":{"required":["pow","visual",7],
         "widgetUrl":"http://x/w","challenge":{"token":"t1","alg":"SHA-256","salt":"abcd","difficulty":12.9,
         "maxIters":1e300,"expiresAt":1700000000,"layers":["pow","visual"]}}})");
@@ -162,7 +163,7 @@ TEST(AccountClient, CaptchaDemandIsRead) {
 
 TEST(AccountClient, RequestsCarryTheirShape) {
     Recorder rec;
-    Client client("http://x/", rec.transport());
+    Client client("https://x/", rec.transport());
     rec.answer = reply(200, "{}");
     Solution both;
     both.hasPow = true;
@@ -195,17 +196,17 @@ TEST(AccountClient, RequestsCarryTheirShape) {
         const char* body;
         const char* bearer;
     } want[] = {
-        {"POST", "http://x/api/v1/auth/login",
+        {"POST", "https://x/api/v1/auth/login",
          R"({"email":"mixed@case.com","password":" pw ","captcha":{"pow":{"token":"tok","n":4242},"visual":{"token":"tok","answer":"012345"}}})",
          ""},
-        {"POST", "http://x/api/v1/auth/login", R"({"email":"a@b.c","password":"pw"})", ""},
-        {"POST", "http://x/api/v1/auth/register",
+        {"POST", "https://x/api/v1/auth/login", R"({"email":"a@b.c","password":"pw"})", ""},
+        {"POST", "https://x/api/v1/auth/register",
          R"({"email":"a@b.c","password":"pw","displayName":"Name","hp":"","formLoadedAt":1700000000})", ""},
-        {"POST", "http://x/api/v1/auth/logout", "{}", "acc"},
-        {"GET", "http://x/api/v1/characters", "", "acc"},
-        {"DELETE", "http://x/api/v1/characters/id%2F1%202", "", "acc"},
-        {"GET", "http://x/api/v1/characters/available?name=J%C3%B8rn%20Ann", "", ""},
-        {"POST", "http://x/api/v1/play/sessions", R"({"serverKey":"realm"})", "acc"},
+        {"POST", "https://x/api/v1/auth/logout", "{}", "acc"},
+        {"GET", "https://x/api/v1/characters", "", "acc"},
+        {"DELETE", "https://x/api/v1/characters/id%2F1%202", "", "acc"},
+        {"GET", "https://x/api/v1/characters/available?name=J%C3%B8rn%20Ann", "", ""},
+        {"POST", "https://x/api/v1/play/sessions", R"({"serverKey":"realm"})", "acc"},
     };
     ASSERT_EQ(rec.sent.size(), sizeof want / sizeof want[0]);
     for (size_t i = 0; i < rec.sent.size(); ++i) {
@@ -218,4 +219,76 @@ TEST(AccountClient, RequestsCarryTheirShape) {
         EXPECT_EQ(r.timeoutMs, 20000u);
         EXPECT_EQ(r.contentType, "application/json");
     }
+}
+
+TEST(AccountClient, PlainHttpIsRefusedOffThisPcBeforeAnythingIsSent) {
+    struct Case {
+        const char* base;
+        bool sent;
+    } cases[] = {
+        {"https://accounts.example", true},
+        {"HTTPS://accounts.example", true},
+        {"http://127.0.0.1:8080", true},
+        {"http://127.5.6.7/", true},
+        {"http://localhost:9000/x", true},
+        {"HTTP://LOCALHOST", true},
+        {"http://[::1]:8080", true},
+        {"http://accounts.example", false},
+        {"http://127.0.0.1.evil.example", false},
+        {"http://127.0.0.1@evil.example", false},
+        {"http://localhost.evil.example/", false},
+        {"http://128.0.0.1", false},
+        {"http://127.0.0.256", false},
+        {"http://[::1].evil.example", false},
+        {"ftp://127.0.0.1", false},
+        {"accounts.example", false},
+    };
+    for (const auto& c : cases) {
+        Recorder rec;
+        rec.answer = reply(200, R"({"accessToken":"a","refreshToken":"r"})");
+        Client client(c.base, rec.transport());
+        EXPECT_EQ(client.secure(), c.sent) << c.base;
+        Account account;
+        Tokens tokens;
+        Error e = client.login("a@b.c", "secret", nullptr, account, tokens);
+        Error r = client.refresh("saved-token", tokens);
+        EXPECT_EQ(rec.sent.size(), c.sent ? 2u : 0u) << c.base << ": the password or token went out";
+        if (!c.sent) {
+            for (const Error& refused : {e, r}) {
+                EXPECT_EQ(refused.kind, ErrorKind::protocol) << c.base;
+                EXPECT_EQ(refused.message, kInsecureService) << c.base;
+            }
+        }
+    }
+}
+
+TEST(AccountClient, AMalformedTokenIsTheServicesFaultNotTheNetworks) {
+    Recorder rec;
+    Client client("https://x", rec.transport());
+    const char* replies[] = {
+        R"({"accessToken":"a\r\nX-Injected: 1","refreshToken":"r"})",
+        R"({"accessToken":"a","refreshToken":"r\nX"})",
+        R"({"accessToken":"a b","refreshToken":"r"})",
+        R"({"accessToken":"a\u00e9","refreshToken":"r"})",
+    };
+    for (const char* body : replies) {
+        rec.answer = reply(200, body);
+        Account account;
+        Tokens tokens;
+        Error e = client.login("a@b.c", "pw", nullptr, account, tokens);
+        EXPECT_EQ(e.kind, ErrorKind::protocol) << body;
+        EXPECT_EQ(e.message, kMalformedToken) << body;
+        EXPECT_EQ(tokens.accessToken, "") << body;
+        e = client.refresh("saved", tokens);
+        EXPECT_EQ(e.message, kMalformedToken) << body;
+    }
+    // A token that would break its header line is refused by the HTTP layer
+    // before sending: still not "could not reach".
+    rec.answer = http::Response{};
+    rec.answer.error = std::string(http::kBadHeaderField) + "Authorization";
+    Identity identity;
+    Error e = client.whoami("x", identity);
+    EXPECT_EQ(e.kind, ErrorKind::protocol);
+    EXPECT_EQ(e.message, "the launcher refused to send the request (refused to send a request with a malformed "
+                         "Authorization)");
 }

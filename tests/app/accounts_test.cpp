@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/account/client.h"
+#include "launcher/account/signin.h"
 #include "launcher/app/controller.h"
 #include "launcher/base/paths.h"
 #include "launcher/formats/config.h"
@@ -139,6 +140,29 @@ TEST(AccountActions, RefusedWithoutAServiceOrWhileBusy) {
     app::login("a@b.example", "pw", "");
     EXPECT_EQ(s.accountGeneration, generation);
     EXPECT_EQ(s.form.message.title, "");
+}
+
+TEST(AccountActions, APlainHttpServiceOffThisPcIsRefusedAndTheSavedSignInKept) {
+    Started c;
+    app::AppState& s = app::state();
+    s.manifestLoaded = true;
+    s.manifest.accountsApiBase = "http://accounts.example";
+    s.manifest.accountsMode = "password";
+    // A saved sign-in in the clear scheme, which this build can read.
+    const std::string saved = "{\"v\": 1, \"enc\": \"none\", \"data\": \"" +
+                              account::base64Encode("{\"refreshToken\":\"r1\"}") + "\"}";
+    ASSERT_TRUE(writeFileAtomic(account::signInPath(), saved));
+
+    app::accountStartUp();
+    EXPECT_FALSE(s.accountBusy) << "the saved sign-in was sent";
+    EXPECT_EQ(s.form.message.title, account::kInsecureService);
+    account::SavedSignIn kept;
+    EXPECT_TRUE(account::loadSignIn(kept)) << "the saved sign-in was thrown away";
+
+    app::login("a@b.example", "secret", "");
+    ASSERT_TRUE(c.ui.runUntil([&] { return !s.accountBusy; }));
+    EXPECT_FALSE(s.signedIn);
+    EXPECT_EQ(s.form.message.title, account::kInsecureService);
 }
 
 }  // namespace

@@ -364,6 +364,55 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
              EXPECT_FALSE(S().signedIn);
              EXPECT_FALSE(exists(account::signInPath()));
          }},
+        {"a brief outage after the refresh keeps the rotated refresh token",
+         [&](Space& space, Launcher& l) {
+             app::login(email, password, "");
+             ASSERT_TRUE(l.idle());
+             ASSERT_TRUE(S().signedIn);
+             account::SavedSignIn first;
+             ASSERT_TRUE(account::loadSignIn(first));
+             // The next start: the refresh works (and ends the old token),
+             // then the service is busy for a moment.
+             space.control("{\"force\": {\"path\": \"auth/whoami\", \"status\": 503, \"error\": \"busy\", "
+                           "\"times\": 1}}");
+             l.restart();
+             EXPECT_FALSE(S().signedIn);
+             EXPECT_EQ(S().form.message.action, "Restore");
+             account::SavedSignIn kept;
+             ASSERT_TRUE(account::loadSignIn(kept)) << "the saved sign-in is gone";
+             EXPECT_NE(kept.refreshToken, first.refreshToken) << "the used refresh token was kept";
+             // Retry: signed in again, not "refresh reused".
+             S().restoreAttempted = false;
+             app::restoreSession();
+             ASSERT_TRUE(l.idle());
+             EXPECT_TRUE(S().signedIn) << S().form.message.title << " " << fileText(joinPath(l.config.path(),
+                                                                                            "launcher.log"));
+             EXPECT_TRUE(exists(account::signInPath()));
+         }},
+        {"an expired challenge fetches a new one",
+         [&](Space& space, Launcher& l) {
+             space.control("{\"layers\": {\"login\": [\"visual\"]}, \"force\": {\"path\": \"auth/login\", "
+                           "\"status\": 400, \"error\": \"challenge_expired\", \"times\": 1}}");
+             size_t asked = space.requestsTo("captcha/challenge");
+             app::login(email, password, "");
+             ASSERT_TRUE(l.idle());
+             ASSERT_TRUE(l.ui.runUntil([] { return !S().form.captchaFile.empty(); }));
+             EXPECT_EQ(space.requestsTo("captcha/challenge"), asked + 1);
+             EXPECT_EQ(S().form.message.title,
+                       "The code you typed does not match the image. A new code is shown; type it and try again.");
+             EXPECT_TRUE(S().form.hasDemand);
+         }},
+        {"a malformed token from the service is its fault, not the network's",
+         [&](Space& space, Launcher& l) {
+             space.control("{\"force\": {\"path\": \"auth/login\", \"status\": 200, \"extra\": "
+                           "{\"accessToken\": \"a\\r\\nX-Injected: 1\", \"refreshToken\": \"r\", "
+                           "\"account\": {\"displayName\": \"Demo\"}}, \"times\": 1}}");
+             app::login(email, password, "");
+             ASSERT_TRUE(l.idle());
+             EXPECT_FALSE(S().signedIn);
+             EXPECT_EQ(S().form.message.title, "the account service sent a malformed token");
+             EXPECT_FALSE(exists(account::signInPath()));
+         }},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -60,6 +60,7 @@ struct Rig {
     // What the steps answer.
     std::string served;  // the manifest text; empty: no network
     int status = 200;
+    std::map<std::string, std::string> servedHeaders;
     bool writable = true, running = false;
     uint64_t free = uint64_t(1) << 40;
     std::string applyError;
@@ -87,6 +88,7 @@ struct Rig {
             } else {
                 r.status = status;
                 r.body = served;
+                r.headers = servedHeaders;
             }
             return r;
         };
@@ -225,6 +227,55 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
     }
 }
 
+TEST(Preflight, AManifestServedButUnusableIsNotBlamedOnTheConnection) {
+    const std::string noNetwork =
+        "Can't reach emberlane-test.invalid, and there's nothing installed yet to play. Check your internet "
+        "connection, then choose Try again.";
+    const std::string served = "the connection works, but the service sent no manifest this launcher can use: ";
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> setUp;
+        std::string detail;  // of the blocker; the same names the cause beside the cached copy
+    } cases[] = {
+        {"no connection", [](Rig& r) { r.served.clear(); }, "cannot connect"},
+        {"404", [](Rig& r) { r.status = 404; }, served + "HTTP 404"},
+        {"not JSON", [](Rig& r) { r.served = "<html>hello</html>"; }, served + "manifest: bad JSON: *"},
+        {"compressed, said", [](Rig& r) {
+             r.served = "\x1f\x8b\x08garbage";
+             r.servedHeaders["content-encoding"] = "gzip";
+         }, served + "manifest: the reply is compressed, which this launcher does not read: gzip"},
+        {"compressed, unsaid", [](Rig& r) { r.served = "\x1f\x8b\x08garbage"; },
+         served + "manifest: the reply is compressed, which this launcher does not read: gzip"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string detail;
+        {
+            Rig rig;
+            c.setUp(rig);
+            rig.preflight();
+            const app::AppState& s = app::state();
+            EXPECT_EQ(s.fault.kind, "no-network");
+            EXPECT_EQ(s.fault.message, noNetwork);
+            detail = s.blocker.detail;
+            if (c.detail.back() == '*') {
+                EXPECT_EQ(detail.substr(0, c.detail.size() - 1), c.detail.substr(0, c.detail.size() - 1));
+            } else {
+                EXPECT_EQ(detail, c.detail);
+            }
+        }
+        // Beside a cached copy, the offline notice's details say the same.
+        Rig cachedRig;
+        c.setUp(cachedRig);
+        app::state().config.lastManifest = cachedRig.release.manifest();
+        cachedRig.preflight();
+        auto notices = app::currentNotices();
+        ASSERT_FALSE(notices.empty());
+        EXPECT_EQ(notices[0].id, "offline");
+        EXPECT_EQ(notices[0].detail, detail);
+    }
+}
+
 TEST(Preflight, UpToDateReadsNoClientFile) {
     Rig rig;
     rig.preflight();
@@ -265,6 +316,10 @@ TEST(Pipeline, EveryRefusalIsOneFaultWithItsMessage) {
         {"download", [](Rig& r) { r.applyError = "HTTP 404"; }, "download",
          "The client files could not be updated. Check your connection and press Play again.",
          "Emberlane/Emberlane.dll: HTTP 404"},
+        {"unsafe path refused", [](Rig& r) { r.applyError = kUnsafeTarget; }, "download",
+         "The client files could not be updated: this realm's update names a file outside your game folder, and the "
+         "launcher will not write it.",
+         "Emberlane/Emberlane.dll: refused: the path leaves the game folder"},
         {"blocked mods", [](Rig& r) { r.mods = {{"a/dinput8.dll", "cheats"}, {"b.pak", "x"}}; }, "blocked-mods",
          "This server does not allow a/dinput8.dll, b.pak.", ""},
         {"sign in needed", [](Rig& r) {
@@ -586,6 +641,35 @@ TEST(LauncherActions, UpdateAndRestart) {
         app::tick(t + 1600);
         EXPECT_TRUE(r.ui.closed) << "the old launcher closes for its successor";
     }
+}
+
+TEST(LauncherActions, ALauncherTooOldForTheManifestUpdatesFromTheRefusedDocument) {
+    Rig r;
+    const std::string digest(64, 'c');
+    std::string newer = r.release.manifest(2);
+    newer.insert(1, "\"launcher\": {\"version\": \"2.2.0\", \"url\": \"https://cdn.test/E-2.2.0.exe\", "
+                    "\"sha256\": \"" + digest + "\"}, ");
+    r.served = newer;
+    std::string updatedFrom;
+    app::PipelineSteps steps = app::pipelineSteps();
+    steps.launcherDigest = [] { return std::string(64, 'b'); };
+    steps.selfUpdate = [&](const Manifest& m, Config&, const Reporter&, std::string&) {
+        updatedFrom = m.launcherUrl + " " + m.launcherSha256;
+        return true;
+    };
+    app::setPipelineSteps(steps);
+    r.preflight();
+    ASSERT_EQ(app::state().blocker.kind, "launcher-outdated");
+    EXPECT_FALSE(app::state().manifestLoaded);
+    EXPECT_TRUE(app::state().launcherUpdateOffered) << "the outdated launcher offers no update";
+
+    app::applyLauncherUpdate();
+    ASSERT_TRUE(r.ui.runUntil([] { return !app::state().busy; }));
+    for (const app::Notice& n : app::state().notices) {
+        EXPECT_NE(n.title, "The launcher hasn't checked for updates yet. Try again in a moment.");
+    }
+    EXPECT_EQ(updatedFrom, "https://cdn.test/E-2.2.0.exe " + digest);
+    EXPECT_EQ(app::state().blocker.kind, "restarting");
 }
 
 }  // namespace

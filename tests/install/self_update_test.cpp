@@ -76,8 +76,12 @@ TEST(DecideSelfUpdate, RefusesUnverifiableBuildsAndCapsAttemptsPerDigest) {
         config.selfUpdateTarget = c.target;
         config.selfUpdateAttempts = c.attempts;
         std::string error = "stale";
-        EXPECT_EQ(decideSelfUpdate(c.manifest, config, c.own, "2.1.0", 1700000000, error), c.decision) << c.what;
+        const SelfUpdateDecision decision = decideSelfUpdate(c.manifest, config, c.own, "2.1.0", error);
+        EXPECT_EQ(decision, c.decision) << c.what;
         EXPECT_EQ(error, c.error) << c.what;
+        EXPECT_EQ(config.selfUpdateAttempts, c.attempts) << c.what << ": counted before anything was started";
+        // The attempt is counted once the new build has been started.
+        if (decision == SelfUpdateDecision::Attempt) bookSelfUpdateAttempt(c.manifest, config, 1700000000);
         EXPECT_EQ(config.selfUpdateTarget, c.targetAfter) << c.what;
         EXPECT_EQ(config.selfUpdateAttempts, c.attemptsAfter) << c.what;
         EXPECT_EQ(config.selfUpdateAt, c.decision == SelfUpdateDecision::Attempt ? 1700000000 : 0) << c.what;

@@ -51,30 +51,34 @@ TEST(SelfUpdateFromTheStandin, NeverTouchesTheRunningBuildAndStopsAfterTwoAttemp
     expectOldBuildOnly("http");
     EXPECT_FALSE(fileExists(exe + ".new"));
 
-    // Attempt 1: the build arrives with a changed byte. X stays, no X.new,
-    // and the attempt is counted in config.json.
-    standinFault("/launcher/", "corrupt", 1);
-    EXPECT_FALSE(selfUpdateExecutable(manifest, config, exe, reporter, error));
-    EXPECT_EQ(error.rfind(std::string(kSelfUpdateFailed) + "checksum mismatch", 0), 0u) << error;
-    EXPECT_EQ(phases, std::vector<std::string>{"selfupdate"});
-    expectOldBuildOnly("digest mismatch");
-    EXPECT_FALSE(fileExists(exe + ".new"));
-    Config saved = loadConfig();
-    EXPECT_EQ(saved.selfUpdateTarget, manifest.launcherSha256);
-    EXPECT_EQ(saved.selfUpdateAttempts, 1);
-    EXPECT_GT(saved.selfUpdateAt, 1700000000);
+    // The build arrives with a changed byte, twice; the connection drops
+    // once. X stays, no X.new, and none of it uses up the build's attempts:
+    // nothing was started.
+    for (const char* fault : {"corrupt", "drop", "corrupt"}) {
+        standinFault("/launcher/", fault, 1);
+        EXPECT_FALSE(selfUpdateExecutable(manifest, config, exe, reporter, error));
+        EXPECT_EQ(error.rfind(kSelfUpdateFailed, 0), 0u) << error;
+        expectOldBuildOnly(fault);
+        EXPECT_FALSE(fileExists(exe + ".new"));
+        EXPECT_EQ(config.selfUpdateAttempts, 0) << fault << " counted as an attempt";
+    }
+    EXPECT_EQ(phases, (std::vector<std::string>{"selfupdate", "selfupdate", "selfupdate"}));
+    EXPECT_EQ(loadConfig().selfUpdateAttempts, 0);
 
-    // Attempt 2: the stand-in's default build is checked and lands as X.new,
-    // but it is no program, so the swap cannot start.
+    // The stand-in's default build is checked and lands as X.new, but it is
+    // no program, so the swap cannot start: still no attempt.
     EXPECT_FALSE(selfUpdateExecutable(manifest, config, exe, reporter, error));
     EXPECT_EQ(error, kCannotStartNewLauncher);
     expectOldBuildOnly("not a program");
     std::string digest;
     ASSERT_TRUE(sha256File(exe + ".new", digest));
     EXPECT_EQ(digest, manifest.launcherSha256);
-    EXPECT_EQ(loadConfig().selfUpdateAttempts, 2);
+    EXPECT_EQ(config.selfUpdateAttempts, 0);
 
-    // Attempt 3 at the same digest is refused without a download.
+    // A build that was started twice (tests/launcher/selfupdate_e2e.sh starts
+    // a real one) is not tried a third time, without a download.
+    config.selfUpdateTarget = manifest.launcherSha256;
+    config.selfUpdateAttempts = 2;
     ASSERT_TRUE(removeFile(exe + ".new"));
     EXPECT_FALSE(selfUpdateExecutable(manifest, config, exe, reporter, error));
     EXPECT_EQ(error, "this launcher build could not be installed on this PC; continuing on 2.1.0");
