@@ -315,22 +315,21 @@ void setMarginLeft(float px) {
     kiln::setStyle(s, kiln::bit(kiln::BitMargin));
 }
 
-// The text area: as wide as the input's rule leaves (once the input's width
-// is known), clipping what is wider, its pieces in a row.
-void openTextArea(float width) {
+// The text area: the input's room beside its in-field button (it grows
+// into what is left and never widens the input), clipping what is wider;
+// its pieces in a row. Returns the width it had in the last frame.
+float openTextArea() {
     kiln::openElement("div.input__area");
     kiln::Style s;
     s.display = kiln::DisplayFlex;
     s.direction = kiln::DirectionRow;
     s.align = kiln::AlignCenter;
     s.overflow = kiln::OverflowHidden;
-    kiln::StyleMask bits = kiln::bit(kiln::BitDisplay) | kiln::bit(kiln::BitFlexDirection) |
-                           kiln::bit(kiln::BitAlign) | kiln::bit(kiln::BitOverflow);
-    if (width > 0) {
-        s.width = kiln::Length{width, kiln::LengthPx};
-        bits |= kiln::bit(kiln::BitWidth);
-    }
-    kiln::setStyle(s, bits);
+    s.width = kiln::Length{0, kiln::LengthPx};
+    s.grow = 1;
+    kiln::setStyle(s, kiln::bit(kiln::BitDisplay) | kiln::bit(kiln::BitFlexDirection) | kiln::bit(kiln::BitAlign) |
+                          kiln::bit(kiln::BitOverflow) | kiln::bit(kiln::BitWidth) | kiln::bit(kiln::BitFlexGrow));
+    return kiln::lastRect().w;
 }
 
 void caretElement() {
@@ -339,8 +338,9 @@ void caretElement() {
 }
 
 // An unfocused text: whole when it fits, else cut short with an ellipsis
-// (from the whole text's width, measured the frame it was shown whole).
-void restingText(InputMemory& m, const std::string& text, float area, bool selected) {
+// (from the whole text's width, measured the frame it was shown whole): at
+// the end, or in the middle for a path.
+void restingText(InputMemory& m, const std::string& text, float area, bool selected, bool middle) {
     const uint32_t hash = textHash(text);
     std::string shown = text;
     if (area > 0 && m.fullHash == hash && m.fullWidth > area) {
@@ -349,7 +349,15 @@ void restingText(InputMemory& m, const std::string& text, float area, bool selec
         // A margin for proportional faces: the kept part may be wider than average.
         const float room = area * 0.9f - perCodePoint;
         const size_t keep = room > 0 ? static_cast<size_t>(room / perCodePoint) : 0;
-        shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
+        if (middle) {
+            // A path keeps its drive and its last folders.
+            const size_t head = keep * 2 / 5, tail = keep - head;
+            const std::string_view start = codePointPrefix(text, head);
+            const std::string end = text.substr(codePointPrefix(text, n - std::min(n, tail)).size());
+            shown = std::string(start) + "\xE2\x80\xA6" + end;
+        } else {
+            shown = std::string(codePointPrefix(text, keep)) + "\xE2\x80\xA6";
+        }
     }
     if (selected) kiln::openElement("div.input__sel");
     kiln::textElement(shown, "text.input__text");
@@ -434,7 +442,9 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
     if (!o.readOnly) g_frame.textFields.push_back(inputRect);
     if (g_inputs.size() > 512) g_inputs.clear();  // texts come and go; a fresh start costs one frame
     InputMemory& memory = g_inputs[kiln::currentId()];
-    const float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
+    float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
+    const float laidOut = openTextArea();
+    if (laidOut > 0) area = area > 0 ? std::min(area, laidOut) : laidOut;
     const bool caretOn = o.focused && !o.readOnly && caretShown(widgetClock(), o.lastActivity);
     if (o.text.empty()) {
         kiln::textElement(o.placeholder, "text.input__hint");
@@ -453,14 +463,13 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
             }
             caret = dotsBefore * 3;
         }
-        openTextArea(area);
         if (o.focused && !o.readOnly) {
             focusedText(memory, shown, caret, area, o.selectAll, caretOn);
         } else {
-            restingText(memory, shown, area, o.selectAll);
+            restingText(memory, shown, area, o.selectAll, o.inputClass == "input--path");
         }
-        kiln::closeElement();  // area
     }
+    kiln::closeElement();  // area
     if (o.focused && !o.readOnly) requestFrameIn(caretNextBlink(widgetClock(), o.lastActivity));
     if (inFieldButton) {
         kiln::pushKey("in-btn");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iomanip>
 #include <sstream>
 #include <unordered_map>
 
@@ -111,8 +112,10 @@ private:
                const std::string& what, float by) const {
         std::ostringstream line;
         line.precision(1);
-        line << std::fixed << scene_ << " @" << scale_ << ": " << describe(nodes, i) << ": " << what << " by " << by
-             << " px";
+        const kiln::Rect& b = nodes[i].box;
+        line << std::fixed << scene_ << " @" << std::setprecision(2) << scale_ << std::setprecision(1) << ": "
+             << describe(nodes, i) << ": " << what << " by " << by << " px (box " << b.x << "," << b.y << " "
+             << b.w << "x" << b.h << ")";
         faults.push_back(line.str());
     }
 
@@ -150,6 +153,17 @@ private:
         const float past = std::max({pc.x - n.box.x, pc.y - n.box.y, n.box.x + n.box.w - (pc.x + pc.w),
                                      n.box.y + n.box.h - (pc.y + pc.h)});
         if (past > kSlack) fault(faults, nodes, i, "text past its parent's content box", past);
+        // ... and beyond a box further up (a field wider than its dialog).
+        for (int32_t at = p.parent; at > 0; at = nodes[size_t(at)].parent) {
+            const kiln::Node& a = nodes[size_t(at)];
+            const float beyond = std::max({a.box.x - n.box.x, a.box.y - n.box.y, n.box.x + n.box.w - (a.box.x + a.box.w),
+                                           n.box.y + n.box.h - (a.box.y + a.box.h)});
+            if (beyond > kSlack && past <= kSlack) {
+                fault(faults, nodes, i, "text beyond " + specs_.of(a), beyond);
+                break;
+            }
+            if (a.computed.position == kiln::PositionAbsolute) break;
+        }
         if (!unclipped) {
             const float cut = std::max({c.x - n.box.x, c.y - n.box.y, n.box.x + n.box.w - (c.x + c.w),
                                         n.box.y + n.box.h - (c.y + c.h)});
