@@ -466,6 +466,9 @@ void frameLoop(WindowState& s) {
                 if (result == WAIT_TIMEOUT) s.owed = 1;
                 continue;
             }
+            // The screens' time came while messages were handled: a timer
+            // frame, traced like one.
+            if (wait == 0) s.owed = 1;
         }
         // 5-7. Draw.
         if (s.owed > 0 && traceEnabled()) trace(frameTraceLine(s.framesDrawn + 1, s.owed));

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The real Emberlane.exe's window under Wine and Xvfb.
 
-1. Screenshots (--shot) of the widget kit and of the empty frame at UI scales
+1. Screenshots (--shot) of the widget kit and of the start screen at UI scales
    1 and 1.5 and at 900x580 and 1600x1000: the PNG has the window's size, the
-   body shows the clear colour where nothing is drawn, and the title bar and
-   the widgets have drawn pixels where they stand.
+   kit's body shows the clear colour where nothing is drawn, the title bar and
+   the widgets have drawn pixels where they stand, and the start screen shows one.
 2. The owed-frames rule, read from the UI trace: every traced frame is owed
    by the messages traced before it (replayed through the window's table);
    after start and after a synthetic click the window draws what is owed and
@@ -100,7 +100,7 @@ def winpath(path):
 
 
 def check_screenshots(work, env):
-    for scene in ("kit", "empty"):
+    for scene in ("kit", "start"):
         for scale in (1.0, 1.5):
             for width, height in ((900, 580), (1600, 1000)):
                 what = "%s at scale %g, %dx%d" % (scene, scale, width, height)
@@ -122,7 +122,7 @@ def check_screenshots(work, env):
                 width, height = want
                 # The clear colour: the bottom-left corner lies outside both
                 # aurora groups and, in the kit, inside the scene's padding.
-                if pixel(png, 3, height - 3) != CLEAR:
+                if scene == "kit" and pixel(png, 3, height - 3) != CLEAR:
                     fail("%s: the body's corner is %s, not the clear colour" % (what, pixel(png, 3, height - 3)))
                 s = scale
                 # The title bar's word mark and its close button.
@@ -135,10 +135,11 @@ def check_screenshots(work, env):
                     if bright_pixels(png, 28 * s, 80 * s, 400 * s, 130 * s) < 300:
                         fail("%s: no buttons drawn where the kit starts" % what)
                 else:
-                    # Nothing but the ground and the aurora in the empty body.
+                    # Without a demo the real screens fill the body (here,
+                    # with no service to reach, a refusal screen and the rail).
                     lit = bright_pixels(png, 0, 50 * s, width, height, level=150)
-                    if lit:
-                        fail("%s: %d bright pixels in the empty body" % (what, lit))
+                    if lit < 500:
+                        fail("%s: only %d bright pixels: the body shows no screen" % (what, lit))
                 print("ok: screenshot " + what, flush=True)
 
 
@@ -304,7 +305,7 @@ def check_owed_frames_and_idle(work, env):
         if count_before != frames:
             fail("frames were drawn while idle (%d, owed %d)" % (count_before, frames))
 
-        # A click in the empty body: the frames the click's messages owe, then sleep.
+        # A click on the body where nothing is clickable: the frames the click's messages owe, then sleep.
         click(run_.env, 500, 300)
         time.sleep(3.0)
         lines = read_trace(run_.config)
