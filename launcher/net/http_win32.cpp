@@ -9,11 +9,15 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
@@ -31,23 +35,113 @@ constexpr DWORD kSchemeChars = 16;
 constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
 // Never reserve more than this up front, whatever a server announces.
 constexpr uint64_t kReserveCap = 64ull << 20;
+// The slowest download that is still making headway, in bytes a second.
+constexpr uint64_t kMinDownloadRate = 4096;
 
 // One WinHTTP handle, closed when it goes out of scope. Declared connection,
 // then request, so they close in the reverse order.
+// The watch closes a request from its own thread, so taking the handle for
+// closing is one atomic exchange: it is closed once, by whoever comes first.
 class Handle {
 public:
     explicit Handle(HINTERNET h = nullptr) : h_(h) {}
-    ~Handle() {
-        if (h_) WinHttpCloseHandle(h_);
-    }
+    ~Handle() { close(); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-    void reset(HINTERNET h) { h_ = h; }
-    HINTERNET get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
+    HINTERNET get() const { return h_.load(); }
+    explicit operator bool() const { return h_.load() != nullptr; }
+    void close() {
+        HINTERNET h = h_.exchange(nullptr);
+        if (h) WinHttpCloseHandle(h);
+    }
 
 private:
-    HINTERNET h_;
+    std::atomic<HINTERNET> h_;
+};
+
+// Watches one exchange from a thread of its own and ends it the moment the
+// caller cancels, the deadline passes or the body arrives too slowly:
+// closing the request handle makes the blocking WinHTTP call in progress
+// return at once. The thread is joined before the exchange returns.
+class Watch {
+public:
+    Watch(const Request& req, Handle& request) : req_(req), request_(request) {
+        if (!req.cancelled && req.deadlineMs == 0 && req.minBytesPerSecond == 0) return;
+        start_ = Clock::now();
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Watch() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+    // From the exchange's thread: the headers are in, body bytes arrived.
+    void bodyStarted() { bodyStarted_ = true; }
+    void received(uint64_t bytes) { bytes_ += bytes; }
+    // Why the watch ended the exchange; empty when it did not.
+    std::string reason() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return reason_;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kPoll = std::chrono::milliseconds(50);
+
+    void run() {
+        Clock::time_point windowStart{};
+        uint64_t windowBytes = 0;
+        std::unique_lock<std::mutex> guard(lock_);
+        while (!done_) {
+            wake_.wait_for(guard, kPoll);
+            if (done_) break;
+            const Clock::time_point now = Clock::now();
+            const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+            std::string why;
+            if (req_.cancelled && req_.cancelled()) {
+                why = kCancelled;
+            } else if (req_.deadlineMs != 0 && elapsedMs >= static_cast<int64_t>(req_.deadlineMs)) {
+                why = winHttpErrorText(ERROR_WINHTTP_TIMEOUT);
+            } else if (req_.minBytesPerSecond != 0 && bodyStarted_) {
+                if (windowStart == Clock::time_point{}) {
+                    windowStart = now;
+                    windowBytes = bytes_;
+                }
+                const auto windowMs =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart).count();
+                if (windowMs >= static_cast<int64_t>(std::max<uint32_t>(req_.rateWindowMs, 1))) {
+                    const uint64_t got = bytes_ - windowBytes;
+                    if (got * 1000 < static_cast<uint64_t>(req_.minBytesPerSecond) * static_cast<uint64_t>(windowMs)) {
+                        why = winHttpErrorText(ERROR_WINHTTP_TIMEOUT);
+                    }
+                    windowStart = now;
+                    windowBytes = bytes_;
+                }
+            }
+            if (!why.empty()) {
+                reason_ = why;
+                request_.close();
+                break;
+            }
+        }
+    }
+
+    const Request& req_;
+    Handle& request_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::string reason_;
+    Clock::time_point start_{};
+    std::atomic<bool> bodyStarted_{false};
+    std::atomic<uint64_t> bytes_{0};
 };
 
 // The process's WinHTTP session. WinHTTP keeps a session's finished
@@ -157,6 +251,7 @@ Response request(const Request& req) {
         reply.error = lastErrorText();
         return reply;
     }
+    Watch watch(req, request);
     // One time-out for every phase of this request.
     WinHttpSetTimeouts(request.get(), timeout, timeout, timeout, timeout);
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
@@ -174,6 +269,8 @@ Response request(const Request& req) {
                             0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         reply.error = lastErrorText();
+        const std::string why = watch.reason();
+        if (!why.empty()) reply.error = why;
         return reply;
     }
 
@@ -187,6 +284,12 @@ Response request(const Request& req) {
     auto type = reply.headers.find("content-type");
     if (type != reply.headers.end()) reply.contentType = type->second;
     const uint64_t total = announcedLength(reply.headers);
+    reply.error = lengthError(reply.headers, reply.status, req.expectedLength);
+    if (!reply.error.empty()) return reply;
+    // Never more than the caller expects, however long the body runs on.
+    const bool capped = req.expectedLength >= 0 && bodyFollows(req.method, reply.status) && reply.status <= 299;
+    const uint64_t cap = capped ? static_cast<uint64_t>(req.expectedLength) : UINT64_MAX;
+    watch.bodyStarted();
 
     // 12. The body, chunk by chunk, through one buffer. In memory it is sized
     //     once from the announced length (growing it piecemeal is slow).
@@ -199,6 +302,7 @@ Response request(const Request& req) {
                             reply.headers.find("transfer-encoding") == reply.headers.end();
     uint64_t received = 0;
     for (;;) {
+        if (capped && received == cap) break;
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) {
             reply.error = lastErrorText();
@@ -212,7 +316,9 @@ Response request(const Request& req) {
         }
         if (read == 0) break;
         if (lengthHeld && read > total - received) read = static_cast<DWORD>(total - received);
+        if (read > cap - received) read = static_cast<DWORD>(cap - received);
         received += read;
+        watch.received(read);
         if (req.sink) {
             if (!req.sink(buffer.get(), read, total)) {
                 reply.error = kCancelled;
@@ -228,6 +334,10 @@ Response request(const Request& req) {
         if (lengthHeld && received == total) break;
     }
     if (reply.error.empty() && lengthHeld && received < total) reply.error = kReplyCutShort;
+    if (reply.error.empty() && capped && received < cap) reply.error = kReplyCutShort;
+    // A failure that the watch caused is named by the watch's reason.
+    const std::string why = watch.reason();
+    if (!why.empty()) reply.error = why;
 
     // 13. Handles close in reverse order as they leave scope.
     return reply;
@@ -235,10 +345,22 @@ Response request(const Request& req) {
 
 std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
                      const Progress& progress) {
-    // 1-2. The folder, then the part file next to the destination.
+    Download job;
+    job.url = url;
+    job.destPath = destPath;
+    job.sha256Hex = sha256Hex;
+    job.progress = progress;
+    return download(job);
+}
+
+std::string download(const Download& job) {
+    const std::string& destPath = job.destPath;
+    const Progress& progress = job.progress;
+    // 1-2. The folders, then the part file.
     std::string parent = parentDir(destPath);
     if (!parent.empty()) createDirectories(parent);
-    const std::string part = destPath + ".part";
+    const std::string part = job.partPath.empty() ? destPath + ".part" : job.partPath;
+    if (!job.partPath.empty() && !parentDir(part).empty()) createDirectories(parentDir(part));
     std::FILE* file = openFile(part, "wb");
     if (!file) return kCannotWrite + part;
     // The C runtime's small default buffer turns a large body into tens of
@@ -250,10 +372,18 @@ std::string download(const std::string& url, const std::string& destPath, const 
     uint64_t done = 0;
     bool writeFailed = false;
     Request req;
-    req.url = url;
+    req.url = job.url;
     req.accept = "*/*";
     req.timeoutMs = 60000;
     req.maxBytes = UINT64_MAX;
+    req.expectedLength = job.size;
+    req.cancelled = job.cancelled;
+    // A large file may take long, but never longer than the slowest rate
+    // allowed would take for it.
+    req.minBytesPerSecond = kMinDownloadRate;
+    req.rateWindowMs = 30000;
+    req.deadlineMs = static_cast<uint32_t>(std::min<uint64_t>(
+        UINT32_MAX, 120000 + (job.size > 0 ? static_cast<uint64_t>(job.size) / kMinDownloadRate * 1000 : 0)));
     req.sink = [&](const char* data, uint64_t length, uint64_t total) {
         if (std::fwrite(data, 1, static_cast<size_t>(length), file) != length) {
             writeFailed = true;
@@ -270,7 +400,7 @@ std::string download(const std::string& url, const std::string& destPath, const 
     if (std::fclose(file) != 0) writeFailed = true;
 
     // 5. Decide; every failure removes the part file and leaves destPath alone.
-    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), sha256Hex, destPath);
+    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), job.sha256Hex, destPath);
     if (verdict.empty() &&
         !MoveFileExW(toWide(part).c_str(), toWide(destPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         verdict = kCannotReplace + destPath + kGameRunning;

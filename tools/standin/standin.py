@@ -47,6 +47,7 @@ several specs separated by commas):
   redirect      302 with a Location naming the same URL without the fault
   slow:MS       wait MS milliseconds before the first byte of the reply
   stall:MS      send the status and headers, then wait MS before the body
+  trickle:MS    send the body one byte every MS milliseconds
   truncate      announce the full Content-Length, send half, then close
   overlong      announce a Content-Length 16 bytes short of the body sent
   drop          close the connection without any reply (a TCP reset)
@@ -546,6 +547,8 @@ class Handler(BaseHTTPRequestHandler):
         # The body, in pieces; a truncated one stops half-way and resets.
         pieces = reply.stream() if reply.stream is not None else iter([reply.body])
         limit = length // 2 if "truncate" in opts else None
+        if "trickle" in opts:
+            pieces = trickled(pieces, int(opts["trickle"] or "1000") / 1000.0)
         sent = 0
         for piece in pieces:
             if limit is not None and sent + len(piece) > limit:
@@ -568,6 +571,15 @@ class Handler(BaseHTTPRequestHandler):
         if chunked:
             self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
+
+
+def trickled(pieces, pause):
+    """The same bytes one at a time, each after a pause (a server that
+    keeps a connection alive with almost nothing)."""
+    for piece in pieces:
+        for i in range(len(piece)):
+            time.sleep(pause)
+            yield piece[i:i + 1]
 
 
 class Server(ThreadingHTTPServer):
