@@ -604,6 +604,23 @@ TEST(Request, ATrickleEndsAtCancelDeadlineOrMinimumRate) {
         EXPECT_EQ(reply.error, c.error);
         EXPECT_LT(took, 3000u) << "the trickle held the exchange";
     }
+    // A cancel while the server has not even answered yet, and a download
+    // against one byte every 40 s.
+    Request r;
+    r.url = service().http + "bytes?n=10&fault=slow:20000";
+    DWORD start = GetTickCount();
+    r.cancelled = [&] { return GetTickCount() - start > 300; };
+    EXPECT_EQ(request(r).error, "cancelled");
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    Scratch dir;
+    Download job;
+    job.url = service().http + "bytes?n=100&fault=trickle:40000";
+    job.destPath = dir.path("slow.bin");
+    start = GetTickCount();
+    job.cancelled = [&] { return GetTickCount() - start > 300; };
+    EXPECT_EQ(download(job), "cancelled");
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_FALSE(fileExists(job.destPath + ".part"));
 }
 
 // A server that sends more than the expected size, or announces another
