@@ -291,6 +291,14 @@ TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {
     EXPECT_EQ(error, std::string("nul.txt: ") + kUnsafeTarget);
     EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
     EXPECT_TRUE(fileExists(install.path("Emberlane/keep.txt")));
+
+    // A path among the part files could be taken by another file's partial
+    // bytes (and theirs by it): refused the same way.
+    m.files.back().path = "emberlane/.PARTS/x.part";
+    plan = install.plan(m);
+    EXPECT_EQ(install.apply(m, plan, error), 0);
+    EXPECT_EQ(error, std::string("emberlane/.PARTS/x.part: ") + kReservedTarget);
+    EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
 }
 
 // A directory link as Wine shows one (a reparse point). Wine's
