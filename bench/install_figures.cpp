@@ -165,7 +165,7 @@ int create(const std::string& dir, int count, int perFolder) {
 }
 
 #ifdef _WIN32
-int apply(const std::string& url, const std::string& dir) {
+int apply(const std::string& url, const std::string& dir, int inFlight) {
     http::Request request;
     request.url = url;
     request.maxBytes = 64 << 20;
@@ -191,9 +191,10 @@ int apply(const std::string& url, const std::string& dir) {
         return 0;
     }
     auto start = std::chrono::steady_clock::now();
-    int done = applyClient(manifest, dir, config, plan, Reporter(), error);
+    int done = applyClientInFlight(manifest, dir, config, plan, Reporter(), error, inFlight);
     double s = secondsSince(start);
-    std::printf("applyClient: %d files, %.1f MiB in %.2f s = %.1f MB/s%s%s\n", done, plan.downloadBytes / 1048576.0,
+    std::printf("applyClient (%d at once): %d files, %.1f MiB in %.2f s = %.1f MB/s%s%s\n", inFlight, done,
+                plan.downloadBytes / 1048576.0,
                 s, plan.downloadBytes / 1e6 / s, error.empty() ? "" : ", error: ", error.c_str());
     return error.empty() ? 0 : 1;
 }
@@ -296,7 +297,9 @@ int main(int argc, char** argv) {
     if (mode == "save" && argc == 3) return save(std::atoi(argv[2]));
     if (mode == "create" && argc == 5) return create(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
 #ifdef _WIN32
-    if (mode == "apply" && argc == 4) return apply(argv[2], argv[3]);
+    if (mode == "apply" && (argc == 4 || argc == 5)) {
+        return apply(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : kParallelDownloads);
+    }
 #endif
     std::fprintf(stderr, "usage: install_figures plan|preflight <dir> <files> | check <dir> <sums> | apply <url> <dir>\n");
     return 2;

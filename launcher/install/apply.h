@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "launcher/formats/config.h"
@@ -21,15 +22,46 @@ namespace ember::launcher {
 // No-op for an empty list.
 void pruneRetired(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter);
 
-// Prunes, then downloads every planned file through http::download (digest
-// checked, replaced in one rename), recording each; config.json is saved
-// after the first file, then at most once a second, and before returning.
-// Returns the number of files installed; `error` is empty on success,
-// "cancelled", or the failing file's path + ": " + the download's error.
-// A plan naming a file outside the game folder is refused before anything
-// changes. Windows only (WinHTTP).
+// Downloads kept in flight at once (the per-host habit of browsers).
+inline constexpr int kParallelDownloads = 6;
+
+// Prunes, then downloads the planned files through http::download (digest
+// checked, replaced in one rename), several at once in plan order
+// (downloadPlanned, kParallelDownloads), recording each; config.json is saved after the first
+// file, then at most once a second, and before returning. Returns the
+// number of files installed; `error` is empty on success, "cancelled", or
+// the first failing file's path + ": " + the download's error. A plan
+// naming a file outside the game folder or among the part files is refused
+// before anything changes. Windows only (WinHTTP).
 int applyClient(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
                 const Reporter& reporter, std::string& error);
+// The same with another number of transfers at once (1: one after another).
+int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
+                        const Reporter& reporter, std::string& error, int inFlight);
+
+// One file's transfer into place, as the download loop sees it: `progress`
+// gets the bytes received so far (any thread), `cancelled` may be asked from
+// any thread and, once true, must end the transfer promptly. Empty on
+// success, else the reason (http::download's texts).
+using FetchFile = std::function<std::string(const ManifestFile& entry, const std::string& target,
+                                            const std::string& partPath,
+                                            const std::function<void(uint64_t received)>& progress,
+                                            const std::function<bool()>& cancelled)>;
+
+// The download loop of applyClient over any transfer: up to `inFlight`
+// transfers at once, started in plan order from worker threads, while the
+// calling thread alone talks to the reporter and records finished files.
+// A cancel or the first failure stops new starts and ends those in flight;
+// the first failure is the one reported; every file that landed is recorded.
+// With `inFlight` 1 it fetches one file after another.
+int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter,
+                    const FetchFile& fetch, int inFlight, std::string& error);
+
+// Where the bytes of a planned file gather before they are moved into place:
+// a folder of the launcher's own, under a name made from the file's path.
+// No planned path may lie in that folder (kReservedTarget).
+std::string partPathFor(const std::string& gameFolder, const std::string& path);
+inline constexpr const char kPartsFolder[] = "Emberlane\\.parts";
 
 // Writes and deletes Emberlane\.write-test below the game folder.
 bool canWriteGameFolder(const std::string& gameFolder);
@@ -57,5 +89,7 @@ inline constexpr const char kWriteTestPath[] = "Emberlane\\.write-test";
 inline constexpr const char kApplyCancelled[] = "cancelled";
 // After a planned file's path and ": ": that path leaves the game folder.
 inline constexpr const char kUnsafeTarget[] = "refused: the path leaves the game folder";
+// After a planned file's path and ": ": that path is in kPartsFolder.
+inline constexpr const char kReservedTarget[] = "refused: the path is in the launcher's download folder";
 
 }  // namespace ember::launcher

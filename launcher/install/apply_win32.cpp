@@ -13,21 +13,39 @@ namespace ember::launcher {
 
 namespace {
 
-constexpr uint64_t kSaveIntervalMs = 1000;
+// Whether a planned path lies in the launcher's own folder of part files.
+bool inPartsFolder(const std::string& path) {
+    const std::string folder = asciiLower(kPartsFolder);
+    std::string lower = asciiLower(path);
+    for (char& c : lower) {
+        if (c == '/') c = '\\';
+    }
+    return lower.size() > folder.size() && lower.compare(0, folder.size(), folder) == 0 &&
+           lower[folder.size()] == '\\';
+}
 
 }  // namespace
 
 int applyClient(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
                 const Reporter& reporter, std::string& error) {
+    return applyClientInFlight(manifest, gameFolder, config, plan, reporter, error, kParallelDownloads);
+}
+
+int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
+                        const Reporter& reporter, std::string& error, int inFlight) {
     error.clear();
     // 1. Nothing to do.
     if (plan.remove.empty() && plan.download.empty()) return 0;
 
-    // A file that would land outside the game folder stops the whole apply
-    // before anything is deleted or written.
+    // A file that would land outside the game folder, or among the part
+    // files, stops the whole apply before anything is deleted or written.
     for (const ManifestFile& entry : plan.download) {
         if (!isSafeGamePath(entry.path)) {
             error = entry.path + ": " + kUnsafeTarget;
+            return 0;
+        }
+        if (inPartsFolder(entry.path)) {
+            error = entry.path + ": " + kReservedTarget;
             return 0;
         }
     }
@@ -36,52 +54,24 @@ int applyClient(const Manifest& manifest, const std::string& gameFolder, Config&
     pruneRetired(gameFolder, config, plan, reporter);
     if (plan.download.empty()) return 0;
 
-    // 4-5. Each file in plan order, recorded as it lands. config.json is
-    //      saved after the first file, then at most once a second, and
-    //      always before returning: rewriting (and syncing) a file that holds
-    //      every record after each of thousands of small files would cost
-    //      more than the downloads. A file that landed after the last save
-    //      has the right size and content, so after a crash the next plan
-    //      hashes it, records it and does not fetch it again.
-    reporter.sayPhase("download", "Updating client files");
-    const int steps = static_cast<int>(plan.download.size());
-    int done = 0;
-    uint64_t bytesDone = 0;
-    uint64_t lastSave = 0;
-    bool unsaved = false;
-    auto saveNow = [&] {
-        saveConfig(config);
-        lastSave = GetTickCount64();
-        unsaved = false;
+    // 4-5. The files, several at once, each recorded as it lands.
+    const FetchFile fetch = [&manifest](const ManifestFile& entry, const std::string& target,
+                                        const std::string& partPath, const std::function<void(uint64_t)>& progress,
+                                        const std::function<bool()>& cancelled) {
+        http::Download job;
+        job.url = manifest.baseUrl + http::encodePath(entry.path);
+        job.destPath = target;
+        job.partPath = partPath;
+        job.sha256Hex = entry.sha256;
+        job.size = entry.size;
+        job.cancelled = cancelled;
+        job.progress = [&](uint64_t received, uint64_t) {
+            progress(received);
+            return !cancelled();
+        };
+        return http::download(job);
     };
-    for (const ManifestFile& entry : plan.download) {
-        if (reporter.isCancelled()) {
-            if (unsaved) saveNow();
-            error = kApplyCancelled;
-            return done;
-        }
-        const std::string url = manifest.baseUrl + entry.path;
-        const std::string target = joinPath(gameFolder, entry.path);
-        std::string failure = http::download(url, target, entry.sha256, [&](uint64_t received, uint64_t) {
-            reporter.sayProgress(done, steps, bytesDone + received, plan.downloadBytes);
-            return !reporter.isCancelled();
-        });
-        if (!failure.empty()) {
-            if (unsaved) saveNow();
-            error = entry.path + ": " + failure;
-            return done;
-        }
-        bytesDone += static_cast<uint64_t>(entry.size);
-        config.installed[entry.path] =
-            InstalledFile{entry.sha256, fileSize(target), static_cast<int64_t>(lastWriteTime(target))};
-        ++done;
-        reporter.sayProgress(done, steps, bytesDone, plan.downloadBytes);
-        reporter.sayLog(entry.path);
-        unsaved = true;
-        if (lastSave == 0 || GetTickCount64() - lastSave >= kSaveIntervalMs) saveNow();
-    }
-    if (unsaved) saveNow();
-    return done;
+    return downloadPlanned(gameFolder, config, plan, reporter, fetch, inFlight, error);
 }
 
 uint64_t freeBytes(const std::string& folder) {

@@ -119,6 +119,34 @@ std::string winHttpErrorText(unsigned long code) {
     return text;
 }
 
+std::string encodePath(const std::string& relative) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(relative.size());
+    for (char c : relative) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (isAsciiLetter(c) || isAsciiDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            out += c;
+        } else if (c == '\\') {
+            out += '/';
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
+    }
+    return out;
+}
+
+std::string lengthError(const std::map<std::string, std::string>& headers, int32_t status, int64_t expected) {
+    if (expected < 0 || status < 200 || status > 299) return std::string();
+    auto it = headers.find("content-length");
+    if (it == headers.end()) return std::string();
+    const uint64_t announced = announcedLength(headers);
+    if (announced == static_cast<uint64_t>(expected) && (announced != 0 || it->second == "0")) return std::string();
+    return kWrongLength + it->second.substr(0, 24) + " bytes, want " + std::to_string(expected) + ")";
+}
+
 std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
                             const std::string& wantHex, const std::string& destPath) {
     if (writeFailed) return kDiskWriteFailed + destPath;

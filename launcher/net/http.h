@@ -27,8 +27,21 @@ struct Request {
     std::string contentType = "application/json";
     std::string accept = "application/json";
     std::string bearer;
-    uint32_t timeoutMs = 20000;
+    uint32_t timeoutMs = 20000;  // each phase: connect, send, every read
+    // The whole exchange, however the bytes trickle in; 0 for none.
+    uint32_t deadlineMs = 60000;
+    // Once the headers are in, fewer than this many body bytes a second,
+    // averaged over rateWindowMs, ends the exchange as "timed out"; 0 for none.
+    uint32_t minBytesPerSecond = 1024;
+    uint32_t rateWindowMs = 10000;
     uint64_t maxBytes = 8388608;
+    // The body length the caller knows (-1: not known). A 2xx reply that
+    // announces another length fails with kWrongLength before any byte is
+    // taken, and no more than this is ever passed on.
+    int64_t expectedLength = -1;
+    // Asked from another thread about every 50 ms while the exchange runs;
+    // true ends it at once (even inside a blocking read) with kCancelled.
+    std::function<bool()> cancelled;
     // When set, every received chunk goes here instead of Response::body;
     // `total` is the Content-Length or 0; false stops the transfer.
     std::function<bool(const char* data, uint64_t length, uint64_t total)> sink;
@@ -44,6 +57,17 @@ struct Response {
 
 using Progress = std::function<bool(uint64_t done, uint64_t total)>;
 
+// One file to fetch into place.
+struct Download {
+    std::string url;
+    std::string destPath;
+    std::string partPath;   // where the bytes gather; empty: destPath + ".part"
+    std::string sha256Hex;  // empty: not checked
+    int64_t size = -1;      // the expected length, when known
+    Progress progress;      // false stops the transfer
+    std::function<bool()> cancelled;  // see Request::cancelled
+};
+
 // Failure texts. Response::error holds one of the first group, or a WinHTTP
 // text ("timed out", "name not resolved", "cannot connect", "connection
 // error", "TLS failure", "WinHTTP error <code>"); download() adds the second
@@ -55,6 +79,8 @@ inline constexpr const char kBadHeaderField[] = "refused to send a request with 
 inline constexpr const char kCancelled[] = "cancelled";
 inline constexpr const char kReplyTooLarge[] = "reply too large";
 inline constexpr const char kReplyCutShort[] = "reply cut short";
+// + announced length, " bytes, want ", expected length, ")".
+inline constexpr const char kWrongLength[] = "reply of the wrong length (";
 inline constexpr const char kCannotWrite[] = "cannot write ";             // + part file path
 inline constexpr const char kDiskWriteFailed[] = "disk write failed for ";  // + destination
 inline constexpr const char kHttpStatus[] = "HTTP ";                      // + status code
@@ -64,8 +90,15 @@ inline constexpr const char kGameRunning[] = " (is the game running?)";
 
 Response request(const Request& request);
 // Empty string on success, else the reason.
+std::string download(const Download& job);
 std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
                      const Progress& progress = nullptr);
+
+// A relative file path made fit to follow a base URL: every byte but
+// letters, digits, '-', '.', '_', '~' and the '/' between segments is
+// percent-encoded ('\\' counts as '/'), so '#', '?', '%' and spaces name
+// the file instead of changing the URL's meaning.
+std::string encodePath(const std::string& relative);
 void setUserAgent(const std::string& text);
 std::string userAgent();
 

@@ -33,6 +33,11 @@ void parseHeaderLines(const std::string& raw, std::map<std::string, std::string>
 // 0 when absent or not a plain number that fits in 64 bits.
 uint64_t announcedLength(const std::map<std::string, std::string>& headers);
 
+// kWrongLength and its detail when a 2xx reply's Content-Length is not the
+// expected length (>= 0); empty when it matches, is absent (chunked), or
+// nothing is expected.
+std::string lengthError(const std::map<std::string, std::string>& headers, int32_t status, int64_t expected);
+
 // The text for a WinHTTP error code ("timed out", ..., "WinHTTP error 12345").
 std::string winHttpErrorText(unsigned long code);
 

@@ -9,7 +9,10 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -31,24 +34,139 @@ constexpr DWORD kSchemeChars = 16;
 constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
 // Never reserve more than this up front, whatever a server announces.
 constexpr uint64_t kReserveCap = 64ull << 20;
+// The slowest download that is still making headway, in bytes a second.
+constexpr uint64_t kMinDownloadRate = 4096;
 
 // One WinHTTP handle, closed when it goes out of scope. Declared connection,
 // then request, so they close in the reverse order.
+// The watch closes a request from its own thread, so taking the handle for
+// closing is one atomic exchange: it is closed once, by whoever comes first.
 class Handle {
 public:
     explicit Handle(HINTERNET h = nullptr) : h_(h) {}
-    ~Handle() {
-        if (h_) WinHttpCloseHandle(h_);
-    }
+    ~Handle() { close(); }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-    void reset(HINTERNET h) { h_ = h; }
-    HINTERNET get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
+    HINTERNET get() const { return h_.load(); }
+    explicit operator bool() const { return h_.load() != nullptr; }
+    void close() {
+        HINTERNET h = h_.exchange(nullptr);
+        if (h) WinHttpCloseHandle(h);
+    }
 
 private:
-    HINTERNET h_;
+    std::atomic<HINTERNET> h_;
 };
+
+// What WinHTTP's callback hands back for one exchange. WinHTTP works in
+// its own threads (the session is asynchronous), so the caller waits in
+// short slices and can give up at any moment: it closes the request and
+// returns, and the record, with the buffer a pending read may still fill,
+// lives on until WinHTTP says the handle is gone.
+struct Exchange {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool complete = false;
+    DWORD error = 0;
+    DWORD bytes = 0;
+    std::unique_ptr<char[]> buffer{new char[kChunk]};
+};
+using ExchangeRef = std::shared_ptr<Exchange>;
+
+void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    auto* ref = reinterpret_cast<ExchangeRef*>(context);
+    if (!ref) return;
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        delete ref;
+        return;
+    }
+    Exchange& x = **ref;
+    std::lock_guard<std::mutex> guard(x.lock);
+    switch (status) {
+        case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+            x.complete = true;
+            break;
+        case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+            x.bytes = info ? *static_cast<DWORD*>(info) : 0;
+            x.complete = true;
+            break;
+        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+            x.bytes = length;
+            x.complete = true;
+            break;
+        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+            x.error = info ? static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError : ERROR_WINHTTP_INTERNAL_ERROR;
+            x.complete = true;
+            break;
+        default:
+            return;
+    }
+    x.changed.notify_all();
+}
+
+// The limits of one exchange besides WinHTTP's per-phase time-outs: the
+// caller's cancel, the overall deadline and the minimum rate of the body.
+class Limits {
+public:
+    explicit Limits(const Request& req) : req_(req), start_(Clock::now()) {}
+    void bodyStarted() {
+        bodyStarted_ = true;
+        windowStart_ = Clock::now();
+        windowBytes_ = bytes_;
+    }
+    void received(uint64_t bytes) { bytes_ += bytes; }
+    // Why the exchange must end now; empty while it may go on.
+    std::string breached() {
+        if (req_.cancelled && req_.cancelled()) return kCancelled;
+        const Clock::time_point now = Clock::now();
+        if (req_.deadlineMs != 0 && now - start_ >= std::chrono::milliseconds(req_.deadlineMs)) return timedOut();
+        if (req_.minBytesPerSecond == 0 || !bodyStarted_) return std::string();
+        const auto windowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart_).count();
+        if (windowMs < static_cast<int64_t>(std::max<uint32_t>(req_.rateWindowMs, 1))) return std::string();
+        const bool tooSlow = (bytes_ - windowBytes_) * 1000 <
+                             static_cast<uint64_t>(req_.minBytesPerSecond) * static_cast<uint64_t>(windowMs);
+        windowStart_ = now;
+        windowBytes_ = bytes_;
+        return tooSlow ? timedOut() : std::string();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static std::string timedOut() { return winHttpErrorText(ERROR_WINHTTP_TIMEOUT); }
+    const Request& req_;
+    Clock::time_point start_;
+    bool bodyStarted_ = false;
+    Clock::time_point windowStart_{};
+    uint64_t bytes_ = 0;
+    uint64_t windowBytes_ = 0;
+};
+
+// Starts one asynchronous step with `call` and waits for its completion,
+// looking at the limits every 50 ms. Empty on success; else WinHTTP's error
+// text or the limit's reason (then the request is closed at once).
+template <typename Call>
+std::string step(Exchange& x, Handle& request, Limits& limits, Call call) {
+    {
+        std::lock_guard<std::mutex> guard(x.lock);
+        x.complete = false;
+        x.error = 0;
+        x.bytes = 0;
+    }
+    if (!call()) return lastErrorText();
+    std::unique_lock<std::mutex> guard(x.lock);
+    while (!x.complete) {
+        if (x.changed.wait_for(guard, std::chrono::milliseconds(50), [&] { return x.complete; })) break;
+        guard.unlock();
+        std::string why = limits.breached();
+        if (!why.empty()) {
+            request.close();
+            return why;
+        }
+        guard.lock();
+    }
+    return x.error ? winHttpErrorText(x.error) : std::string();
+}
 
 // The process's WinHTTP session. WinHTTP keeps a session's finished
 // connections open and gives them to the next request for the same server,
@@ -64,7 +182,7 @@ HINTERNET sharedSession() {
     const std::string wanted = userAgent();
     if (session && agent == wanted) return session;
     HINTERNET fresh = WinHttpOpen(toWide(wanted).c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, 0);
+                                  WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     if (!fresh) return nullptr;
     DWORD protocols = kSecureProtocols;
     WinHttpSetOption(fresh, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
@@ -157,6 +275,21 @@ Response request(const Request& req) {
         reply.error = lastErrorText();
         return reply;
     }
+    // The callback's record, kept alive by WinHTTP until the handle closes.
+    ExchangeRef exchange = std::make_shared<Exchange>();
+    Exchange& x = *exchange;
+    auto* context = new ExchangeRef(exchange);
+    DWORD_PTR contextValue = reinterpret_cast<DWORD_PTR>(context);
+    if (WinHttpSetStatusCallback(request.get(), onStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK ||
+        !WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &contextValue, sizeof contextValue)) {
+        reply.error = lastErrorText();
+        WinHttpSetStatusCallback(request.get(), nullptr, 0, 0);
+        delete context;
+        return reply;
+    }
+    Limits limits(req);
     // One time-out for every phase of this request.
     WinHttpSetTimeouts(request.get(), timeout, timeout, timeout, timeout);
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
@@ -170,12 +303,14 @@ Response request(const Request& req) {
     std::wstring headers = toWide(requestHeaderBlock(req));
     LPVOID body = req.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(req.body.data());
     DWORD bodyLength = static_cast<DWORD>(req.body.size());
-    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1L), body, bodyLength, bodyLength,
-                            0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
-        reply.error = lastErrorText();
-        return reply;
+    reply.error = step(x, request, limits, [&] {
+        return WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1L), body, bodyLength,
+                                  bodyLength, contextValue);
+    });
+    if (reply.error.empty()) {
+        reply.error = step(x, request, limits, [&] { return WinHttpReceiveResponse(request.get(), nullptr); });
     }
+    if (!reply.error.empty()) return reply;
 
     // 10-11. Status and headers.
     DWORD status = 0;
@@ -187,34 +322,41 @@ Response request(const Request& req) {
     auto type = reply.headers.find("content-type");
     if (type != reply.headers.end()) reply.contentType = type->second;
     const uint64_t total = announcedLength(reply.headers);
+    reply.error = lengthError(reply.headers, reply.status, req.expectedLength);
+    if (!reply.error.empty()) return reply;
+    // Never more than the caller expects, however long the body runs on.
+    const bool capped = req.expectedLength >= 0 && bodyFollows(req.method, reply.status) && reply.status <= 299;
+    const uint64_t cap = capped ? static_cast<uint64_t>(req.expectedLength) : UINT64_MAX;
+    limits.bodyStarted();
 
     // 12. The body, chunk by chunk, through one buffer. In memory it is sized
     //     once from the announced length (growing it piecemeal is slow).
     //     A known length is also held to: WinHTTP ends a body cut short by a
     //     closed connection as if it were complete, and (under Wine) reads
     //     past the announced end of an overlong one.
-    std::unique_ptr<char[]> buffer(new char[kChunk]);
     if (!req.sink && total > 0) reply.body.reserve(std::min({total, req.maxBytes, kReserveCap}));
     const bool lengthHeld = total > 0 && bodyFollows(req.method, reply.status) &&
                             reply.headers.find("transfer-encoding") == reply.headers.end();
     uint64_t received = 0;
     for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-            reply.error = lastErrorText();
-            break;
-        }
+        if (capped && received == cap) break;
+        reply.error = step(x, request, limits, [&] { return WinHttpQueryDataAvailable(request.get(), nullptr); });
+        if (!reply.error.empty()) break;
+        const DWORD available = x.bytes;
         if (available == 0) break;
-        DWORD read = 0;
-        if (!WinHttpReadData(request.get(), buffer.get(), std::min(available, kChunk), &read)) {
-            reply.error = lastErrorText();
-            break;
-        }
+        reply.error = step(x, request, limits, [&] {
+            return WinHttpReadData(request.get(), x.buffer.get(), std::min(available, kChunk), nullptr);
+        });
+        if (!reply.error.empty()) break;
+        DWORD read = x.bytes;
         if (read == 0) break;
+        const char* const buffer = x.buffer.get();
         if (lengthHeld && read > total - received) read = static_cast<DWORD>(total - received);
+        if (read > cap - received) read = static_cast<DWORD>(cap - received);
         received += read;
+        limits.received(read);
         if (req.sink) {
-            if (!req.sink(buffer.get(), read, total)) {
+            if (!req.sink(buffer, read, total)) {
                 reply.error = kCancelled;
                 break;
             }
@@ -223,11 +365,12 @@ Response request(const Request& req) {
                 reply.error = kReplyTooLarge;
                 break;
             }
-            reply.body.append(buffer.get(), read);
+            reply.body.append(buffer, read);
         }
         if (lengthHeld && received == total) break;
     }
     if (reply.error.empty() && lengthHeld && received < total) reply.error = kReplyCutShort;
+    if (reply.error.empty() && capped && received < cap) reply.error = kReplyCutShort;
 
     // 13. Handles close in reverse order as they leave scope.
     return reply;
@@ -235,10 +378,22 @@ Response request(const Request& req) {
 
 std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
                      const Progress& progress) {
-    // 1-2. The folder, then the part file next to the destination.
+    Download job;
+    job.url = url;
+    job.destPath = destPath;
+    job.sha256Hex = sha256Hex;
+    job.progress = progress;
+    return download(job);
+}
+
+std::string download(const Download& job) {
+    const std::string& destPath = job.destPath;
+    const Progress& progress = job.progress;
+    // 1-2. The folders, then the part file.
     std::string parent = parentDir(destPath);
     if (!parent.empty()) createDirectories(parent);
-    const std::string part = destPath + ".part";
+    const std::string part = job.partPath.empty() ? destPath + ".part" : job.partPath;
+    if (!job.partPath.empty() && !parentDir(part).empty()) createDirectories(parentDir(part));
     std::FILE* file = openFile(part, "wb");
     if (!file) return kCannotWrite + part;
     // The C runtime's small default buffer turns a large body into tens of
@@ -250,10 +405,18 @@ std::string download(const std::string& url, const std::string& destPath, const 
     uint64_t done = 0;
     bool writeFailed = false;
     Request req;
-    req.url = url;
+    req.url = job.url;
     req.accept = "*/*";
     req.timeoutMs = 60000;
     req.maxBytes = UINT64_MAX;
+    req.expectedLength = job.size;
+    req.cancelled = job.cancelled;
+    // A large file may take long, but never longer than the slowest rate
+    // allowed would take for it.
+    req.minBytesPerSecond = kMinDownloadRate;
+    req.rateWindowMs = 30000;
+    req.deadlineMs = static_cast<uint32_t>(std::min<uint64_t>(
+        UINT32_MAX, 120000 + (job.size > 0 ? static_cast<uint64_t>(job.size) / kMinDownloadRate * 1000 : 0)));
     req.sink = [&](const char* data, uint64_t length, uint64_t total) {
         if (std::fwrite(data, 1, static_cast<size_t>(length), file) != length) {
             writeFailed = true;
@@ -270,7 +433,7 @@ std::string download(const std::string& url, const std::string& destPath, const 
     if (std::fclose(file) != 0) writeFailed = true;
 
     // 5. Decide; every failure removes the part file and leaves destPath alone.
-    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), sha256Hex, destPath);
+    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), job.sha256Hex, destPath);
     if (verdict.empty() &&
         !MoveFileExW(toWide(part).c_str(), toWide(destPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         verdict = kCannotReplace + destPath + kGameRunning;

@@ -36,8 +36,10 @@ struct Install {
     std::string folder() const { return game.path(); }
     std::string path(const std::string& rel) const { return joinPath(game.path(), rel); }
     Plan plan(const Manifest& m, bool full = false) { return makePlan(m, folder(), config, full, Reporter()); }
-    int apply(const Manifest& m, const Plan& p, std::string& error, const Reporter& r = Reporter()) {
-        return applyClient(m, folder(), config, p, r, error);
+    // One file after another unless told otherwise: the order the faults
+    // below rely on.
+    int apply(const Manifest& m, const Plan& p, std::string& error, const Reporter& r = Reporter(), int inFlight = 1) {
+        return applyClientInFlight(m, folder(), config, p, r, error, inFlight);
     }
 };
 
@@ -63,7 +65,7 @@ TEST(ApplyClient, InstallUpdateAndRepair) {
     Plan first = install.plan(r1);
     EXPECT_EQ(first.download.size(), r1.files.size());
     std::string error;
-    EXPECT_EQ(install.apply(r1, first, error), static_cast<int>(r1.files.size()));
+    EXPECT_EQ(install.apply(r1, first, error, Reporter(), kParallelDownloads), static_cast<int>(r1.files.size()));
     EXPECT_EQ(error, "");
     expectMatchesManifest(install, r1);
     Config saved = loadConfig();
@@ -83,7 +85,7 @@ TEST(ApplyClient, InstallUpdateAndRepair) {
     for (const ManifestFile& f : update.download) changed.push_back(f.path);
     EXPECT_EQ(changed, (std::vector<std::string>{"Emberlane/Emberlane.dll", "Emberlane/data/realms.dat",
                                                  "Emberlane/plugins/voice.dll"}));
-    EXPECT_EQ(install.apply(r2, update, error), 3);
+    EXPECT_EQ(install.apply(r2, update, error, Reporter(), kParallelDownloads), 3);
     EXPECT_EQ(error, "");
     expectMatchesManifest(install, r2);
     EXPECT_FALSE(fileExists(install.path("Emberlane/plugins/legacy.dll")));
@@ -197,7 +199,7 @@ TEST(ApplyChild, InstallUntilKilled) {
     Manifest m = standinManifest(3);
     Plan plan = makePlan(m, *game, config, false, Reporter());
     std::string error;
-    applyClient(m, *game, config, plan, Reporter(), error);
+    applyClientInFlight(m, *game, config, plan, Reporter(), error, 1);
 }
 
 TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
@@ -289,6 +291,14 @@ TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {
     EXPECT_EQ(error, std::string("nul.txt: ") + kUnsafeTarget);
     EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
     EXPECT_TRUE(fileExists(install.path("Emberlane/keep.txt")));
+
+    // A path among the part files could be taken by another file's partial
+    // bytes (and theirs by it): refused the same way.
+    m.files.back().path = "emberlane/.PARTS/x.part";
+    plan = install.plan(m);
+    EXPECT_EQ(install.apply(m, plan, error), 0);
+    EXPECT_EQ(error, std::string("emberlane/.PARTS/x.part: ") + kReservedTarget);
+    EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
 }
 
 // A directory link as Wine shows one (a reparse point). Wine's

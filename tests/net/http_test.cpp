@@ -12,6 +12,16 @@ namespace {
 
 using namespace ember::launcher::http;
 
+TEST(EncodePath, CharactersThatWouldChangeTheUrlAreEncoded) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Emberlane/Emberlane.dll", "Emberlane/Emberlane.dll"},
+        {"a b/c#d?e%f.txt", "a%20b/c%23d%3Fe%25f.txt"},
+        {"x\\y+z&w=v;u", "x/y%2Bz%26w%3Dv%3Bu"},
+        {"caf\xC3\xA9-~_.", "caf%C3%A9-~_."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(encodePath(c.first), c.second) << c.first;
+}
+
 TEST(HttpHeaders, RequestBlockOrderAndConditions) {
     struct Case {
         const char* method;

@@ -573,6 +573,101 @@ TEST(Download, FailuresLeaveNoPartAndKeepTheDestination) {
     }
 }
 
+// A server that keeps the connection alive with a byte now and then: the
+// caller's cancel, the overall deadline and the minimum rate each end the
+// exchange within about a second, whatever the per-read time-out says.
+TEST(Request, ATrickleEndsAtCancelDeadlineOrMinimumRate) {
+    struct Case {
+        const char* name;
+        bool cancel;
+        uint32_t deadlineMs;
+        uint32_t minRate;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"cancel", true, 0, 0, "cancelled"},
+        {"deadline", false, 700, 0, "timed out"},
+        {"minimum rate", false, 0, 1000, "timed out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Request r;
+        r.url = service().http + "bytes?n=200&fault=trickle:300";
+        r.timeoutMs = 30000;
+        r.deadlineMs = c.deadlineMs;
+        r.minBytesPerSecond = c.minRate;
+        r.rateWindowMs = 700;
+        const DWORD start = GetTickCount();
+        if (c.cancel) r.cancelled = [&] { return GetTickCount() - start > 700; };
+        Response reply = request(r);
+        const DWORD took = GetTickCount() - start;
+        EXPECT_EQ(reply.error, c.error);
+        EXPECT_LT(took, 3000u) << "the trickle held the exchange";
+    }
+    // A cancel while the server has not even answered yet, and a download
+    // against one byte every 40 s.
+    Request r;
+    r.url = service().http + "bytes?n=10&fault=slow:20000";
+    DWORD start = GetTickCount();
+    r.cancelled = [&] { return GetTickCount() - start > 300; };
+    EXPECT_EQ(request(r).error, "cancelled");
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    Scratch dir;
+    Download job;
+    job.url = service().http + "bytes?n=100&fault=trickle:40000";
+    job.destPath = dir.path("slow.bin");
+    start = GetTickCount();
+    job.cancelled = [&] { return GetTickCount() - start > 300; };
+    EXPECT_EQ(download(job), "cancelled");
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_FALSE(fileExists(job.destPath + ".part"));
+}
+
+// A server that sends more than the expected size, or announces another
+// length: nothing beyond the size ever reaches the disk.
+TEST(Download, NeverWritesMoreThanTheExpectedSize) {
+    struct Case {
+        const char* name;
+        const char* query;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"announces more", "bytes?n=20000000", "reply of the wrong length (20000000 bytes, want 1000)"},
+        {"announces less", "bytes?n=999", "reply of the wrong length (999 bytes, want 1000)"},
+        {"chunked, runs on", "bytes?n=5000000&chunked=1", nullptr},
+        {"announces the size, sends more", "bytes?n=1016&fault=overlong", nullptr},
+    };
+    const std::string want = sha256Of(referenceBytes().substr(0, 1000));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch dir;
+        Download job;
+        job.url = service().http + c.query;
+        job.destPath = dir.path("file.bin");
+        job.sha256Hex = want;
+        job.size = 1000;
+        uint64_t most = 0;
+        int calls = 0;
+        job.progress = [&](uint64_t done, uint64_t) {
+            most = std::max(most, done);
+            ++calls;
+            return true;
+        };
+        const std::string error = download(job);
+        EXPECT_LE(most, 1000u);
+        if (c.error) {
+            EXPECT_EQ(error, c.error);
+            EXPECT_EQ(calls, 0) << "bytes taken from a reply of the wrong length";
+            EXPECT_FALSE(fileExists(job.destPath));
+        } else {
+            // The first 1000 bytes are the reference bytes, so the file is right.
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(fileSize(job.destPath), 1000);
+        }
+        EXPECT_FALSE(fileExists(job.destPath + ".part"));
+    }
+}
+
 TEST(Download, UnwritableFolder) {
     Scratch dir;
     // A file where a folder should be: neither the folder nor the part file

@@ -41,9 +41,9 @@ class Service:
     def stop(self):
         subprocess.run([sys.executable, FIXTURE, "stop", "--state", self.state_path], check=True)
 
-    def get(self, url, method="GET", body=None):
+    def get(self, url, method="GET", body=None, headers=None):
         """(status, headers, body) of one request; HTTP errors are answers too."""
-        req = urllib.request.Request(url, data=body, method=method)
+        req = urllib.request.Request(url, data=body, method=method, headers=headers or {})
         ctx = self.tls if url.startswith("https:") else None
         try:
             with urllib.request.urlopen(req, timeout=10, context=ctx) as r:
@@ -221,6 +221,27 @@ class Faults(unittest.TestCase):
         self.assertEqual(data, b"")
         self.assertNotIn(b"HTTP/1.1", self.svc.raw("/health?fault=garbage"))
 
+    def test_byte_ranges_of_client_files(self):
+        url = self.svc.http + "client/files/Emberlane/data/realms.dat"
+        _, headers, whole = self.svc.get(url)
+        etag, n = headers["ETag"], len(whole)
+        cases = [
+            ({"Range": "bytes=100-"}, 206, whole[100:], "bytes 100-%d/%d" % (n - 1, n)),
+            ({"Range": "bytes=10-19", "If-Range": etag}, 206, whole[10:20], "bytes 10-19/%d" % n),
+            ({"Range": "bytes=10-", "If-Range": '"another"'}, 200, whole, None),
+            ({"Range": "bytes=%d-" % n}, 416, b"", "bytes */%d" % n),
+            ({"Range": "bytes=-5"}, 200, whole, None),
+        ]
+        for sent, status, body, content_range in cases:
+            got_status, got_headers, got_body = self.svc.get(url, headers=sent)
+            self.assertEqual((got_status, got_body), (status, body), sent)
+            self.assertEqual(got_headers.get("Content-Range"), content_range, sent)
+
+    def test_trickle_sends_a_byte_at_a_time(self):
+        start = time.monotonic()
+        self.assertEqual(len(self.svc.get(self.svc.http + "bytes?n=4&fault=trickle:150")[2]), 4)
+        self.assertGreaterEqual(time.monotonic() - start, 0.6)
+
     def test_slow_first_byte(self):
         start = time.monotonic()
         self.assertEqual(self.svc.get(self.svc.http + "health?fault=slow:600")[2], b"ok")
@@ -242,6 +263,23 @@ class Faults(unittest.TestCase):
         self.svc.get(self.svc.http + "echo?marker=1")
         log = json.loads(self.svc.get(self.svc.http + "control/requests")[2])["requests"]
         self.assertEqual([r["query"] for r in log if r["path"] == "/echo"], ["marker=1"])
+
+
+class NetworkSwitches(unittest.TestCase):
+    def test_delay_before_every_reply_and_rate_cap_per_connection(self):
+        svc = Service("--delay-ms", "200", "--rate-cap", "200000")
+        try:
+            start = time.monotonic()
+            self.assertEqual(svc.get(svc.http + "health")[2], b"ok")
+            self.assertGreaterEqual(time.monotonic() - start, 0.2)
+            start = time.monotonic()
+            self.assertEqual(len(svc.get(svc.http + "bytes?n=100000")[2]), 100000)
+            self.assertGreaterEqual(time.monotonic() - start, 0.2 + 0.4)
+            log = json.loads(svc.get(svc.http + "control/requests")[2])
+            sent = [r.get("bytesSent") for r in log["requests"] if r["path"] == "/bytes"]
+            self.assertEqual(sent, [100000])
+        finally:
+            svc.stop()
 
 
 class BulkManifest(unittest.TestCase):

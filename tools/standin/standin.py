@@ -47,6 +47,10 @@ several specs separated by commas):
   redirect      302 with a Location naming the same URL without the fault
   slow:MS       wait MS milliseconds before the first byte of the reply
   stall:MS      send the status and headers, then wait MS before the body
+  trickle:MS    send the body one byte every MS milliseconds
+Client files carry an ETag and answer a single Range (206, 416, If-Range);
+--delay-ms N waits before every reply and --rate-cap N paces each
+connection to N bytes a second.
   truncate      announce the full Content-Length, send half, then close
   overlong      announce a Content-Length 16 bytes short of the body sent
   drop          close the connection without any reply (a TCP reset)
@@ -239,7 +243,8 @@ def handle_client(svc, req):
         entry = cat.files.get(unquote(path[len(catalog.FILES_PREFIX):]))
         if entry is None:
             return json_reply({"error": "no such file"}, 404)
-        return Reply(200, entry.content())
+        return Reply(200, entry.content(), headers=[("ETag", '"%s"' % entry.sha256[:20]),
+                                                    ("Accept-Ranges", "bytes")])
     name = path[len("/client/"):]
     channel = None
     if name == "manifest.json":
@@ -450,9 +455,10 @@ class Handler(BaseHTTPRequestHandler):
             self.send_reply(json_reply({"error": "request too large"}, 413))
             return
         self.body = self.rfile.read(length) if length > 0 else b""
-        svc.requests.append({"method": self.command, "path": self.path_only, "query": self.query_text,
+        self.log_entry = {"method": self.command, "path": self.path_only, "query": self.query_text,
                              "scheme": self.server.scheme, "headers": [[k, v] for k, v in self.headers.items()],
-                             "bodyLength": len(self.body)})
+                          "bodyLength": len(self.body), "bytesSent": 0}
+        svc.requests.append(self.log_entry)
 
         # Faults asked for by the URL, then faults set on the path.
         faults = []
@@ -467,6 +473,9 @@ class Handler(BaseHTTPRequestHandler):
         if faults:
             self.close_connection = True
 
+        # A round trip's worth of waiting before every reply (--delay-ms).
+        if svc.args.delay_ms > 0:
+            time.sleep(svc.args.delay_ms / 1000.0)
         # Faults that replace the whole exchange.
         if "drop" in opts:
             self.reset_connection()
@@ -494,6 +503,7 @@ class Handler(BaseHTTPRequestHandler):
                     break
             reply = handler(svc, self) if handler else json_reply({"error": "not found"}, 404)
 
+        reply = byte_range(self, reply)
         # Faults that change the body.
         if "big" in opts:
             n = int(opts["big"] or "0")
@@ -546,6 +556,11 @@ class Handler(BaseHTTPRequestHandler):
         # The body, in pieces; a truncated one stops half-way and resets.
         pieces = reply.stream() if reply.stream is not None else iter([reply.body])
         limit = length // 2 if "truncate" in opts else None
+        if "trickle" in opts:
+            pieces = trickled(pieces, int(opts["trickle"] or "1000") / 1000.0)
+        rate = Handler.service.args.rate_cap if Handler.service else 0
+        if rate > 0:
+            pieces = paced(pieces, rate)
         sent = 0
         for piece in pieces:
             if limit is not None and sent + len(piece) > limit:
@@ -556,6 +571,8 @@ class Handler(BaseHTTPRequestHandler):
                 else:
                     self.wfile.write(piece)
             sent += len(piece)
+            if getattr(self, "log_entry", None) is not None:
+                self.log_entry["bytesSent"] = sent
             if limit is not None and sent >= limit:
                 # An orderly close (FIN) after the partial body: the client
                 # sees the end of the stream before the announced length.
@@ -568,6 +585,54 @@ class Handler(BaseHTTPRequestHandler):
         if chunked:
             self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
+
+
+RANGE = re.compile(r"bytes=(\d+)-(\d*)")
+
+
+def byte_range(req, reply):
+    """A 200 reply carrying an ETag cut down to the one range asked for:
+    206 with Content-Range, the whole file when If-Range names another
+    version, 416 for a start at or past the end. Other range forms get the
+    whole file, as a server may answer."""
+    etag = next((v for n, v in reply.headers if n == "ETag"), None)
+    asked = RANGE.fullmatch(req.headers.get("Range", "").strip())
+    if reply.status != 200 or etag is None or reply.stream is not None or not asked:
+        return reply
+    if_range = req.headers.get("If-Range")
+    if if_range is not None and if_range.strip() != etag:
+        return reply
+    size = len(reply.body)
+    start = int(asked.group(1))
+    end = min(int(asked.group(2)), size - 1) if asked.group(2) else size - 1
+    if start >= size or end < start:
+        return Reply(416, b"", reply.content_type, [("Content-Range", "bytes */%d" % size), ("ETag", etag)])
+    return Reply(206, reply.body[start:end + 1], reply.content_type,
+                 [("Content-Range", "bytes %d-%d/%d" % (start, end, size)), ("ETag", etag)])
+
+
+def paced(pieces, rate):
+    """The same bytes in 16 KiB pieces, no faster than `rate` bytes a
+    second (per connection: each reply paces itself)."""
+    start = time.monotonic()
+    sent = 0
+    for piece in pieces:
+        for i in range(0, len(piece), 16384):
+            part = piece[i:i + 16384]
+            ahead = (sent + len(part)) / rate - (time.monotonic() - start)
+            if ahead > 0:
+                time.sleep(ahead)
+            sent += len(part)
+            yield part
+
+
+def trickled(pieces, pause):
+    """The same bytes one at a time, each after a pause (a server that
+    keeps a connection alive with almost nothing)."""
+    for piece in pieces:
+        for i in range(len(piece)):
+            time.sleep(pause)
+            yield piece[i:i + 1]
 
 
 class Server(ThreadingHTTPServer):
@@ -621,6 +686,8 @@ def parse_args(argv):
     p.add_argument("--client-file", action="append", default=[], metavar="PATH=LOCALFILE",
                    help="publish a local file at this manifest path")
     p.add_argument("--accounts", default="password", choices=["password", "none"])
+    p.add_argument("--delay-ms", type=int, default=0, help="wait this long before every reply (a round trip)")
+    p.add_argument("--rate-cap", type=int, default=0, help="bytes a second at most per connection (0: no cap)")
     p.add_argument("--account-state", help="the account service's state folder (default: a fresh temporary one)")
     p.add_argument("--fault", action="append", default=[], metavar="PATH=SPEC",
                    help="apply a fault to every request below PATH")
