@@ -371,7 +371,7 @@ class Launcher:
         t = self.scroll_to(label, spec, kind, seconds)
         x, y = t["x"] + t["w"] // 2, t["y"] + t["h"] // 2
         with self.road.input_lock:
-            for attempt in (1, 2):
+            for attempt in (1, 2, 3):
                 self.read()
                 since = len(self.trace)
                 self.xdotool("mousemove", "--window", self.window, x, y)
@@ -379,10 +379,10 @@ class Launcher:
                 # The press reached the window (and where); a window that has
                 # only just appeared may miss the first one.
                 try:
-                    pressed = self.wait_trace(r"^WM_LBUTTONUP -?\d+,-?\d+$", 4 if attempt == 1 else 10, since)
+                    pressed = self.wait_trace(r"^WM_LBUTTONUP -?\d+,-?\d+$", 6 if attempt == 1 else 10, since)
                     break
                 except RoadFailed:
-                    if attempt == 2 or self.saw(r"^WM_LBUTTONDOWN ", since):
+                    if attempt == 3 or self.saw(r"^WM_LBUTTONDOWN ", since):
                         raise
                     self.road.note("the click at %d,%d went nowhere; again" % (x, y))
         px, py = [int(v) for v in pressed.split(" ")[1].split(",")]
@@ -478,7 +478,7 @@ class Launcher:
             self.focus_window()
             self.xdotool("key", name)
             try:
-                self.wait_trace(r"^WM_KEYDOWN ", 4 if attempt == 1 else 10, since)
+                self.wait_trace(r"^WM_KEYDOWN ", 6 if attempt == 1 else 10, since)
                 return
             except RoadFailed:
                 if attempt == 2:
