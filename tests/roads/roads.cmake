@@ -16,11 +16,13 @@ if(WIN32 AND TARGET Emberlane)
   endforeach()
   # Tests that find "the" launcher window by its class, or start the
   # stand-in game (every launcher sees every game process), never run
-  # beside a road.
+  # beside a road. The account tests join them: they set the shared
+  # stand-in's faults and play games of their own, and run beside the
+  # pipeline's test they were seen to see each other's faults and games.
   get_property(ember_all_tests DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} PROPERTY TESTS)
   foreach(test ${ember_all_tests})
     get_test_property(${test} RESOURCE_LOCK locks)
-    if((locks AND locks MATCHES "launcher_windows") OR test MATCHES "^(app_pipeline_win32_test|install_game_win32_test)$")
+    if((locks AND locks MATCHES "launcher_windows") OR test MATCHES "^(app_pipeline_win32_test|install_game_win32_test|app_accounts_win32_test|account_client_win32_test)$")
       set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK ${ember_road_locks})
     endif()
   endforeach()
