@@ -62,10 +62,20 @@ KeyValues keysToWrite(const ClientSettings& s, std::vector<std::string>* dropped
             if (dropped) dropped->push_back(key + " (" + why + ")");
             continue;
         }
-        // An own key must not be overridden.
-        bool clash = false;
-        for (size_t i = 0; i < own; ++i) clash = clash || equalsIgnoreCase(keys[i].first, key);
-        if (!clash) keys.emplace_back(asciiLower(key), value);
+        // An own key must not be overridden. Keys are read back without
+        // regard to case, so of two settings differing only in case the
+        // first is written: two such lines would become one on the next write.
+        auto clashes = [&keys](const std::string& name, size_t from, size_t to) {
+            for (size_t i = from; i < to; ++i)
+                if (equalsIgnoreCase(keys[i].first, name)) return true;
+            return false;
+        };
+        if (clashes(key, 0, own)) continue;
+        if (clashes(key, own, keys.size())) {
+            if (dropped) dropped->push_back(key + " (another setting differs from it only in case)");
+            continue;
+        }
+        keys.emplace_back(asciiLower(key), value);
     }
     return keys;
 }

@@ -89,16 +89,17 @@ TEST(ClientSettings, ValuesExtrasAndValidation) {
     s.name = std::string(40, 'n');
     s.create = true;
     s.extra = {{"Server", "evil"}, {"Lang", "de"}, {"bad", "a\nb"}, {"", "x"},        {"zeta", "1"},
-               {"k=v", "1"},      {"[game]", "1"}, {" pad", "1"},    {"pad ", "1"}, {"nul", std::string("a\0b", 3)}};
+               {"k=v", "1"},      {"[game]", "1"}, {" pad", "1"},    {"pad ", "1"}, {"nul", std::string("a\0b", 3)},
+               {"LANG", "fr"}};
     std::string error;
     std::vector<std::string> dropped;
     std::string text = mergeClientSettings("", s, error, &dropped);
-    EXPECT_EQ(dropped.size(), 7u);
+    EXPECT_EQ(dropped.size(), 8u);
     // Written again, the file does not grow.
     EXPECT_EQ(mergeClientSettings(text, s, error), text);
     EXPECT_NE(text.find("name = " + std::string(32, 'n') + "\r\n"), std::string::npos);
     EXPECT_NE(text.find("character_mode = create\r\n"), std::string::npos);
-    EXPECT_NE(text.find("autoload = newgame\r\nlang = de\r\nzeta = 1\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("autoload = newgame\r\nlang = fr\r\nzeta = 1\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("evil"), std::string::npos);
     EXPECT_EQ(text.find("bad"), std::string::npos);
     s.name = "  ";
