@@ -9,13 +9,21 @@
 //                                           Play for that client, up to
 //                                           date, from a fetched manifest
 //                                           to the result applied
-//   install_figures apply <manifest-url> <dir>   (Windows) applyClient of
-//                                           every file of a manifest into an
-//                                           empty folder: MB/s
+//   install_figures apply <manifest-url> <dir> [<in flight>]   (Windows)
+//                                           applyClient of every file of a
+//                                           manifest into an empty folder:
+//                                           MB/s
+//   install_figures resume <manifest-url> <dir>   (Windows) applyClient
+//                                           cancelled once half the bytes
+//                                           are in, then planned and applied
+//                                           again to the end; the stand-in's
+//                                           request log tells how much of the
+//                                           files it sent on the second try
 //
 // Each prints one line of figures; bench/install-figures runs them beside
 // sha256sum and curl.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +34,7 @@
 #include "launcher/app/pipeline.h"
 #include "launcher/base/paths.h"
 #include "launcher/formats/config.h"
+#include "launcher/formats/json.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"
 #include "launcher/net/http.h"
@@ -165,17 +174,23 @@ int create(const std::string& dir, int count, int perFolder) {
 }
 
 #ifdef _WIN32
-int apply(const std::string& url, const std::string& dir, int inFlight) {
+bool fetchManifest(const std::string& url, Manifest& manifest) {
     http::Request request;
     request.url = url;
     request.maxBytes = 64 << 20;
     http::Response reply = http::request(request);
-    Manifest manifest;
     std::string error;
     if (!reply.error.empty() || !parseManifest(reply.body, manifest, error)) {
         std::fprintf(stderr, "manifest: %s%s\n", reply.error.c_str(), error.c_str());
-        return 1;
+        return false;
     }
+    return true;
+}
+
+int apply(const std::string& url, const std::string& dir, int inFlight) {
+    Manifest manifest;
+    if (!fetchManifest(url, manifest)) return 1;
+    std::string error;
     Config config;
     Plan plan = makePlan(manifest, dir, config, false, Reporter());
     if (std::getenv("EMBER_FIGURES_FETCH_ONLY")) {
@@ -197,6 +212,108 @@ int apply(const std::string& url, const std::string& dir, int inFlight) {
                 plan.downloadBytes / 1048576.0,
                 s, plan.downloadBytes / 1e6 / s, error.empty() ? "" : ", error: ", error.c_str());
     return error.empty() ? 0 : 1;
+}
+
+// "scheme://host:port" of a URL.
+std::string originOf(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const size_t slash = scheme == std::string::npos ? std::string::npos : url.find('/', scheme + 3);
+    return slash == std::string::npos ? url : url.substr(0, slash);
+}
+
+// Body bytes the stand-in logged as sent for each file of the manifest
+// since its log was last cleared, and how many requests asked for them.
+bool bytesServed(const std::string& origin, const Manifest& manifest, uint64_t& bytes, int& requests) {
+    http::Request get;
+    get.url = origin + "/control/requests";
+    get.maxBytes = 64 << 20;
+    http::Response reply = http::request(get);
+    JsonValue log;
+    std::string error;
+    if (!reply.error.empty() || reply.status != 200 || !parseJson(reply.body, log, error)) {
+        std::fprintf(stderr, "request log: %s%s (HTTP %d)\n", reply.error.c_str(), error.c_str(), reply.status);
+        return false;
+    }
+    // Paths as the launcher puts them in its URLs, below the baseUrl's path.
+    const std::string filesPath = manifest.baseUrl.substr(originOf(manifest.baseUrl).size());
+    std::vector<std::string> paths;
+    for (const ManifestFile& file : manifest.files) paths.push_back(filesPath + http::encodePath(file.path));
+    bytes = 0;
+    requests = 0;
+    for (const JsonValue& entry : member(log, "requests").items) {
+        const std::string path = getString(entry, "path");
+        if (std::find(paths.begin(), paths.end(), path) == paths.end()) continue;
+        bytes += static_cast<uint64_t>(getInt(entry, "bytesSent"));
+        ++requests;
+    }
+    return true;
+}
+
+// A download cancelled at half and finished on the next try: how much the
+// second try had to fetch again.
+int resume(const std::string& url, const std::string& dir) {
+    Manifest manifest;
+    if (!fetchManifest(url, manifest)) return 1;
+    const std::string origin = originOf(url);
+    Config config;
+    std::string error;
+
+    // 1. Cancelled once the progress passes half of the bytes.
+    Plan plan = makePlan(manifest, dir, config, false, Reporter());
+    const uint64_t total = plan.downloadBytes;
+    std::atomic<uint64_t> reported{0};
+    Reporter halfway;
+    halfway.progress = [&reported](int, int, uint64_t done, uint64_t) {
+        if (done > reported) reported = done;
+    };
+    halfway.cancelled = [&reported, total] { return reported >= total / 2; };
+    auto start = std::chrono::steady_clock::now();
+    applyClient(manifest, dir, config, plan, halfway, error);
+    const double first = secondsSince(start);
+    // A cancel reads "cancelled", or "<path>: cancelled" when it ended a
+    // transfer in flight.
+    const std::string inTransfer = std::string(": ") + http::kCancelled;
+    const bool wasCancelled = error == kApplyCancelled ||
+                              (error.size() > inTransfer.size() &&
+                               error.compare(error.size() - inTransfer.size(), inTransfer.size(), inTransfer) == 0);
+    if (!wasCancelled) {
+        std::fprintf(stderr, "the first try was not cancelled: %s\n", error.empty() ? "it finished" : error.c_str());
+        return 1;
+    }
+
+    // 2. The stand-in's log from here on is the second try's.
+    http::Request clear;
+    clear.method = "DELETE";
+    clear.url = origin + "/control/requests";
+    http::Response cleared = http::request(clear);
+    if (!cleared.error.empty() || cleared.status != 200) {
+        std::fprintf(stderr, "cannot clear the request log: %s (HTTP %d)\n", cleared.error.c_str(), cleared.status);
+        return 1;
+    }
+
+    // 3. Planned and applied again, to the end.
+    start = std::chrono::steady_clock::now();
+    Plan again = makePlan(manifest, dir, config, false, Reporter());
+    const int done = applyClient(manifest, dir, config, again, Reporter(), error);
+    const double second = secondsSince(start);
+    if (!error.empty() || done != static_cast<int>(again.download.size())) {
+        std::fprintf(stderr, "the second try failed: %s\n", error.c_str());
+        return 1;
+    }
+    Plan after = makePlan(manifest, dir, config, true, Reporter());
+    if (!after.upToDate) {
+        std::fprintf(stderr, "the client is not up to date after the second try\n");
+        return 1;
+    }
+
+    uint64_t sent = 0;
+    int requests = 0;
+    if (!bytesServed(origin, manifest, sent, requests)) return 1;
+    std::printf("resume: %.1f MiB, cancelled at %.1f MiB after %.2f s; resumed try %.2f s, %d request(s), "
+                "%.1f MiB sent = %.1f%% of the download\n",
+                total / 1048576.0, reported.load() / 1048576.0, first, second, requests, sent / 1048576.0,
+                total ? 100.0 * static_cast<double>(sent) / static_cast<double>(total) : 0.0);
+    return 0;
 }
 #endif
 
@@ -300,7 +417,10 @@ int main(int argc, char** argv) {
     if (mode == "apply" && (argc == 4 || argc == 5)) {
         return apply(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : kParallelDownloads);
     }
+    if (mode == "resume" && argc == 4) return resume(argv[2], argv[3]);
 #endif
-    std::fprintf(stderr, "usage: install_figures plan|preflight <dir> <files> | check <dir> <sums> | apply <url> <dir>\n");
+    std::fprintf(stderr,
+                 "usage: install_figures plan|preflight <dir> <files> | check <dir> <sums> | "
+                 "apply <url> <dir> [<in flight>] | resume <url> <dir>\n");
     return 2;
 }

@@ -39,9 +39,12 @@ FILES_PREFIX = "/client/files/"
 LAUNCHER_PREFIX = "/launcher/"
 BULK_CHANNEL = "bulk"
 # Channels for download benchmarks (only with --bench-channels): 20 files of
-# 10 MiB, and 5,000 files of 10 KiB in one folder ("small") or in folders of
-# 100 ("spread"): name, count, size, files per folder.
-BENCH_CHANNELS = [("large", 20, 10 << 20, 20), ("small", 5000, 10 << 10, 5000), ("spread", 5000, 10 << 10, 100)]
+# 10 MiB, 5,000 files of 10 KiB in one folder ("small") or in folders of
+# 100 ("spread"), 2,000 files of 16 KiB in folders of 100 ("many") and one
+# file of 200 MiB ("single", for a download cut off and resumed): name,
+# count, size, files per folder.
+BENCH_CHANNELS = [("large", 20, 10 << 20, 20), ("small", 5000, 10 << 10, 5000), ("spread", 5000, 10 << 10, 100),
+                  ("many", 2000, 16 << 10, 100), ("single", 1, 200 << 20, 1)]
 GENERATED_AT = "2025-06-01T12:00:00Z"
 
 
