@@ -48,9 +48,6 @@ several specs separated by commas):
   slow:MS       wait MS milliseconds before the first byte of the reply
   stall:MS      send the status and headers, then wait MS before the body
   trickle:MS    send the body one byte every MS milliseconds
-Client files carry an ETag and answer a single Range (206, 416, If-Range);
---delay-ms N waits before every reply and --rate-cap N paces each
-connection to N bytes a second.
   truncate      announce the full Content-Length, send half, then close
   overlong      announce a Content-Length 16 bytes short of the body sent
   drop          close the connection without any reply (a TCP reset)
@@ -61,6 +58,13 @@ connection to N bytes a second.
   chunked       send the body with chunked transfer coding, no Content-Length
   badjson       keep the status, but send only the first half of the body
                 (an empty body becomes '{"'), so it is not JSON
+  norange       ignore a Range header: the whole file, 200
+  range416      answer any Range header with 416
+  etag:TAG      serve the file under the ETag "TAG" (another version, as
+                far as If-Range can tell)
+Client files carry an ETag and answer a single Range (206, 416, If-Range);
+--delay-ms N waits before every reply and --rate-cap N paces each
+connection to N bytes a second.
 
 Test control (JSON bodies and replies):
   POST   /control/fault     {"path": "/client/files/...", "fault": "status:404",
@@ -74,7 +78,8 @@ Test control (JSON bodies and replies):
                              (new client version, changed files, one file
                              retired and one added)
   GET    /control/requests  the last 1000 requests (method, path, query,
-                             headers); DELETE clears the list
+                             headers, the reply's status and the body bytes
+                             sent); DELETE clears the list
   POST   /control/accounts  change an account space: settings, demanded
                              challenge layers, proof-of-work difficulty,
                              locks, bans, realms, forced refusals; GET (or
@@ -503,7 +508,12 @@ class Handler(BaseHTTPRequestHandler):
                     break
             reply = handler(svc, self) if handler else json_reply({"error": "not found"}, 404)
 
-        reply = byte_range(self, reply)
+        if "etag" in opts:
+            reply.headers = [(n, '"%s"' % opts["etag"] if n == "ETag" else v) for n, v in reply.headers]
+        if "range416" in opts and self.headers.get("Range"):
+            reply = Reply(416, b"", reply.content_type, [("Content-Range", "bytes */%d" % reply.length)])
+        elif "norange" not in opts:
+            reply = byte_range(self, reply)
         # Faults that change the body.
         if "big" in opts:
             n = int(opts["big"] or "0")
@@ -532,6 +542,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_reply(self, reply, opts=None):
         opts = opts or {}
+        if getattr(self, "log_entry", None) is not None:
+            self.log_entry["status"] = reply.status
         chunked = "chunked" in opts or any(n == "X-Standin-Chunked" for n, _ in reply.headers)
         length = reply.length
         announced = length
