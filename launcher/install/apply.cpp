@@ -134,12 +134,12 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
     for (bool last = false; !last;) {
         // Files that landed are recorded in the order they finished; the
         // first failure is the one reported, later ones are transfers that
-        // it (or the cancel) ended.
+        // it ended. After a cancel, the transfers it ended are no failures.
         for (const Finished& f : landed) {
             ++settled;
             const ManifestFile& entry = plan.download[f.index];
             if (!f.failure.empty()) {
-                if (error.empty()) error = entry.path + ": " + f.failure;
+                if (error.empty() && !cancelled) error = entry.path + ": " + f.failure;
                 stop = true;
                 continue;
             }

@@ -1,6 +1,7 @@
 // The portable half of the HTTP client: user agent, request header block,
 // response header parsing, error texts and the download verdict. The
 // exchange itself is in http_win32.cpp.
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -15,12 +16,18 @@ namespace {
 // Written once by the entry point before any worker thread exists, then only
 // read, so it needs no lock.
 std::string g_userAgent = "EmberlaneLauncher/2.0 (windows)";
+// Raised at exit, so that no worker waits on a server at the end.
+std::atomic<bool> g_cancelAll{false};
 
 }  // namespace
 
 void setUserAgent(const std::string& text) { g_userAgent = text; }
 
 std::string userAgent() { return g_userAgent; }
+
+void cancelAllRequests() { g_cancelAll = true; }
+void allowRequests() { g_cancelAll = false; }
+bool allRequestsCancelled() { return g_cancelAll.load(); }
 
 std::string requestHeaderBlock(const Request& request) {
     std::string block = "Accept: " + request.accept + "\r\n";

@@ -128,6 +128,10 @@ inline constexpr const char kCannotReplace[] = "cannot replace ";         // + d
 inline constexpr const char kGameRunning[] = " (is the game running?)";
 
 Response request(const Request& request);
+// At exit: every exchange in flight ends within about 50 ms with
+// kCancelled, as do all later ones, until allowRequests(). Any thread.
+void cancelAllRequests();
+void allowRequests();
 // Empty string on success, else the reason.
 std::string download(const Download& job);
 std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,

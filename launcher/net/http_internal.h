@@ -49,6 +49,9 @@ std::string winHttpErrorText(unsigned long code);
 std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
                             const std::string& wantHex, const std::string& destPath);
 
+// Whether cancelAllRequests() holds.
+bool allRequestsCancelled();
+
 // Whether a failed transfer's bytes are worth keeping for a resume: it
 // ended early (cancelled, cut short, timed out, the network failed) after
 // a 2xx answer or before any answer, not on a write failure, a wrong

@@ -118,7 +118,7 @@ public:
     void received(uint64_t bytes) { bytes_ += bytes; }
     // Why the exchange must end now; empty while it may go on.
     std::string breached() {
-        if (req_.cancelled && req_.cancelled()) return kCancelled;
+        if (allRequestsCancelled() || (req_.cancelled && req_.cancelled())) return kCancelled;
         const Clock::time_point now = Clock::now();
         if (req_.deadlineMs != 0 && now - start_ >= std::chrono::milliseconds(req_.deadlineMs)) return timedOut();
         if (req_.minBytesPerSecond == 0 || !bodyStarted_) return std::string();
@@ -251,7 +251,7 @@ Response request(const Request& req) {
         reply.error = kBadUrl;
         return reply;
     }
-    reply.error = headerFieldError(req);
+    reply.error = allRequestsCancelled() ? std::string(kCancelled) : headerFieldError(req);
     if (!reply.error.empty()) return reply;
 
     // 2-4. The shared session (automatic proxy, TLS 1.2 and 1.3 only).

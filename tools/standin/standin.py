@@ -49,6 +49,7 @@ several specs separated by commas):
   stall:MS      send the status and headers, then wait MS before the body
   trickle:MS    send the body one byte every MS milliseconds
   truncate      announce the full Content-Length, send half, then close
+  halt:MS       send half the body, then wait MS before the rest
   overlong      announce a Content-Length 16 bytes short of the body sent
   drop          close the connection without any reply (a TCP reset)
   garbage       answer with bytes that are not HTTP
@@ -570,6 +571,8 @@ class Handler(BaseHTTPRequestHandler):
         limit = length // 2 if "truncate" in opts else None
         if "trickle" in opts:
             pieces = trickled(pieces, int(opts["trickle"] or "1000") / 1000.0)
+        if "halt" in opts:
+            pieces = halted(pieces, length // 2, int(opts["halt"] or "1000") / 1000.0)
         rate = Handler.service.args.rate_cap if Handler.service else 0
         if rate > 0:
             pieces = paced(pieces, rate)
@@ -636,6 +639,20 @@ def paced(pieces, rate):
                 time.sleep(ahead)
             sent += len(part)
             yield part
+
+
+def halted(pieces, at, pause):
+    """The same bytes with a pause once `at` of them have gone (a
+    connection that goes quiet part-way)."""
+    sent = 0
+    for piece in pieces:
+        if sent < at <= sent + len(piece):
+            yield piece[:at - sent]
+            time.sleep(pause)
+            yield piece[at - sent:]
+        else:
+            yield piece
+        sent += len(piece)
 
 
 def trickled(pieces, pause):
