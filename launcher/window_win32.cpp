@@ -620,7 +620,9 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     frameLoop(s);
     traceFrameTimes(s);
     app::forgetWindow();
-    app::shutdownWorkers();
+    if (const int left = app::shutdownWorkers()) {
+        logLine("exit: " + std::to_string(left) + " worker(s) left behind, still in a blocking call");
+    }
 
     // 18. Release.
     if (IsWindow(s.window)) DestroyWindow(s.window);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "launcher/base/log.h"
+#include "launcher/net/http.h"
 
 namespace ember::launcher::app {
 
@@ -138,6 +139,7 @@ void init(const UiHooks& uiHooks, bool demo) {
     stopping = false;
     cancelRequested = false;
     abortChallenge = false;
+    http::allowRequests();
     gInstallWorker.reset();
     gAccountWorker.reset();
     if (!demo) {
@@ -258,6 +260,9 @@ int shutdownWorkers() {
     stopping = true;
     cancelRequested = true;
     abortChallenge = true;
+    // A request in flight (a manifest, a realm list, a download) ends at
+    // once instead of holding its worker past the wait below.
+    http::cancelAllRequests();
     std::shared_ptr<Worker> workers[] = {gInstallWorker, gAccountWorker};
     for (auto& worker : workers) {
         if (!worker) continue;
@@ -279,6 +284,9 @@ int shutdownWorkers() {
     }
     gInstallWorker.reset();
     gAccountWorker.reset();
+    // With every worker gone, later requests (a test's, a new controller's)
+    // may go out again; one left behind stays cancelled.
+    if (leftBehind == 0) http::allowRequests();
     return leftBehind;
 }
 

@@ -10,11 +10,13 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "launcher/base/paths.h"
 #include "launcher/base/safe_path.h"
 #include "launcher/base/text.h"
+#include "launcher/net/http.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher {
@@ -28,6 +30,25 @@ std::string partPathFor(const std::string& gameFolder, const std::string& path) 
     Sha256 hash;
     hash.update(key.data(), key.size());
     return joinPath(gameFolder, std::string(kPartsFolder) + "\\" + toHex(hash.final()).substr(0, 32) + ".part");
+}
+
+std::vector<std::string> orphanParts(const std::string& gameFolder, const std::vector<ManifestFile>& planned) {
+    std::vector<std::string> orphans;
+    const std::string folder = joinPath(gameFolder, kPartsFolder);
+    std::vector<DirEntry> entries;
+    if (passesThroughLink(gameFolder, kPartsFolder) || !listDirectory(folder, entries)) return orphans;
+    std::unordered_set<std::string> wanted;
+    for (const ManifestFile& entry : planned) {
+        const std::string part = partPathFor(gameFolder, entry.path);
+        const std::string name = part.substr(folder.size() + 1);
+        wanted.insert(name);
+        wanted.insert(name + http::kPartRecordSuffix);
+    }
+    for (const DirEntry& entry : entries) {
+        if (entry.isDirectory || entry.isLink || wanted.count(asciiLower(entry.name))) continue;
+        orphans.push_back("Emberlane/.parts/" + entry.name);
+    }
+    return orphans;
 }
 
 namespace {
@@ -113,12 +134,12 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
     for (bool last = false; !last;) {
         // Files that landed are recorded in the order they finished; the
         // first failure is the one reported, later ones are transfers that
-        // it (or the cancel) ended.
+        // it ended. After a cancel, the transfers it ended are no failures.
         for (const Finished& f : landed) {
             ++settled;
             const ManifestFile& entry = plan.download[f.index];
             if (!f.failure.empty()) {
-                if (error.empty()) error = entry.path + ": " + f.failure;
+                if (error.empty() && !cancelled) error = entry.path + ": " + f.failure;
                 stop = true;
                 continue;
             }

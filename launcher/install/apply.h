@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "launcher/formats/config.h"
 #include "launcher/formats/manifest.h"
@@ -25,7 +26,7 @@ void pruneRetired(const std::string& gameFolder, Config& config, const Plan& pla
 // Downloads kept in flight at once (the per-host habit of browsers).
 inline constexpr int kParallelDownloads = 6;
 
-// Prunes, then downloads the planned files through http::download (digest
+// Deletes orphanParts and prunes, then downloads the planned files through http::download (digest
 // checked, replaced in one rename), several at once in plan order
 // (downloadPlanned, kParallelDownloads), recording each; config.json is saved after the first
 // file, then at most once a second, and before returning. Returns the
@@ -62,6 +63,10 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
 // No planned path may lie in that folder (kReservedTarget).
 std::string partPathFor(const std::string& gameFolder, const std::string& path);
 inline constexpr const char kPartsFolder[] = "Emberlane\\.parts";
+// The files in kPartsFolder that belong to none of `planned` (a part file
+// and its record are kept only for a file still to download), as paths
+// relative to the game folder ("Emberlane/.parts/<name>").
+std::vector<std::string> orphanParts(const std::string& gameFolder, const std::vector<ManifestFile>& planned);
 
 // Writes and deletes Emberlane\.write-test below the game folder.
 bool canWriteGameFolder(const std::string& gameFolder);

@@ -50,7 +50,8 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         }
     }
 
-    // 2-3. Retired files first.
+    // 2-3. Part files of files no longer planned, and retired files, first.
+    for (const std::string& orphan : orphanParts(gameFolder, plan.download)) removeFile(joinPath(gameFolder, orphan));
     pruneRetired(gameFolder, config, plan, reporter);
     if (plan.download.empty()) return 0;
 
@@ -65,6 +66,7 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         job.sha256Hex = entry.sha256;
         job.size = entry.size;
         job.cancelled = cancelled;
+        job.resumable = true;
         job.progress = [&](uint64_t received, uint64_t) {
             progress(received);
             return !cancelled();

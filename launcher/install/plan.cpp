@@ -12,11 +12,14 @@
 #include "launcher/base/paths.h"
 #include "launcher/base/text.h"
 #include "launcher/base/safe_path.h"
+#include "launcher/install/apply.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher {
 
 namespace {
+
+constexpr char kPartsFolderPath[] = "Emberlane/.parts";
 
 std::atomic<uint64_t> g_filesHashed{0};
 
@@ -135,6 +138,8 @@ void addStrays(const std::string& gameFolder, const std::string& folder,
         const std::string path = folder + "/" + entry.name;
         if (!isSafeGamePath(path)) continue;
         if (entry.isDirectory) {
+            // The launcher's part files are looked at on their own.
+            if (equalsIgnoreCase(path, kPartsFolderPath)) continue;
             addStrays(gameFolder, path, listedLower, removing, remove);
             continue;
         }
@@ -206,6 +211,10 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
     if (fullCheck && !passesThroughLink(gameFolder, kClientFolder)) {
         std::set<std::string> removing(plan.remove.begin(), plan.remove.end());
         addStrays(gameFolder, kClientFolder, lowerListed(), removing, plan.remove);
+        // Part files kept for a resume of a file that needs no download.
+        for (const std::string& orphan : orphanParts(gameFolder, plan.download)) {
+            if (removing.insert(orphan).second) plan.remove.push_back(orphan);
+        }
     }
 
     plan.upToDate = plan.download.empty() && plan.remove.empty();

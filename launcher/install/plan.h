@@ -38,7 +38,8 @@ bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Con
 // differ from a manifest path only in letter case (the same file on
 // Windows) and the settings file: all are forgotten, never deleted. A full
 // check also removes stray files anywhere in the client folder (never
-// ember.ini), without following or removing a link.
+// ember.ini), without following or removing a link, and the launcher's
+// part files of files that need no download (orphanParts).
 Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& config, bool fullCheck,
               const Reporter& reporter);
 

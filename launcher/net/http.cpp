@@ -1,6 +1,7 @@
 // The portable half of the HTTP client: user agent, request header block,
 // response header parsing, error texts and the download verdict. The
 // exchange itself is in http_win32.cpp.
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -15,12 +16,18 @@ namespace {
 // Written once by the entry point before any worker thread exists, then only
 // read, so it needs no lock.
 std::string g_userAgent = "EmberlaneLauncher/2.0 (windows)";
+// Raised at exit, so that no worker waits on a server at the end.
+std::atomic<bool> g_cancelAll{false};
 
 }  // namespace
 
 void setUserAgent(const std::string& text) { g_userAgent = text; }
 
 std::string userAgent() { return g_userAgent; }
+
+void cancelAllRequests() { g_cancelAll = true; }
+void allowRequests() { g_cancelAll = false; }
+bool allRequestsCancelled() { return g_cancelAll.load(); }
 
 std::string requestHeaderBlock(const Request& request) {
     std::string block = "Accept: " + request.accept + "\r\n";
@@ -32,6 +39,10 @@ std::string requestHeaderBlock(const Request& request) {
         block += "Content-Type: " + request.contentType + "\r\n";
     }
     if (!request.bearer.empty()) block += "Authorization: Bearer " + request.bearer + "\r\n";
+    if (request.rangeFrom > 0) {
+        block += "Range: bytes=" + std::to_string(request.rangeFrom) + "-\r\n";
+        if (!request.ifRange.empty()) block += "If-Range: " + request.ifRange + "\r\n";
+    }
     return block;
 }
 
@@ -57,6 +68,7 @@ std::string headerFieldError(const Request& request) {
     if (breaksHeaderLine(request.accept)) return std::string(kBadHeaderField) + "Accept";
     if (breaksHeaderLine(request.contentType)) return std::string(kBadHeaderField) + "Content-Type";
     if (breaksHeaderLine(request.bearer)) return std::string(kBadHeaderField) + "Authorization";
+    if (breaksHeaderLine(request.ifRange)) return std::string(kBadHeaderField) + "If-Range";
     return std::string();
 }
 
@@ -74,19 +86,28 @@ void parseHeaderLines(const std::string& raw, std::map<std::string, std::string>
     }
 }
 
-uint64_t announcedLength(const std::map<std::string, std::string>& headers) {
-    auto it = headers.find("content-length");
-    if (it == headers.end() || it->second.empty()) return 0;
-    // Only plain digits: strtoull would turn "-1" into 2^64-1 and read a
-    // number from "12abc".
-    uint64_t value = 0;
-    for (char c : it->second) {
-        if (c < '0' || c > '9') return 0;
+namespace {
+
+// A plain decimal number that fits in 64 bits: strtoull would turn "-1"
+// into 2^64-1 and read a number from "12abc".
+bool parseCount(std::string_view text, uint64_t& value) {
+    value = 0;
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
         uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) return 0;
+        if (value > (UINT64_MAX - digit) / 10) return false;
         value = value * 10 + digit;
     }
-    return value;
+    return true;
+}
+
+}  // namespace
+
+uint64_t announcedLength(const std::map<std::string, std::string>& headers) {
+    auto it = headers.find("content-length");
+    uint64_t value = 0;
+    return it != headers.end() && parseCount(it->second, value) ? value : 0;
 }
 
 std::string winHttpErrorText(unsigned long code) {
@@ -145,6 +166,69 @@ std::string lengthError(const std::map<std::string, std::string>& headers, int32
     const uint64_t announced = announcedLength(headers);
     if (announced == static_cast<uint64_t>(expected) && (announced != 0 || it->second == "0")) return std::string();
     return kWrongLength + it->second.substr(0, 24) + " bytes, want " + std::to_string(expected) + ")";
+}
+
+std::string formatPartRecord(const PartRecord& record) {
+    for (const std::string* field : {&record.url, &record.sha256, &record.validator}) {
+        if (field->empty() || breaksHeaderLine(*field)) return std::string();
+    }
+    return "emberlane part 1\nurl " + record.url + "\nsha256 " + record.sha256 + "\nvalidator " + record.validator +
+           "\nbytes " + std::to_string(record.bytes) + "\n";
+}
+
+bool parsePartRecord(const std::string& text, PartRecord& out) {
+    const char* const names[] = {"emberlane part 1", "url ", "sha256 ", "validator ", "bytes "};
+    std::string values[5];
+    size_t start = 0;
+    for (int i = 0; i < 5; ++i) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string::npos) return false;
+        const std::string_view line(text.data() + start, end - start);
+        const std::string_view name(names[i]);
+        if (line.substr(0, name.size()) != name) return false;
+        values[i] = std::string(line.substr(name.size()));
+        start = end + 1;
+    }
+    PartRecord record{values[1], values[2], values[3], 0};
+    if (start != text.size() || record.url.empty() || record.sha256.empty() || record.validator.empty() ||
+        !parseCount(values[4], record.bytes)) {
+        return false;
+    }
+    out = record;
+    return true;
+}
+
+std::string replyValidator(const std::map<std::string, std::string>& headers) {
+    auto etag = headers.find("etag");
+    if (etag != headers.end() && !etag->second.empty()) {
+        return etag->second.compare(0, 2, "W/") == 0 ? std::string() : etag->second;
+    }
+    auto modified = headers.find("last-modified");
+    return modified != headers.end() ? modified->second : std::string();
+}
+
+std::string partialReplyError(const std::map<std::string, std::string>& headers, uint64_t from, int64_t size,
+                              const std::string& validator) {
+    if (validator.empty() || replyValidator(headers) != validator) return kRangeRefused;
+    // "bytes <from>-<last>/<size>", reaching the end of the file.
+    auto range = headers.find("content-range");
+    if (range == headers.end()) return kRangeRefused;
+    const std::string_view text(range->second);
+    const size_t dash = text.find('-'), slash = text.find('/');
+    uint64_t first = 0, last = 0, whole = 0;
+    if (text.substr(0, 6) != "bytes " || dash == std::string_view::npos || slash == std::string_view::npos ||
+        slash < dash || !parseCount(text.substr(6, dash - 6), first) ||
+        !parseCount(text.substr(dash + 1, slash - dash - 1), last) || !parseCount(text.substr(slash + 1), whole)) {
+        return kRangeRefused;
+    }
+    if (first != from || last + 1 != whole || (size >= 0 && whole != static_cast<uint64_t>(size))) return kRangeRefused;
+    return std::string();
+}
+
+bool keepsPart(bool writeFailed, const Response& reply) {
+    if (writeFailed || reply.error.empty() || reply.error == kRangeRefused) return false;
+    if (reply.error.compare(0, std::string_view(kWrongLength).size(), kWrongLength) == 0) return false;
+    return reply.status == 0 || (reply.status >= 200 && reply.status <= 299);
 }
 
 std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,

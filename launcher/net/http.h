@@ -42,6 +42,15 @@ struct Request {
     // Asked from another thread about every 50 ms while the exchange runs;
     // true ends it at once (even inside a blocking read) with kCancelled.
     std::function<bool()> cancelled;
+    // The body from this byte on ("Range: bytes=N-"); 0 asks for all of it.
+    // A 206 reply is then held to expectedLength - rangeFrom. With ifRange
+    // (an ETag or a Last-Modified date) the server sends the rest only if
+    // its version is still that one, else the whole body.
+    uint64_t rangeFrom = 0;
+    std::string ifRange;
+    // Called once status and headers are in, before any body byte; a
+    // non-empty answer ends the exchange with that text as the error.
+    std::function<std::string(int32_t status, const std::map<std::string, std::string>& headers)> onHeaders;
     // When set, every received chunk goes here instead of Response::body;
     // `total` is the Content-Length or 0; false stops the transfer.
     std::function<bool(const char* data, uint64_t length, uint64_t total)> sink;
@@ -64,9 +73,37 @@ struct Download {
     std::string partPath;   // where the bytes gather; empty: destPath + ".part"
     std::string sha256Hex;  // empty: not checked
     int64_t size = -1;      // the expected length, when known
-    Progress progress;      // false stops the transfer
+    Progress progress;      // false stops the transfer (`done` counts kept bytes too)
     std::function<bool()> cancelled;  // see Request::cancelled
+    // A transfer that ends early (cancelled, cut, timed out, the network
+    // gone) keeps its part file, with a PartRecord beside it, once the
+    // server named its version; the next download of the same URL and
+    // digest asks only for the rest. The whole file's digest is checked as
+    // always, and kept bytes that fail it are fetched again from the start.
+    bool resumable = false;
 };
+
+// What a kept part file holds: the bytes of `url` at the server's version
+// `validator` (its ETag, else its Last-Modified date), for a file whose
+// digest is `sha256`. Lives at the part file's path + kPartRecordSuffix.
+struct PartRecord {
+    std::string url;
+    std::string sha256;
+    std::string validator;
+    uint64_t bytes = 0;
+};
+inline constexpr const char kPartRecordSuffix[] = ".resume";
+// The record as a few text lines; empty when a field would break its line.
+std::string formatPartRecord(const PartRecord& record);
+// False for anything formatPartRecord did not write.
+bool parsePartRecord(const std::string& text, PartRecord& out);
+// The version a reply names: its strong ETag, else its Last-Modified date,
+// else empty (a weak ETag cannot vouch for bytes, so it never resumes).
+std::string replyValidator(const std::map<std::string, std::string>& headers);
+// Why a 206 reply to "Range: bytes=<from>-" is not the rest of the version
+// `validator` (of `size` bytes, -1 when unknown); empty when it is.
+std::string partialReplyError(const std::map<std::string, std::string>& headers, uint64_t from, int64_t size,
+                              const std::string& validator);
 
 // Failure texts. Response::error holds one of the first group, or a WinHTTP
 // text ("timed out", "name not resolved", "cannot connect", "connection
@@ -77,6 +114,8 @@ inline constexpr const char kBadUrl[] = "bad URL";
 // break out of its header line (CR, LF or NUL; a method that is not a token).
 inline constexpr const char kBadHeaderField[] = "refused to send a request with a malformed ";
 inline constexpr const char kCancelled[] = "cancelled";
+// A ranged request the server would not continue (416, another version).
+inline constexpr const char kRangeRefused[] = "the server would not continue the file";
 inline constexpr const char kReplyTooLarge[] = "reply too large";
 inline constexpr const char kReplyCutShort[] = "reply cut short";
 // + announced length, " bytes, want ", expected length, ")".
@@ -89,6 +128,10 @@ inline constexpr const char kCannotReplace[] = "cannot replace ";         // + d
 inline constexpr const char kGameRunning[] = " (is the game running?)";
 
 Response request(const Request& request);
+// At exit: every exchange in flight ends within about 50 ms with
+// kCancelled, as do all later ones, until allowRequests(). Any thread.
+void cancelAllRequests();
+void allowRequests();
 // Empty string on success, else the reason.
 std::string download(const Download& job);
 std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,

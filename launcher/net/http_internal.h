@@ -14,7 +14,8 @@ namespace ember::launcher::http {
 
 // The extra request headers, in the order they are sent, each ended by CR LF:
 // Accept, Cache-Control, X-QD-Client, Content-Type (when there is a body or
-// the method is exactly POST or DELETE), Authorization (with a bearer token).
+// the method is exactly POST or DELETE), Authorization (with a bearer token),
+// Range and If-Range (for a body from a byte on).
 std::string requestHeaderBlock(const Request& request);
 
 // Empty when the method and every field that goes into the header block are
@@ -47,6 +48,15 @@ std::string winHttpErrorText(unsigned long code);
 // `gotHex` is the digest of the bytes received; `wantHex` may be empty.
 std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
                             const std::string& wantHex, const std::string& destPath);
+
+// Whether cancelAllRequests() holds.
+bool allRequestsCancelled();
+
+// Whether a failed transfer's bytes are worth keeping for a resume: it
+// ended early (cancelled, cut short, timed out, the network failed) after
+// a 2xx answer or before any answer, not on a write failure, a wrong
+// length, a refused range or another status.
+bool keepsPart(bool writeFailed, const Response& reply);
 
 #ifdef _WIN32
 struct ParsedUrl {

@@ -118,7 +118,7 @@ public:
     void received(uint64_t bytes) { bytes_ += bytes; }
     // Why the exchange must end now; empty while it may go on.
     std::string breached() {
-        if (req_.cancelled && req_.cancelled()) return kCancelled;
+        if (allRequestsCancelled() || (req_.cancelled && req_.cancelled())) return kCancelled;
         const Clock::time_point now = Clock::now();
         if (req_.deadlineMs != 0 && now - start_ >= std::chrono::milliseconds(req_.deadlineMs)) return timedOut();
         if (req_.minBytesPerSecond == 0 || !bodyStarted_) return std::string();
@@ -251,7 +251,7 @@ Response request(const Request& req) {
         reply.error = kBadUrl;
         return reply;
     }
-    reply.error = headerFieldError(req);
+    reply.error = allRequestsCancelled() ? std::string(kCancelled) : headerFieldError(req);
     if (!reply.error.empty()) return reply;
 
     // 2-4. The shared session (automatic proxy, TLS 1.2 and 1.3 only).
@@ -322,11 +322,20 @@ Response request(const Request& req) {
     auto type = reply.headers.find("content-type");
     if (type != reply.headers.end()) reply.contentType = type->second;
     const uint64_t total = announcedLength(reply.headers);
-    reply.error = lengthError(reply.headers, reply.status, req.expectedLength);
+    if (req.onHeaders) {
+        reply.error = req.onHeaders(reply.status, reply.headers);
+        if (!reply.error.empty()) return reply;
+    }
+    // The rest of a body asked for from a byte on is that much shorter.
+    int64_t expected = req.expectedLength;
+    if (expected >= 0 && reply.status == 206 && req.rangeFrom > 0) {
+        expected = req.rangeFrom < static_cast<uint64_t>(expected) ? expected - static_cast<int64_t>(req.rangeFrom) : 0;
+    }
+    reply.error = lengthError(reply.headers, reply.status, expected);
     if (!reply.error.empty()) return reply;
     // Never more than the caller expects, however long the body runs on.
-    const bool capped = req.expectedLength >= 0 && bodyFollows(req.method, reply.status) && reply.status <= 299;
-    const uint64_t cap = capped ? static_cast<uint64_t>(req.expectedLength) : UINT64_MAX;
+    const bool capped = expected >= 0 && bodyFollows(req.method, reply.status) && reply.status <= 299;
+    const uint64_t cap = capped ? static_cast<uint64_t>(expected) : UINT64_MAX;
     limits.bodyStarted();
 
     // 12. The body, chunk by chunk, through one buffer. In memory it is sized
@@ -386,24 +395,62 @@ std::string download(const std::string& url, const std::string& destPath, const 
     return download(job);
 }
 
-std::string download(const Download& job) {
-    const std::string& destPath = job.destPath;
-    const Progress& progress = job.progress;
-    // 1-2. The folders, then the part file.
-    std::string parent = parentDir(destPath);
-    if (!parent.empty()) createDirectories(parent);
-    const std::string part = job.partPath.empty() ? destPath + ".part" : job.partPath;
-    if (!job.partPath.empty() && !parentDir(part).empty()) createDirectories(parentDir(part));
-    std::FILE* file = openFile(part, "wb");
+namespace {
+
+// Feeds the first `bytes` of a kept part file through `hash`; false when
+// the file holds fewer or cannot be read.
+bool hashKeptBytes(const std::string& part, uint64_t bytes, Sha256& hash) {
+    std::FILE* file = openFile(part, "rb");
+    if (!file) return false;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    uint64_t left = bytes;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kChunk));
+        if (std::fread(buffer.get(), 1, want, file) != want) break;
+        hash.update(buffer.get(), want);
+        left -= want;
+    }
+    std::fclose(file);
+    return left == 0;
+}
+
+// The kept bytes of an earlier try, when its record says they are this
+// very file: the same URL and digest, and as many bytes as the part holds.
+bool keptPartFor(const Download& job, const std::string& part, PartRecord& record) {
+    std::string text;
+    if (!job.resumable || job.sha256Hex.empty() || !readWholeFile(part + kPartRecordSuffix, text) ||
+        !parsePartRecord(text, record)) {
+        return false;
+    }
+    const int64_t onDisk = fileSize(part);
+    return record.url == job.url && sameDigest(record.sha256, job.sha256Hex) && record.bytes > 0 && onDisk >= 0 &&
+           static_cast<uint64_t>(onDisk) == record.bytes &&
+           (job.size < 0 || record.bytes < static_cast<uint64_t>(job.size));
+}
+
+// One try of a download into the part file: from nothing, or after the
+// kept bytes of `resume`. `startOver` is set when the server would not
+// continue them (the try then leaves nothing behind).
+std::string transfer(const Download& job, const std::string& part, const PartRecord* resume, bool& startOver) {
+    startOver = false;
+    Sha256 hash;
+    uint64_t done = 0;  // bytes in the part file
+    uint64_t base = 0;  // of them, the ones kept from before this reply
+    if (resume && hashKeptBytes(part, resume->bytes, hash)) {
+        done = base = resume->bytes;
+    } else {
+        resume = nullptr;
+        hash.reset();
+    }
+    std::FILE* file = openFile(part, resume ? "ab" : "wb");
     if (!file) return kCannotWrite + part;
     // The C runtime's small default buffer turns a large body into tens of
     // thousands of writes; 1 MiB pieces keep the count low.
     std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
 
-    // 3. Stream every chunk to disk and through the hash.
-    Sha256 hash;
-    uint64_t done = 0;
+    // Every chunk goes to disk and through the hash.
     bool writeFailed = false;
+    std::string validator = resume ? resume->validator : std::string();
     Request req;
     req.url = job.url;
     req.accept = "*/*";
@@ -411,12 +458,38 @@ std::string download(const Download& job) {
     req.maxBytes = UINT64_MAX;
     req.expectedLength = job.size;
     req.cancelled = job.cancelled;
+    if (resume) {
+        req.rangeFrom = resume->bytes;
+        req.ifRange = resume->validator;
+    }
     // A large file may take long, but never longer than the slowest rate
     // allowed would take for it.
     req.minBytesPerSecond = kMinDownloadRate;
     req.rateWindowMs = 30000;
     req.deadlineMs = static_cast<uint32_t>(std::min<uint64_t>(
         UINT32_MAX, 120000 + (job.size > 0 ? static_cast<uint64_t>(job.size) / kMinDownloadRate * 1000 : 0)));
+    req.onHeaders = [&](int32_t status, const std::map<std::string, std::string>& headers) -> std::string {
+        if (status < 200 || status > 299) return std::string();
+        validator = replyValidator(headers);
+        if (!resume) return std::string();
+        if (status == 206) {
+            std::string why = partialReplyError(headers, resume->bytes, job.size, resume->validator);
+            startOver = !why.empty();
+            return why;
+        }
+        // The whole file after all (the range ignored, or the file changed
+        // since): it replaces the kept bytes from the first one.
+        std::fclose(file);
+        file = openFile(part, "wb");
+        if (!file) {
+            writeFailed = true;
+            return kDiskWriteFailed + job.destPath;
+        }
+        std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+        hash.reset();
+        done = base = 0;
+        return std::string();
+    };
     req.sink = [&](const char* data, uint64_t length, uint64_t total) {
         if (std::fwrite(data, 1, static_cast<size_t>(length), file) != length) {
             writeFailed = true;
@@ -424,21 +497,56 @@ std::string download(const Download& job) {
         }
         hash.update(data, static_cast<size_t>(length));
         done += length;
-        return progress ? progress(done, total) : true;
+        return job.progress ? job.progress(done, total > 0 ? base + total : 0) : true;
     };
-
-    // 4. The transfer; a failing close means buffered bytes never reached
-    //    the disk, which is a write failure too.
     Response reply = request(req);
-    if (std::fclose(file) != 0) writeFailed = true;
-
-    // 5. Decide; every failure removes the part file and leaves destPath alone.
-    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), job.sha256Hex, destPath);
-    if (verdict.empty() &&
-        !MoveFileExW(toWide(part).c_str(), toWide(destPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        verdict = kCannotReplace + destPath + kGameRunning;
+    if (reply.status == 416 && resume) {
+        startOver = true;
+        reply.error = kRangeRefused;
     }
-    if (!verdict.empty()) DeleteFileW(toWide(part).c_str());
+    // A failing close means buffered bytes never reached the disk, which is
+    // a write failure too.
+    if (file && std::fclose(file) != 0) writeFailed = true;
+
+    // Decide; every failure leaves destPath alone, and only an early end
+    // with bytes worth continuing keeps the part file, with its record.
+    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), job.sha256Hex, job.destPath);
+    if (verdict.empty() && !MoveFileExW(toWide(part).c_str(), toWide(job.destPath).c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        verdict = kCannotReplace + job.destPath + kGameRunning;
+    }
+    if (verdict.empty()) return verdict;
+    if (job.resumable && !startOver && done > 0 && keepsPart(writeFailed, reply)) {
+        const std::string record = formatPartRecord(PartRecord{job.url, job.sha256Hex, validator, done});
+        if (!record.empty() && writeFileAtomic(part + kPartRecordSuffix, record)) return verdict;
+    }
+    DeleteFileW(toWide(part).c_str());
+    return verdict;
+}
+
+}  // namespace
+
+std::string download(const Download& job) {
+    // 1-2. The folders; the part file and the record of an earlier try.
+    const std::string& destPath = job.destPath;
+    std::string parent = parentDir(destPath);
+    if (!parent.empty()) createDirectories(parent);
+    const std::string part = job.partPath.empty() ? destPath + ".part" : job.partPath;
+    if (!job.partPath.empty() && !parentDir(part).empty()) createDirectories(parentDir(part));
+    PartRecord kept;
+    const bool resume = keptPartFor(job, part, kept);
+    // The record speaks for the part file only while nothing writes to it:
+    // a try that ends early writes a new one.
+    DeleteFileW(toWide(part + kPartRecordSuffix).c_str());
+
+    // 3-5. The transfer, then the verdict. Kept bytes the server would not
+    //      continue, or that turn out wrong (changed on disk since), are
+    //      fetched again from the first byte, once.
+    bool startOver = false;
+    std::string verdict = transfer(job, part, resume ? &kept : nullptr, startOver);
+    if (resume && (startOver || verdict.compare(0, std::string_view(kChecksumMismatch).size(), kChecksumMismatch) == 0)) {
+        verdict = transfer(job, part, nullptr, startOver);
+    }
     return verdict;
 }
 

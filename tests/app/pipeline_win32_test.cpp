@@ -259,5 +259,18 @@ TEST(PipelineOnWine, IgnoringTheVersionPlaysAndPlayTwiceRunsOnce) {
     road.waitForTheGameToClose();
 }
 
+// A manifest that comes one byte a second holds no worker at exit: the
+// request ends at once and the worker with it.
+TEST(PipelineOnWine, AtExitATricklingRequestEndsAndNoWorkerIsLeft) {
+    Road road;
+    app::state().config.manifestUrl = testing::standinHttps() + "client/r1/manifest.json?fault=trickle:1000";
+    app::preflight();
+    ASSERT_TRUE(app::state().preflightRunning);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few bytes in
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(app::shutdownWorkers(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
 }  // namespace
 }  // namespace ember::launcher

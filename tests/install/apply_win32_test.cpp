@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "launcher/base/paths.h"
 #include "launcher/formats/config.h"
+#include "launcher/formats/json.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"
 #include "launcher/net/sha256.h"
@@ -190,6 +192,89 @@ TEST(ApplyClient, CancelDuringTheThirdOfFiveKeepsTwo) {
     EXPECT_EQ(saved.installed.count(five.files[0].path) + saved.installed.count(five.files[1].path), 2u);
 }
 
+// The requests the stand-in saw for paths below `prefix`: path -> the Range
+// header ("" for none) and the reply's status, in the order they came.
+std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> standinRequests(const std::string& prefix) {
+    http::Request r;
+    r.url = testing::standinHttps() + "control/requests";
+    JsonValue log;
+    std::string error;
+    EXPECT_TRUE(parseJson(http::request(r).body, log, error)) << error;
+    std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> out;
+    for (const JsonValue& entry : member(log, "requests").items) {
+        const std::string path = getString(entry, "path");
+        if (path.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string range;
+        for (const JsonValue& h : member(entry, "headers").items) {
+            if (h.items.size() == 2 && h.items[0].asString() == "Range") range = h.items[1].asString();
+        }
+        out.push_back({path.substr(prefix.size()), {range, member(entry, "status").asInt()}});
+    }
+    return out;
+}
+
+// Six transfers in flight when the player cancels: no seventh starts, the
+// file that landed is recorded, each cut file keeps its part with a record,
+// and the next apply asks only for the rest of each.
+TEST(ApplyClient, ACancelWithSixInFlightKeepsTheirBytesForTheNextTry) {
+    Install install;
+    const Manifest m = standinManifest(8);  // release 8's URLs are this test's own
+    ASSERT_EQ(m.files.size(), 8u);
+    ASSERT_EQ(m.files[5].size, 0) << "the sixth file is the empty one, which lands at once";
+    const std::string prefix = "/client/r8/files/";
+    // Every reply sends half its body, then goes quiet (the empty file has
+    // no half); seven requests: the first six, then one in the empty one's slot.
+    standinFault(prefix, "halt:60000", 7);
+    // The cancel comes once every half is in.
+    uint64_t halves = 0;
+    for (size_t i = 0; i < 7; ++i) halves += static_cast<uint64_t>(m.files[i].size / 2);
+    uint64_t received = 0;
+    Reporter reporter;
+    reporter.progress = [&](int, int, uint64_t bytes, uint64_t) { received = std::max(received, bytes); };
+    reporter.cancelled = [&] { return received >= halves; };
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(install.apply(m, install.plan(m), error, reporter, kParallelDownloads), 1);
+    EXPECT_EQ(error, "cancelled");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "the cancel waited on the server";
+    EXPECT_EQ(standinRequests(prefix).size(), 7u) << "a transfer started after the cancel";
+
+    Config saved = loadConfig();
+    ASSERT_EQ(saved.installed.size(), 1u);
+    EXPECT_EQ(saved.installed.begin()->first, m.files[5].path);
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < 7; ++i) {
+        if (i == 5) continue;
+        const std::string part = partPathFor(install.folder(), m.files[i].path);
+        expected.push_back(part.substr(part.find_last_of('\\') + 1));
+        expected.push_back(expected.back() + http::kPartRecordSuffix);
+        EXPECT_EQ(fileSize(part), m.files[i].size / 2) << m.files[i].path;
+    }
+    std::sort(expected.begin(), expected.end());
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(listDirectory(install.path(kPartsFolder), entries));
+    std::vector<std::string> names;
+    for (const DirEntry& e : entries) names.push_back(e.name);
+    EXPECT_EQ(names, expected);
+
+    // The next Play: the rest of each cut file, the untouched one whole.
+    const size_t before = standinRequests(prefix).size();
+    install.config = saved;
+    EXPECT_EQ(install.apply(m, install.plan(m), error, Reporter(), kParallelDownloads), 7);
+    EXPECT_EQ(error, "");
+    expectMatchesManifest(install, m);
+    const auto later = standinRequests(prefix);
+    ASSERT_EQ(later.size(), before + 7);
+    for (size_t i = before; i < later.size(); ++i) {
+        const bool untouched = later[i].first == m.files[7].path;
+        EXPECT_EQ(later[i].second.first.empty(), untouched) << later[i].first;
+        EXPECT_EQ(later[i].second.second, untouched ? 200 : 206) << later[i].first;
+    }
+    entries.clear();
+    ASSERT_TRUE(listDirectory(install.path(kPartsFolder), entries));
+    EXPECT_TRUE(entries.empty());
+}
+
 // Run as a child by KilledMidDownloadResumes: installs release 3 with the
 // fourth file stalled, so the parent can kill it in the middle.
 TEST(ApplyChild, InstallUntilKilled) {
@@ -257,10 +342,12 @@ TEST(DiskFull, WriteFailureKeepsTheOldFile) {
     ScratchDir configDir;
     ScopedEnv env("EMBERLANE_CONFIG_DIR", configDir.path());
     const std::string game = *drive + "\\game";
+    // Every file of the release at once; Emberlane.dll, a little over
+    // 1 MiB, can never fit.
     Manifest m = standinManifest(3);
-    m.files = {m.files[1]};  // Emberlane/Emberlane.dll, a little over 1 MiB
-    ASSERT_GT(m.files[0].size, 1 << 20);
-    const std::string dll = joinPath(game, m.files[0].path);
+    ASSERT_EQ(m.files[1].path, "Emberlane/Emberlane.dll");
+    ASSERT_GT(m.files[1].size, 1 << 20);
+    const std::string dll = joinPath(game, m.files[1].path);
     ASSERT_TRUE(createDirectories(parentDir(dll)));
     ASSERT_TRUE(putFile(dll, "old dll"));
     // Leave about half a MiB free.
@@ -270,10 +357,28 @@ TEST(DiskFull, WriteFailureKeepsTheOldFile) {
     Config config;
     Plan plan = makePlan(m, game, config, false, Reporter());
     std::string error;
-    EXPECT_EQ(applyClient(m, game, config, plan, Reporter(), error), 0);
-    EXPECT_EQ(error, "Emberlane/Emberlane.dll: disk write failed for " + dll);
+    applyClient(m, game, config, plan, Reporter(), error);
+    // Whichever write met the full disk first is the one reported.
+    bool named = false;
+    for (const ManifestFile& f : m.files) {
+        named = named || error == f.path + ": disk write failed for " + joinPath(game, f.path);
+    }
+    EXPECT_TRUE(named) << error;
     EXPECT_EQ(fileText(dll), "old dll");
-    EXPECT_FALSE(fileExists(dll + ".part"));
+    // What landed is recorded and whole; a part file is kept only with its
+    // record (a transfer the failure ended, to continue next time).
+    for (const auto& [path, record] : loadConfig().installed) {
+        std::string digest;
+        EXPECT_TRUE(sha256File(joinPath(game, path), digest) && digest == record.sha256) << path;
+    }
+    std::vector<DirEntry> parts;
+    listDirectory(joinPath(game, kPartsFolder), parts);
+    for (const DirEntry& e : parts) {
+        const bool record = e.name.size() > 7 && e.name.compare(e.name.size() - 7, 7, http::kPartRecordSuffix) == 0;
+        if (!record) {
+            EXPECT_TRUE(fileExists(joinPath(joinPath(game, kPartsFolder), e.name + ".resume"))) << e.name;
+        }
+    }
     removeFile(joinPath(game, "filler.bin"));
 }
 

@@ -129,6 +129,18 @@ TEST(Plan, RetiredRecordsAndStrays) {
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/EMBERLANE.DLL"), "dll"));
     createDirectories(joinPath(game.folder(), "Emberlane/logs"));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/logs/today.log"), "x"));
+    // Part files: kept (with the record beside) for a file still to
+    // download, orphans otherwise, and never strays of the walk.
+    game.add("Client/B.pak", "to come", false);
+    const auto partName = [&](const std::string& path) {
+        const std::string part = partPathFor(game.folder(), path);
+        return part.substr(part.find_last_of("\\/") + 1);
+    };
+    createDirectories(joinPath(game.folder(), kPartsFolder));
+    for (const std::string& name : {partName("Client/B.pak"), partName("Client/B.pak") + ".resume",
+                                    partName("client/a.PAK"), std::string("stray.tmp")}) {
+        ASSERT_TRUE(putFile(joinPath(joinPath(game.folder(), kPartsFolder), name), "x"));
+    }
 
     Config quickConfig = config;
     Plan quick = makePlan(game.manifest, game.folder(), quickConfig, false, Reporter());
@@ -143,7 +155,8 @@ TEST(Plan, RetiredRecordsAndStrays) {
     Plan full = makePlan(game.manifest, game.folder(), config, true, Reporter());
     // EMBERLANE.DLL is the listed Emberlane.dll on Windows: kept.
     EXPECT_EQ(full.remove,
-              (std::vector<std::string>{"old/retired.txt", "Emberlane/logs/today.log", "Emberlane/old.dll"}));
+              (std::vector<std::string>{"old/retired.txt", "Emberlane/logs/today.log", "Emberlane/old.dll",
+                                        "Emberlane/.parts/" + partName("Client/A.pak"), "Emberlane/.parts/stray.tmp"}));
 
     // Pruning deletes what the plan says, keeps the file the manifest lists
     // under another spelling, and saves the records.

@@ -3,6 +3,7 @@
 // in which a download's failures are decided.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "launcher/net/http.h"
@@ -54,6 +55,10 @@ TEST(HttpHeaders, RequestBlockOrderAndConditions) {
     custom.method = "POST";
     EXPECT_EQ(requestHeaderBlock(custom),
               "Accept: */*\r\nCache-Control: no-store\r\nX-QD-Client: launcher\r\nContent-Type: text/plain\r\n");
+    Request rest;
+    rest.rangeFrom = 4096;
+    rest.ifRange = "\"v1\"";
+    EXPECT_EQ(requestHeaderBlock(rest), std::string(common) + "Range: bytes=4096-\r\nIf-Range: \"v1\"\r\n");
 }
 
 TEST(HttpHeaders, ResponseLinesAreTrimmedLowerCasedAndLastWins) {
@@ -157,6 +162,7 @@ TEST(HttpRequest, FieldsThatWouldBreakOutOfTheirHeaderLineAreRefused) {
         {"a lower-case method is still a token", [](Request& r) { r.method = "post"; }, ""},
         {"space in the method", [](Request& r) { r.method = "GET / HTTP/1.1\r\nX: 1\r\n"; }, "method"},
         {"empty method", [](Request& r) { r.method.clear(); }, "method"},
+        {"LF in a kept validator", [](Request& r) { r.ifRange = "\"v\"\nX: 1"; }, "If-Range"},
     };
     for (const Case& c : cases) {
         Request r;
@@ -164,6 +170,73 @@ TEST(HttpRequest, FieldsThatWouldBreakOutOfTheirHeaderLineAreRefused) {
         c.spoil(r);
         std::string want = *c.field ? std::string(kBadHeaderField) + c.field : std::string();
         EXPECT_EQ(headerFieldError(r), want) << c.name;
+    }
+}
+
+// Kept bytes are continued only when the record is the one written, the
+// reply is the rest of the same version, and the try ended early.
+TEST(HttpDownload, WhatAResumeTrusts) {
+    const PartRecord record{"https://h/f.bin", "ab12", "\"v1\"", 4096};
+    const std::string text = formatPartRecord(record);
+    PartRecord back;
+    ASSERT_TRUE(parsePartRecord(text, back));
+    EXPECT_EQ(back.url, record.url);
+    EXPECT_EQ(back.validator, record.validator);
+    EXPECT_EQ(back.bytes, 4096u);
+    for (const std::string& spoiled : {text.substr(0, text.size() - 1), text + "x\n", std::string(),
+                                       text.substr(0, text.find("bytes")) + "bytes 12x\n",
+                                       text.substr(0, text.find("bytes")) + "bytes 99999999999999999999\n"}) {
+        EXPECT_FALSE(parsePartRecord(spoiled, back)) << spoiled;
+    }
+    EXPECT_EQ(formatPartRecord(PartRecord{"https://h/f", "ab", "\"v\"\r\nX: 1", 1}), "");
+    EXPECT_EQ(formatPartRecord(PartRecord{"https://h/f", "ab", "", 1}), "");
+
+    using Headers = std::map<std::string, std::string>;
+    EXPECT_EQ(replyValidator({{"etag", "\"a\""}, {"last-modified", "Mon"}}), "\"a\"");
+    EXPECT_EQ(replyValidator({{"etag", "W/\"a\""}}), "");
+    EXPECT_EQ(replyValidator({{"last-modified", "Mon, 01 Jun 2025 12:00:00 GMT"}}), "Mon, 01 Jun 2025 12:00:00 GMT");
+    struct Range {
+        const char* name;
+        Headers headers;
+        bool continues;
+    };
+    const Range ranges[] = {
+        {"the rest", {{"etag", "\"v1\""}, {"content-range", "bytes 4096-9999/10000"}}, true},
+        {"another version", {{"etag", "\"v2\""}, {"content-range", "bytes 4096-9999/10000"}}, false},
+        {"no validator", {{"content-range", "bytes 4096-9999/10000"}}, false},
+        {"from another byte", {{"etag", "\"v1\""}, {"content-range", "bytes 0-9999/10000"}}, false},
+        {"not to the end", {{"etag", "\"v1\""}, {"content-range", "bytes 4096-5000/10000"}}, false},
+        {"another size", {{"etag", "\"v1\""}, {"content-range", "bytes 4096-10999/11000"}}, false},
+        {"unknown size", {{"etag", "\"v1\""}, {"content-range", "bytes 4096-9999/*"}}, false},
+        {"no range", {{"etag", "\"v1\""}}, false},
+    };
+    for (const Range& r : ranges) {
+        EXPECT_EQ(partialReplyError(r.headers, 4096, 10000, "\"v1\"").empty(), r.continues) << r.name;
+    }
+
+    struct End {
+        const char* name;
+        bool writeFailed;
+        int32_t status;
+        std::string error;
+        bool kept;
+    };
+    const End ends[] = {
+        {"cancelled", false, 200, kCancelled, true},
+        {"cut short", false, 206, kReplyCutShort, true},
+        {"timed out", false, 200, "timed out", true},
+        {"no answer at all", false, 0, "cannot connect", true},
+        {"disk full", true, 200, kCancelled, false},
+        {"wrong length", false, 200, std::string(kWrongLength) + "5 bytes, want 9)", false},
+        {"range refused", false, 206, kRangeRefused, false},
+        {"not found", false, 404, "", false},
+        {"finished", false, 200, "", false},
+    };
+    for (const End& e : ends) {
+        Response reply;
+        reply.status = e.status;
+        reply.error = e.error;
+        EXPECT_EQ(keepsPart(e.writeFailed, reply), e.kept) << e.name;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/formats/json.h"
 #include "launcher/net/http.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
@@ -102,6 +103,12 @@ private:
     }
     std::string dir_;
 };
+
+std::string fileText(const std::string& path) {
+    std::string text;
+    readWholeFile(path, text);
+    return text;
+}
 
 std::string sha256Of(const std::string& bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
 
@@ -697,6 +704,123 @@ TEST(Download, LauncherBuildFromTheManifest) {
     ASSERT_EQ(url.rfind(service().https, 0), 0u) << url;
     Scratch dir;
     EXPECT_EQ(download(url, dir.path("Emberlane.exe.new"), digest), "");
+}
+
+// ---- Resuming a part file ----
+
+// A fault on the next request for `path` only (the stand-in's control).
+void faultOnce(const std::string& path, const std::string& fault) {
+    Request r;
+    r.method = "POST";
+    r.url = service().http + "control/fault";
+    r.body = "{\"path\": \"" + path + "\", \"fault\": \"" + fault + "\", \"times\": 1}";
+    ASSERT_EQ(request(r).status, 200);
+}
+
+// What the stand-in saw of the requests for `path` since the last call.
+struct Seen {
+    std::string range;
+    int64_t status = 0;
+    int64_t bytesSent = 0;
+};
+std::vector<Seen> requestsFor(const std::string& path) {
+    std::vector<Seen> out;
+    JsonValue log;
+    std::string error;
+    EXPECT_TRUE(parseJson(get(service().http + "control/requests").body, log, error)) << error;
+    for (const JsonValue& entry : member(log, "requests").items) {
+        if (getString(entry, "path") != path) continue;
+        Seen seen;
+        for (const JsonValue& header : member(entry, "headers").items) {
+            if (header.items.size() == 2 && header.items[0].asString() == "Range") seen.range = header.items[1].asString();
+        }
+        seen.status = member(entry, "status").asInt();
+        seen.bytesSent = member(entry, "bytesSent").asInt();
+        out.push_back(seen);
+    }
+    Request clear;
+    clear.method = "DELETE";
+    clear.url = service().http + "control/requests";
+    request(clear);
+    return out;
+}
+
+// A download cut half-way keeps its bytes; the next one asks for the rest,
+// unless anything about them is in doubt, and the file is always whole and
+// right in the end: never made of two versions, never wrong bytes kept.
+TEST(Download, AResumeContinuesOnlyTheSameBytes) {
+    const std::string path = "/client/r7/files/Emberlane/Emberlane.dll";
+    const std::string url = service().https + path.substr(1);
+    const std::string content = get(url).body;
+    ASSERT_GT(content.size(), 1000000u);
+    const std::string digest = sha256Of(content);
+    const int64_t half = static_cast<int64_t>(content.size() / 2);
+    struct Case {
+        const char* name;
+        const char* secondFault;  // on the try after the cut
+        bool flipKeptByte;
+        bool otherDigest;         // the manifest names another file by now
+        std::vector<std::string> ranges;  // the Range of each later request ("" for none)
+        std::vector<int64_t> statuses;
+    };
+    const std::string rest = "bytes=" + std::to_string(half) + "-";
+    const Case cases[] = {
+        {"the rest", "", false, false, {rest}, {206}},
+        {"kept bytes changed on disk", "", true, false, {rest, ""}, {206, 200}},
+        {"the server ignores Range", "norange", false, false, {rest}, {200}},
+        {"the server refuses the range", "range416", false, false, {rest, ""}, {416, 200}},
+        {"the file changed on the server", "etag:another", false, false, {rest}, {200}},
+        {"another file by now", "", false, true, {""}, {200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch dir;
+        Download job;
+        job.url = url;
+        job.destPath = dir.path("Emberlane.dll");
+        job.partPath = dir.path(".parts\\dll.part");
+        job.sha256Hex = digest;
+        job.size = static_cast<int64_t>(content.size());
+        job.resumable = true;
+        ASSERT_TRUE(writeFileAtomic(job.destPath, "previous"));
+        requestsFor(path);
+        faultOnce(path, "truncate");
+        EXPECT_EQ(download(job), "reply cut short");
+        EXPECT_EQ(fileSize(job.partPath), half);
+        std::string record;
+        ASSERT_TRUE(readWholeFile(job.partPath + kPartRecordSuffix, record));
+        EXPECT_NE(record.find("bytes " + std::to_string(half) + "\n"), std::string::npos) << record;
+        requestsFor(path);
+
+        if (c.flipKeptByte) {
+            std::string kept;
+            ASSERT_TRUE(readWholeFile(job.partPath, kept));
+            kept[1000] ^= 0x20;
+            ASSERT_TRUE(writeFileAtomic(job.partPath, kept));
+        }
+        if (c.secondFault[0]) faultOnce(path, c.secondFault);
+        if (c.otherDigest) {
+            // The record is for another digest: nothing is continued, and
+            // the (real) file fails the other digest as a whole.
+            job.sha256Hex = std::string(64, 'a');
+            EXPECT_EQ(download(job).rfind("checksum mismatch", 0), 0u);
+            EXPECT_EQ(fileText(job.destPath), "previous");
+        } else {
+            EXPECT_EQ(download(job), "");
+            EXPECT_EQ(fileText(job.destPath), content);
+        }
+        const std::vector<Seen> seen = requestsFor(path);
+        ASSERT_EQ(seen.size(), c.ranges.size());
+        for (size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_EQ(seen[i].range, c.ranges[i]) << i;
+            EXPECT_EQ(seen[i].status, c.statuses[i]) << i;
+        }
+        if (c.statuses[0] == 206 && c.ranges.size() == 1) {
+            EXPECT_EQ(seen[0].bytesSent, static_cast<int64_t>(content.size()) - half);
+        }
+        EXPECT_FALSE(fileExists(job.partPath));
+        EXPECT_FALSE(fileExists(job.partPath + kPartRecordSuffix));
+    }
 }
 
 }  // namespace

@@ -366,7 +366,8 @@ def road_offline(make):
 def road_stop_update(make):
     road = home_without_account(make)
     files, _ = manifest_files(road)
-    road.service.fault("/client/files/" + DLL, "stall:60000", times=1)
+    # Half of Emberlane.dll comes at once, then the connection goes quiet.
+    road.service.fault("/client/files/" + DLL, "halt:60000", times=1)
     app = road.launch()
     app.wait_route("home", 60)
     with road.play_lock:  # Play refuses while another road's game runs
@@ -389,6 +390,29 @@ def road_stop_update(make):
         expect(path in whole, "config.json records %s, which is not whole in the game folder" % path)
     expect(DLL not in installed, "the stalled download is recorded as installed")
     road.note("stopped; %d whole files kept and recorded" % len(whole))
+
+    # The dialog's promise: the next Play picks up where the stop left off.
+    parts = road.game_file("Emberlane/.parts")
+    kept = sorted(os.listdir(parts)) if os.path.isdir(parts) else []
+    expect(len(kept) == 2 and kept[0].endswith(".part") and kept[1] == kept[0] + ".resume",
+           "the stopped download left no part file with its record: %s" % kept)
+    seen = len(road.service.requests()["requests"])
+    app = road.launch()
+    app.wait_route("home", 60)
+    play_and_watch(road, app)
+    check_installed(road, files)
+    expect(not os.listdir(parts), "part files are left after the update: %s" % os.listdir(parts))
+    dll = [r for r in road.service.requests()["requests"][seen:] if r["path"] == "/client/files/" + DLL]
+    expect(len(dll) == 1, "Emberlane.dll was asked for %d times after the restart" % len(dll))
+    headers = {k.lower(): v for k, v in dll[0]["headers"]}
+    size = os.path.getsize(road.game_file(DLL))
+    expect(headers.get("range", "").startswith("bytes=") and dll[0].get("status") == 206,
+           "the download started over: Range %r, status %r" % (headers.get("range"), dll[0].get("status")))
+    expect(dll[0]["bytesSent"] <= size * 0.55,
+           "the resumed try took %d of %d bytes" % (dll[0]["bytesSent"], size))
+    road.note("Play resumed Emberlane.dll with %s: %d of %d bytes sent" % (headers["range"], dll[0]["bytesSent"], size))
+    app.click(spec="tbtn--close")
+    expect(app.wait_exit(30) == 0, "the launcher did not close with 0")
 
 
 ROADS = {

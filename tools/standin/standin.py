@@ -48,10 +48,8 @@ several specs separated by commas):
   slow:MS       wait MS milliseconds before the first byte of the reply
   stall:MS      send the status and headers, then wait MS before the body
   trickle:MS    send the body one byte every MS milliseconds
-Client files carry an ETag and answer a single Range (206, 416, If-Range);
---delay-ms N waits before every reply and --rate-cap N paces each
-connection to N bytes a second.
   truncate      announce the full Content-Length, send half, then close
+  halt:MS       send half the body, then wait MS before the rest
   overlong      announce a Content-Length 16 bytes short of the body sent
   drop          close the connection without any reply (a TCP reset)
   garbage       answer with bytes that are not HTTP
@@ -61,6 +59,13 @@ connection to N bytes a second.
   chunked       send the body with chunked transfer coding, no Content-Length
   badjson       keep the status, but send only the first half of the body
                 (an empty body becomes '{"'), so it is not JSON
+  norange       ignore a Range header: the whole file, 200
+  range416      answer any Range header with 416
+  etag:TAG      serve the file under the ETag "TAG" (another version, as
+                far as If-Range can tell)
+Client files carry an ETag and answer a single Range (206, 416, If-Range);
+--delay-ms N waits before every reply and --rate-cap N paces each
+connection to N bytes a second.
 
 Test control (JSON bodies and replies):
   POST   /control/fault     {"path": "/client/files/...", "fault": "status:404",
@@ -74,7 +79,8 @@ Test control (JSON bodies and replies):
                              (new client version, changed files, one file
                              retired and one added)
   GET    /control/requests  the last 1000 requests (method, path, query,
-                             headers); DELETE clears the list
+                             headers, the reply's status and the body bytes
+                             sent); DELETE clears the list
   POST   /control/accounts  change an account space: settings, demanded
                              challenge layers, proof-of-work difficulty,
                              locks, bans, realms, forced refusals; GET (or
@@ -503,7 +509,12 @@ class Handler(BaseHTTPRequestHandler):
                     break
             reply = handler(svc, self) if handler else json_reply({"error": "not found"}, 404)
 
-        reply = byte_range(self, reply)
+        if "etag" in opts:
+            reply.headers = [(n, '"%s"' % opts["etag"] if n == "ETag" else v) for n, v in reply.headers]
+        if "range416" in opts and self.headers.get("Range"):
+            reply = Reply(416, b"", reply.content_type, [("Content-Range", "bytes */%d" % reply.length)])
+        elif "norange" not in opts:
+            reply = byte_range(self, reply)
         # Faults that change the body.
         if "big" in opts:
             n = int(opts["big"] or "0")
@@ -532,6 +543,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_reply(self, reply, opts=None):
         opts = opts or {}
+        if getattr(self, "log_entry", None) is not None:
+            self.log_entry["status"] = reply.status
         chunked = "chunked" in opts or any(n == "X-Standin-Chunked" for n, _ in reply.headers)
         length = reply.length
         announced = length
@@ -558,6 +571,8 @@ class Handler(BaseHTTPRequestHandler):
         limit = length // 2 if "truncate" in opts else None
         if "trickle" in opts:
             pieces = trickled(pieces, int(opts["trickle"] or "1000") / 1000.0)
+        if "halt" in opts:
+            pieces = halted(pieces, length // 2, int(opts["halt"] or "1000") / 1000.0)
         rate = Handler.service.args.rate_cap if Handler.service else 0
         if rate > 0:
             pieces = paced(pieces, rate)
@@ -624,6 +639,20 @@ def paced(pieces, rate):
                 time.sleep(ahead)
             sent += len(part)
             yield part
+
+
+def halted(pieces, at, pause):
+    """The same bytes with a pause once `at` of them have gone (a
+    connection that goes quiet part-way)."""
+    sent = 0
+    for piece in pieces:
+        if sent < at <= sent + len(piece):
+            yield piece[:at - sent]
+            time.sleep(pause)
+            yield piece[at - sent:]
+        else:
+            yield piece
+        sent += len(piece)
 
 
 def trickled(pieces, pause):
