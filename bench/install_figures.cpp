@@ -33,6 +33,7 @@
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
 #include "launcher/base/paths.h"
+#include "launcher/base/text.h"
 #include "launcher/formats/config.h"
 #include "launcher/formats/json.h"
 #include "launcher/install/apply.h"
@@ -223,7 +224,8 @@ std::string originOf(const std::string& url) {
 
 // Body bytes the stand-in logged as sent for each file of the manifest
 // since its log was last cleared, and how many requests asked for them.
-bool bytesServed(const std::string& origin, const Manifest& manifest, uint64_t& bytes, int& requests) {
+bool bytesServed(const std::string& origin, const Manifest& manifest, uint64_t& bytes, int& requests,
+                 std::string& ranges) {
     http::Request get;
     get.url = origin + "/control/requests";
     get.maxBytes = 64 << 20;
@@ -245,6 +247,14 @@ bool bytesServed(const std::string& origin, const Manifest& manifest, uint64_t& 
         if (std::find(paths.begin(), paths.end(), path) == paths.end()) continue;
         bytes += static_cast<uint64_t>(getInt(entry, "bytesSent"));
         ++requests;
+        // The Range each one asked for ("-" for the whole file).
+        std::string range = "-";
+        for (const JsonValue& header : member(entry, "headers").items) {
+            if (header.items.size() == 2 && equalsIgnoreCase(header.items[0].asString(), "Range")) {
+                range = header.items[1].asString();
+            }
+        }
+        ranges += (ranges.empty() ? "" : ", ") + range;
     }
     return true;
 }
@@ -308,10 +318,12 @@ int resume(const std::string& url, const std::string& dir) {
 
     uint64_t sent = 0;
     int requests = 0;
-    if (!bytesServed(origin, manifest, sent, requests)) return 1;
-    std::printf("resume: %.1f MiB, cancelled at %.1f MiB after %.2f s; resumed try %.2f s, %d request(s), "
-                "%.1f MiB sent = %.1f%% of the download\n",
-                total / 1048576.0, reported.load() / 1048576.0, first, second, requests, sent / 1048576.0,
+    std::string ranges;
+    if (!bytesServed(origin, manifest, sent, requests, ranges)) return 1;
+    std::printf("resume: %.1f MiB, cancelled at %.1f MiB after %.2f s; resumed try %.2f s, %d request(s) "
+                "(Range: %s), %.1f MiB sent = %.1f%% of the download\n",
+                total / 1048576.0, reported.load() / 1048576.0, first, second, requests, ranges.c_str(),
+                sent / 1048576.0,
                 total ? 100.0 * static_cast<double>(sent) / static_cast<double>(total) : 0.0);
     return 0;
 }
