@@ -36,7 +36,9 @@ std::vector<std::string> orphanParts(const std::string& gameFolder, const std::v
     std::vector<std::string> orphans;
     const std::string folder = joinPath(gameFolder, kPartsFolder);
     std::vector<DirEntry> entries;
-    if (passesThroughLink(gameFolder, kPartsFolder) || !listDirectory(folder, entries)) return orphans;
+    if (passesThroughLink(gameFolder, kPartsFolder) || !listDirectory(folder, entries) || entries.empty()) {
+        return orphans;
+    }
     std::unordered_set<std::string> wanted;
     for (const ManifestFile& entry : planned) {
         const std::string part = partPathFor(gameFolder, entry.path);
@@ -46,7 +48,7 @@ std::vector<std::string> orphanParts(const std::string& gameFolder, const std::v
     }
     for (const DirEntry& entry : entries) {
         if (entry.isDirectory || entry.isLink || wanted.count(asciiLower(entry.name))) continue;
-        orphans.push_back("Emberlane/.parts/" + entry.name);
+        orphans.push_back(std::string(kPartsFolderPath) + "/" + entry.name);
     }
     return orphans;
 }

@@ -63,9 +63,11 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
 // No planned path may lie in that folder (kReservedTarget).
 std::string partPathFor(const std::string& gameFolder, const std::string& path);
 inline constexpr const char kPartsFolder[] = "Emberlane\\.parts";
+// The same folder as planned paths spell it.
+inline constexpr const char kPartsFolderPath[] = "Emberlane/.parts";
 // The files in kPartsFolder that belong to none of `planned` (a part file
 // and its record are kept only for a file still to download), as paths
-// relative to the game folder ("Emberlane/.parts/<name>").
+// relative to the game folder (kPartsFolderPath + "/<name>").
 std::vector<std::string> orphanParts(const std::string& gameFolder, const std::vector<ManifestFile>& planned);
 
 // Writes and deletes Emberlane\.write-test below the game folder.

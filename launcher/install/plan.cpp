@@ -19,8 +19,6 @@ namespace ember::launcher {
 
 namespace {
 
-constexpr char kPartsFolderPath[] = "Emberlane/.parts";
-
 std::atomic<uint64_t> g_filesHashed{0};
 
 struct FileFacts {

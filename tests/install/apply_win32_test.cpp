@@ -10,7 +10,6 @@
 
 #include "launcher/base/paths.h"
 #include "launcher/formats/config.h"
-#include "launcher/formats/json.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"
 #include "launcher/net/sha256.h"
@@ -27,6 +26,7 @@ using testing::fileText;
 using testing::putFile;
 using testing::standinFault;
 using testing::standinManifest;
+using testing::standinRequests;
 
 // A game folder and a configuration folder of its own.
 struct Install {
@@ -192,27 +192,6 @@ TEST(ApplyClient, CancelDuringTheThirdOfFiveKeepsTwo) {
     EXPECT_EQ(saved.installed.count(five.files[0].path) + saved.installed.count(five.files[1].path), 2u);
 }
 
-// The requests the stand-in saw for paths below `prefix`: path -> the Range
-// header ("" for none) and the reply's status, in the order they came.
-std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> standinRequests(const std::string& prefix) {
-    http::Request r;
-    r.url = testing::standinHttps() + "control/requests";
-    JsonValue log;
-    std::string error;
-    EXPECT_TRUE(parseJson(http::request(r).body, log, error)) << error;
-    std::vector<std::pair<std::string, std::pair<std::string, int64_t>>> out;
-    for (const JsonValue& entry : member(log, "requests").items) {
-        const std::string path = getString(entry, "path");
-        if (path.compare(0, prefix.size(), prefix) != 0) continue;
-        std::string range;
-        for (const JsonValue& h : member(entry, "headers").items) {
-            if (h.items.size() == 2 && h.items[0].asString() == "Range") range = h.items[1].asString();
-        }
-        out.push_back({path.substr(prefix.size()), {range, member(entry, "status").asInt()}});
-    }
-    return out;
-}
-
 // Six transfers in flight when the player cancels: no seventh starts, the
 // file that landed is recorded, each cut file keeps its part with a record,
 // and the next apply asks only for the rest of each.
@@ -266,9 +245,9 @@ TEST(ApplyClient, ACancelWithSixInFlightKeepsTheirBytesForTheNextTry) {
     const auto later = standinRequests(prefix);
     ASSERT_EQ(later.size(), before + 7);
     for (size_t i = before; i < later.size(); ++i) {
-        const bool untouched = later[i].first == m.files[7].path;
-        EXPECT_EQ(later[i].second.first.empty(), untouched) << later[i].first;
-        EXPECT_EQ(later[i].second.second, untouched ? 200 : 206) << later[i].first;
+        const bool untouched = later[i].path == prefix + m.files[7].path;
+        EXPECT_EQ(later[i].range.empty(), untouched) << later[i].path;
+        EXPECT_EQ(later[i].status, untouched ? 200 : 206) << later[i].path;
     }
     entries.clear();
     ASSERT_TRUE(listDirectory(install.path(kPartsFolder), entries));

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "launcher/base/paths.h"
 #include "launcher/formats/json.h"
@@ -53,6 +54,43 @@ inline void standinFault(const std::string& path, const std::string& fault, int 
     request.body = "{\"path\": \"" + path + "\", \"fault\": \"" + fault + "\", \"times\": " + std::to_string(times) + "}";
     http::Response reply = http::request(request);
     ASSERT_EQ(reply.status, 200) << reply.error << reply.body;
+}
+
+// One request in the service's log, as far as the download tests care.
+struct StandinRequest {
+    std::string path;
+    std::string range;  // its Range header, "" for none
+    int64_t status = 0;
+    int64_t bytesSent = 0;
+};
+
+// The logged requests for paths starting with `prefix`, oldest first;
+// with `clear` the log is emptied afterwards.
+inline std::vector<StandinRequest> standinRequests(const std::string& prefix, bool clear = false) {
+    http::Request get;
+    get.url = standinHttps() + "control/requests";
+    JsonValue log;
+    std::string error;
+    EXPECT_TRUE(parseJson(http::request(get).body, log, error)) << error;
+    std::vector<StandinRequest> out;
+    for (const JsonValue& entry : member(log, "requests").items) {
+        StandinRequest seen;
+        seen.path = getString(entry, "path");
+        if (seen.path.compare(0, prefix.size(), prefix) != 0) continue;
+        for (const JsonValue& h : member(entry, "headers").items) {
+            if (h.items.size() == 2 && h.items[0].asString() == "Range") seen.range = h.items[1].asString();
+        }
+        seen.status = member(entry, "status").asInt();
+        seen.bytesSent = member(entry, "bytesSent").asInt();
+        out.push_back(seen);
+    }
+    if (clear) {
+        http::Request remove;
+        remove.method = "DELETE";
+        remove.url = get.url;
+        http::request(remove);
+    }
+    return out;
 }
 
 }  // namespace ember::launcher::testing

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/formats/json.h"
 #include "launcher/net/http.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
 #include "launcher/base/paths.h"
+#include "tests/install/standin_client.h"
 
 namespace {
 
@@ -718,31 +718,12 @@ void faultOnce(const std::string& path, const std::string& fault) {
 }
 
 // What the stand-in saw of the requests for `path` since the last call.
-struct Seen {
-    std::string range;
-    int64_t status = 0;
-    int64_t bytesSent = 0;
-};
-std::vector<Seen> requestsFor(const std::string& path) {
-    std::vector<Seen> out;
-    JsonValue log;
-    std::string error;
-    EXPECT_TRUE(parseJson(get(service().http + "control/requests").body, log, error)) << error;
-    for (const JsonValue& entry : member(log, "requests").items) {
-        if (getString(entry, "path") != path) continue;
-        Seen seen;
-        for (const JsonValue& header : member(entry, "headers").items) {
-            if (header.items.size() == 2 && header.items[0].asString() == "Range") seen.range = header.items[1].asString();
-        }
-        seen.status = member(entry, "status").asInt();
-        seen.bytesSent = member(entry, "bytesSent").asInt();
-        out.push_back(seen);
+std::vector<ember::launcher::testing::StandinRequest> requestsFor(const std::string& path) {
+    std::vector<ember::launcher::testing::StandinRequest> seen;
+    for (auto& r : ember::launcher::testing::standinRequests(path, true)) {
+        if (r.path == path) seen.push_back(r);
     }
-    Request clear;
-    clear.method = "DELETE";
-    clear.url = service().http + "control/requests";
-    request(clear);
-    return out;
+    return seen;
 }
 
 // A download cut half-way keeps its bytes; the next one asks for the rest,
@@ -809,7 +790,7 @@ TEST(Download, AResumeContinuesOnlyTheSameBytes) {
             EXPECT_EQ(download(job), "");
             EXPECT_EQ(fileText(job.destPath), content);
         }
-        const std::vector<Seen> seen = requestsFor(path);
+        const auto seen = requestsFor(path);
         ASSERT_EQ(seen.size(), c.ranges.size());
         for (size_t i = 0; i < seen.size(); ++i) {
             EXPECT_EQ(seen[i].range, c.ranges[i]) << i;
