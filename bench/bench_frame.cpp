@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/draw.h"
-#include "ui/kiln.h"
-#include "ui/registry.h"
+#include "ui/kiln/draw.h"
+#include "ui/kiln/kiln.h"
+#include "ui/kiln/registry.h"
 #include "tests/support/test_font.h"
 
 namespace {

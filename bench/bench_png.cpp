@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/inflate.h"
-#include "ui/png.h"
+#include "ui/kiln/inflate.h"
+#include "ui/kiln/png.h"
 
 namespace {
 

@@ -12,12 +12,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "launcher/stylesheet_road.h"
-#include "launcher/view/screens.h"
+#include "launcher/shell/stylesheet_road.h"
+#include "launcher/demo/demo.h"
+#include "launcher/screens/screens.h"
 #include "tests/support/test_font.h"
-#include "ui/draw.h"
-#include "ui/kiln.h"
-#include "ui/registry.h"
+#include "ui/kiln/draw.h"
+#include "ui/kiln/kiln.h"
+#include "ui/kiln/registry.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ void BM_Screen(benchmark::State& st, const char* scene) {
     StylesheetRoad road;
     road.exeFolder = config.string();
     road.configDir = config.string();
-    road.resourceText = readFile(std::string(EMBER_SOURCE_DIR) + "/ui/launcher.css");
+    road.resourceText = readFile(std::string(EMBER_SOURCE_DIR) + "/res/launcher.css");
     std::string reason;
     if (!loadLauncherStylesheet(road, 1, reason)) {
         st.SkipWithError(reason.c_str());
@@ -61,7 +62,7 @@ void BM_Screen(benchmark::State& st, const char* scene) {
     uint64_t now = 100000;
     auto frame = [&] {
         kiln::beginFrame(kWidth, kHeight, 1);
-        view::buildFrame(state, kWidth, kHeight, 1, now);
+        view::buildFrame(state, kWidth, kHeight, 1, now, view::demoBody(state));
         kiln::endFrame();
         now += 16;
     };

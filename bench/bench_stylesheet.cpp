@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "ui/registry.h"
-#include "ui/style.h"
+#include "ui/kiln/registry.h"
+#include "ui/kiln/style.h"
 #include "tests/support/test_font.h"
-#include "ui/text.h"
+#include "ui/kiln/text.h"
 
 namespace {
 

@@ -32,8 +32,8 @@
 
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "launcher/formats/config.h"
 #include "launcher/formats/json.h"
 #include "launcher/install/apply.h"

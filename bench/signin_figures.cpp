@@ -16,7 +16,7 @@
 
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/net/http.h"
 #include "tests/app/ui_loop.h"
 

@@ -1,7 +1,7 @@
 // Fuzz entry point for the command-line parser: the input is split at NUL
 // bytes into arguments after the program name. Whatever arrives, the
 // settings must stay inside the ranges the window and frame loop rely on.
-#include "launcher/cmdline.h"
+#include "launcher/shell/cmdline.h"
 
 #include <cmath>
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/inflate.h"
+#include "ui/kiln/inflate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Output is capped so that deliberately huge streams stay cheap.

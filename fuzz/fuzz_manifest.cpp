@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/check_report.h"
+#include "launcher/shell/check_report.h"
 #include "launcher/formats/manifest.h"
 #include "launcher/net/sha256.h"
 

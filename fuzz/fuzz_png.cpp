@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/png.h"
+#include "ui/kiln/png.h"
 
 namespace {
 

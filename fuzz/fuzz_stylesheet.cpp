@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/registry.h"
-#include "ui/style.h"
+#include "ui/kiln/registry.h"
+#include "ui/kiln/style.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The last byte picks the scale, so scaling sees odd factors too.

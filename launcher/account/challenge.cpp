@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/base/log.h"
-#include "launcher/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher::account {

@@ -11,8 +11,8 @@
 
 #include "launcher/account/challenge.h"
 #include "launcher/account/json_read.h"
-#include "launcher/base/log.h"
-#include "launcher/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace ember::launcher::account {
 

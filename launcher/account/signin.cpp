@@ -8,7 +8,7 @@
 // foreign or newer file is simply replaced at the next sign-in.
 #include "launcher/account/signin.h"
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/json.h"
 
 namespace ember::launcher::account {

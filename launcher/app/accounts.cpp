@@ -8,9 +8,9 @@
 #include "launcher/account/client.h"
 #include "launcher/account/signin.h"
 #include "launcher/app/controller.h"
-#include "launcher/base/log.h"
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace ember::launcher::app {
 

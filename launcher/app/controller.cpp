@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "launcher/base/log.h"
+#include "base/log.h"
 #include "launcher/net/http.h"
 
 namespace ember::launcher::app {

@@ -8,9 +8,9 @@
 
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
-#include "launcher/base/log.h"
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/blocked_mods.h"
 #include "launcher/install/client_settings.h"

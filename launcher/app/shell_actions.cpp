@@ -3,7 +3,7 @@
 
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
-#include "launcher/base/log.h"
+#include "base/log.h"
 
 namespace ember::launcher::app {
 

@@ -2,7 +2,7 @@
 // normal mode brings the running launcher's window to the front and ends,
 // so two launchers never update the same game folder or write the same
 // config.json at once. The console report, the swap and the restart after
-// a swap are not normal starts and are never refused (launcher/cmdline.h
+// a swap are not normal starts and are never refused (launcher/shell/cmdline.h
 // says which start is which).
 #pragma once
 

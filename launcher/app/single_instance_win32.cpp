@@ -8,14 +8,14 @@
 
 #include <cstdio>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace ember::launcher::app {
 
 namespace {
 
-// The main window's class (launcher/window_win32.cpp).
+// The main window's class (launcher/shell/window_win32.cpp).
 constexpr wchar_t kWindowClass[] = L"EmberlaneLauncher";
 
 // Held until the process ends: the claim.

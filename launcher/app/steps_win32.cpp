@@ -5,7 +5,7 @@
 
 #include "launcher/app/single_instance.h"
 #include "launcher/app/steps_internal.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/client_settings.h"
 #include "launcher/install/self_update.h"

@@ -1,7 +1,7 @@
 // Reading and writing config.json in its fixed key order.
 #include "launcher/formats/config.h"
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/json.h"
 
 namespace ember::launcher {

@@ -20,7 +20,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "launcher/base/text.h"
+#include "base/text.h"
 
 namespace ember::launcher {
 namespace {

@@ -5,8 +5,8 @@
 #include <limits>
 #include <set>
 
-#include "launcher/base/safe_path.h"
-#include "launcher/base/text.h"
+#include "base/safe_path.h"
+#include "base/text.h"
 #include "launcher/formats/json.h"
 
 namespace ember::launcher {

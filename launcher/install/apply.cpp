@@ -13,9 +13,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/safe_path.h"
-#include "launcher/base/text.h"
+#include "base/paths.h"
+#include "base/safe_path.h"
+#include "base/text.h"
 #include "launcher/net/http.h"
 #include "launcher/net/sha256.h"
 

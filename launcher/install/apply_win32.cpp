@@ -4,9 +4,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
-#include "launcher/base/safe_path.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "base/safe_path.h"
 #include "launcher/net/http.h"
 
 namespace ember::launcher {

@@ -1,9 +1,9 @@
 // The blocked-mod scan and moving mods aside.
 #include "launcher/install/blocked_mods.h"
 
-#include "launcher/base/paths.h"
-#include "launcher/base/safe_path.h"
-#include "launcher/base/text.h"
+#include "base/paths.h"
+#include "base/safe_path.h"
+#include "base/text.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher {

@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/base/log.h"
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace ember::launcher {
 

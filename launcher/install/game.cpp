@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace ember::launcher {
 

@@ -2,7 +2,7 @@
 // and only the environment fallback gives a version.
 #include "launcher/install/game.h"
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 namespace ember::launcher {
 

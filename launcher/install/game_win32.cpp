@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 namespace ember::launcher {
 

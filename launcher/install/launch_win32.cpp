@@ -1,8 +1,8 @@
 // Starting the loader.
 #include <windows.h>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/safe_path.h"
+#include "base/paths.h"
+#include "base/safe_path.h"
 #include "launcher/install/client_settings.h"
 
 namespace ember::launcher {

@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
-#include "launcher/base/safe_path.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "base/safe_path.h"
 #include "launcher/install/apply.h"
 #include "launcher/net/sha256.h"
 

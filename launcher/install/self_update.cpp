@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "launcher/base/paths.h"
-#include "launcher/base/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "launcher/net/sha256.h"
 
 namespace ember::launcher {

@@ -5,9 +5,9 @@
 #include <windows.h>
 
 
-#include "launcher/base/log.h"
-#include "launcher/base/paths.h"
-#include "launcher/base/version.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/version.h"
 #include "launcher/net/http.h"
 #include "launcher/net/sha256.h"
 

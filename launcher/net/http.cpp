@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/base/text.h"
+#include "base/text.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
 

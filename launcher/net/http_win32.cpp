@@ -20,7 +20,7 @@
 
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 namespace ember::launcher::http {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/net/sha256_internal.h"
 
 namespace ember::launcher {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/base/text.h"  // isSha256Hex, sameDigest
+#include "base/text.h"  // isSha256Hex, sameDigest
 
 namespace ember::launcher {
 

@@ -28,5 +28,5 @@ endif()
 # The proof-of-work figures program for Wine (bench/pow-figures builds it).
 if(WIN32)
   add_executable(pow_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/pow_figures.cpp)
-  target_link_libraries(pow_figures PRIVATE ember_all)
+  target_link_libraries(pow_figures PRIVATE ember_shell)
 endif()

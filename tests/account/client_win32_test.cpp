@@ -14,7 +14,7 @@
 #include "launcher/net/http.h"
 #include "launcher/net/sha256.h"
 #include "tests/install/standin_client.h"
-#include "ui/png.h"
+#include "ui/kiln/png.h"
 
 using namespace ember::launcher;
 using namespace ember::launcher::account;

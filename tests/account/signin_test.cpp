@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher::account {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/account/signin.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/json.h"
 #include "tests/support/scratch.h"
 

@@ -7,7 +7,7 @@
 #include "launcher/account/client.h"
 #include "launcher/account/signin.h"
 #include "launcher/app/controller.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/config.h"
 #include "tests/app/ui_loop.h"
 #include "tests/support/scratch.h"

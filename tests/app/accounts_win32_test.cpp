@@ -12,7 +12,7 @@
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/json.h"
 #include "tests/app/ui_loop.h"
 #include "tests/install/standin_client.h"

@@ -13,6 +13,6 @@ endif()
 # The sign-in figures program for Wine (bench/signin-figures builds it).
 if(WIN32)
   add_executable(signin_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/signin_figures.cpp)
-  target_link_libraries(signin_figures PRIVATE ember_all)
+  target_link_libraries(signin_figures PRIVATE ember_shell)
   target_include_directories(signin_figures PRIVATE ${PROJECT_SOURCE_DIR})
 endif()

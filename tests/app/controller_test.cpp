@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "tests/app/ui_loop.h"
 #include "tests/support/scratch.h"
 

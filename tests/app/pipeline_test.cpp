@@ -10,7 +10,7 @@
 #include <map>
 
 #include "launcher/app/controller.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/net/sha256.h"
 #include "tests/app/ui_loop.h"

@@ -10,7 +10,7 @@
 
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/game.h"
 #include "launcher/install/self_update.h"

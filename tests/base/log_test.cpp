@@ -1,5 +1,5 @@
 // launcher.log and the trace's pure parts.
-#include "launcher/base/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {

@@ -1,7 +1,7 @@
 // POSIX-only behaviour of the file layer's twin: Windows-spelled paths on a
 // Unix file system, a write cut short by a full disk, and the fallbacks of
 // the configuration folder.
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

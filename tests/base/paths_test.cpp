@@ -1,7 +1,7 @@
 // The file layer, natively against the POSIX twin and under Wine against
 // Win32: path text, the directory walk, the configuration folder, reading,
 // atomic writes and the small primitives.
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Win32-only behaviour of the file layer under Wine: the environment as the
 // C runtime and the wide API change it, UTF-16 names on disk, files held
 // open by another handle.
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

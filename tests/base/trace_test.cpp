@@ -1,12 +1,12 @@
 // The UI trace end to end, in its own process: the switch is read once and
 // the file is opened once, so the order of events here matters.
-#include "launcher/base/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {

@@ -2,7 +2,7 @@
 // tolerance of odd values, and the set-aside of an unreadable file.
 #include <gtest/gtest.h>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/config.h"
 #include "tests/support/scratch.h"
 

@@ -501,5 +501,22 @@ TEST(Manifest, ManifestUrlForChannel) {
     }
 }
 
+// A client build whose DLL or loader would lie outside the game folder is no build.
+TEST(ClientBuild, ABuildNamingAFileOutsideTheGameFolderIsNoBuild) {
+    const char* unsafe[] = {"", "../evil.exe", "C:\\Windows\\evil.exe", "D:evil.exe", "Emberlane\\l.exe", "/l.exe"};
+    for (const char* loader : unsafe) {
+        for (bool loaderBad : {true, false}) {
+            Manifest m;
+            m.clientBuilds["1.0"] = loaderBad ? ClientBuild{"1", "Emberlane/Emberlane.dll", loader}
+                                              : ClientBuild{"1", loader, "Emberlane/Loader.exe"};
+            bool exact = false;
+            ClientBuild build = clientBuildFor(m, "1.0", exact);
+            EXPECT_TRUE(build.loader.empty() && build.dll.empty()) << loader;
+            build = clientBuildFor(m, "2.0", exact);
+            EXPECT_TRUE(build.loader.empty() && build.dll.empty()) << loader << " (fallback build)";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ember::launcher

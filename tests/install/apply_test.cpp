@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/apply.h"
 #include "tests/support/scratch.h"
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/config.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"

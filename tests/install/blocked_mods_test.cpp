@@ -8,7 +8,7 @@
 #include <windows.h>
 #endif
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/net/sha256.h"
 #include "tests/install/file_time.h"
 #include "tests/support/scratch.h"

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 namespace ember::launcher::testing {
 

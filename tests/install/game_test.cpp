@@ -2,7 +2,7 @@
 // the configured folder, and a picked folder.
 #include <gtest/gtest.h>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/game.h"
 #include "tests/support/scratch.h"
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/client_settings.h"
 #include "launcher/install/game.h"

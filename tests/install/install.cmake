@@ -17,7 +17,7 @@ endif()
 # The install figures program for Wine (bench/install-figures builds it).
 if(WIN32)
   add_executable(install_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/install_figures.cpp)
-  target_link_libraries(install_figures PRIVATE ember_all)
+  target_link_libraries(install_figures PRIVATE ember_shell)
 endif()
 
 # Self-update against the stand-in service (its build download and faults).

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/plan.h"
 #include "launcher/net/sha256.h"

@@ -15,7 +15,7 @@
 #include <windows.h>
 #endif
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {

@@ -1,10 +1,10 @@
 // Self-update against the stand-in web service under Wine: what reaches the
 // disk when the published build is refused, corrupted on the way, or not a
 // program, and the cap after two attempts. (The whole road with the real
-// executables is tests/launcher/selfupdate_e2e.sh.)
+// executables is tests/shell/selfupdate_e2e.sh.)
 #include <gtest/gtest.h>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/config.h"
 #include "launcher/install/self_update.h"
 #include "launcher/net/sha256.h"
@@ -75,7 +75,7 @@ TEST(SelfUpdateFromTheStandin, NeverTouchesTheRunningBuildAndStopsAfterTwoAttemp
     EXPECT_EQ(digest, manifest.launcherSha256);
     EXPECT_EQ(config.selfUpdateAttempts, 0);
 
-    // A build that was started twice (tests/launcher/selfupdate_e2e.sh starts
+    // A build that was started twice (tests/shell/selfupdate_e2e.sh starts
     // a real one) is not tried a third time, without a download.
     config.selfUpdateTarget = manifest.launcherSha256;
     config.selfUpdateAttempts = 2;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/formats/json.h"
 #include "launcher/formats/manifest.h"
 #include "launcher/net/http.h"

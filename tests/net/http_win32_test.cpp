@@ -14,7 +14,7 @@
 #include "launcher/net/http.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "tests/install/standin_client.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 #include "launcher/net/sha256_internal.h"
 
 namespace ember::launcher {

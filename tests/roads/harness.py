@@ -565,7 +565,7 @@ class Launcher:
 
 
 def launcher_version():
-    with open(os.path.join(TOP, "launcher", "base", "version.h")) as f:
+    with open(os.path.join(TOP, "base", "version.h")) as f:
         return re.search(r'kLauncherVersion\[\] = "([^"]+)"', f.read()).group(1)
 
 

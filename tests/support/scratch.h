@@ -12,7 +12,7 @@
 #include <windows.h>
 #endif
 
-#include "launcher/base/paths.h"
+#include "base/paths.h"
 
 namespace ember::launcher::testing {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/text.h"
+#include "ui/kiln/text.h"
 
 namespace kiln {
 

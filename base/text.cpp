@@ -1,0 +1,92 @@
+#include "base/text.h"
+
+namespace ember::launcher {
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = asciiLower(c);
+    return out;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+bool isSha256Hex(std::string_view text) {
+    if (text.size() != 64) return false;
+    for (char c : text) {
+        if (hexDigitValue(c) < 0) return false;
+    }
+    return true;
+}
+
+bool sameDigest(std::string_view a, std::string_view b) { return equalsIgnoreCase(a, b); }
+
+uint32_t decodeUtf8Sequence(std::string_view text, size_t& i) {
+    const size_t n = text.size();
+    if (i >= n) return kReplacementCharacter;
+    auto byte = [&](size_t at) { return static_cast<uint8_t>(text[at]); };
+    uint8_t lead = byte(i);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    // Length of the sequence and the range its second byte must fall in,
+    // which rules out overlong forms, surrogates and values past U+10FFFF.
+    size_t length = 0;
+    uint8_t low = 0x80, high = 0xBF;
+    uint32_t cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        cp = lead & 0x0Fu;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        cp = lead & 0x07u;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        ++i;  // stray continuation byte, C0, C1, F5..FF
+        return kReplacementCharacter;
+    }
+    size_t at = i + 1;
+    for (size_t k = 1; k < length; ++k, ++at) {
+        if (at >= n) break;
+        uint8_t c = byte(at);
+        uint8_t lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
+        if (c < lo || c > hi) break;
+        cp = (cp << 6) | (c & 0x3Fu);
+    }
+    bool complete = at - i == length;
+    i = at;  // the lead and every continuation byte that fitted
+    return complete ? cp : kReplacementCharacter;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacementCharacter;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace ember::launcher

@@ -1,0 +1,573 @@
+// The home page: first-run cards, notices, the character panel, news, and
+// the footer with the Play button and the progress block.
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "launcher/app/accounts.h"
+#include "launcher/app/controller.h"
+#include "launcher/app/pipeline.h"
+#include "launcher/app/shell_actions.h"
+#include "base/log.h"
+#include "launcher/screens/screens.h"
+#include "launcher/kit/widgets.h"
+#include "ui/kiln/kiln.h"
+
+namespace ember::launcher::view {
+
+namespace {
+
+const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp + (mp < 10 ? 3 : -9);
+    y = yoe + era * 400 + (m <= 2);
+}
+
+std::string megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+// Play, as the footer and the character rows start it. Demo scenes have no
+// worker to run it, so there the press is only traced.
+void play(app::AppState& state) {
+    if (state.demo) {
+        trace("demo: play");
+        return;
+    }
+    app::startPipeline(false);
+}
+
+// ---------------------------------------------------------------------------
+// The character panel's states
+
+void localCharacterCard(app::AppState& state) {
+    beginCard();
+    const FitRow row = beginFitRow("div.local");
+    avatar("?");
+    kiln::openElement("div.local__text");
+    fitColumn(row, 40 + 14, 0);
+    kiln::openElement("div.local__head");
+    kiln::textElement("Your character", "text.t-h2");
+    badge("LOCAL CHARACTER");
+    kiln::closeElement();
+    kiln::textElement("Playing without an account. This id is stored on this PC only.", "text.card__text");
+    kiln::closeElement();
+    kiln::closeElement();
+    const std::string id = state.config.profileId > 0 ? std::to_string(state.config.profileId) : "";
+    if (id.empty()) {
+        kiln::textElement("Your character is created the first time you play.", "text.card__text");
+    }
+    kiln::openElement("div.card__foot.card__foot--spread");
+    if (!id.empty()) playerId(id);
+    kiln::openElement("div.card__spacer");
+    kiln::closeElement();
+    if (state.accountsActive) {
+        ButtonOptions signIn;
+        signIn.label = "Sign in instead";
+        signIn.kind = "ghost";
+        kiln::pushKey("local:signin");
+        if (button(signIn)) app::setPlayWithoutAccount(false);
+        kiln::popKey();
+    }
+    if (!id.empty()) {
+        ButtonOptions copy;
+        copy.label = "Copy id";
+        kiln::pushKey("local:copy");
+        copyButton(copy, id, state.view.copiedUntil["local:copy"]);
+        kiln::popKey();
+    }
+    ButtonOptions other;
+    other.label = "Use a different id\xE2\x80\xA6";
+    kiln::pushKey("local:change");
+    if (button(other)) state.view.openModal = "change-id";
+    kiln::popKey();
+    kiln::closeElement();
+    endCard();
+}
+
+void characterRow(app::AppState& state, const account::Character& c) {
+    const bool selected = c.id == state.config.characterId;
+    kiln::pushKey("char:" + c.id);
+    const bool clicked = kiln::buttonElement(selected ? "div.row.is-selected" : "div.row");
+    avatar(c.name.empty() ? "?" : c.name.substr(0, 1), true);
+    kiln::openElement("div.row__text");
+    kiln::textElement(c.name, "text.row__name");
+    kiln::textElement("id " + c.id, "text.row__id");
+    kiln::closeElement();
+    const std::string st = app::playState();
+    ButtonOptions playAs;
+    playAs.label = "Play as";
+    playAs.kind = selected ? "primary" : "secondary";
+    playAs.extraClass = "btn--sm";
+    playAs.disabled = !(st == "install" || st == "update" || st == "ready" || st == "offline");
+    kiln::pushKey("playas");
+    const bool playClicked = button(playAs);
+    kiln::popKey();
+    kiln::pushKey("delete");
+    const bool deleteClicked = kiln::buttonElement("div.row__del");
+    boxIcon("trash");
+    kiln::closeElement();
+    kiln::popKey();
+    kiln::closeElement();
+    kiln::popKey();
+    if (deleteClicked) {
+        trace("click delete " + c.id);
+        app::chooseCharacter(c.id);
+        state.view.openModal = "delete";
+    } else if (playClicked) {
+        app::chooseCharacter(c.id);
+        play(state);
+    } else if (clicked) {
+        trace("click character " + c.id);
+        app::chooseCharacter(c.id);
+    }
+}
+
+void characterList(app::AppState& state) {
+    const account::CharacterList& list = state.characters;
+    if (list.characters.empty()) {
+        kiln::openElement("div.chars__empty");
+        kiln::textElement("NO CHARACTERS", "text.t-label.chars__emptyhead");
+        kiln::textElement("Make one here, then press Play.", "text.card__text");
+        ButtonOptions create;
+        create.label = "New character";
+        create.kind = "primary";
+        create.icon = "plus";
+        kiln::pushKey("chars:new");
+        if (button(create)) state.view.openModal = "create";
+        kiln::popKey();
+        kiln::closeElement();
+        return;
+    }
+    for (const account::Character& c : list.characters) characterRow(state, c);
+    const uint32_t used = std::max<uint32_t>(list.used, static_cast<uint32_t>(list.characters.size()));
+    if (list.maxSlots > 0 && used >= list.maxSlots) {
+        kiln::openElement("div.row.row--full");
+        kiln::openElement("div.row__text");
+        kiln::textElement("All " + std::to_string(list.maxSlots) + " slots used", "text.row__name");
+        kiln::textElement("Delete a character to free a slot.", "text.row__id");
+        kiln::closeElement();
+        kiln::closeElement();
+    } else {
+        kiln::pushKey("chars:new");
+        const bool clicked = kiln::buttonElement("div.row.row--new");
+        kiln::openElement("div.row__plus");
+        glyphIcon("plus");
+        kiln::closeElement();
+        kiln::textElement("New character", "text.row__name");
+        kiln::closeElement();
+        kiln::popKey();
+        if (clicked) {
+            trace("click new character");
+            state.view.openModal = "create";
+        }
+    }
+}
+
+std::string newsDate(const NewsItem& item, int64_t now) {
+    const int64_t at = parseIsoTime(item.at);
+    return at < 0 ? item.at : relativeDate(at, now);
+}
+
+// The footer's left: the launcher update offer, else where play goes.
+void footerLeft(app::AppState& state) {
+    kiln::openElement("div.footer__left");
+    if (state.launcherUpdateOffered) {
+        kiln::openElement("div.footer__update");
+        kiln::openElement("div.footer__say");
+        kiln::textElement("Launcher", "text.t-label.footer__tag");
+        kiln::textElement("A launcher update is ready", "text.footer__line");
+        kiln::closeElement();
+        ButtonOptions o;
+        o.label = "Update & restart";
+        o.kind = "secondary";
+        o.extraClass = "btn--sm";
+        o.disabled = state.busy;
+        kiln::pushKey("footer:selfupdate");
+        if (button(o)) {
+            if (state.demo) {
+                trace("demo: update the launcher");
+            } else {
+                app::applyLauncherUpdate();
+            }
+        }
+        kiln::popKey();
+        kiln::closeElement();
+    } else {
+        const std::string client = state.manifest.clientVersion.empty() ? state.config.lastClientVersion
+                                                                         : state.manifest.clientVersion;
+        kiln::textElement("Emberlane", "text.t-label.footer__tag");
+        kiln::textElement(client.empty() ? "Launcher " + state.version : "Client " + client + " \xC2\xB7 launcher " +
+                                                                             state.version,
+                          "text.footer__line.footer__line--quiet");
+    }
+    kiln::closeElement();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Dates
+
+int64_t unixNow(const app::AppState& state) {
+    return state.demo ? kDemoUnixNow : static_cast<int64_t>(std::time(nullptr));
+}
+
+int64_t parseIsoTime(const std::string& text) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    const int got = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s);
+    if (got != 3 && got != 6) return -1;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 || mi < 0 || s < 0) return -1;
+    return daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+}
+
+std::string formatIsoTime(int64_t unix) {
+    const int64_t days = unix >= 0 ? unix / 86400 : (unix - 86399) / 86400;
+    const int64_t rest = unix - days * 86400;
+    int64_t y = 0, m = 0, d = 0;
+    civilFromDays(days, y, m, d);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", static_cast<int>(y), static_cast<int>(m),
+                  static_cast<int>(d), static_cast<int>(rest / 3600), static_cast<int>(rest % 3600 / 60),
+                  static_cast<int>(rest % 60));
+    return text;
+}
+
+std::string relativeDate(int64_t thenUnix, int64_t nowUnix) {
+    // A date a little in the future (a clock running behind) reads as now.
+    const int64_t ago = nowUnix > thenUnix ? nowUnix - thenUnix : 0;
+    char text[48];
+    const int64_t minutes = ago / 60, hours = ago / 3600, days = ago / 86400;
+    if (hours < 1) {
+        std::snprintf(text, sizeof text, "%d %s", static_cast<int>(std::max<int64_t>(1, minutes)), "min ago");
+    } else if (days < 1) {
+        std::snprintf(text, sizeof text, "%d %s", static_cast<int>(hours), hours == 1 ? "hour ago" : "hours ago");
+    } else if (days < 2) {
+        return "yesterday";
+    } else if (days < 7) {
+        std::snprintf(text, sizeof text, "%d %s", static_cast<int>(days), "days ago");
+    } else if (days < 35) {
+        const int weeks = static_cast<int>(days / 7);
+        std::snprintf(text, sizeof text, "%d %s", weeks, weeks == 1 ? "week ago" : "weeks ago");
+    } else {
+        int64_t y = 0, m = 0, d = 0;
+        civilFromDays(thenUnix >= 0 ? thenUnix / 86400 : (thenUnix - 86399) / 86400, y, m, d);
+        std::snprintf(text, sizeof text, "%d %s %d", static_cast<int>(d), kMonths[m - 1], static_cast<int>(y));
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Home page pieces
+
+void firstRunCards(app::AppState& state) {
+    const bool local = !state.accountsActive || state.playWithoutAccount;
+    if (local && !state.config.seenPlayerIdIntro && state.config.profileId > 0) {
+        kiln::pushKey("card:playerid");
+        beginCard();
+        const FitRow row = beginFitRow("div.intro");
+        seal("ok", "#");
+        kiln::openElement("div.intro__text");
+        fitColumn(row, 40 + 16, 0);
+        kiln::textElement("Your character id", "text.t-h2");
+        kiln::textElement("This id is your character. Write it down.", "text.card__text");
+        kiln::textElement("Enter it in Settings on another PC to keep playing as yourself.", "text.card__text");
+        kiln::closeElement();
+        kiln::closeElement();
+        kiln::openElement("div.card__foot.card__foot--spread");
+        playerId(std::to_string(state.config.profileId));
+        kiln::openElement("div.card__spacer");
+        kiln::closeElement();
+        ButtonOptions ok;
+        ok.label = "Got it";
+        ok.kind = "primary";
+        if (button(ok)) app::dismissFirstRunCard("playerid");
+        kiln::closeElement();
+        endCard();
+        kiln::popKey();
+    }
+    const std::string st = app::playState();
+    if (!state.config.seenFirstRunNote && st == "install") {
+        kiln::pushKey("card:firstrun");
+        beginCard();
+        const FitRow row = beginFitRow("div.intro");
+        seal("warn", "i");
+        kiln::openElement("div.intro__text");
+        fitColumn(row, 40 + 16, 0);
+        kiln::textElement("First time: this downloads about " + megabytes(state.plan.downloadBytes) +
+                              " into your Oblivion Remastered folder. Nothing is changed outside it, and Settings "
+                              "\xE2\x86\x92 Verify & repair puts it back if anything goes wrong.",
+                          "text.card__text.card__text--bright");
+        kiln::closeElement();
+        kiln::closeElement();
+        kiln::openElement("div.card__foot");
+        ButtonOptions ok;
+        ok.label = "Got it";
+        ok.kind = "ghost";
+        if (button(ok)) app::dismissFirstRunCard("firstrun");
+        kiln::closeElement();
+        endCard();
+        kiln::popKey();
+    }
+}
+
+void notices(app::AppState& state) {
+    const std::vector<app::Notice> list = app::currentNotices();
+    if (list.empty()) return;
+    kiln::openElement("div.notices");
+    bool first = true;
+    for (const app::Notice& n : list) {
+        const std::string tone = n.tone == "info" ? "warning" : n.tone;
+        kiln::pushKey("notice:" + n.id);
+        int clicked = -1;
+        if (n.actionLabel.empty()) {
+            clicked = strip(tone, n.title, n.detail, {}, !first);
+        } else {
+            clicked = strip(tone, n.title, n.detail, {n.actionLabel}, !first);
+        }
+        kiln::popKey();
+        if (clicked == 0) {
+            trace("notice action " + n.action);
+            app::noticeAction(n.action);
+            if (n.action == "ShowUnsupported") state.tab = "home";
+        }
+        first = false;
+    }
+    kiln::closeElement();
+    (void)state;
+}
+
+void characterPanel(app::AppState& state) {
+    const bool local = !state.accountsActive || state.playWithoutAccount || !state.signedIn;
+    kiln::openElement("div.chars");
+    sectionHead(local ? "Character" : "Characters");
+    if (local) {
+        localCharacterCard(state);
+    } else if (state.charactersStatus == "error") {
+        kiln::pushKey("chars:error");
+        const int clicked = strip("error",
+                                  "Can't load your characters \xE2\x80\x94 " + siteHost(state) +
+                                      " isn't answering. You can still play; the launcher remembers your character.",
+                                  "", {"Retry"});
+        kiln::popKey();
+        if (clicked == 0) app::fetchCharactersNow();
+    } else if (state.charactersStatus == "loading") {
+        kiln::openElement("div.chars__list");
+        for (int i = 0; i < 2; ++i) {
+            kiln::pushKey(static_cast<uint64_t>(i));
+            kiln::openElement("div.row.row--skel");
+            skeleton();
+            skeleton(true);
+            kiln::closeElement();
+            kiln::popKey();
+        }
+        kiln::closeElement();
+    } else {
+        kiln::openElement("div.chars__list");
+        characterList(state);
+        kiln::closeElement();
+    }
+    kiln::closeElement();
+}
+
+void homePage(app::AppState& state, uint64_t nowMs) {
+    kiln::openElement("div.home");
+    kiln::scrollBegin("home", "div.home__scroll");
+    firstRunCards(state);
+    notices(state);
+    characterPanel(state);
+
+    // News.
+    kiln::openElement("div.home__news");
+    sectionHead("News");
+    const int64_t now = unixNow(state);
+    if (!state.manifestLoaded && state.manifestFailed) {
+        kiln::openElement("div.news__none");
+        kiln::textElement("Couldn't load news.", "text.card__text");
+        ButtonOptions retry;
+        retry.label = "Retry";
+        retry.kind = "ghost";
+        retry.extraClass = "btn--sm";
+        kiln::pushKey("news:retry");
+        if (button(retry)) app::preflight();
+        kiln::popKey();
+        kiln::closeElement();
+    } else if (state.manifest.news.empty()) {
+        kiln::openElement("div.news__none");
+        kiln::textElement("Nothing new right now.", "text.card__text");
+        kiln::closeElement();
+    } else {
+        for (const NewsItem& item : state.manifest.news) {
+            kiln::pushKey("news:" + (item.id.empty() ? item.title : item.id));
+            const bool linked = !item.url.empty();
+            bool clicked = false;
+            if (linked) {
+                clicked = kiln::buttonElement("div.news.news--link");
+            } else {
+                kiln::openElement("div.news");
+            }
+            kiln::openElement("div.news__meta");
+            if (!item.tag.empty()) badge(item.tag);
+            kiln::textElement(newsDate(item, now), "text.news__date");
+            kiln::closeElement();
+            kiln::textElement(item.title, "text.t-h3.news__title");
+            if (!item.body.empty()) kiln::textElement(item.body, "text.news__body");
+            kiln::closeElement();
+            kiln::popKey();
+            if (clicked) app::openWebPage(item.url);
+        }
+    }
+    kiln::closeElement();
+    kiln::scrollEnd();
+
+    footerBar(state, nowMs);
+    kiln::closeElement();
+}
+
+// ---------------------------------------------------------------------------
+// The footer bar
+
+static std::string progressAmount(const app::Operation& op) {
+    const double total = static_cast<double>(op.bytesTotal), done = static_cast<double>(op.bytesDone);
+    const double unit = total >= 1024.0 * 1024.0 * 1024.0 ? 1024.0 * 1024.0 * 1024.0 : 1024.0 * 1024.0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f / %.1f %s", done / unit, total / unit, unit > 1024.0 * 1024.0 ? "GB" : "MB");
+    return text;
+}
+
+static std::string progressRate(double bytesPerSecond) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / (1024.0 * 1024.0));
+    return text;
+}
+
+static std::string timeLeft(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    char text[48];
+    if (s < 60) {
+        std::snprintf(text, sizeof text, "~%lds left", s);
+    } else if (s < 3600) {
+        std::snprintf(text, sizeof text, "~%ldm %02lds left", s / 60, s % 60);
+    } else {
+        std::snprintf(text, sizeof text, "~%ldh %ldm left", s / 3600, (s % 3600) / 60);
+    }
+    return text;
+}
+
+static void progressBlock(app::AppState& state, const app::Operation& op) {
+    const bool failed = op.finished && !state.fault.kind.empty() && state.fault.kind != "cancelled";
+    kiln::openElement(op.finished ? "div.progress.is-finished" : "div.progress");
+    float fraction = 0;
+    bool indeterminate = op.indeterminate;
+    if (op.finished) {
+        fraction = 1;
+        indeterminate = false;
+    } else if (op.bytesTotal > 0) {
+        fraction = static_cast<float>(static_cast<double>(op.bytesDone) / static_cast<double>(op.bytesTotal));
+    } else if (op.steps > 0) {
+        fraction = static_cast<float>(op.step) / static_cast<float>(op.steps);
+    } else {
+        indeterminate = true;
+    }
+    kiln::openElement("div.progress__top");
+    kiln::textElement(op.title.empty() ? "Working" : op.title, "text.progress__phase");
+    if (!indeterminate && !op.finished) {
+        char pct[16];
+        std::snprintf(pct, sizeof pct, "%d%%", static_cast<int>(fillFraction(fraction) * 100.0f));
+        kiln::textElement(pct, "text.progress__pct");
+    }
+    kiln::closeElement();
+    kiln::pushKey("progressbar");
+    progressBar(fraction, failed, indeterminate);
+    kiln::popKey();
+    if (!op.finished) {
+        // One line of facts (it wraps in a narrow window).
+        std::string facts;
+        auto add = [&facts](const std::string& fact) {
+            if (!facts.empty()) facts += "  \xC2\xB7  ";
+            facts += fact;
+        };
+        if (op.bytesTotal > 0) add(progressAmount(op));
+        if (op.bytesPerSecond > 0) add(progressRate(op.bytesPerSecond));
+        if (op.steps > 0) add(std::to_string(op.step) + " of " + std::to_string(op.steps) + " files");
+        if (op.etaSeconds > 0) add(timeLeft(op.etaSeconds));
+        if (!facts.empty()) kiln::textElement(facts, "text.progress__facts");
+    }
+    kiln::closeElement();
+}
+
+void footerBar(app::AppState& state, uint64_t nowMs) {
+    // A column: the progress block across the whole width while working
+    // (so its lines are measured at the width they get), then the row with
+    // the launcher line and the Play button.
+    kiln::openElement("div.footer");
+    const std::string st = app::playState();
+    if (state.operation.has_value()) {
+        kiln::openElement("div.footer__work");
+        progressBlock(state, *state.operation);
+        kiln::closeElement();
+    }
+    kiln::openElement("div.footer__row");
+    footerLeft(state);
+
+    kiln::openElement("div.footer__right");
+    if (st == "updating" || st == "repairing") {
+        ButtonOptions cancel;
+        cancel.label = "Cancel";
+        cancel.kind = "ghost";
+        kiln::pushKey("footer:cancel");
+        if (button(cancel)) app::cancelOperation();
+        kiln::popKey();
+    } else if (st == "running") {
+        ButtonOptions close;
+        close.label = "Close launcher";
+        close.kind = "ghost";
+        kiln::pushKey("footer:close");
+        if (button(close)) state.view.quitRequested = true;
+        kiln::popKey();
+    }
+    kiln::openElement("div.play");
+    const bool disabled = st == "checking" || st == "updating" || st == "repairing" || st == "launching" ||
+                          st == "running" || st == "blocked";
+    kiln::pushKey("play");
+    if (playButton(app::playLabel(st), disabled)) {
+        if (st == "unsupported") {
+            app::noticeAction("ShowUnsupported");
+            state.tab = "home";
+        } else {
+            play(state);
+        }
+    }
+    kiln::popKey();
+    const std::string sub = app::playSubline(nowMs);
+    if (!sub.empty()) {
+        const bool warn = sub == "Create a character on this realm first" || st == "unsupported" || st == "blocked";
+        kiln::textElement(sub, warn ? "text.play__sub.play__sub--warn" : "text.play__sub");
+    }
+    kiln::closeElement();  // play
+    kiln::closeElement();  // right
+    kiln::closeElement();  // row
+    kiln::closeElement();  // footer
+}
+
+}  // namespace ember::launcher::view

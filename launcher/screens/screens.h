@@ -1,0 +1,99 @@
+// The launcher's screens: every frame they turn the application state into
+// the element tree. They keep no state of their own beyond the view flags
+// in AppState::view; every action calls a controller operation (app/) or
+// sets one of those flags.
+//
+// Files: screens.cpp (routes, the frame, the title bar), home.cpp (the home
+// page and its footer), rail.cpp (the realm rail), settings.cpp (the
+// settings page), blocker.cpp (the refusal screens), modals.cpp (the
+// dialogs), auth.cpp (sign-in and registration), demo.cpp (the demo
+// scenes' sample state), textfield.cpp (editing and keys).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "launcher/app/state.h"
+
+namespace ember::launcher::view {
+
+// ---------------------------------------------------------------------------
+// Routes
+
+// The blocker that stops play: the pipeline's wins; otherwise the
+// preflight's once the preflight has finished. Null when none.
+const app::Blocker* activeBlocker(const app::AppState& state);
+// "home", "settings", "login", "register" or "blocker:" + kind, computed
+// from the state every frame.
+std::string route(const app::AppState& state);
+
+// ---------------------------------------------------------------------------
+// The frame
+
+// Builds the whole tree for the current state (the toolkit frame has
+// begun). `state` is the controller's AppState: the screens read it and
+// write only state.view. `body`, when given, fills the window's body in
+// place of the routed screens (the developers' widget scene).
+using BodyBuilder = void (*)(app::AppState& state);
+void buildFrame(app::AppState& state, float width, float height, float scale, uint64_t nowMs,
+                BodyBuilder body = nullptr);
+
+// Whether closing now opens "Stop the update?" (an update or repair runs).
+bool closeNeedsConfirmation(const app::AppState& state);
+// The window's close request: while an update or repair runs the
+// stop-update dialog opens, otherwise view.quitRequested is set.
+void requestClose(app::AppState& state);
+
+// The frame's requests that must wait until the frame is built (the folder
+// picker runs a message loop of its own). The window calls it after each
+// frame.
+void afterFrame(app::AppState& state);
+
+// The wall clock the screens date things with (Unix seconds); demo scenes
+// use a fixed one so their pictures do not change from run to run.
+int64_t unixNow(const app::AppState& state);
+inline constexpr int64_t kDemoUnixNow = 1773921600;  // 19 Mar 2026, 12:00 UTC
+// "2026-03-19T10:00:00Z" (a date alone is midnight) as Unix seconds; -1
+// when it is not such a time.
+int64_t parseIsoTime(const std::string& text);
+// The other way: "2026-03-19T10:00:00Z".
+std::string formatIsoTime(int64_t unix);
+
+// Window questions, answered from the last frame.
+bool onTitleBarDragArea(float x, float y);
+// 0 arrow, 1 hand (over something clickable), 2 text I-beam (over an editable field).
+int cursorAt(float x, float y);
+// Milliseconds until the screens need a frame (0: now), -1: nothing scheduled.
+int64_t msUntilNextFrame();
+
+// ---------------------------------------------------------------------------
+// Screen pieces (each builds into the open element)
+
+void titleBar(app::AppState& state);
+void realmRail(app::AppState& state);
+void homePage(app::AppState& state, uint64_t nowMs);
+// The bar under the home page: the launcher update line or the progress
+// block, Cancel or Close launcher, and the Play button with its line.
+void footerBar(app::AppState& state, uint64_t nowMs);
+void firstRunCards(app::AppState& state);
+void notices(app::AppState& state);
+void characterPanel(app::AppState& state);
+void settingsScreen(app::AppState& state);
+void blockerScreen(app::AppState& state, const app::Blocker& blocker);
+void authScreen(app::AppState& state, bool registering);
+// The open modal (state.view.openModal), on top of everything.
+void modal(app::AppState& state);
+
+// "Oblivion Remastered" wording helpers shared by the screens.
+// The host shown in messages ("emberlane.example" unless the manifest's
+// site says otherwise).
+std::string siteHost(const app::AppState& state);
+// News dates: "5 min ago", "1 hour ago", "yesterday", "3 weeks ago", "12 Mar 2026".
+std::string relativeDate(int64_t thenUnix, int64_t nowUnix);
+
+// The aurora's disc diameters at scale 1, largest first.
+inline constexpr float kAuroraDiameters[8] = {570, 499, 428, 356, 285, 214, 142, 71};
+inline constexpr float kTitleBarHeight = 44;
+
+}  // namespace ember::launcher::view

@@ -1,0 +1,140 @@
+// The frame: the route decided from the state (and the frame composed for
+// it: the sign-in screen alone, everything else beside the realm rail),
+// news dates, the aurora's discs stand where the frame composition puts them
+// at every scale, and a close while updating opens the stop-update confirmation instead of
+// quitting.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "launcher/app/controller.h"
+#include "launcher/screens/screens.h"
+#include "tests/kiln/kiln_fixture.h"
+
+namespace ember::launcher::view {
+namespace {
+
+class ScreensTest : public kiln::KilnTest {};
+
+TEST_F(ScreensTest, AuroraDiscsAreCentredOnTheirGroups) {
+    css(".aurora__ring { position: absolute } win { position: absolute }");
+    const struct {
+        float scale, width, height;
+    } cases[] = {{1.0f, 1000, 640}, {1.5f, 1600, 1000}};
+    for (const auto& c : cases) {
+        app::AppState state;
+        kiln::beginFrame(c.width, c.height, c.scale);
+        buildFrame(state, c.width, c.height, c.scale, 0);
+        kiln::endFrame();
+        const uint32_t teal = kiln::nameHash("au-teal"), blue = kiln::nameHash("au-blue");
+        int seen[2] = {0, 0};
+        for (int32_t i = 0; i < count(); ++i) {
+            const kiln::Node& n = node(i);
+            for (uint32_t k = 0; k < n.classCount; ++k) {
+                if (n.classes[k] != teal && n.classes[k] != blue) continue;
+                const bool isTeal = n.classes[k] == teal;
+                const float cx = isTeal ? 230 * c.scale : c.width - 190 * c.scale;
+                const float cy = isTeal ? 130 * c.scale : c.height - (44 + 90) * c.scale;
+                const float d = kAuroraDiameters[seen[isTeal ? 0 : 1]++] * c.scale;
+                EXPECT_NEAR(n.box.w, d, 0.01) << "scale " << c.scale;
+                EXPECT_NEAR(n.box.x + n.box.w / 2, cx, 0.01) << "scale " << c.scale;
+                EXPECT_NEAR(n.box.y + n.box.h / 2, cy, 0.01) << "scale " << c.scale;
+            }
+        }
+        EXPECT_EQ(seen[0], 8);
+        EXPECT_EQ(seen[1], 8);
+    }
+}
+
+TEST_F(ScreensTest, ClosingWhileUpdatingAsksFirst) {
+    for (const bool busy : {true, false}) {
+        app::AppState state;
+        state.busy = busy;
+        requestClose(state);
+        EXPECT_EQ(state.view.openModal == "stop-update", busy) << busy;
+        EXPECT_EQ(state.view.quitRequested, !busy) << busy;
+    }
+}
+
+TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
+    css("div { display: flex }");
+    const struct {
+        const char* tab;
+        bool accounts, signedIn, withoutAccount;
+        const char* blocker;
+        const char* route;
+    } cases[] = {
+        {"", false, false, false, "", "home"},
+        {"home", false, false, false, "", "home"},
+        {"settings", false, false, false, "", "settings"},
+        {"", false, false, false, "game-not-found", "blocker:game-not-found"},
+        {"home", true, true, false, "blocked-mods", "blocker:blocked-mods"},
+        // A blocker replaces the home page only: Settings stays reachable.
+        {"settings", false, false, false, "game-not-found", "settings"},
+        {"settings", true, true, false, "disk-space", "settings"},
+        // "restarting" wins over the Settings tab and over sign-in.
+        {"settings", false, false, false, "restarting", "blocker:restarting"},
+        {"", true, false, false, "restarting", "blocker:restarting"},
+        {"register", true, false, false, "restarting", "blocker:restarting"},
+        // Sign-in comes before any other blocker and any tab.
+        {"", true, false, false, "", "login"},
+        {"settings", true, false, false, "game-not-found", "login"},
+        {"register", true, false, false, "", "register"},
+        {"login", true, false, false, "", "login"},
+        // Playing without an account skips it.
+        {"", true, false, true, "", "home"},
+        {"register", true, false, true, "permission", "home"},
+        // A realm without an account service never shows it, whatever the tab says.
+        {"login", false, false, false, "", "home"},
+        {"register", false, false, false, "", "home"},
+        {"register", false, false, false, "no-network", "home"},
+        // Signed in: a left-over sign-in tab is the home page.
+        {"login", true, true, false, "", "home"},
+    };
+    for (const auto& c : cases) {
+        app::AppState& state = app::state();
+        state = app::AppState();
+        state.demo = true;
+        state.tab = c.tab;
+        state.accountsActive = c.accounts;
+        state.signedIn = c.signedIn;
+        state.playWithoutAccount = c.withoutAccount;
+        state.blocker.kind = c.blocker;
+        const std::string label = std::string("tab '") + c.tab + "' blocker '" + c.blocker + "' accounts " +
+                                  (c.accounts ? "on" : "off") + (c.signedIn ? " signed in" : "") +
+                                  (c.withoutAccount ? " without account" : "");
+        EXPECT_EQ(route(state), c.route) << label;
+
+        kiln::beginFrame(1000, 640, 1);
+        buildFrame(state, 1000, 640, 1, 0);
+        kiln::endFrame();
+        int rails = 0;
+        for (int32_t i = 0; i < count(); ++i)
+            for (uint32_t k = 0; k < node(i).classCount; ++k)
+                if (node(i).classes[k] == kiln::nameHash("rail")) ++rails;
+        const bool signIn = std::string(c.route) == "login" || std::string(c.route) == "register";
+        EXPECT_EQ(rails, signIn ? 0 : 1) << label << ": the sign-in screen stands alone, every other beside the rail";
+    }
+    app::state() = app::AppState();
+}
+
+TEST(RelativeDates, ReadTheWayTheNewsSaysThem) {
+    const int64_t now = kDemoUnixNow;  // 19 Mar 2026, 12:00 UTC
+    const struct {
+        int64_t ago;
+        const char* text;
+    } cases[] = {
+        {0, "1 min ago"},          {-300, "1 min ago"},          {59 * 60, "59 min ago"},
+        {3600, "1 hour ago"},      {5 * 3600 + 10, "5 hours ago"}, {86400 + 5, "yesterday"},
+        {2 * 86400, "2 days ago"}, {7 * 86400, "1 week ago"},    {20 * 86400, "2 weeks ago"},
+        {60 * 86400, "18 Jan 2026"}, {400 * 86400, "12 Feb 2025"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(relativeDate(now - c.ago, now), c.text) << c.ago << " s ago";
+    EXPECT_EQ(parseIsoTime(formatIsoTime(now - 3 * 86400 - 61)), now - 3 * 86400 - 61);
+    EXPECT_EQ(parseIsoTime("2026-03-19"), now - 12 * 3600);
+    EXPECT_EQ(parseIsoTime("yesterday"), -1);
+    EXPECT_EQ(parseIsoTime("2026-13-01T00:00:00Z"), -1);
+}
+
+}  // namespace
+}  // namespace ember::launcher::view
