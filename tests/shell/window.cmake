@@ -10,5 +10,5 @@ if(WIN32 AND TARGET Emberlane)
   # Its clicks go to the one launcher window: no other test that opens one
   # runs beside it.
   set_tests_properties(launcher_window_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK launcher_windows)
-  set_tests_properties(launcher_window_phase_win32_test PROPERTIES RESOURCE_LOCK launcher_windows)
+  set_tests_properties(shell_window_phase_win32_test PROPERTIES RESOURCE_LOCK launcher_windows)
 endif()
