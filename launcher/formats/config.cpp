@@ -93,7 +93,7 @@ std::string configToText(const Config& config) {
         set(installed, path, std::move(record));
     }
     set(doc, "installed", std::move(installed));
-    // 4.
+    // The client version last installed and the manifest it came from.
     set(doc, "lastClientVersion", JsonValue::makeString(config.lastClientVersion));
     set(doc, "lastManifest", JsonValue::makeString(config.lastManifest));
     // 5. Only while a self-update is pending.

@@ -43,7 +43,7 @@ std::vector<FoundMod> findBlockedMods(const std::string& gameFolder, const std::
             std::string digest;
             if (!sha256File(path, digest) || !sameDigest(digest, entry.sha256)) continue;
         }
-        // 4.
+        // Present (and the right content where a digest says which): a blocked mod.
         found.push_back(FoundMod{entry.file, entry});
     }
     return found;

@@ -27,7 +27,7 @@ bool launchGame(const std::string& gameFolder, const std::string& loaderPath, st
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(toWide(path).c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                         DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, folder.c_str(), &startup, &process)) {
-        // 4.
+        // Windows refused to start it: say so with its error code.
         error = "could not start " + loaderPath + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }

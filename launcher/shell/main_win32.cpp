@@ -61,20 +61,20 @@ bool setUpProcess() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // 1. Split the command line.
+    // Split the command line.
     std::vector<std::string> args = commandLineArguments();
 
-    // 2. The console report ends the process with its own code before
-    //    anything else exists.
+    // The console report ends the process with its own code before
+    // anything else exists.
     if (startMode(args) == StartMode::CheckManifest) return runCheckManifest(args);
 
-    // 3. A self-update swap never continues into the launcher.
+    // A self-update swap never continues into the launcher.
     if (offerSwap(args)) return 0;
 
-    // 4. The build that just replaced the old one removes the leftovers.
+    // The build that just replaced the old one removes the leftovers.
     if (startMode(args) == StartMode::Updated) postUpdateCleanup(executablePath());
 
-    // 5. Developer options, left to right.
+    // Developer options, left to right.
     StartupSettings settings = parseCommandLine(args);
 
     // A second launcher for the same settings shows the first and ends.
@@ -85,10 +85,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return 0;
     }
 
-    // 6-8. DPI awareness, COM, the HTTP user agent.
+    // The process set-up: DPI awareness, COM, the HTTP user agent.
     bool com = setUpProcess();
 
-    // 9 onwards: the window and its frame loop.
+    // The window phase: the window and its frame loop, to the end.
     int exitCode = runWindowPhase(settings);
 
     if (com) CoUninitialize();
