@@ -847,7 +847,7 @@ void addAccountToPipeline(PipelineInput& in, PipelineSteps& steps) {
         account::PlaySession session;
         Error e = client->playSession(token, realm.key.empty() ? fallbackKey : realm.key, characterId, session);
         PlaySession out;
-        out.code = static_cast<int>(e.kind);
+        out.code = e.kind;
         if (!e.ok()) return out;
         out.accountId = session.characterId.empty() ? characterId : session.characterId;
         out.name = session.displayName;

@@ -344,15 +344,15 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         if (in.characterId.empty()) return finish(makeFault("internal", text::kCreateCharacterFirst));
         PlaySession session = steps.playSession ? steps.playSession(in.realm, in.characterId) : PlaySession{};
         switch (session.code) {
-            case 0:
+            case account::ErrorKind::ok:
                 break;
-            case 3:
+            case account::ErrorKind::unauthorized:
                 result.loginRequired = true;
                 return finish(makeFault("login-required", text::kLoginToPlay));
-            case 16:
+            case account::ErrorKind::not_found:
                 result.characterGone = true;
                 return finish(makeFault("character-gone", text::kCharacterGone));
-            case 1:
+            case account::ErrorKind::transport:
                 return finish(makeFault("offline", text::kCannotReachEmberlane));
             default:
                 return finish(makeFault("internal", text::kNoSession));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/account/records.h"
 #include "launcher/app/state.h"
 #include "launcher/formats/config.h"
 #include "launcher/formats/manifest.h"
@@ -38,10 +39,11 @@ struct CharacterEntry {
     int32_t slot = 0;
 };
 
-// The account service's answer to a play-session request: code 0 ok,
-// 1 unreachable, 3 sign-in needed, 16 character gone, anything else refused.
+// The account service's answer to a play-session request: ok, transport
+// (unreachable), unauthorized (sign-in needed), not_found (the character is
+// gone); any other kind is a refusal, as is a session no step asked for.
 struct PlaySession {
-    int code = -1;
+    account::ErrorKind code = account::ErrorKind::protocol;
     std::string accountId;
     std::string name;
     std::string token;

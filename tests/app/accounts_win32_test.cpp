@@ -228,9 +228,9 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     ASSERT_EQ(in.characters.size(), 1u);
     ASSERT_TRUE(steps.playSession);
     app::PlaySession session = steps.playSession(in.realm, id);
-    EXPECT_EQ(session.code, 0);
+    EXPECT_EQ(session.code, account::ErrorKind::ok);
     EXPECT_FALSE(session.token.empty());
-    EXPECT_EQ(steps.playSession(in.realm, "no-such-character").code, 16);
+    EXPECT_EQ(steps.playSession(in.realm, "no-such-character").code, account::ErrorKind::not_found);
 
     answered = false;
     app::deleteCharacter(id, [&](bool ok, const std::string& m) {

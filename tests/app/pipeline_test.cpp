@@ -64,7 +64,7 @@ struct Rig {
     bool writable = true, running = false;
     uint64_t free = uint64_t(1) << 40;
     std::string applyError;
-    int sessionCode = 0;
+    account::ErrorKind sessionCode = account::ErrorKind::ok;
     bool selfUpdateStarts = false;
     std::string selfUpdateError;
     std::vector<app::BlockedModFound> mods;
@@ -323,13 +323,13 @@ TEST(Pipeline, EveryRefusalIsOneFaultWithItsMessage) {
         {"blocked mods", [](Rig& r) { r.mods = {{"a/dinput8.dll", "cheats"}, {"b.pak", "x"}}; }, "blocked-mods",
          "This server does not allow a/dinput8.dll, b.pak.", ""},
         {"sign in needed", [](Rig& r) {
-             r.sessionCode = 3;
+             r.sessionCode = account::ErrorKind::unauthorized;
              app::state().signedIn = true;
              app::state().playWithoutAccount = false;
              app::state().config.characterId = "c1";
          }, "login-required", "Log in to play.", ""},
         {"character gone", [](Rig& r) {
-             r.sessionCode = 16;
+             r.sessionCode = account::ErrorKind::not_found;
              app::state().signedIn = true;
              app::state().playWithoutAccount = false;
              app::state().config.characterId = "c1";
@@ -337,13 +337,13 @@ TEST(Pipeline, EveryRefusalIsOneFaultWithItsMessage) {
          "The character you chose is not on this realm any more. The choice has been cleared: press Play again, or "
          "pick a character in the list.", ""},
         {"service unreachable", [](Rig& r) {
-             r.sessionCode = 1;
+             r.sessionCode = account::ErrorKind::transport;
              app::state().signedIn = true;
              app::state().playWithoutAccount = false;
              app::state().config.characterId = "c1";
          }, "offline", "Can't reach Emberlane. Check your connection and try again.", ""},
         {"session refused", [](Rig& r) {
-             r.sessionCode = 9;
+             r.sessionCode = account::ErrorKind::banned;
              app::state().signedIn = true;
              app::state().playWithoutAccount = false;
              app::state().config.characterId = "c1";
@@ -395,11 +395,11 @@ TEST(Pipeline, NoSpaceSaysHowMuchAndLoginAndCharacterAreUndone) {
     app::state().signedIn = true;
     app::state().playWithoutAccount = false;
     app::state().config.characterId = "c1";
-    rig.sessionCode = 16;
+    rig.sessionCode = account::ErrorKind::not_found;
     rig.play();
     EXPECT_TRUE(app::state().config.characterId.empty());
     EXPECT_TRUE(loadConfig().characterId.empty()) << "the cleared character was not saved";
-    rig.sessionCode = 3;
+    rig.sessionCode = account::ErrorKind::unauthorized;
     app::state().config.characterId = "c1";
     rig.play();
     EXPECT_FALSE(app::state().signedIn);
