@@ -73,6 +73,26 @@ void readClientSettings(const JsonValue& settings, Manifest& manifest) {
     }
 }
 
+// Whether a listed path is the launcher's folder of part files or lies in it,
+// as Windows would resolve it: letter case ignored, empty and "." steps
+// skipped, and dots and blanks at the end of a name dropped.
+bool inPartsFolder(const std::string& path) {
+    const char* const folder[] = {"emberlane", ".parts"};
+    size_t matched = 0;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string_view name(path.data() + start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") continue;
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+        if (!equalsIgnoreCase(name, folder[matched])) return false;
+        if (++matched == 2) return true;
+    }
+    return false;
+}
+
 // Each entry is checked before it is added, so a refused document keeps
 // only the entries that came before the bad one.
 bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
@@ -86,6 +106,12 @@ bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
         file.size = getInt(item, "size");
         if (!isSafeManifestPath(file.path)) {
             error = manifest_error::kUnsafePath + file.path;
+            return false;
+        }
+        // The launcher keeps its downloads in progress there: a listed file
+        // would be taken for one of them.
+        if (inPartsFolder(file.path)) {
+            error = manifest_error::kInPartsFolder + file.path;
             return false;
         }
         if (!isSha256Hex(file.sha256)) {

@@ -102,6 +102,8 @@ struct Manifest {
 namespace manifest_error {
 inline constexpr const char* kBadJson = "manifest: bad JSON: ";
 inline constexpr const char* kUnsafePath = "manifest: unsafe path ";
+inline constexpr const char* kInPartsFolder =
+    "manifest: Emberlane\\.parts is the launcher's folder for downloads in progress, yet the manifest lists ";
 inline constexpr const char* kBadSha256 = "manifest: bad sha256 for ";
 inline constexpr const char* kBadSize = "manifest: bad size for ";
 inline constexpr const char* kCaseClash = "manifest: another file differs only in letter case from ";

@@ -152,25 +152,31 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
         error = kSettingsUnreadable;
         return std::string();
     }
-    std::vector<std::string> lines;
+    // Each line with its own end ("\r\n", "\n", a lone "\r", or none for
+    // the last): a line the launcher does not write goes back byte for byte.
+    std::vector<std::string> lines, ends;
     bool hadSection = false;
     if (decoded.empty()) {
         lines = {"# Emberlane client configuration (lives next to Emberlane.dll)", "", "[client]"};
+        ends.assign(lines.size(), "\r\n");
     } else {
-        std::string text;
-        text.reserve(decoded.size());
-        for (size_t i = 0; i < decoded.size(); ++i) {
-            if (decoded[i] == '\r' && i + 1 < decoded.size() && decoded[i + 1] == '\n') continue;
-            text += decoded[i] == '\r' ? '\n' : decoded[i];
-        }
         size_t start = 0;
         for (;;) {
-            size_t end = text.find('\n', start);
-            lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-            if (end == std::string::npos) break;
-            start = end + 1;
+            const size_t end = decoded.find_first_of("\r\n", start);
+            if (end == std::string::npos) {
+                lines.push_back(decoded.substr(start));
+                ends.emplace_back();
+                break;
+            }
+            const size_t endLength = decoded.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+            lines.push_back(decoded.substr(start, end - start));
+            ends.push_back(decoded.substr(end, endLength));
+            start = end + endLength;
         }
-        while (!lines.empty() && lines.back().empty()) lines.pop_back();
+        while (!lines.empty() && lines.back().empty()) {
+            lines.pop_back();
+            ends.pop_back();
+        }
     }
 
     // 5. Replace our keys inside [client]; remember where the section ends.
@@ -194,6 +200,7 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
         for (size_t k = 0; k < keys.size(); ++k) {
             if (equalsIgnoreCase(key, keys[k].first)) {
                 lines[i] = keys[k].first + " = " + keys[k].second;
+                ends[i] = "\r\n";
                 written[k] = true;
                 break;
             }
@@ -204,6 +211,7 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
     if (!hadSection) {
         lines.push_back("");
         lines.push_back("[client]");
+        ends.resize(lines.size(), "\r\n");
         insertAt = lines.size();
     }
     std::vector<std::string> added;
@@ -211,10 +219,16 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
         if (!written[k]) added.push_back(keys[k].first + " = " + keys[k].second);
     }
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
+    ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(insertAt), added.size(), "\r\n");
 
-    // 7. CR LF after every line, after the mark the file started with.
+    // 7. After the mark the file started with, every line with its end: CR LF
+    //    for the lines written here and for an old last line that is no
+    //    longer last.
     std::string out = bom ? kUtf8Bom : "";
-    for (const std::string& line : lines) out += line + "\r\n";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        out += lines[i];
+        out += ends[i].empty() && i + 1 < lines.size() ? "\r\n" : ends[i];
+    }
     return out;
 }
 

@@ -168,9 +168,24 @@ std::string lengthError(const std::map<std::string, std::string>& headers, int32
     return kWrongLength + it->second.substr(0, 24) + " bytes, want " + std::to_string(expected) + ")";
 }
 
+namespace {
+
+// A field a part record can hold: not empty, and free of control
+// characters, which would break its line or the request header it goes to.
+bool isRecordField(std::string_view field) {
+    if (field.empty()) return false;
+    for (char c : field) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string formatPartRecord(const PartRecord& record) {
     for (const std::string* field : {&record.url, &record.sha256, &record.validator}) {
-        if (field->empty() || breaksHeaderLine(*field)) return std::string();
+        if (!isRecordField(*field)) return std::string();
     }
     return "emberlane part 1\nurl " + record.url + "\nsha256 " + record.sha256 + "\nvalidator " + record.validator +
            "\nbytes " + std::to_string(record.bytes) + "\n";
@@ -190,8 +205,8 @@ bool parsePartRecord(const std::string& text, PartRecord& out) {
         start = end + 1;
     }
     PartRecord record{values[1], values[2], values[3], 0};
-    if (start != text.size() || record.url.empty() || record.sha256.empty() || record.validator.empty() ||
-        !parseCount(values[4], record.bytes)) {
+    if (start != text.size() || !isRecordField(record.url) || !isRecordField(record.sha256) ||
+        !isRecordField(record.validator) || !parseCount(values[4], record.bytes)) {
         return false;
     }
     out = record;

@@ -93,7 +93,8 @@ struct PartRecord {
     uint64_t bytes = 0;
 };
 inline constexpr const char kPartRecordSuffix[] = ".resume";
-// The record as a few text lines; empty when a field would break its line.
+// The record as a few text lines; empty when a field is empty or holds a
+// control character.
 std::string formatPartRecord(const PartRecord& record);
 // False for anything formatPartRecord did not write.
 bool parsePartRecord(const std::string& text, PartRecord& out);

@@ -168,6 +168,8 @@ struct Refusal {
 TEST(Manifest, EveryRefusalHasItsExactMessage) {
     const std::string newer2 =
         "manifest schema 2 is newer than this launcher understands - the launcher needs updating";
+    const std::string parts =
+        "manifest: Emberlane\\.parts is the launcher's folder for downloads in progress, yet the manifest lists ";
     const std::vector<Refusal> cases = {
         {"schema 2", {{"schema", "2"}}, newer2},
         {"no schema", {{"schema", ""}}, manifestSchemaMessage(0)},
@@ -185,6 +187,12 @@ TEST(Manifest, EveryRefusalHasItsExactMessage) {
          "manifest: bad sha256 for a"},
         {"missing digest", {{"files", R"([{"path": "a", "size": 1}])"}}, "manifest: bad sha256 for a"},
         {"negative size", {{"files", filesWith("a", kDigestA, "-1")}}, "manifest: bad size for a"},
+        {"the part files' folder", {{"files", filesWith("Emberlane/.parts", kDigestA)}},
+         parts + "Emberlane/.parts"},
+        {"a file in the part files' folder, other case", {{"files", filesWith("emberlane/.PARTS/x.part", kDigestA)}},
+         parts + "emberlane/.PARTS/x.part"},
+        {"the part files' folder as Windows resolves it", {{"files", filesWith("./Emberlane//.parts. /x", kDigestA)}},
+         parts + "./Emberlane//.parts. /x"},
         {"paths that differ only in case",
          {{"files", R"([{"path": "Emberlane/A.dll", "sha256": ")" + kDigestA + R"(", "size": 1},
                         {"path": "emberlane/a.DLL", "sha256": ")" + kDigestA + R"(", "size": 2}])"}},
@@ -314,11 +322,12 @@ TEST(Manifest, PathSafety) {
 TEST(Manifest, AcceptedPathsAndDigests) {
     const std::string upper = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
     const std::string files = R"([{"path": "C:x", "sha256": ")" + upper + R"(", "size": 3},
-                                  {"path": "./a", "sha256": ")" + kDigestA + R"(", "size": 0}])";
+                                  {"path": "./a", "sha256": ")" + kDigestA + R"(", "size": 0},
+                                  {"path": "Emberlane/.parts.old", "sha256": ")" + kDigestA + R"(", "size": 0}])";
     Manifest m;
     std::string error;
     ASSERT_TRUE(parseManifest(document({{"files", files}}), m, error)) << error;
-    ASSERT_EQ(m.files.size(), 2u);
+    ASSERT_EQ(m.files.size(), 3u);
     EXPECT_EQ(m.files[0].path, "C:x");
     EXPECT_EQ(m.files[0].sha256, kDigestA) << "digests are stored lower-cased";
     EXPECT_EQ(m.files[1].path, "./a");

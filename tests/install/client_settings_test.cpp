@@ -1,4 +1,4 @@
-// ember.ini: validation, the merge that keeps foreign lines, CR LF; the
+// ember.ini: validation, the merge that keeps foreign lines byte for byte; the
 // loader's command line; the game watch.
 #include <gtest/gtest.h>
 
@@ -51,28 +51,31 @@ TEST(ClientSettings, MergeCases) {
     const Case cases[] = {
         {"new file", "",
          "# Emberlane client configuration (lives next to Emberlane.dll)\r\n\r\n[client]\r\n" + std::string(kOwnKeys)},
-        {"other case header, comment kept, key replaced, rest before the next section",
+        {"other case header, comment kept, key replaced, rest before the next section, LF kept on foreign lines",
          "[Client]\n; port = 1\nPORT=1\nmine = keep\n[other]\nserver = untouched\n",
-         "[Client]\r\n; port = 1\r\nport = 7777\r\nmine = keep\r\n"
+         "[Client]\n; port = 1\nport = 7777\r\nmine = keep\n"
          "server = realm.example\r\naccount = acc-1\r\nname = Hero\r\nrealm_key = eu\r\nrealm_name = Europe\r\n"
          "character_slot = 2\r\ncharacter_mode = play\r\nsession = tok\r\nautoload = continue\r\n"
-         "[other]\r\nserver = untouched\r\n"},
+         "[other]\nserver = untouched\n"},
         {"no client section: appended at the end, CR LF input, trailing blank lines dropped",
          "[video]\r\nvsync = 1\r\n\r\n\r\n", "[video]\r\nvsync = 1\r\n\r\n[client]\r\n" + std::string(kOwnKeys)},
         {"a key twice is replaced twice; '=x' is not a key line",
          "[client]\nserver=a\n=x\n  Server =b\n",
-         "[client]\r\nserver = realm.example\r\n=x\r\nserver = realm.example\r\nport = 7777\r\n"
+         "[client]\nserver = realm.example\r\n=x\nserver = realm.example\r\nport = 7777\r\n"
          "account = acc-1\r\nname = Hero\r\nrealm_key = eu\r\nrealm_name = Europe\r\ncharacter_slot = 2\r\n"
          "character_mode = play\r\nsession = tok\r\nautoload = continue\r\n"},
         {"UTF-8 mark kept, its section found", "\xEF\xBB\xBF[client]\nport=1\n",
-         "\xEF\xBB\xBF[client]\r\nport = 7777\r\n" + kServerAndRest},
+         "\xEF\xBB\xBF[client]\nport = 7777\r\n" + kServerAndRest},
         {"lone CR line ends", "[client]\rport=1\rmine = keep\r",
-         "[client]\r\nport = 7777\r\nmine = keep\r\n" + kServerAndRest},
+         "[client]\rport = 7777\r\nmine = keep\r" + kServerAndRest},
+        {"a lone CR inside a foreign line of a CR LF file comes back as it was",
+         "[client]\r\n" + std::string(kOwnKeys) + "[mods]\r\nodd\rcr = 1\r\n",
+         "[client]\r\n" + std::string(kOwnKeys) + "[mods]\r\nodd\rcr = 1\r\n"},
         {"UTF-16 LE becomes UTF-8",
          utf16("[client]\r\nport=1\r\n", false) + std::string("\xE9\0=\0\x3D\xD8\x00\xDE", 8),
          "[client]\r\nport = 7777\r\n\xC3\xA9=\xF0\x9F\x98\x80\r\n" + kServerAndRest},
         {"UTF-16 BE becomes UTF-8", utf16("[client]\nport=1", true),
-         "[client]\r\nport = 7777\r\n" + kServerAndRest},
+         "[client]\nport = 7777\r\n" + kServerAndRest},
         {"UTF-16 with a lone surrogate is refused", utf16("[client]", false) + std::string("\x00\xD8", 2), "",
          kSettingsUnreadable},
         {"UTF-16 without a mark is refused", std::string("[\0c\0]\0", 6), "", kSettingsUnreadable},
