@@ -62,17 +62,17 @@ bool passesThroughLink(const std::string& base, const std::string& relative) {
 }
 
 std::string configDir() {
-    // 1. An explicit directory is used exactly as given.
+    // An explicit directory is used exactly as given.
     std::optional<std::string> explicitDir = environmentVariable("EMBERLANE_CONFIG_DIR");
     if (explicitDir && !explicitDir->empty()) {
         createDirectories(*explicitDir);
         return *explicitDir;
     }
-    // 2. Otherwise the local application-data folder, from the platform or
-    //    the LOCALAPPDATA variable.
+    // Otherwise the local application-data folder, from the platform or
+    // the LOCALAPPDATA variable.
     std::string base = platformLocalAppData();
     if (base.empty()) base = environmentVariable("LOCALAPPDATA").value_or(std::string());
-    // 3. Our folder inside it; with neither source a relative "Emberlane".
+    // Our folder inside it; with neither source a relative "Emberlane".
     std::string dir = joinPath(base, "Emberlane");
     createDirectories(dir);
     return dir;
@@ -97,18 +97,18 @@ bool readWholeFile(const std::string& path, std::string& out) {
 }
 
 bool writeFileAtomic(const std::string& path, const std::string& bytes) {
-    // 1. The folder may not exist yet.
+    // The folder may not exist yet.
     std::string parent = parentDir(path);
     if (!parent.empty()) createDirectories(parent);
 
-    // 2. Write the temporary file, truncating any left-over from a failed try.
+    // Write the temporary file, truncating any left-over from a failed try.
     std::string tmp = path + ".tmp";
     std::FILE* file = openFile(tmp, "wb");
     if (!file) return false;
     size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
 
-    // 3. Every byte must reach the disk before the rename: a buffered write
-    //    that fails at flush or close (a full disk) counts as a short write.
+    // Every byte must reach the disk before the rename: a buffered write
+    // that fails at flush or close (a full disk) counts as a short write.
     bool complete = written == bytes.size();
     complete = (std::fflush(file) == 0) && complete;
     complete = complete && syncFile(file);
@@ -118,8 +118,8 @@ bool writeFileAtomic(const std::string& path, const std::string& bytes) {
         return false;
     }
 
-    // 4. Replace the old file in one step. A failed rename leaves the .tmp
-    //    behind; the next write truncates it.
+    // Replace the old file in one step. A failed rename leaves the .tmp
+    // behind; the next write truncates it.
     return renameReplace(tmp, path);
 }
 

@@ -444,7 +444,15 @@ Error Client::playSession(const std::string& accessToken, const std::string& ser
     got.displayName = getString(doc, "displayName");
     const JsonValue& server = member(doc, "server");
     got.host = getString(server, "host");
-    got.port = getInt(server, "port");
+    // The port as sent: a number that is not a whole 1-65535 is refused, not
+    // narrowed into range. None (or null) leaves the realm's own.
+    const JsonValue& port = member(server, "port");
+    if (!port.isNull()) {
+        if (!port.isNumber() || !port.isInteger || port.integer < 1 || port.integer > 65535) {
+            return clientError(ErrorKind::protocol, kBadSessionPort);
+        }
+        got.port = port.integer;
+    }
     got.expiresAt = getString(doc, "expiresAt");
     session = std::move(got);
     return {};
@@ -479,11 +487,12 @@ bool isSecureServiceUrl(const std::string& url) {
     const std::string lower = asciiLower(url);
     if (lower.rfind("https://", 0) == 0) return true;
     if (lower.rfind("http://", 0) != 0) return false;
-    // The host: after any user part, before the port or the path.
-    const size_t end = lower.find_first_of("/?#", 7);
-    std::string authority = lower.substr(7, end == std::string::npos ? std::string::npos : end - 7);
-    size_t at = authority.rfind('@');
-    if (at != std::string::npos) authority.erase(0, at + 1);
+    // Readers of an address disagree on where its host ends once it holds a
+    // user part, a query or a fragment (the connection takes the host after
+    // the last '@' before the first '/'), and the launcher appends paths to
+    // the base: such a plain-http address is never taken for this PC.
+    if (lower.find_first_of("@?#\\", 7) != std::string::npos) return false;
+    const std::string authority = lower.substr(7, lower.find('/', 7) - 7);
     if (authority.rfind("[::1]", 0) == 0) return authority.size() == 5 || authority[5] == ':';
     std::string host = authority.substr(0, authority.find(':'));
     if (host == "localhost") return true;
@@ -504,6 +513,11 @@ bool isSecureServiceUrl(const std::string& url) {
         start = dot + 1;
     }
     return parts == 4;
+}
+
+bool isPassingOutage(const Error& error) {
+    if (error.kind == ErrorKind::transport || error.kind == ErrorKind::service_unavailable) return true;
+    return error.kind == ErrorKind::server_error && (error.status == 502 || error.status == 504);
 }
 
 std::string urlEncode(const std::string& text) {

@@ -62,10 +62,16 @@ inline constexpr const char kNoNetwork[] = "no network in this build";
 // plain http to this PC only (127.0.0.0/8, localhost, [::1]).
 bool isSecureServiceUrl(const std::string& url);
 
+// Whether a failed call says only that the service is out of reach for a
+// moment: no answer, the service busy (503 and its codes), or a proxy's
+// 502/504 in front of it. A saved sign-in outlives such a failure.
+bool isPassingOutage(const Error& error);
+
 // Client-made refusals (kind protocol) for what is not the network's fault.
 inline constexpr const char kInsecureService[] =
     "the account service address is not https, and the launcher does not send passwords or sign-ins in clear";
 inline constexpr const char kMalformedToken[] = "the account service sent a malformed token";
+inline constexpr const char kBadSessionPort[] = "the account service sent a play session with an unusable port";
 inline constexpr const char kRequestRefused[] = "the launcher refused to send the request (";  // + reason + ")"
 
 // Keeps A-Z a-z 0-9 - . _ ~; every other byte becomes %XX (upper-case hex).

@@ -60,7 +60,7 @@ bool saveSignIn(const SavedSignIn& record) {
 
 bool loadSignIn(SavedSignIn& record) {
     record = SavedSignIn{};
-    // 1. The file, within reason.
+    // The file, within reason.
     const std::string path = signInPath();
     int64_t size = fileSize(path);
     std::string text;
@@ -72,7 +72,7 @@ bool loadSignIn(SavedSignIn& record) {
 
 bool readSignIn(const std::string& text, SavedSignIn& record) {
     record = SavedSignIn{};
-    // 2. The outer object, version 1 only.
+    // The outer object, version 1 only.
     JsonValue outer;
     std::string error;
     if (!parseJson(text, outer, error)) {
@@ -83,7 +83,7 @@ bool readSignIn(const std::string& text, SavedSignIn& record) {
         return false;
     }
 
-    // 3. The inner text: protected by DPAPI, or (any other scheme) as is.
+    // The inner text: protected by DPAPI, or (any other scheme) as is.
     std::string inner = base64Decode(getString(outer, "data"));
     if (getString(outer, "enc") == kScheme) {
         std::string plain;
@@ -93,7 +93,7 @@ bool readSignIn(const std::string& text, SavedSignIn& record) {
         inner.swap(plain);
     }
 
-    // 4. The record; usable only with a refresh token.
+    // The record; usable only with a refresh token.
     JsonValue fields;
     if (!parseJson(inner, fields, error)) {
         return false;

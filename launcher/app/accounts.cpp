@@ -493,7 +493,7 @@ void restoreSession() {
                 return;
             }
             logLine("saved sign-in: " + errorText(e));
-            if (e.kind == ErrorKind::transport || e.kind == ErrorKind::service_unavailable) {
+            if (account::isPassingOutage(e)) {
                 formMessage("info", "Can't reach " + siteHost() + ".", "", "Retry", "Restore");
                 state().restoreAttempted = false;  // Retry may try it again
             } else {
@@ -613,11 +613,12 @@ void fetchRealmsNow() {
     });
 }
 
-void accountFrame(uint64_t t) {
+bool accountFrame(uint64_t t) {
     const AppState& s = state();
-    if (s.demo || !s.preflightDone || !s.accountsActive || s.realmsInFlight) return;
-    if (t >= s.realmsFetchedAt && t - s.realmsFetchedAt < kRealmRefreshMs) return;
+    if (s.demo || !s.preflightDone || !s.accountsActive || s.realmsInFlight) return false;
+    if (t >= s.realmsFetchedAt && t - s.realmsFetchedAt < kRealmRefreshMs) return false;
     fetchRealmsNow();
+    return s.realmsInFlight;
 }
 
 void chooseRealm(const std::string& key) {

@@ -62,8 +62,8 @@ inline constexpr const char kBadCharacterId[] = "A character id is a number of u
 void applyAccountsManifest();
 // After each preflight result: realms, the saved sign-in, characters.
 void accountStartUp();
-// Every frame: the realm list's refresh every 10 s.
-void accountFrame(uint64_t now);
+// Every frame: the realm list's refresh every 10 s; true when one started.
+bool accountFrame(uint64_t now);
 inline constexpr uint64_t kRealmRefreshMs = 10000;
 
 // startPipeline's share: the chosen realm, the character list and, when the

@@ -90,7 +90,6 @@ std::shared_ptr<const UiHooks> hooks() {
 
 // The UI-thread halves of the reporter.
 void onPhase(const std::string& key, const std::string& title) {
-    logLine(title);
     AppState& s = gState;
     if (!s.busy) return;
     uint64_t t = now();
@@ -204,12 +203,14 @@ void applyProgress(Operation& op, int step, int steps, uint64_t bytesDone, uint6
 
 Reporter reporter() {
     Reporter r;
+    // The log takes the worker's lines as they happen, so they stay in
+    // order with the lines it writes itself; only the screens wait for the
+    // UI thread.
     r.phase = [](const std::string& key, const std::string& title) {
+        logLine(title);
         postToUi([key, title] { onPhase(key, title); });
     };
-    r.log = [](const std::string& line) {
-        postToUi([line] { logLine("  " + line); });
-    };
+    r.log = [](const std::string& line) { logLine("  " + line); };
     auto last = std::make_shared<std::atomic<uint64_t>>(std::numeric_limits<uint64_t>::max());
     r.progress = [last](int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) {
         uint64_t t = now();
@@ -307,10 +308,12 @@ void pushError(const std::string& title, const std::string& detail) {
     logLine("error: " + title + (detail.empty() ? "" : " (" + detail + ")"));
 }
 
-void frameHousekeeping(uint64_t t) {
+bool frameHousekeeping(uint64_t t) {
     AppState& s = gState;
+    bool changed = false;
     if (s.operation && s.operation->finished && !s.busy && t >= s.operation->finishedAt + kOperationLingerMs) {
         s.operation.reset();
+        changed = true;
     }
     // A launcher that started its successor closes a moment later.
     if (s.closeAt != 0 && t >= s.closeAt) {
@@ -322,7 +325,9 @@ void frameHousekeeping(uint64_t t) {
         s.accountBusy = false;
         s.accountBusyLabel.clear();
         s.form.dropChallenge();
+        changed = true;
     }
+    return changed;
 }
 
 }  // namespace ember::launcher::app

@@ -81,8 +81,9 @@ void quit();
 // Appends an error notice (id "err" + a number unique in the run) and logs it.
 void pushError(const std::string& title, const std::string& detail);
 
-// The frame loop calls this every frame.
-void frameHousekeeping(uint64_t now);
+// The frame loop calls this every frame; true when it ended something the
+// screens show (the finished progress block, a wait after a refusal).
+bool frameHousekeeping(uint64_t now);
 
 // An account action with a busy label: bumps the generation, marks the form
 // busy and runs `work` on the account worker; the closure `work` returns is

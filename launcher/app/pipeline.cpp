@@ -240,7 +240,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         return result;
     };
 
-    // 1. The launcher itself, unless offline or repairing.
+    // The launcher itself, unless offline or repairing.
     if (!in.offline && !in.repair && steps.selfUpdate) {
         std::string error;
         if (steps.selfUpdate(in.manifest, config, r, error)) {
@@ -250,7 +250,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         if (!error.empty()) logLine(error);
     }
 
-    // 2-6. The game folder, its version, the write test, the game process.
+    // The game folder, its version, the write test, the game process.
     r.sayPhase("game", "Locating Oblivion Remastered");
     if (in.gameFolder.empty() || !isGameFolder(in.gameFolder)) {
         return finish(makeFault("game-not-found", text::kGameNotFound));
@@ -273,7 +273,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         return finish(makeFault("game-running", text::kGameRunningPipeline));
     }
 
-    // 7. The client files (offline plays what is installed).
+    // The client files (offline plays what is installed).
     if (!in.offline) {
         Plan plan = makePlan(in.manifest, in.gameFolder, config, in.repair, r);
         if (r.isCancelled()) return finish(makeFault("cancelled", "cancelled"));
@@ -300,7 +300,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         config.lastClientVersion = in.manifest.clientVersion;
     }
 
-    // 8. The client build for this game version, and its files.
+    // The client build for this game version, and its files.
     bool exact = false;
     ClientBuild build = clientBuildFor(in.manifest, in.gameVersion, exact);
     if (build.dll.empty() || build.loader.empty()) return finish(makeFault("internal", text::kNoClientForVersion));
@@ -311,7 +311,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     }
     r.sayPhase("client", "Client " + build.version + " ready" + (exact ? "" : " (built for another game version)"));
 
-    // 9. Mods this server does not allow.
+    // Mods this server does not allow.
     if (steps.findBlockedMods) {
         bool refuse = false;
         result.blockedMods = steps.findBlockedMods(in.gameFolder, in.manifest, refuse);
@@ -324,13 +324,13 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         }
     }
 
-    // 10. Verify & repair ends with the files checked.
+    // Verify & repair ends with the files checked.
     if (in.repair) {
         result.progressText = text::kRepairDone;
         return finish(Fault());
     }
 
-    // 11. Who plays, and where.
+    // Who plays, and where.
     r.sayPhase("account", "Preparing your character");
     ClientSettings settings;
     settings.host = !in.realm.host.empty()             ? in.realm.host
@@ -373,14 +373,14 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         settings.name = config.accountDisplayName.empty() ? "Adventurer" : config.accountDisplayName;
     }
 
-    // 12. ember.ini.
+    // ember.ini.
     r.sayPhase("settings", "Writing client settings");
     std::string error;
     if (!writeClientSettings(in.gameFolder, settings, error)) {
         return finish(makeFault("internal", text::kSettingsNotWritten, error));
     }
 
-    // 13. The game, through the loader.
+    // The game, through the loader.
     r.sayPhase("launch", "Starting Oblivion Remastered");
     logLine(build.loader + " -> " + settings.host + ":" + std::to_string(settings.port) + " as " + settings.name);
     if (!(steps.launch && steps.launch(in.gameFolder, build.loader, error))) {
@@ -854,12 +854,12 @@ void noticeAction(const std::string& action) {
     }
 }
 
-void gameWatchFrame(uint64_t t) {
+bool gameWatchFrame(uint64_t t) {
     AppState& s = state();
-    if (!s.gameWatch.running) return;
-    if (gameWatchStep(s.gameWatch, t, gSteps.gameRunning ? gSteps.gameRunning : [] { return false; })) {
-        logLine("the game has closed");
-    }
+    if (!s.gameWatch.running) return false;
+    if (!gameWatchStep(s.gameWatch, t, gSteps.gameRunning ? gSteps.gameRunning : [] { return false; })) return false;
+    logLine("the game has closed");
+    return true;
 }
 
 int64_t msUntilNextTick(uint64_t t) {
@@ -877,10 +877,11 @@ int64_t msUntilNextTick(uint64_t t) {
     return wait;
 }
 
-void tick(uint64_t t) {
-    frameHousekeeping(t);
-    gameWatchFrame(t);
-    accountFrame(t);
+bool tick(uint64_t t) {
+    const bool housekeeping = frameHousekeeping(t);
+    const bool gameEnded = gameWatchFrame(t);
+    const bool refreshing = accountFrame(t);
+    return housekeeping || gameEnded || refreshing;
 }
 
 // ---------------------------------------------------------------------------

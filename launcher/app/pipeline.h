@@ -173,11 +173,12 @@ std::string playSubline(uint64_t now);
 std::vector<Notice> currentNotices();
 // Runs a notice button's action.
 void noticeAction(const std::string& action);
-// The game watch, every frame after a launch.
-void gameWatchFrame(uint64_t now);
+// The game watch, every frame after a launch; true when it saw the game end.
+bool gameWatchFrame(uint64_t now);
 // The frame loop's controller tick: housekeeping, the game watch and the
-// realm list's refresh.
-void tick(uint64_t now);
+// realm list's refresh. True when it changed what the screens show, so the
+// loop draws a frame at once instead of sleeping to its next deadline.
+bool tick(uint64_t now);
 // Milliseconds until the tick has something to do (a close, the end of a
 // wait, a progress block to remove, the game watch's next look, the next
 // realm refresh); -1: nothing.

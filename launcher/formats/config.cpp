@@ -76,14 +76,14 @@ Config configFromText(const std::string& rawText, bool& unparseable) {
 
 std::string configToText(const Config& config) {
     JsonValue doc = JsonValue::makeObject();
-    // 1. Always present.
+    // Always present.
     set(doc, "gamePath", JsonValue::makeString(config.gamePath));
     set(doc, "profileId", JsonValue::makeInt(config.profileId));
-    // 2. Only when chosen.
+    // Only when chosen.
     putIfNotEmpty(doc, "channel", config.channel);
     putIfNotEmpty(doc, "characterId", config.characterId);
     putIfNotEmpty(doc, "realm", config.realm);
-    // 3. The installed records in path order (the map's order).
+    // The installed records in path order (the map's order).
     JsonValue installed = JsonValue::makeObject();
     for (const auto& [path, file] : config.installed) {
         JsonValue record = JsonValue::makeObject();
@@ -96,7 +96,7 @@ std::string configToText(const Config& config) {
     // The client version last installed and the manifest it came from.
     set(doc, "lastClientVersion", JsonValue::makeString(config.lastClientVersion));
     set(doc, "lastManifest", JsonValue::makeString(config.lastManifest));
-    // 5. Only while a self-update is pending.
+    // Only while a self-update is pending.
     if (!config.selfUpdateTarget.empty()) {
         JsonValue selfUpdate = JsonValue::makeObject();
         set(selfUpdate, "target", JsonValue::makeString(config.selfUpdateTarget));
@@ -104,14 +104,14 @@ std::string configToText(const Config& config) {
         set(selfUpdate, "at", JsonValue::makeInt(config.selfUpdateAt));
         set(doc, "selfUpdate", std::move(selfUpdate));
     }
-    // 6. Possibly empty.
+    // Possibly empty.
     JsonValue account = JsonValue::makeObject();
     putIfNotEmpty(account, "email", config.accountEmail);
     putIfNotEmpty(account, "accountId", config.accountId);
     putIfNotEmpty(account, "displayName", config.accountDisplayName);
     set(doc, "account", std::move(account));
-    // 7. Preferences: rememberEmail always, the rest only when they differ
-    //    from their defaults.
+    // Preferences: rememberEmail always, the rest only when they differ
+    // from their defaults.
     JsonValue settings = JsonValue::makeObject();
     putIfNotEmpty(settings, "manifestUrl", config.manifestUrl);
     if (config.ignoreVersion) set(settings, "ignoreVersion", JsonValue::makeBool(true));

@@ -1,11 +1,11 @@
 // JSON values, parser and writer.
 //
 // Sections:
-//   1. Failure texts and limits
-//   2. Key index (hash table over the keys of large objects)
-//   3. Values, set/append and read accessors
-//   4. Parser
-//   5. Writer
+//   - Failure texts and limits
+//   - Key index (hash table over the keys of large objects)
+//   - Values, set/append and read accessors
+//   - Parser
+//   - Writer
 #include "launcher/formats/json.h"
 
 #include <chrono>
@@ -26,7 +26,7 @@ namespace ember::launcher {
 namespace {
 
 // ---------------------------------------------------------------------------
-// 1. Failure texts and limits
+// Failure texts and limits
 // ---------------------------------------------------------------------------
 
 // Every parse failure is one of these, followed by " at offset N".
@@ -62,7 +62,7 @@ using Member = JsonValue::Member;
 using Members = std::vector<Member>;
 
 // ---------------------------------------------------------------------------
-// 2. Key index
+// Key index
 // ---------------------------------------------------------------------------
 
 }  // namespace
@@ -221,7 +221,7 @@ JsonKeyTable& JsonKeyTable::operator=(const JsonKeyTable& other) {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Values, set/append and read accessors
+// Values, set/append and read accessors
 // ---------------------------------------------------------------------------
 
 JsonValue JsonValue::makeBool(bool b) {
@@ -348,7 +348,7 @@ double getNumber(const JsonValue& object, const std::string& key, double fallbac
 }
 
 // ---------------------------------------------------------------------------
-// 4. Parser
+// Parser
 // ---------------------------------------------------------------------------
 
 namespace {
@@ -737,7 +737,7 @@ bool parseJson(const std::string& text, JsonValue& out, std::string& error) {
 }
 
 // ---------------------------------------------------------------------------
-// 5. Writer
+// Writer
 // ---------------------------------------------------------------------------
 
 namespace {

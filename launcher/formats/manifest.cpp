@@ -199,7 +199,7 @@ bool isSafeManifestPath(const std::string& path) {
 bool parseManifest(const std::string& text, Manifest& manifest, std::string& error, bool* newerSchema) {
     if (newerSchema) *newerSchema = false;
 
-    // 1. The text must be JSON; the record is left alone otherwise.
+    // The text must be JSON; the record is left alone otherwise.
     JsonValue doc;
     std::string jsonError;
     if (!parseJson(text, doc, jsonError)) {
@@ -207,7 +207,7 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
         return false;
     }
 
-    // 2-3. Start from defaults; the launcher block comes before the schema
+    // Start from defaults; the launcher block comes before the schema
     // check so that an outdated launcher can still update itself.
     manifest = Manifest();
     manifest.schema = getInt(doc, "schema", 0);
@@ -216,14 +216,14 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
     manifest.launcherUrl = getString(launcher, "url");
     manifest.launcherSha256 = getString(launcher, "sha256");
 
-    // 4. Only schema 1 is understood.
+    // Only schema 1 is understood.
     if (manifest.schema != kSupportedSchema) {
         if (newerSchema) *newerSchema = manifest.schema > kSupportedSchema;
         error = manifestSchemaMessage(manifest.schema);
         return false;
     }
 
-    // 5. Descriptive fields, the server and the game.
+    // Descriptive fields, the server and the game.
     manifest.channel = getString(doc, "channel");
     manifest.clientVersion = getString(doc, "clientVersion");
     manifest.generatedAt = getString(doc, "generatedAt");
@@ -231,19 +231,19 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
     readServer(member(doc, "server"), manifest);
     readGame(member(doc, "game"), manifest);
 
-    // 6-7. Client builds and client settings.
+    // Client builds and client settings.
     readClientBuilds(member(doc, "client"), manifest);
     readClientSettings(member(doc, "clientSettings"), manifest);
 
-    // 8. Files, each checked as it is read.
+    // Files, each checked as it is read.
     if (!readFiles(member(doc, "files"), manifest, error)) return false;
 
-    // 9-10. Accounts, blocked mods and news.
+    // Accounts, blocked mods and news.
     readAccounts(member(doc, "accounts"), manifest);
     readBlocked(member(doc, "blocked"), manifest);
     readNews(member(doc, "news"), manifest);
 
-    // 11. Whole-document checks.
+    // Whole-document checks.
     if (manifest.serverPort == 0 || (manifest.serverHost.empty() && manifest.serverIp.empty())) {
         error = manifest_error::kServerMissing;
         return false;

@@ -34,8 +34,6 @@ int applyClient(const Manifest& manifest, const std::string& gameFolder, Config&
 int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
                         const Reporter& reporter, std::string& error, int inFlight) {
     error.clear();
-    // 1. Nothing to do.
-    if (plan.remove.empty() && plan.download.empty()) return 0;
 
     // A file that would land outside the game folder, or among the part
     // files, stops the whole apply before anything is deleted or written.
@@ -50,12 +48,13 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         }
     }
 
-    // 2-3. Part files of files no longer planned, and retired files, first.
+    // Part files of files no longer planned (even when nothing else is to
+    // be done), and retired files, first.
     for (const std::string& orphan : orphanParts(gameFolder, plan.download)) removeFile(joinPath(gameFolder, orphan));
     pruneRetired(gameFolder, config, plan, reporter);
     if (plan.download.empty()) return 0;
 
-    // 4-5. The files, several at once, each recorded as it lands.
+    // The files, several at once, each recorded as it lands.
     const FetchFile fetch = [&manifest](const ManifestFile& entry, const std::string& target,
                                         const std::string& partPath, const std::function<void(uint64_t)>& progress,
                                         const std::function<bool()>& cancelled) {

@@ -27,18 +27,18 @@ bool sameFile(const std::string& a, const std::string& b) {
 std::vector<FoundMod> findBlockedMods(const std::string& gameFolder, const std::vector<BlockedMod>& entries) {
     std::vector<FoundMod> found;
     for (const BlockedMod& entry : entries) {
-        // 1. Nothing to look for, or a path that could leave the game folder
-        //    (it is neither hashed nor reported).
+        // Nothing to look for, or a path that could leave the game folder
+        // (it is neither hashed nor reported).
         if (entry.file.empty() || !isSafeGamePath(entry.file)) continue;
         // Entries that differ only in letter case or separators name one
         // file on Windows: one mod, found once.
         bool seen = false;
         for (const FoundMod& mod : found) seen = seen || sameFile(mod.file, entry.file);
         if (seen) continue;
-        // 2. Only a file counts, not a folder of that name.
+        // Only a file counts, not a folder of that name.
         const std::string path = joinPath(gameFolder, entry.file);
         if (!fileExists(path)) continue;
-        // 3. With a digest only that exact content is the mod.
+        // With a digest only that exact content is the mod.
         if (!entry.sha256.empty()) {
             std::string digest;
             if (!sha256File(path, digest) || !sameDigest(digest, entry.sha256)) continue;

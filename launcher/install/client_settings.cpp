@@ -129,7 +129,7 @@ bool decodeExisting(const std::string& existing, std::string& text, bool& bom) {
 
 std::string mergeClientSettings(const std::string& existing, const ClientSettings& settings, std::string& error,
                                 std::vector<std::string>* dropped) {
-    // 1. Validation, in this order.
+    // Validation, in this order.
     error.clear();
     if (trim(settings.host).empty()) error = kNoRealmHost;
     else if (settings.port < 1 || settings.port > 65535) error = kBadPort;
@@ -137,8 +137,8 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
     else if (trim(settings.account).empty()) error = kNoAccount;
     if (!error.empty()) return std::string();
 
-    // 2-4. The keys (none may break its line), and the old file as lines
-    //      (LF, CR LF or a lone CR).
+    // The keys (none may break its line), and the old file as lines
+    // (LF, CR LF or a lone CR).
     const KeyValues keys = keysToWrite(settings, dropped);
     for (const auto& [key, value] : keys) {
         if (holdsLineBreakOrNul(value)) {
@@ -179,7 +179,7 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
         }
     }
 
-    // 5. Replace our keys inside [client]; remember where the section ends.
+    // Replace our keys inside [client]; remember where the section ends.
     std::vector<bool> written(keys.size(), false);
     bool inClient = false;
     size_t insertAt = std::string::npos;
@@ -207,7 +207,7 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
         }
     }
 
-    // 6. The rest at the end of the section (a new section at the end).
+    // The rest at the end of the section (a new section at the end).
     if (!hadSection) {
         lines.push_back("");
         lines.push_back("[client]");
@@ -221,13 +221,13 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
     ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(insertAt), added.size(), "\r\n");
 
-    // 7. After the mark the file started with, every line with its end: CR LF
-    //    for the lines written here and for an old last line that is no
-    //    longer last.
+    // After the mark the file started with, every line with its end: CR LF
+    // for the lines written here and for an old last line that had none
+    // (the file always ends with a line end).
     std::string out = bom ? kUtf8Bom : "";
     for (size_t i = 0; i < lines.size(); ++i) {
         out += lines[i];
-        out += ends[i].empty() && i + 1 < lines.size() ? "\r\n" : ends[i];
+        out += ends[i].empty() ? "\r\n" : ends[i];
     }
     return out;
 }

@@ -76,7 +76,7 @@ std::vector<std::string> steamLibrariesFrom(const std::vector<std::string>& root
 std::vector<std::string> steamLibraries() { return steamLibrariesFrom(steamRegistryRoots()); }
 
 std::vector<GameCandidate> findGameCandidates(const std::string& configGamePath) {
-    // 1-2. What is offered, in priority order.
+    // What is offered, in priority order.
     std::vector<GameCandidate> offered;
     std::optional<std::string> env = environmentVariable("EMBERLANE_GAME_DIR");
     if (env) {
@@ -87,7 +87,7 @@ std::vector<GameCandidate> findGameCandidates(const std::string& configGamePath)
             offered.push_back({joinPath(library, kSteamGameRelative), "", "steam"});
         }
     }
-    // 3. Real game folders, first spelling wins.
+    // Real game folders, first spelling wins.
     std::vector<GameCandidate> kept;
     std::set<std::string> seen;
     for (GameCandidate& candidate : offered) {

@@ -41,16 +41,16 @@ std::vector<std::string> steamRegistryRoots() {
 
 std::string readGameVersion(const std::string& exePath) {
     const std::wstring path = toWide(exePath);
-    // 1. No resource at all: the environment may say what the game is.
+    // No resource at all: the environment may say what the game is.
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     if (size == 0) return environmentVariable("EMBERLANE_GAME_VERSION").value_or(std::string());
 
-    // 2. The resource.
+    // The resource.
     std::unique_ptr<char[]> data(new char[size]);
     if (!GetFileVersionInfoW(path.c_str(), 0, size, data.get())) return std::string();
 
-    // 3. ProductVersion under each translation, then the usual English one.
+    // ProductVersion under each translation, then the usual English one.
     std::vector<std::wstring> queries;
     struct Translation {
         WORD language;
@@ -70,7 +70,7 @@ std::string readGameVersion(const std::string& exePath) {
     }
     queries.push_back(L"\\StringFileInfo\\040904B0\\ProductVersion");
 
-    // 4. The first non-empty value, without trailing NULs.
+    // The first non-empty value, without trailing NULs.
     for (const std::wstring& query : queries) {
         wchar_t* value = nullptr;
         UINT length = 0;
@@ -80,7 +80,7 @@ std::string readGameVersion(const std::string& exePath) {
         if (!text.empty()) return toUtf8(text);
     }
 
-    // 5. The fixed file version.
+    // The fixed file version.
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedBytes = 0;
     if (!VerQueryValueW(data.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixedBytes) || !fixed ||

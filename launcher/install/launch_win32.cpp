@@ -8,7 +8,7 @@
 namespace ember::launcher {
 
 bool launchGame(const std::string& gameFolder, const std::string& loaderPath, std::string& error) {
-    // 1. The loader must be a file below the game folder, and be there.
+    // The loader must be a file below the game folder, and be there.
     if (gameFolder.empty() || !isSafeGamePath(loaderPath)) {
         error = kLoaderOutsideGame + loaderPath;
         return false;
@@ -18,8 +18,8 @@ bool launchGame(const std::string& gameFolder, const std::string& loaderPath, st
         error = "the client is not installed (missing " + loaderPath + ") - use Verify & repair";
         return false;
     }
-    // 2-3. Detached, in a new process group, in the loader's own folder;
-    //      the launcher does not wait for it.
+    // Detached, in a new process group, in the loader's own folder;
+    // the launcher does not wait for it.
     std::wstring commandLine = toWide(loaderCommandLine(path, gameFolder));
     std::wstring folder = toWide(parentDir(path));
     STARTUPINFOW startup = {};

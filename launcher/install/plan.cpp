@@ -104,18 +104,18 @@ bool needsDownloadWith(const std::string& gameFolder, const ManifestFile& entry,
     if (!isSafeGamePath(entry.path)) return true;
     const std::string path = joinPath(gameFolder, entry.path);
 
-    // 1. The size decides without reading.
+    // The size decides without reading.
     FileFacts now = facts ? facts->lookup(path) : FileFacts{fileSize(path), lastWriteTime(path)};
     if (now.size < 0 || now.size != entry.size) return true;
 
-    // 2. The record vouches for the content while size and time are unchanged.
+    // The record vouches for the content while size and time are unchanged.
     auto record = config.installed.find(entry.path);
     if (!fullCheck && record != config.installed.end() && sameDigest(record->second.sha256, entry.sha256) &&
         record->second.size == now.size && static_cast<uint64_t>(record->second.mtime) == now.lastWrite) {
         return false;
     }
 
-    // 3. Otherwise read it; a right file becomes a fast-path file again.
+    // Otherwise read it; a right file becomes a fast-path file again.
     std::string digest;
     ++g_filesHashed;
     if (!sha256File(path, digest) || !sameDigest(digest, entry.sha256)) return true;
@@ -123,24 +123,20 @@ bool needsDownloadWith(const std::string& gameFolder, const ManifestFile& entry,
     return false;
 }
 
-// Files below `folder` (relative to the game folder) that the manifest does
-// not list, depth first in listing order. A link is neither followed nor
-// removed: what it names is not the client's, wherever it points.
+// Files directly in `folder` (relative to the game folder) that the
+// manifest does not list, in listing order. Subfolders are the client's own
+// (its logs, caches, the player's settings) and are not looked at; the part
+// files' folder has its own rule. A link is neither followed nor removed:
+// what it names is not the client's, wherever it points.
 void addStrays(const std::string& gameFolder, const std::string& folder,
                const std::unordered_set<std::string>& listedLower, std::set<std::string>& removing,
                std::vector<std::string>& remove) {
     std::vector<DirEntry> entries;
     if (!listDirectory(joinPath(gameFolder, folder), entries)) return;
     for (const DirEntry& entry : entries) {
-        if (entry.isLink) continue;
+        if (entry.isLink || entry.isDirectory) continue;
         const std::string path = folder + "/" + entry.name;
         if (!isSafeGamePath(path)) continue;
-        if (entry.isDirectory) {
-            // The launcher's part files are looked at on their own.
-            if (equalsIgnoreCase(path, kPartsFolderPath)) continue;
-            addStrays(gameFolder, path, listedLower, removing, remove);
-            continue;
-        }
         if (equalsIgnoreCase(path, kClientSettingsPath) || listedLower.count(asciiLower(path))) continue;
         if (removing.insert(path).second) remove.push_back(path);
     }
@@ -157,7 +153,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
     Plan plan;
     reporter.sayPhase("verify", "Checking your client files");
 
-    // 1. Every listed file, in manifest order.
+    // Every listed file, in manifest order.
     FolderFacts facts;
     const int total = static_cast<int>(manifest.files.size());
     int checked = 0;
@@ -173,7 +169,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         reporter.sayProgress(checked, total, 0, 0);
     }
 
-    // 2. Records the manifest no longer lists.
+    // Records the manifest no longer lists.
     std::unordered_set<std::string> listed;
     listed.reserve(manifest.files.size());
     for (const ManifestFile& entry : manifest.files) listed.insert(entry.path);
@@ -205,7 +201,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
     }
     for (const std::string& path : forget) config.installed.erase(path);
 
-    // 3. Strays anywhere in the client folder, only in a full check.
+    // Strays directly in the client folder, only in a full check.
     if (fullCheck && !passesThroughLink(gameFolder, kClientFolder)) {
         std::set<std::string> removing(plan.remove.begin(), plan.remove.end());
         addStrays(gameFolder, kClientFolder, lowerListed(), removing, plan.remove);

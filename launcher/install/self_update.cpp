@@ -43,16 +43,16 @@ std::string launcherOfferLabel(const Manifest& manifest, const std::string& runn
 SelfUpdateDecision decideSelfUpdate(const Manifest& manifest, const Config& config, const std::string& ownDigest,
                                     const std::string& runningVersion, std::string& error) {
     error.clear();
-    // 1. Nothing published.
+    // Nothing published.
     if (manifest.launcherUrl.empty() || manifest.launcherVersion.empty()) return SelfUpdateDecision::Skip;
-    // 2. Only a build fetched over TLS and checked against a digest is run.
+    // Only a build fetched over TLS and checked against a digest is run.
     if (!startsWith(manifest.launcherUrl, "https://") || !isSha256Hex(manifest.launcherSha256)) {
         error = kNoVerifiableDigest;
         return SelfUpdateDecision::Refused;
     }
-    // 3. Already this build.
+    // Already this build.
     if (!ownDigest.empty() && sameDigest(ownDigest, manifest.launcherSha256)) return SelfUpdateDecision::Skip;
-    // 4. Two failed attempts at this build are enough.
+    // Two failed attempts at this build are enough.
     const bool sameTarget = sameDigest(config.selfUpdateTarget, manifest.launcherSha256);
     if (sameTarget && config.selfUpdateAttempts >= 2) {
         error = kBuildNotInstallable + runningVersion;
@@ -94,17 +94,17 @@ SwapOutcome replaceExecutable(const std::string& target, const std::string& newB
                                                                              : SwapOutcome::Unchanged;
     }
 
-    // 1. A whole copy of the old build as X.old; X itself stays in place.
-    //    The old process may still hold X for a moment after it ended (or
-    //    never ended), hence the retries.
+    // A whole copy of the old build as X.old; X itself stays in place.
+    // The old process may still hold X for a moment after it ended (or
+    // never ended), hence the retries.
     std::string current;
     if (!retry(timing, [&] { return readWholeFile(target, current) && !current.empty(); }) ||
         !retry(timing, [&] { return writeFileAtomic(old, current); })) {
         return SwapOutcome::Unchanged;
     }
 
-    // 2. The new build, written whole beside X and renamed over it in one
-    //    step: at every moment X is one complete launcher or the other.
+    // The new build, written whole beside X and renamed over it in one
+    // step: at every moment X is one complete launcher or the other.
     if (retry(timing, [&] { return writeFileAtomic(target, bytes); })) return SwapOutcome::Replaced;
 
     // The player keeps the old launcher, which never moved.
@@ -133,6 +133,9 @@ SwapOutcome restoreFromOldBuild(const std::string& target, const std::string& ol
 void cleanUpAfterUpdate(const std::string& exePath) {
     if (exePath.empty()) return;
     removeFile(exePath + ".old");
+    // The halves of the atomic writes of a swap that was cut short.
+    removeFile(exePath + ".tmp");
+    removeFile(exePath + ".old.tmp");
     // The swap process runs from X.new and ends just after starting us.
     const std::string leftover = exePath + ".new";
     for (int attempt = 0; attempt < 20 && fileExists(leftover) && !removeFile(leftover); ++attempt) pause(100);

@@ -103,7 +103,8 @@ SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTim
 // other executable; true means this process must end.
 bool resumeInterruptedSwap(const std::string& exePath, const SwapTiming& timing = SwapTiming());
 
-// After --updated: deletes X.old and X.new beside `exePath`. The swap
+// After --updated: deletes X.old and X.new beside `exePath`, and the X.tmp
+// and X.old.tmp a swap cut short between its writes leaves. The swap
 // process that started us may still be ending, and Windows does not delete
 // a running program's file, so X.new is retried for a short while; other
 // failures are ignored.

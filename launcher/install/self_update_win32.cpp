@@ -37,14 +37,14 @@ bool startProgram(const std::string& program, const std::string& arguments, cons
 bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::string& exePath,
                           const Reporter& reporter, std::string& error) {
     error.clear();
-    // 1-4. Whether to try.
+    // Whether to try.
     std::string own;
     if (!manifest.launcherUrl.empty() && !sha256File(exePath, own)) own.clear();
     const SelfUpdateDecision decision = decideSelfUpdate(manifest, config, own, kLauncherVersion, error);
     if (decision != SelfUpdateDecision::Attempt) return false;
 
-    // 6-8. The build goes to X.new, never over X; http::download renames it
-    //      into place only when its digest matches.
+    // The build goes to X.new, never over X; http::download renames it
+    // into place only when its digest matches.
     reporter.sayPhase(kSelfUpdatePhase, kSelfUpdateTitle);
     const std::string newPath = exePath + ".new";
     const std::string failure =
@@ -57,15 +57,15 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
         return false;
     }
 
-    // 9. The new build finishes the job once this process has ended.
+    // The new build finishes the job once this process has ended.
     const std::string arguments =
         std::string(" ") + kSwapArgument + " \"" + exePath + "\" " + std::to_string(GetCurrentProcessId());
     if (!startProgram(newPath, arguments, std::string())) {
         error = kCannotStartNewLauncher;
         return false;
     }
-    // 5. Only a build that was started has had its chance on this PC: if
-    //    it cannot take over, the next try is its second and last.
+    // Only a build that was started has had its chance on this PC: if
+    // it cannot take over, the next try is its second and last.
     bookSelfUpdateAttempt(manifest, config, unixSeconds());
     saveConfig(config);
     return true;
@@ -76,8 +76,8 @@ bool selfUpdate(const Manifest& manifest, Config& config, const Reporter& report
 }
 
 SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTiming& timing) {
-    // 1. Let the old launcher end (it closes its window 1.5 s after starting
-    //    us); if it does not, the rename retries still give it time.
+    // Let the old launcher end (it closes its window 1.5 s after starting
+    // us); if it does not, the rename retries still give it time.
     if (processId != 0) {
         HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, processId);
         if (old) {
@@ -85,7 +85,7 @@ SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTim
             CloseHandle(old);
         }
     }
-    // 2-4. This program (X.new) over X, or X as it was.
+    // This program (X.new) over X, or X as it was.
     const SwapOutcome outcome = replaceExecutable(target, executablePath(), timing);
     // The swap has no window: launcher.log is where a failure can be read.
     switch (outcome) {
@@ -93,7 +93,7 @@ SwapOutcome runSwap(const std::string& target, uint32_t processId, const SwapTim
         case SwapOutcome::Unchanged: logLine("self-update: " + target + " could not be replaced; it is kept"); break;
         case SwapOutcome::Restored: logLine("self-update: writing the new launcher failed; the old one is kept"); break;
     }
-    // 5. Whatever is at X now is started, so the player always gets a launcher back.
+    // Whatever is at X now is started, so the player always gets a launcher back.
     startProgram(target, std::string(" ") + kUpdatedArgument, parentDir(target));
     return outcome;
 }

@@ -76,9 +76,10 @@ struct Download {
     Progress progress;      // false stops the transfer (`done` counts kept bytes too)
     std::function<bool()> cancelled;  // see Request::cancelled
     // A transfer that ends early (cancelled, cut, timed out, the network
-    // gone) keeps its part file, with a PartRecord beside it, once the
-    // server named its version; the next download of the same URL and
-    // digest asks only for the rest. The whole file's digest is checked as
+    // gone, the process killed) keeps its part file, with a PartRecord
+    // beside it, once the server named its version: the record is written
+    // before the first byte of the body, so it is true at every moment. The
+    // next download of the same URL and digest asks only for the rest. The whole file's digest is checked as
     // always, and kept bytes that fail it are fetched again from the start.
     bool resumable = false;
 };
@@ -86,6 +87,9 @@ struct Download {
 // What a kept part file holds: the bytes of `url` at the server's version
 // `validator` (its ETag, else its Last-Modified date), for a file whose
 // digest is `sha256`. Lives at the part file's path + kPartRecordSuffix.
+// `bytes` is how many the part held when the record was written; a part
+// still being written (or cut by a kill) has grown since with bytes of the
+// same version, and every byte it holds is kept.
 struct PartRecord {
     std::string url;
     std::string sha256;

@@ -245,7 +245,7 @@ ParsedUrl crackUrl(const std::string& url) {
 Response request(const Request& req) {
     Response reply;
 
-    // 1. The URL and the header fields, before anything touches the network.
+    // The URL and the header fields, before anything touches the network.
     ParsedUrl url = crackUrl(req.url);
     if (!url.ok) {
         reply.error = kBadUrl;
@@ -254,7 +254,7 @@ Response request(const Request& req) {
     reply.error = allRequestsCancelled() ? std::string(kCancelled) : headerFieldError(req);
     if (!reply.error.empty()) return reply;
 
-    // 2-4. The shared session (automatic proxy, TLS 1.2 and 1.3 only).
+    // The shared session (automatic proxy, TLS 1.2 and 1.3 only).
     HINTERNET session = sharedSession();
     if (!session) {
         reply.error = lastErrorText();
@@ -262,7 +262,7 @@ Response request(const Request& req) {
     }
     int timeout = static_cast<int>(std::min<uint32_t>(req.timeoutMs, INT_MAX));
 
-    // 5-7. Connection and request; redirects come back to the caller as they are.
+    // Connection and request; redirects come back to the caller as they are.
     Handle connection(WinHttpConnect(session, url.host.c_str(), url.port, 0));
     if (!connection) {
         reply.error = lastErrorText();
@@ -299,7 +299,7 @@ Response request(const Request& req) {
     DWORD responseTimeout = static_cast<DWORD>(timeout);
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
 
-    // 8-9. Send with our header block and wait for the answer.
+    // Send with our header block and wait for the answer.
     std::wstring headers = toWide(requestHeaderBlock(req));
     LPVOID body = req.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(req.body.data());
     DWORD bodyLength = static_cast<DWORD>(req.body.size());
@@ -312,7 +312,7 @@ Response request(const Request& req) {
     }
     if (!reply.error.empty()) return reply;
 
-    // 10-11. Status and headers.
+    // Status and headers.
     DWORD status = 0;
     DWORD statusSize = sizeof status;
     WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -338,11 +338,11 @@ Response request(const Request& req) {
     const uint64_t cap = capped ? static_cast<uint64_t>(expected) : UINT64_MAX;
     limits.bodyStarted();
 
-    // 12. The body, chunk by chunk, through one buffer. In memory it is sized
-    //     once from the announced length (growing it piecemeal is slow).
-    //     A known length is also held to: WinHTTP ends a body cut short by a
-    //     closed connection as if it were complete, and (under Wine) reads
-    //     past the announced end of an overlong one.
+    // The body, chunk by chunk, through one buffer. In memory it is sized
+    // once from the announced length (growing it piecemeal is slow).
+    // A known length is also held to: WinHTTP ends a body cut short by a
+    // closed connection as if it were complete, and (under Wine) reads
+    // past the announced end of an overlong one.
     if (!req.sink && total > 0) reply.body.reserve(std::min({total, req.maxBytes, kReserveCap}));
     const bool lengthHeld = total > 0 && bodyFollows(req.method, reply.status) &&
                             reply.headers.find("transfer-encoding") == reply.headers.end();
@@ -381,7 +381,7 @@ Response request(const Request& req) {
     if (reply.error.empty() && lengthHeld && received < total) reply.error = kReplyCutShort;
     if (reply.error.empty() && capped && received < cap) reply.error = kReplyCutShort;
 
-    // 13. Handles close in reverse order as they leave scope.
+    // Handles close in reverse order as they leave scope.
     return reply;
 }
 
@@ -423,9 +423,13 @@ bool keptPartFor(const Download& job, const std::string& part, PartRecord& recor
         return false;
     }
     const int64_t onDisk = fileSize(part);
-    return record.url == job.url && sameDigest(record.sha256, job.sha256Hex) && record.bytes > 0 && onDisk >= 0 &&
-           static_cast<uint64_t>(onDisk) == record.bytes &&
-           (job.size < 0 || record.bytes < static_cast<uint64_t>(job.size));
+    if (record.url != job.url || !sameDigest(record.sha256, job.sha256Hex) || onDisk <= 0 ||
+        static_cast<uint64_t>(onDisk) < record.bytes || (job.size >= 0 && onDisk >= job.size)) {
+        return false;
+    }
+    // Bytes that landed after the record was written are of its version too.
+    record.bytes = static_cast<uint64_t>(onDisk);
+    return true;
 }
 
 // One try of a download into the part file: from nothing, or after the
@@ -468,32 +472,51 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
     req.rateWindowMs = 30000;
     req.deadlineMs = static_cast<uint32_t>(std::min<uint64_t>(
         UINT32_MAX, 120000 + (job.size > 0 ? static_cast<uint64_t>(job.size) / kMinDownloadRate * 1000 : 0)));
+    const std::string recordPath = part + kPartRecordSuffix;
     req.onHeaders = [&](int32_t status, const std::map<std::string, std::string>& headers) -> std::string {
         if (status < 200 || status > 299) return std::string();
         validator = replyValidator(headers);
-        if (!resume) return std::string();
-        if (status == 206) {
+        if (resume && status == 206) {
             std::string why = partialReplyError(headers, resume->bytes, job.size, resume->validator);
             startOver = !why.empty();
             return why;
         }
-        // The whole file after all (the range ignored, or the file changed
-        // since): it replaces the kept bytes from the first one.
-        std::fclose(file);
-        file = openFile(part, "wb");
-        if (!file) {
-            writeFailed = true;
-            return kDiskWriteFailed + job.destPath;
+        if (resume) {
+            // The whole file after all (the range ignored, or the file
+            // changed since): it replaces the kept bytes from the first one.
+            DeleteFileW(toWide(recordPath).c_str());
+            std::fclose(file);
+            file = openFile(part, "wb");
+            if (!file) {
+                writeFailed = true;
+                return kDiskWriteFailed + job.destPath;
+            }
+            std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+            hash.reset();
+            done = base = 0;
         }
-        std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
-        hash.reset();
-        done = base = 0;
+        // The record before the first byte: a kill at any moment then costs
+        // only the bytes still in the write buffer.
+        if (job.resumable && !job.sha256Hex.empty()) {
+            const std::string record = formatPartRecord(PartRecord{job.url, job.sha256Hex, validator, 0});
+            if (record.empty() || !writeFileAtomic(recordPath, record)) DeleteFileW(toWide(recordPath).c_str());
+        }
         return std::string();
     };
+    // The write buffer goes to the system at least once a second, so a
+    // process killed while its transfer is slow or stalled keeps what came.
+    uint64_t flushedAt = GetTickCount64();
     req.sink = [&](const char* data, uint64_t length, uint64_t total) {
         if (std::fwrite(data, 1, static_cast<size_t>(length), file) != length) {
             writeFailed = true;
             return false;
+        }
+        if (GetTickCount64() - flushedAt >= 1000) {
+            if (std::fflush(file) != 0) {
+                writeFailed = true;
+                return false;
+            }
+            flushedAt = GetTickCount64();
         }
         hash.update(data, static_cast<size_t>(length));
         done += length;
@@ -515,19 +538,23 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         verdict = kCannotReplace + job.destPath + kGameRunning;
     }
-    if (verdict.empty()) return verdict;
+    if (verdict.empty()) {
+        DeleteFileW(toWide(recordPath).c_str());
+        return verdict;
+    }
     if (job.resumable && !startOver && done > 0 && keepsPart(writeFailed, reply)) {
         const std::string record = formatPartRecord(PartRecord{job.url, job.sha256Hex, validator, done});
-        if (!record.empty() && writeFileAtomic(part + kPartRecordSuffix, record)) return verdict;
+        if (!record.empty() && writeFileAtomic(recordPath, record)) return verdict;
     }
     DeleteFileW(toWide(part).c_str());
+    DeleteFileW(toWide(recordPath).c_str());
     return verdict;
 }
 
 }  // namespace
 
 std::string download(const Download& job) {
-    // 1-2. The folders; the part file and the record of an earlier try.
+    // The folders; the part file and the record of an earlier try.
     const std::string& destPath = job.destPath;
     std::string parent = parentDir(destPath);
     if (!parent.empty()) createDirectories(parent);
@@ -535,13 +562,13 @@ std::string download(const Download& job) {
     if (!job.partPath.empty() && !parentDir(part).empty()) createDirectories(parentDir(part));
     PartRecord kept;
     const bool resume = keptPartFor(job, part, kept);
-    // The record speaks for the part file only while nothing writes to it:
-    // a try that ends early writes a new one.
-    DeleteFileW(toWide(part + kPartRecordSuffix).c_str());
+    // A record that does not speak for this part goes before anything is
+    // written to it; a kept one stays true while the part grows.
+    if (!resume) DeleteFileW(toWide(part + kPartRecordSuffix).c_str());
 
-    // 3-5. The transfer, then the verdict. Kept bytes the server would not
-    //      continue, or that turn out wrong (changed on disk since), are
-    //      fetched again from the first byte, once.
+    // The transfer, then the verdict. Kept bytes the server would not
+    // continue, or that turn out wrong (changed on disk since), are
+    // fetched again from the first byte, once.
     bool startOver = false;
     std::string verdict = transfer(job, part, resume ? &kept : nullptr, startOver);
     if (resume && (startOver || verdict.compare(0, std::string_view(kChecksumMismatch).size(), kChecksumMismatch) == 0)) {

@@ -183,7 +183,7 @@ http::Request manifestCheckRequest(const std::string& url) {
 CheckOutcome checkManifestReport(const std::vector<std::string>& args, const CheckSources& sources) {
     CheckOutcome outcome;
 
-    // 1. A source is required.
+    // A source is required.
     const CheckArgs parsed = readArgs(args);
     if (args.size() < 3 || !parsed.hasSource) {
         outcome.output = check_text::kUsage;
@@ -191,14 +191,14 @@ CheckOutcome checkManifestReport(const std::vector<std::string>& args, const Che
         return outcome;
     }
 
-    // 2-3. Fetch or read the text.
+    // Fetch or read the text.
     std::string text;
     if (!loadText(parsed, sources, text, outcome.output)) {
         outcome.exitCode = kCheckRejected;
         return outcome;
     }
 
-    // 4. Validate exactly as the launcher does; the launcher block is worth
+    // Validate exactly as the launcher does; the launcher block is worth
     // showing even for a refused document, since old launchers use it.
     Manifest manifest;
     std::string error;
@@ -212,10 +212,10 @@ CheckOutcome checkManifestReport(const std::vector<std::string>& args, const Che
         return outcome;
     }
 
-    // 5. What a launcher would see.
+    // What a launcher would see.
     describe(manifest, parsed.source, text.size(), outcome.output);
 
-    // 6-7. And, when asked, what a player on one game version would get.
+    // And, when asked, what a player on one game version would get.
     if (parsed.hasGame && !describeForGame(manifest, parsed.gameVersion, outcome.output)) {
         outcome.exitCode = kCheckRejected;
         return outcome;

@@ -38,7 +38,7 @@ bool makeTarget(Device& d) {
 
 bool createDevice(HWND window, bool warp, Device& out, std::string& error) {
     releaseDevice(out);
-    // 1. The device: hardware, then WARP.
+    // The device: hardware, then WARP.
     HRESULT hr = E_FAIL;
     if (!warp) hr = makeDevice(D3D_DRIVER_TYPE_HARDWARE, out);
     if (warp || FAILED(hr)) {
@@ -51,7 +51,7 @@ bool createDevice(HWND window, bool warp, Device& out, std::string& error) {
         return false;
     }
 
-    // 2. DXGI device -> adapter -> factory (1.2).
+    // DXGI device -> adapter -> factory (1.2).
     IDXGIDevice* dxgiDevice = nullptr;
     IDXGIAdapter* adapter = nullptr;
     IDXGIFactory2* factory = nullptr;
@@ -67,7 +67,7 @@ bool createDevice(HWND window, bool warp, Device& out, std::string& error) {
         return false;
     }
 
-    // 3. The swap chain: flip-discard with two buffers, else one blt buffer.
+    // The swap chain: flip-discard with two buffers, else one blt buffer.
     RECT client{};
     GetClientRect(window, &client);
     out.width = client.right - client.left > 0 ? client.right - client.left : 1;
@@ -95,7 +95,7 @@ bool createDevice(HWND window, bool warp, Device& out, std::string& error) {
         return false;
     }
 
-    // 4. The render target on buffer 0.
+    // The render target on buffer 0.
     if (!makeTarget(out)) {
         error = "the swap chain's buffer has no render target";
         releaseDevice(out);

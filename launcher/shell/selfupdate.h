@@ -29,8 +29,9 @@ bool readSwapRequest(const std::vector<std::string>& args, SwapRequest& out);
 // reaches the window).
 bool offerSwap(const std::vector<std::string>& args);
 
-// After an update: deletes "<executable>.old" and "<executable>.new" beside
-// the running executable. Missing files and failures are ignored.
+// After an update: deletes "<executable>.old", "<executable>.new" and the
+// ".tmp" and ".old.tmp" halves of a cut-short swap beside the running
+// executable. Missing files and failures are ignored.
 void postUpdateCleanup(const std::string& executablePath);
 
 }  // namespace ember::launcher

@@ -2,11 +2,11 @@
 // rules are in window.h).
 //
 // Sections:
-//   1. Window state and helpers
-//   2. Drawing one frame (with the screenshot automation)
-//   3. The window procedure
-//   4. The frame loop
-//   5. The window phase (start-up steps from the window on)
+//   - Window state and helpers
+//   - Drawing one frame (with the screenshot automation)
+//   - The window procedure
+//   - The frame loop
+//   - The window phase (start-up steps from the window on)
 #include "launcher/shell/window_win32.h"
 
 #include <windows.h>
@@ -48,7 +48,7 @@ std::string stylesheetFailureBox(const std::string& reason) {
 namespace {
 
 // ---------------------------------------------------------------------------
-// 1. Window state (UI thread only)
+// Window state (UI thread only)
 
 const wchar_t kWindowClass[] = L"EmberlaneLauncher";
 // The clear colour, #0A1628.
@@ -133,18 +133,18 @@ void traceTargets(const app::AppState& a) {
 }
 
 // ---------------------------------------------------------------------------
-// 2. Drawing one frame
+// Drawing one frame
 
 void drawFrame(WindowState& s) {
     Device& d = s.device;
     if (d.target == nullptr || d.width < 1 || d.height < 1 || IsIconic(s.window)) return;
     const LONGLONG started = perfNow();
 
-    // 1. The clock.
+    // The clock.
     const uint64_t now = GetTickCount64();
     s.lastFrame = now;
 
-    // 2. Screenshot automation.
+    // Screenshot automation.
     AutomationSettings automation{s.settings.mouseSet, s.settings.mouseX, s.settings.mouseY,
                                   s.settings.wheelX,   s.settings.wheelY, s.settings.wheelDelta};
     AutomationStep steps[2];
@@ -161,7 +161,7 @@ void drawFrame(WindowState& s) {
         }
     }
 
-    // 3-4. Build, style, lay out, record drawing.
+    // Build, style, lay out, record drawing.
     const float w = static_cast<float>(d.width), h = static_cast<float>(d.height);
     kiln::beginFrame(w, h, s.scale);
     app::AppState& a = app::state();
@@ -173,13 +173,13 @@ void drawFrame(WindowState& s) {
     s.keys.clear();
     s.typed.clear();
 
-    // 5. Clear and draw.
+    // Clear and draw.
     d.context->OMSetRenderTargets(1, &d.target, nullptr);
     d.context->ClearRenderTargetView(d.target, kClearColour);
     kiln::renderFrame(d.target, d.width, d.height);
     const LONGLONG rendered = perfNow();
 
-    // 6. Screenshot.
+    // Screenshot.
     ++s.framesDrawn;
     if (!s.settings.shotPath.empty() && s.framesDrawn >= s.settings.shotFrames) {
         std::vector<uint8_t> pixels;
@@ -190,7 +190,7 @@ void drawFrame(WindowState& s) {
         PostQuitMessage(0);
     }
 
-    // 7. Present on the next vertical blank.
+    // Present on the next vertical blank.
     d.swapChain->Present(1, 0);
     s.frameMs.push_back(ticksToMs(perfNow() - started));
     s.buildMs.push_back(ticksToMs(built - started));
@@ -225,7 +225,7 @@ void reloadStylesheetAt(WindowState& s, float scale, const char* prefix) {
 }
 
 // ---------------------------------------------------------------------------
-// 3. The window procedure
+// The window procedure
 
 void traceMouse(const char* name, LPARAM lParam) {
     if (!traceEnabled()) return;
@@ -437,28 +437,28 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 // ---------------------------------------------------------------------------
-// 4. The frame loop
+// The frame loop
 
 void frameLoop(WindowState& s) {
     for (;;) {
-        // 1. Every waiting message.
+        // Every waiting message.
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        // 2. The controller's tick.
+        // The controller's tick; what it changed is drawn at once.
         const uint64_t now = GetTickCount64();
-        app::tick(now);
-        // 3. The screens' wait, shortened to the controller's next deadline.
+        if (app::tick(now)) s.owed = std::max(s.owed, 1);
+        // The screens' wait, shortened to the controller's next deadline.
         // The screens asked relative to their last build; messages that owe
         // no frame must not push that deadline (a caret's blink) back.
         int64_t wait = view::msUntilNextFrame();
         if (wait > 0 && s.lastFrame != 0) wait = std::max<int64_t>(0, wait - static_cast<int64_t>(now - s.lastFrame));
         const int64_t controllerWait = app::msUntilNextTick(now);
         if (controllerWait >= 0 && (wait < 0 || controllerWait < wait)) wait = controllerWait;
-        // 4. Sleep unless owed, animating or photographing.
+        // Sleep unless owed, animating or photographing.
         if (s.owed <= 0) {
             const bool shotPending = !s.settings.shotPath.empty();
             if (wait != 0 && !shotPending) {
@@ -471,7 +471,7 @@ void frameLoop(WindowState& s) {
             // frame, traced like one.
             if (wait == 0) s.owed = 1;
         }
-        // 5-7. Draw.
+        // Draw.
         if (s.owed > 0 && traceEnabled()) trace(frameTraceLine(s.framesDrawn + 1, s.owed));
         drawFrame(s);
         if (s.owed >= 1) --s.owed;
@@ -479,7 +479,7 @@ void frameLoop(WindowState& s) {
 }
 
 // ---------------------------------------------------------------------------
-// 5. The window phase
+// The window phase
 
 void showFatal(const WindowHooks& hooks, const std::string& text) {
     if (hooks.messageBox != nullptr) {
@@ -553,7 +553,7 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     s.road.configDir = configDir();
     g_state = &s;
 
-    // 9. Window class and window.
+    // Window class and window.
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -573,7 +573,7 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
         return 1;
     }
 
-    // 10-11. Scale, size, centre, frame.
+    // Scale, size, centre, frame.
     if (!s.scaleExplicit) s.scale = dpiScale(s.window);
     placeWindow(s);
 
@@ -590,32 +590,32 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
         return 1;
     };
 
-    // 12. Device, swap chain, renderer.
+    // Device, swap chain, renderer.
     std::string error;
     if (!createDevice(s.window, settings.warp, s.device, error) || !kiln::initRenderer(s.device.device, error))
         return fail(drawFailureLog(error), drawFailureBox(error));
 
-    // 13. The stylesheet.
+    // The stylesheet.
     std::string reason;
     if (!loadLauncherStylesheet(s.road, s.scale, reason))
         return fail(stylesheetFailureLog(reason), stylesheetFailureBox(reason));
     logLine("stylesheet: " + reason);
 
-    // 14. The toolkit's switches.
+    // The toolkit's switches.
     kiln::setKeyboardCapture(false);
     kiln::setPointerDrawing(false);
 
-    // 15. The controller: its workers (none in demo mode), and the hand-off
-    //     of their results to this window.
+    // The controller: its workers (none in demo mode), and the hand-off
+    // of their results to this window.
     app::init(app::uiHooksForWindow(s.window), settings.demo);
-    // 16. Settings, the cached manifest, the first check.
+    // Settings, the cached manifest, the first check.
     if (!settings.demo) {
         app::startUp();
     } else if (!view::fillDemoScene(app::state(), settings.demoScene)) {
         logLine("demo: no scene named " + settings.demoScene);
     }
 
-    // 17. Show and run.
+    // Show and run.
     ShowWindow(s.window, SW_SHOWNORMAL);
     UpdateWindow(s.window);
     frameLoop(s);
@@ -625,7 +625,7 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
         logLine("exit: " + std::to_string(left) + " worker(s) left behind, still in a blocking call");
     }
 
-    // 18. Release.
+    // Release.
     if (IsWindow(s.window)) DestroyWindow(s.window);
     kiln::shutdownRenderer();
     releaseDevice(s.device);

@@ -236,6 +236,12 @@ TEST(AccountClient, PlainHttpIsRefusedOffThisPcBeforeAnythingIsSent) {
         {"http://accounts.example", false},
         {"http://127.0.0.1.evil.example", false},
         {"http://127.0.0.1@evil.example", false},
+        // The connection takes the host after the last '@' before the first
+        // '/': these go to evil.example, not to this PC.
+        {"http://127.0.0.1#@evil.example/", false},
+        {"http://127.0.0.1?@evil.example/", false},
+        {"http://127.0.0.1#@2130706433:19110/m/ok", false},
+        {"http://127.0.0.1\\@evil.example/", false},
         {"http://localhost.evil.example/", false},
         {"http://128.0.0.1", false},
         {"http://127.0.0.256", false},
@@ -291,4 +297,35 @@ TEST(AccountClient, AMalformedTokenIsTheServicesFaultNotTheNetworks) {
     EXPECT_EQ(e.kind, ErrorKind::protocol);
     EXPECT_EQ(e.message, "the launcher refused to send the request (refused to send a request with a malformed "
                          "Authorization)");
+}
+
+TEST(AccountClient, APlaySessionPortIsCheckedAsSent) {
+    Recorder rec;
+    Client client("https://x", rec.transport());
+    struct Case {
+        const char* port;
+        int64_t want;  // -1: refused
+    } cases[] = {
+        {"7790", 7790},       {"1", 1},           {"65535", 65535},     {"null", 0},
+        {"4294977295", -1},   {"-4294957297", -1}, {"4294967296", -1},  {"9999.9", -1},
+        {"0", -1},            {"65536", -1},      {"\"7790\"", -1},
+    };
+    for (const Case& c : cases) {
+        rec.answer = reply(200, std::string(R"({"session":"s","server":{"host":"h","port":)") + c.port + "}}");
+        PlaySession session;
+        Error e = client.playSession("acc", "realm", "", session);
+        if (c.want < 0) {
+            EXPECT_EQ(e.kind, ErrorKind::protocol) << c.port;
+            EXPECT_EQ(e.message, kBadSessionPort) << c.port;
+            EXPECT_EQ(session.session, "") << c.port;
+        } else {
+            EXPECT_TRUE(e.ok()) << c.port << ": " << e.message;
+            EXPECT_EQ(session.port, c.want) << c.port;
+        }
+    }
+    // No port at all leaves the realm's own.
+    rec.answer = reply(200, R"({"session":"s","server":{"host":"h"}})");
+    PlaySession session;
+    EXPECT_TRUE(client.playSession("acc", "realm", "", session).ok());
+    EXPECT_EQ(session.port, 0);
 }

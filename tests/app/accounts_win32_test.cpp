@@ -369,25 +369,32 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
              app::login(email, password, "");
              ASSERT_TRUE(l.idle());
              ASSERT_TRUE(S().signedIn);
-             account::SavedSignIn first;
-             ASSERT_TRUE(account::loadSignIn(first));
              // The next start: the refresh works (and ends the old token),
-             // then the service is busy for a moment.
-             space.control("{\"force\": {\"path\": \"auth/whoami\", \"status\": 503, \"error\": \"busy\", "
-                           "\"times\": 1}}");
-             l.restart();
-             EXPECT_FALSE(S().signedIn);
-             EXPECT_EQ(S().form.message.action, "Restore");
-             account::SavedSignIn kept;
-             ASSERT_TRUE(account::loadSignIn(kept)) << "the saved sign-in is gone";
-             EXPECT_NE(kept.refreshToken, first.refreshToken) << "the used refresh token was kept";
-             // Retry: signed in again, not "refresh reused".
-             S().restoreAttempted = false;
-             app::restoreSession();
-             ASSERT_TRUE(l.idle());
-             EXPECT_TRUE(S().signedIn) << S().form.message.title << " " << fileText(joinPath(l.config.path(),
-                                                                                            "launcher.log"));
-             EXPECT_TRUE(exists(account::signInPath()));
+             // then the service is busy for a moment, or a gateway in front
+             // of it cannot reach it.
+             const char* outages[] = {"\"status\": 503, \"error\": \"busy\"",
+                                      "\"status\": 502, \"error\": \"bad_gateway\"",
+                                      "\"status\": 504, \"error\": \"gateway_timeout\""};
+             for (const char* outage : outages) {
+                 SCOPED_TRACE(outage);
+                 account::SavedSignIn first;
+                 ASSERT_TRUE(account::loadSignIn(first));
+                 space.control(std::string("{\"force\": {\"path\": \"auth/whoami\", ") + outage +
+                               ", \"times\": 1}}");
+                 l.restart();
+                 EXPECT_FALSE(S().signedIn);
+                 EXPECT_EQ(S().form.message.action, "Restore");
+                 account::SavedSignIn kept;
+                 ASSERT_TRUE(account::loadSignIn(kept)) << "the saved sign-in is gone";
+                 EXPECT_NE(kept.refreshToken, first.refreshToken) << "the used refresh token was kept";
+                 // Retry: signed in again, not "refresh reused".
+                 S().restoreAttempted = false;
+                 app::restoreSession();
+                 ASSERT_TRUE(l.idle());
+                 EXPECT_TRUE(S().signedIn) << S().form.message.title << " "
+                                           << fileText(joinPath(l.config.path(), "launcher.log"));
+                 EXPECT_TRUE(exists(account::signInPath()));
+             }
          }},
         {"an expired challenge fetches a new one",
          [&](Space& space, Launcher& l) {

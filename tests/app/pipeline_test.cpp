@@ -427,6 +427,12 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     EXPECT_NE(ini.find(std::to_string(s.config.profileId)), std::string::npos) << ini;
     EXPECT_GT(s.config.profileId, 0);
     EXPECT_NE(rig.log().find("Emberlane/EmberlaneLoader.exe -> play.test:7777 as Adventurer\n"), std::string::npos);
+    // The worker's own lines and its phase titles in the order they happened.
+    const std::string log = rig.log();
+    const size_t settingsLine = log.find("Writing client settings\n");
+    const size_t startLine = log.find("Starting Oblivion Remastered\n");
+    EXPECT_LT(settingsLine, startLine) << log;
+    EXPECT_LT(startLine, log.find("Emberlane/EmberlaneLoader.exe -> play.test")) << log;
 
     // Running: Play refuses; the watch notices the end.
     EXPECT_EQ(app::playState(), "running");
@@ -434,17 +440,28 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     EXPECT_EQ(app::state().notices.back().title,
               "Oblivion Remastered is already running. Close it first, then press Play again.");
     uint64_t at = s.gameWatch.launchedAt;
+    // Whatever the tick changes owes a frame at once (the loop would sleep
+    // to its next deadline otherwise); a tick that changed nothing owes none.
     rig.running = true;
-    app::gameWatchFrame(at + 3000);
+    EXPECT_FALSE(app::gameWatchFrame(at + 3000));
     EXPECT_EQ(app::playState(), "running");
     rig.running = false;
-    app::gameWatchFrame(at + 6000);
+    EXPECT_TRUE(app::gameWatchFrame(at + 6000)) << "the game's end drew no frame";
     EXPECT_EQ(app::playState(), "ready");
     EXPECT_NE(rig.log().find("the game has closed"), std::string::npos);
 
-    // The finished block goes 1201 ms after it finished.
-    app::frameHousekeeping(s.operation->finishedAt + 1201);
+    // The finished block goes 1201 ms after it finished, and so does the
+    // wait after a refusal at its end.
+    const uint64_t finished = s.operation->finishedAt;
+    EXPECT_FALSE(app::frameHousekeeping(finished + 1199));
+    EXPECT_TRUE(app::frameHousekeeping(finished + 1201)) << "the finished block's end drew no frame";
     EXPECT_FALSE(app::state().operation);
+    app::state().accountWaitUntil = finished + 2000;
+    app::state().accountBusy = true;
+    EXPECT_FALSE(app::tick(finished + 1999));
+    EXPECT_TRUE(app::tick(finished + 2000)) << "the wait's end drew no frame";
+    EXPECT_FALSE(app::state().accountBusy);
+    EXPECT_FALSE(app::tick(finished + 2001));
 }
 
 TEST(Pipeline, RepairFixesATamperedFileWithoutStartingAndCancelKeepsWhatWasDone) {

@@ -252,10 +252,23 @@ TEST(ApplyClient, ACancelWithSixInFlightKeepsTheirBytesForTheNextTry) {
     entries.clear();
     ASSERT_TRUE(listDirectory(install.path(kPartsFolder), entries));
     EXPECT_TRUE(entries.empty());
+
+    // Parts of files a newer manifest no longer lists go even when that
+    // manifest has nothing else to do.
+    const std::string orphan = joinPath(install.path(kPartsFolder), "0123456789abcdef0123456789abcdef.part");
+    ASSERT_TRUE(writeFileAtomic(orphan, "half"));
+    ASSERT_TRUE(writeFileAtomic(orphan + http::kPartRecordSuffix, "record"));
+    const Plan upToDate = install.plan(m);
+    ASSERT_TRUE(upToDate.download.empty() && upToDate.remove.empty());
+    EXPECT_EQ(install.apply(m, upToDate, error, Reporter(), kParallelDownloads), 0);
+    EXPECT_EQ(error, "");
+    entries.clear();
+    ASSERT_TRUE(listDirectory(install.path(kPartsFolder), entries));
+    EXPECT_TRUE(entries.empty()) << "an orphaned part file stayed";
 }
 
 // Run as a child by KilledMidDownloadResumes: installs release 3 with the
-// fourth file stalled, so the parent can kill it in the middle.
+// fourth file trickling in, so the parent can kill it in the middle.
 TEST(ApplyChild, InstallUntilKilled) {
     const auto game = environmentVariable("EMBER_TEST_CHILD_GAME");
     if (!game) GTEST_SKIP() << "only run as a child process";
@@ -269,7 +282,8 @@ TEST(ApplyChild, InstallUntilKilled) {
 TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
     Install install;
     const Manifest r3 = standinManifest(3);
-    standinFault("/client/r3/files/" + r3.files[3].path, "stall:20000", 1);
+    const std::string fourth = "/client/r3/files/" + r3.files[3].path;
+    standinFault(fourth, "trickle:20", 1);
 
     // The child installs into our folders, using our configuration folder.
     ScopedEnv childGame("EMBER_TEST_CHILD_GAME", install.folder());
@@ -281,19 +295,22 @@ TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
     PROCESS_INFORMATION child = {};
     ASSERT_TRUE(CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
 
-    // Kill it once the first save is in and the fourth file is under way
-    // (three files have landed; later ones may not be recorded yet).
-    bool recorded = false;
-    for (int i = 0; i < 300 && !recorded; ++i) {
+    // Kill it once the first save is in and the fourth file's first bytes
+    // are on disk (three files have landed; later ones may not be recorded
+    // yet).
+    const std::string fourthPart = partPathFor(install.folder(), r3.files[3].path);
+    bool recorded = false, under = false;
+    for (int i = 0; i < 600 && !(recorded && under); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        recorded = !loadConfig().installed.empty();
+        recorded = recorded || !loadConfig().installed.empty();
+        under = fileSize(fourthPart) > 0;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     TerminateProcess(child.hProcess, 9);
     WaitForSingleObject(child.hProcess, 10000);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     ASSERT_TRUE(recorded);
+    ASSERT_TRUE(under) << "the fourth file never started";
 
     // config.json is whole; the next plan fetches only from the fourth file
     // on, reading just the landed files that were not recorded yet.
@@ -308,9 +325,15 @@ TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
     EXPECT_EQ(rest.download.size(), r3.files.size() - 3);
     EXPECT_EQ(rest.download[0].path, r3.files[3].path);
     std::string error;
+    const size_t asked = standinRequests(fourth).size();
     EXPECT_EQ(install.apply(r3, rest, error), static_cast<int>(r3.files.size() - 3));
     EXPECT_EQ(error, "");
     expectMatchesManifest(install, r3);
+    // The fourth file's bytes from before the kill were kept.
+    const auto after = standinRequests(fourth);
+    ASSERT_EQ(after.size(), asked + 1);
+    EXPECT_NE(after.back().range, "") << "the killed transfer's bytes were fetched again";
+    EXPECT_EQ(after.back().status, 206);
 }
 
 // Run by install_disk_full with a 2 MiB drive: the download of a 1 MiB file

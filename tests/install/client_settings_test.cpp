@@ -64,6 +64,8 @@ TEST(ClientSettings, MergeCases) {
          "[client]\nserver = realm.example\r\n=x\nserver = realm.example\r\nport = 7777\r\n"
          "account = acc-1\r\nname = Hero\r\nrealm_key = eu\r\nrealm_name = Europe\r\ncharacter_slot = 2\r\n"
          "character_mode = play\r\nsession = tok\r\nautoload = continue\r\n"},
+        {"a last line without an end gets one", "[client]\n[x]\nfoo",
+         "[client]\n" + std::string(kOwnKeys) + "[x]\nfoo\r\n"},
         {"UTF-8 mark kept, its section found", "\xEF\xBB\xBF[client]\nport=1\n",
          "\xEF\xBB\xBF[client]\nport = 7777\r\n" + kServerAndRest},
         {"lone CR line ends", "[client]\rport=1\rmine = keep\r",

@@ -123,7 +123,8 @@ TEST(Plan, RetiredRecordsAndStrays) {
     config.installed["CON"] = {"00", 1, 1};
     config.installed["Emberlane/ember.ini"] = {"00", 1, 1};  // an older manifest listed the settings file
 
-    // Strays: files anywhere in the client folder, never the settings file.
+    // Strays: files directly in the client folder, never the settings file
+    // nor what the client keeps in its subfolders.
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/old.dll"), "x"));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/EMBER.INI"), "x"));
     ASSERT_TRUE(putFile(joinPath(game.folder(), "Emberlane/EMBERLANE.DLL"), "dll"));
@@ -155,7 +156,7 @@ TEST(Plan, RetiredRecordsAndStrays) {
     Plan full = makePlan(game.manifest, game.folder(), config, true, Reporter());
     // EMBERLANE.DLL is the listed Emberlane.dll on Windows: kept.
     EXPECT_EQ(full.remove,
-              (std::vector<std::string>{"old/retired.txt", "Emberlane/logs/today.log", "Emberlane/old.dll",
+              (std::vector<std::string>{"old/retired.txt", "Emberlane/old.dll",
                                         "Emberlane/.parts/" + partName("Client/A.pak"), "Emberlane/.parts/stray.tmp"}));
 
     // Pruning deletes what the plan says, keeps the file the manifest lists

@@ -43,12 +43,14 @@ TEST(SwapRequest, NeedsSwapFirstWithTargetAndProcessId) {
 TEST(PostUpdateCleanup, RemovesTheOldAndNewBuildsBesideTheExecutable) {
     ScratchDir scratch;
     std::string exe = scratch.file("Emberlane.exe");
-    for (const char* name : {"Emberlane.exe", "Emberlane.exe.old", "Emberlane.exe.new", "Other.exe.old"})
+    for (const char* name : {"Emberlane.exe", "Emberlane.exe.old", "Emberlane.exe.new", "Emberlane.exe.tmp",
+                             "Emberlane.exe.old.tmp", "Other.exe.old"})
         ASSERT_TRUE(putFile(scratch.file(name), name));
     postUpdateCleanup(exe);
     EXPECT_TRUE(fileExists(exe));
-    EXPECT_FALSE(fileExists(exe + ".old"));
-    EXPECT_FALSE(fileExists(exe + ".new"));
+    for (const char* leftover : {".old", ".new", ".tmp", ".old.tmp"}) {
+        EXPECT_FALSE(fileExists(exe + leftover)) << leftover;
+    }
     EXPECT_TRUE(fileExists(scratch.file("Other.exe.old")));
     // Nothing left to remove (or no path at all) is not a problem.
     postUpdateCleanup(exe);

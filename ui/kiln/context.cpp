@@ -70,11 +70,11 @@ int32_t pictureFor(UiContext& c, std::string_view path) {
 // Creates an element under the open one (or the root when nothing is open)
 // and makes it current. Returns its index.
 int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
-    // 1. Parent: the top of the open stack
+    // Parent: the top of the open stack
     int32_t parent = c.openStack.empty() ? -1 : c.openStack.back();
     const NodeSpec& spec = specFor(c, specText);
 
-    // 2. Identity
+    // Identity
     uint64_t identity;
     if (parent < 0) {
         identity = 1;
@@ -91,7 +91,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
     }
     if (identity == 0) identity = 1;
 
-    // 3. A fresh node with the element spec's names and default styles
+    // A fresh node with the element spec's names and default styles
     int32_t index = int32_t(c.nodes.size());
     c.nodes.push_back(kFreshNode);
     Node& n = c.nodes.back();
@@ -103,7 +103,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
     n.kind = kind;
     n.parent = parent;
 
-    // 4. State bits of an element that existed before
+    // State bits of an element that existed before
     auto found = c.memory.find(identity);
     if (found != c.memory.end()) {
         n.memory = &found->second;
@@ -112,7 +112,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
         if (c.focusId != nullptr && *c.focusId == identity) n.state |= StateFocus;
     }
 
-    // 5. Linked as the parent's last child
+    // Linked as the parent's last child
     if (parent >= 0) {
         Node& p = c.nodes[size_t(parent)];
         n.depth = p.depth + 1;
@@ -237,11 +237,11 @@ void endFrame() {
     UiContext& c = g_context;
     if (c.nodes.empty()) return;
 
-    // 1. Styles and layout
+    // Styles and layout
     resolveStyles(c, c.stylesheet != nullptr ? *c.stylesheet : currentStylesheet());
     layoutTree(c, c.width, c.height);
 
-    // 2. Hit list: clickable elements that were painted
+    // Hit list: clickable elements that were painted
     c.hits.clear();
     for (const Node& n : c.nodes) {
         if (!n.clickable || n.paintOrder < 0 || n.computed.display == DisplayNone) continue;
@@ -260,7 +260,7 @@ void endFrame() {
         c.hits.push_back(r);
     }
 
-    // 3. Over-painted: is the mouse over something the toolkit drew?
+    // Over-painted: is the mouse over something the toolkit drew?
     c.overPainted = false;
     for (const Node& n : c.nodes) {
         if (n.paintOrder < 0 || !paintsSomething(n.computed)) continue;
@@ -280,11 +280,11 @@ void endFrame() {
         break;
     }
 
-    // 4. Hot id by the new hit list; a released button ends the press.
+    // Hot id by the new hit list; a released button ends the press.
     c.hotId = c.mouseInWindow ? hitTest(c.hits, c.mouseX, c.mouseY) : 0;
     if (!c.buttonDown[0]) c.activeId = 0;
 
-    // 5. Memory of every identity seen this frame
+    // Memory of every identity seen this frame
     for (Node& n : c.nodes) {
         NodeMemory& m = n.memory != nullptr ? *n.memory : c.memory[n.identity];
         m.rect = n.box;
@@ -294,7 +294,7 @@ void endFrame() {
         m.scrollOffset = std::min(std::max(m.scrollOffset, 0.0f), m.scrollRange);
     }
 
-    // 6. Eviction of identities gone for long (this frame's entries were
+    // Eviction of identities gone for long (this frame's entries were
     // just seen, so the nodes' memory pointers stay valid)
     if (c.frame % kEvictEvery == 0) {
         for (auto it = c.memory.begin(); it != c.memory.end();) {
@@ -306,7 +306,7 @@ void endFrame() {
         }
     }
 
-    // 7. The painter (draw list, pointer, frame summary)
+    // The painter (draw list, pointer, frame summary)
     if (c.drawHook != nullptr) c.drawHook(c);
 }
 
@@ -366,7 +366,7 @@ void arrowElement(int direction, float size, std::string_view spec) {
 
 void scrollBegin(std::string_view key, std::string_view spec) {
     UiContext& c = g_context;
-    // 1. Key, element, overflow and the scroll stack
+    // Key, element, overflow and the scroll stack
     pushKey(key);
     openElement(spec);
     Node& n = c.nodes[size_t(c.current)];
@@ -374,7 +374,7 @@ void scrollBegin(std::string_view key, std::string_view spec) {
     n.inlineStyle.mask |= bit(BitOverflow);
     c.scrollStack.push_back(n.identity);
 
-    // 2. The wheel goes to the first (outermost) container under the mouse.
+    // The wheel goes to the first (outermost) container under the mouse.
     NodeMemory& m = n.memory != nullptr ? *n.memory : c.memory[n.identity];
     n.memory = &m;
     if (c.mouseInWindow && c.wheel != 0 && m.rect.contains(c.mouseX, c.mouseY)) {
@@ -382,13 +382,13 @@ void scrollBegin(std::string_view key, std::string_view spec) {
         c.wheel = 0;
     }
 
-    // 3. A requested jump shows the end.
+    // A requested jump shows the end.
     if (m.jumpToEnd) {
         m.scrollOffset = m.scrollRange;
         m.jumpToEnd = false;
     }
 
-    // 4. The offset this frame's layout uses
+    // The offset this frame's layout uses
     n.scrollOffset = std::min(std::max(m.scrollOffset, 0.0f), std::max(m.scrollRange, 0.0f));
 }
 

@@ -1,11 +1,11 @@
 // KilnUI draw list: primitives and the painter (see draw.h).
 //
 // Sections:
-//   1. Colours and the draw list's records
-//   2. DrawBuilder: batches, clipping, rectangles, rounded boxes, quads
-//   3. Shapes the painter makes itself: arrows, ring segments, the pointer
-//   4. Painting one element (ring, shape, text, or the box's layers)
-//   5. The frame: opacity products, the paint list, the pointer, the summary
+//   - Colours and the draw list's records
+//   - DrawBuilder: batches, clipping, rectangles, rounded boxes, quads
+//   - Shapes the painter makes itself: arrows, ring segments, the pointer
+//   - Painting one element (ring, shape, text, or the box's layers)
+//   - The frame: opacity products, the paint list, the pointer, the summary
 #include "ui/kiln/draw.h"
 
 #include <algorithm>
@@ -18,7 +18,7 @@
 namespace kiln {
 
 // ---------------------------------------------------------------------------
-// 1. Colours and records
+// Colours and records
 
 namespace {
 
@@ -60,7 +60,7 @@ void DrawList::clear() {
 }
 
 // ---------------------------------------------------------------------------
-// 2. DrawBuilder
+// DrawBuilder
 
 void DrawBuilder::begin(float width, float height) {
     list_.clear();
@@ -166,7 +166,7 @@ void DrawBuilder::roundedBox(const Rect& r, float radius, Rgba8 colour) {
     use(kGlyphTexture, ShaderKind::Coverage);
     const float uv = kFullCoverageUv;
 
-    // 1. The centre column over the whole height, the two side columns
+    // The centre column over the whole height, the two side columns
     // between the corners (left out when they have no area)
     const bool centre = r.w - 2 * rad > 0, sides = r.h - 2 * rad > 0;
     const uint32_t pieces = (centre ? 1u : 0u) + (sides ? 2u : 0u);
@@ -186,7 +186,7 @@ void DrawBuilder::roundedBox(const Rect& r, float radius, Rgba8 colour) {
         piece(r.x + r.w - rad, r.y + rad, r.x + r.w, r.y + r.h - rad);
     }
 
-    // 2. Four corner fans of 6 triangles (15 degree steps), each sweeping a
+    // Four corner fans of 6 triangles (15 degree steps), each sweeping a
     // quarter turn; angles in screen terms (y down): 180 is left, 270 up.
     const float cx[4] = {r.x + rad, r.x + r.w - rad, r.x + r.w - rad, r.x + rad};
     const float cy[4] = {r.y + rad, r.y + rad, r.y + r.h - rad, r.y + r.h - rad};
@@ -216,7 +216,7 @@ void DrawBuilder::shape(const AtlasRect& cell, float x, float y, Rgba8 colour) {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Painter-made shapes
+// Painter-made shapes
 
 namespace {
 
@@ -282,7 +282,7 @@ const Path& pointerInside() {
 }
 
 // ---------------------------------------------------------------------------
-// 4. Painting one element
+// Painting one element
 
 namespace {
 
@@ -378,15 +378,15 @@ void paintText(DrawBuilder& b, const Node& n, float opacity) {
         }
     };
 
-    // 1. Outline: the text moved by the outline width in eight directions
+    // Outline: the text moved by the outline width in eight directions
     if (s.outlineWidth > 0 && s.outlineColour.a > 0) {
         static const int dirs[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
         Rgba8 outline = toRgba8(s.outlineColour, opacity);
         for (const auto& d : dirs) pass(float(d[0]) * s.outlineWidth, float(d[1]) * s.outlineWidth, outline);
     }
-    // 2. Shadow
+    // Shadow
     if (s.shadowColour.a > 0) pass(s.shadowDx, s.shadowDy, toRgba8(s.shadowColour, opacity));
-    // 3. The text
+    // The text
     pass(0, 0, toRgba8(s.color, opacity));
 }
 
@@ -434,7 +434,7 @@ void paintBox(DrawBuilder& b, const Node& n, float opacity) {
     const Style& s = n.computed;
     const Rect& box = n.box;
 
-    // 1. Glow: four rounded boxes growing by a quarter of the radius each,
+    // Glow: four rounded boxes growing by a quarter of the radius each,
     // fading out, under the box
     if (s.glowColour.a > 0 && s.glowRadius > 0) {
         for (int i = 1; i <= 4; ++i) {
@@ -446,7 +446,7 @@ void paintBox(DrawBuilder& b, const Node& n, float opacity) {
         }
     }
 
-    // 2. Fill: the border image's nine patches, or the background colour
+    // Fill: the border image's nine patches, or the background colour
     // (rounded when border-radius is set)
     if (s.borderImage >= 0) {
         ninePatch(b, s.borderImage, s.borderSlice, box, opacity);
@@ -454,7 +454,7 @@ void paintBox(DrawBuilder& b, const Node& n, float opacity) {
         b.roundedBox(box, s.borderRadius, toRgba8(s.background, opacity));
     }
 
-    // 3. Background image: the whole box, or its background-size centred
+    // Background image: the whole box, or its background-size centred
     if (s.backgroundImage >= 0) {
         Rect r = box;
         if (s.backgroundWidth > 0) {
@@ -468,7 +468,7 @@ void paintBox(DrawBuilder& b, const Node& n, float opacity) {
         picture(b, s.backgroundImage, r, opacity);
     }
 
-    // 4. Border: four straight edges (only without a border image)
+    // Border: four straight edges (only without a border image)
     if (s.borderImage < 0) {
         Rgba8 c = toRgba8(s.borderColor, opacity);
         const float t = s.border[SideTop], r = s.border[SideRight], bo = s.border[SideBottom], l = s.border[SideLeft];
@@ -478,16 +478,16 @@ void paintBox(DrawBuilder& b, const Node& n, float opacity) {
         b.rect(Rect{box.x + box.w - r, box.y + t, r, box.h - t - bo}, c);
     }
 
-    // 5. Picture of an image element
+    // Picture of an image element
     if (n.kind == KindImage && n.image >= 0) picture(b, n.image, box, opacity);
 
-    // 6. Triangle of an arrow element
+    // Triangle of an arrow element
     if (n.kind == KindArrow) {
         int direction = ((n.arrowDirection % 4) + 4) % 4;
         pathInBox(b, kArrowKey | uint64_t(direction), arrowPath(direction), box, toRgba8(s.color, opacity));
     }
 
-    // 7. Scrollbar of a container whose content is taller than its box
+    // Scrollbar of a container whose content is taller than its box
     if (s.overflow == OverflowScroll && n.contentExtent > n.content.h + 1) scrollbar(b, n, opacity);
 }
 
@@ -519,7 +519,7 @@ void paintPointer(DrawBuilder& b, const UiContext& c) {
 }
 
 // ---------------------------------------------------------------------------
-// 5. The frame
+// The frame
 
 struct PainterState {
     std::vector<float> opacity;  // per node: its opacity times its ancestors'
@@ -535,7 +535,7 @@ void buildOnce(UiContext& c, DrawList& out) {
     DrawBuilder b(out);
     b.begin(c.width, c.height);
 
-    // 1. Opacity products (parents come before their children)
+    // Opacity products (parents come before their children)
     std::vector<float>& opacity = painter().opacity;
     opacity.resize(c.nodes.size());
     for (size_t i = 0; i < c.nodes.size(); ++i) {
@@ -544,10 +544,10 @@ void buildOnce(UiContext& c, DrawList& out) {
         opacity[i] = n.parent >= 0 ? own * opacity[size_t(n.parent)] : own;
     }
 
-    // 2. The elements in paint order
+    // The elements in paint order
     for (int32_t index : c.paintList) paintElement(b, c.nodes[size_t(index)], opacity[size_t(index)]);
 
-    // 3. The pointer on top of everything, for screenshots
+    // The pointer on top of everything, for screenshots
     if (c.drawPointer && c.mouseInWindow) paintPointer(b, c);
 
     b.finish();

@@ -9,9 +9,9 @@
 // of draw calls.
 //
 // Sections:
-//   1. Records: Vertex, TextureRef, Batch, FrameSummary, DrawList
-//   2. DrawBuilder: the primitives (rectangles, rounded boxes, quads, shapes)
-//   3. The painter: the tree, in paint order, into the frame's draw list
+//   - Records: Vertex, TextureRef, Batch, FrameSummary, DrawList
+//   - DrawBuilder: the primitives (rectangles, rounded boxes, quads, shapes)
+//   - The painter: the tree, in paint order, into the frame's draw list
 //
 // Portable: the backend only reads the list and the atlases' dirty rows.
 #pragma once
@@ -26,7 +26,7 @@
 namespace kiln {
 
 // ---------------------------------------------------------------------------
-// 1. Records
+// Records
 
 struct Rgba8 {
     uint8_t r = 0, g = 0, b = 0, a = 0;
@@ -94,7 +94,7 @@ struct DrawList {
 constexpr float kFullCoverageUv = 1.5f / 2048.0f;
 
 // ---------------------------------------------------------------------------
-// 2. DrawBuilder
+// DrawBuilder
 
 // Appends primitives to a draw list under the current clip. Primitives that
 // lie wholly outside the clip, or whose colour has no alpha, are not emitted.
@@ -138,7 +138,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// 3. The painter
+// The painter
 
 // The frame's draw list (the backend draws it; tests inspect it).
 DrawList& drawList();

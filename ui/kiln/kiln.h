@@ -9,12 +9,12 @@
 // whole build sees one consistent input state.
 //
 // Sections:
-//   1. Records: Rect, Ring, NodeSpec, Node, NodeMemory, HitRecord, InputEvent
-//   2. UiContext: the one process-wide state
-//   3. Frame and builder functions
-//   4. Queries used by screens, the painter and the window procedure
-//   5. Input: event queue and window-message mapping
-//   6. Passes (style resolution, layout, hit testing) for the painter and tests
+//   - Records: Rect, Ring, NodeSpec, Node, NodeMemory, HitRecord, InputEvent
+//   - UiContext: the one process-wide state
+//   - Frame and builder functions
+//   - Queries used by screens, the painter and the window procedure
+//   - Input: event queue and window-message mapping
+//   - Passes (style resolution, layout, hit testing) for the painter and tests
 //
 // Everything here is portable (no Windows headers); the Windows backend feeds
 // messages in through feedMessage().
@@ -37,7 +37,7 @@
 namespace kiln {
 
 // ---------------------------------------------------------------------------
-// 1. Records
+// Records
 // ---------------------------------------------------------------------------
 
 struct Rect {
@@ -167,7 +167,7 @@ constexpr uint32_t kPasteChord = 0x10056;
 constexpr size_t kEventQueueCapacity = 256;
 
 // ---------------------------------------------------------------------------
-// 2. UiContext
+// UiContext
 // ---------------------------------------------------------------------------
 
 struct UiContext;
@@ -230,7 +230,7 @@ struct UiContext {
 UiContext& ui();
 
 // ---------------------------------------------------------------------------
-// 3. Frame and builder
+// Frame and builder
 // ---------------------------------------------------------------------------
 
 // Starts a frame: clears the tree and the per-frame input, drains the event
@@ -283,7 +283,7 @@ uint64_t currentId();
 uint16_t currentState();
 
 // ---------------------------------------------------------------------------
-// 4. Queries and switches
+// Queries and switches
 // ---------------------------------------------------------------------------
 
 uint64_t frameCounter();
@@ -331,7 +331,7 @@ LineSpan nodeLines(const Node& node);
 void resetContext();
 
 // ---------------------------------------------------------------------------
-// 5. Input
+// Input
 // ---------------------------------------------------------------------------
 
 // Appends an event (synthetic input); false when the queue is full and the
@@ -370,7 +370,7 @@ bool feedMessage(uint32_t message, uint64_t wParam, int64_t lParam, bool ctrlHel
 void drainEvents(UiContext& context);
 
 // ---------------------------------------------------------------------------
-// 6. Passes
+// Passes
 // ---------------------------------------------------------------------------
 
 // Computed style of every node (defaults, inheritance, matching rules in

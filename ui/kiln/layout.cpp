@@ -66,20 +66,20 @@ void measure(UiContext& c, int32_t index, float availW, float availH) {
     const Style& s = n.computed;
     n.measureAvailH = availH;
 
-    // 1. Hidden elements take no room; nothing below them is measured.
+    // Hidden elements take no room; nothing below them is measured.
     if (s.display == DisplayNone) {
         n.measuredW = n.measuredH = 0;
         return;
     }
 
-    // 2. Width left for the content
+    // Width left for the content
     float outer = s.width.isAuto() ? std::max(0.0f, availW - s.margin[SideLeft] - s.margin[SideRight])
                                    : resolveLength(s.width, availW);
     float inner = outer - horizontalEdges(s);
     if (scrolls(s)) inner -= gutter(s);
     inner = std::max(0.0f, inner);
 
-    // 3. Content size by kind
+    // Content size by kind
     float w = horizontalEdges(s), h = verticalEdges(s);
     if (n.kind == KindText) {
         if (n.font == nullptr) n.font = fontFor(s.fontFamily, s.fontSize, s.fontWeight, s.italic);
@@ -107,7 +107,7 @@ void measure(UiContext& c, int32_t index, float availW, float availH) {
     }
     // Images and arrows: their borders and padding; the size comes from width/height.
 
-    // 4. Explicit sizes, then min before max
+    // Explicit sizes, then min before max
     if (!s.width.isAuto()) w = resolveLength(s.width, availW);
     if (!s.height.isAuto()) h = resolveLength(s.height, availH);
     if (!s.minWidth.isAuto()) w = std::max(w, resolveLength(s.minWidth, availW));
@@ -134,7 +134,7 @@ void placeAbsolute(UiContext& c, int32_t index, const Rect& R) {
     float top = hasTop ? resolveLength(s.top, R.h) : 0;
     float bottom = hasBottom ? resolveLength(s.bottom, R.h) : 0;
 
-    // 1. Size: measured, or spanned between two offsets
+    // Size: measured, or spanned between two offsets
     float w = n.measuredW, h = n.measuredH;
     if (hasLeft && hasRight && s.width.isAuto()) {
         w = std::max(0.0f, R.w - left - right);
@@ -147,7 +147,7 @@ void placeAbsolute(UiContext& c, int32_t index, const Rect& R) {
     }
     if (hasTop && hasBottom && s.height.isAuto()) h = std::max(0.0f, R.h - top - bottom);
 
-    // 2. Position from the offsets, then the translation (absolute boxes only)
+    // Position from the offsets, then the translation (absolute boxes only)
     float x = hasLeft ? R.x + left : hasRight ? R.x + R.w - right - w : R.x;
     float y = hasTop ? R.y + top : hasBottom ? R.y + R.h - bottom - h : R.y;
     x += s.txPercent ? s.tx * w / 100.0f : s.tx;
@@ -159,14 +159,14 @@ void arrange(UiContext& c, int32_t index, const Rect& box, const Rect& containin
     Node& n = c.nodes[size_t(index)];
     const Style& s = n.computed;
 
-    // 1. Hidden: zero boxes, children untouched (they stay zero)
+    // Hidden: zero boxes, children untouched (they stay zero)
     if (s.display == DisplayNone) {
         n.box = Rect{};
         n.content = Rect{};
         return;
     }
 
-    // 2. Border box and content box
+    // Border box and content box
     n.box = box;
     Rect content{box.x + s.border[SideLeft] + s.padding[SideLeft], box.y + s.border[SideTop] + s.padding[SideTop],
                  std::max(0.0f, box.w - horizontalEdges(s)), std::max(0.0f, box.h - verticalEdges(s))};
@@ -182,16 +182,16 @@ void arrange(UiContext& c, int32_t index, const Rect& box, const Rect& containin
         }
     }
 
-    // 3. Absolute descendants are placed in this box if this one is absolute.
+    // Absolute descendants are placed in this box if this one is absolute.
     Rect passOn = isAbsolute(s) ? box : containing;
 
-    // 4. Absolutely positioned children, out of the flow
+    // Absolutely positioned children, out of the flow
     for (int32_t ci = n.firstChild; ci >= 0; ci = c.nodes[size_t(ci)].nextSibling) {
         const Style& cs = c.nodes[size_t(ci)].computed;
         if (cs.display != DisplayNone && isAbsolute(cs)) placeAbsolute(c, ci, passOn);
     }
 
-    // 5. In-flow children along the main axis
+    // In-flow children along the main axis
     bool row = isRow(s);
     float mainSize = row ? content.w : content.h;
     float crossSize = row ? content.h : content.w;
@@ -208,7 +208,7 @@ void arrange(UiContext& c, int32_t index, const Rect& box, const Rect& containin
     }
     float free = mainSize - used - (count > 0 ? float(count - 1) * s.gap : 0.0f);
 
-    // 6. Justify, only when nothing grows and there is room
+    // Justify, only when nothing grows and there is room
     float start = 0, share = 0;
     if (grow == 0 && free > 0) {
         if (s.justify == JustifyCenter) {
@@ -220,7 +220,7 @@ void arrange(UiContext& c, int32_t index, const Rect& box, const Rect& containin
         }
     }
 
-    // 7-9. Each child: main size (grown or shrunk), cross size and offset, box
+    // Each child: main size (grown or shrunk), cross size and offset, box
     float cursor = (row ? content.x : content.y) + start;
     int placed = 0;
     for (int32_t ci = n.firstChild; ci >= 0; ci = c.nodes[size_t(ci)].nextSibling) {
@@ -267,7 +267,7 @@ void arrange(UiContext& c, int32_t index, const Rect& box, const Rect& containin
         arrange(c, ci, childBox, passOn);
     }
 
-    // 10. Content extent of a column (what a scroll container scrolls over)
+    // Content extent of a column (what a scroll container scrolls over)
     n.contentExtent = (!row && count > 0) ? std::max(0.0f, cursor - content.y - s.gap) : 0.0f;
 }
 
@@ -295,7 +295,7 @@ void computePaintOrder(UiContext& c) {
     topAbsolute.clear();
     int32_t order = 0;
 
-    // 1. The in-flow tree depth-first in creation order (the array order),
+    // The in-flow tree depth-first in creation order (the array order),
     // skipping hidden and absolute subtrees. A node's parent comes earlier in
     // the array, so "skipped" is inherited in one pass: paintOrder stays -1
     // for skipped nodes and -2 marks the inside of an absolute subtree.
@@ -319,7 +319,7 @@ void computePaintOrder(UiContext& c) {
         c.paintList.push_back(int32_t(i));
     }
 
-    // 2. Top-level absolute subtrees by z-index, equal ones in creation
+    // Top-level absolute subtrees by z-index, equal ones in creation
     // order; the subtree pass numbers what it paints.
     for (Node& n : nodes) {
         if (n.paintOrder == -2) n.paintOrder = -1;
@@ -342,14 +342,14 @@ void layoutTree(UiContext& c, float width, float height) {
     }
     Rect window{0, 0, width, height};
 
-    // 1. Measure and arrange from the root with the window
+    // Measure and arrange from the root with the window
     measure(c, 0, width, height);
     arrange(c, 0, window, window);
 
-    // 2. Paint order (also tells which nodes are shown at all)
+    // Paint order (also tells which nodes are shown at all)
     computePaintOrder(c);
 
-    // 3. Scroll shift: descendants of scrolled containers move up. Parents
+    // Scroll shift: descendants of scrolled containers move up. Parents
     // precede children in the array, so the shift accumulates in one pass.
     std::vector<float>& shift = c.scratchShift;
     shift.assign(c.nodes.size(), 0.0f);
@@ -364,7 +364,7 @@ void layoutTree(UiContext& c, float width, float height) {
         }
     }
 
-    // 4. Clip rectangles: hidden and scrolling boxes clip their children.
+    // Clip rectangles: hidden and scrolling boxes clip their children.
     c.nodes[0].clip = window;
     for (size_t i = 1; i < c.nodes.size(); ++i) {
         Node& n = c.nodes[i];

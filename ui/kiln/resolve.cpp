@@ -315,7 +315,7 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
         Node& n = nodes[i];
         Style& style = n.computed;
 
-        // 1. Defaults, then the inherited text properties and the ancestors' names
+        // Defaults, then the inherited text properties and the ancestors' names
         copyDefaults(style);
         n.font = nullptr;  // the font and the lines follow from the style
         n.hasLines = false;
@@ -329,11 +329,11 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
             ancestorNames[i] = NameFilter{};
         }
 
-        // 2. Candidate rules: those whose last step fits the element's name,
+        // Candidate rules: those whose last step fits the element's name,
         // id and classes, in the stylesheet's order
         const std::vector<uint32_t>& candidates = candidatesFor(index, sheet, n);
 
-        // 3. Matching rules in the stylesheet's order, later ones winning bit by bit
+        // Matching rules in the stylesheet's order, later ones winning bit by bit
         for (uint32_t position : candidates) {
             const LastStep& last = index.last[position];
             if ((last.states & n.state) != last.states) continue;
@@ -345,7 +345,7 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
             applyStyleBits(style, rule.style, rule.style.mask);
         }
 
-        // 4. The builder's inline style wins over every rule.
+        // The builder's inline style wins over every rule.
         if (n.inlineStyle.mask != 0) applyStyleBits(style, n.inlineStyle, n.inlineStyle.mask);
     }
 }

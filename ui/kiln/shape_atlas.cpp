@@ -34,7 +34,7 @@ bool finite(float v) { return std::isfinite(v); }
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// 1. Paths and the shape registry
+// Paths and the shape registry
 
 Path& Path::moveTo(float x, float y) {
     segments.push_back(Segment{Move, 0, 0, 0, 0, x, y});
@@ -77,7 +77,7 @@ const Path* shapePath(int32_t index) {
 
 
 // ---------------------------------------------------------------------------
-// 2. Coverage rasteriser
+// Coverage rasteriser
 
 void CoverageRasteriser::reset(int width, int height) {
     width_ = std::max(0, width);
@@ -318,7 +318,7 @@ void CoverageRasteriser::finish(uint8_t* out, int stride) const {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Shape atlas
+// Shape atlas
 
 namespace {
 
@@ -348,12 +348,12 @@ void ShapeAtlas::empty() {
 }
 
 AtlasRect ShapeAtlas::shapeFor(const ShapeKey& key, const Rasterise& rasterise) {
-    // 1. Sizes that are never cached
+    // Sizes that are never cached
     if (key.width <= 0 || key.height <= 0 || key.width > kMaxSide || key.height > kMaxSide) return AtlasRect{};
     auto found = cached.find(key);
     if (found != cached.end()) return found->second;
 
-    // 2. A cell with a blank pixel on every side, in the current row or a
+    // A cell with a blank pixel on every side, in the current row or a
     // new one below it; when neither has room the atlas starts over.
     if (pixels.empty()) empty();
     const int cellW = key.width + 2, cellH = key.height + 2;
@@ -371,7 +371,7 @@ AtlasRect ShapeAtlas::shapeFor(const ShapeKey& key, const Rasterise& rasterise) 
     cursorX += cellW;
     rowHeight = std::max(rowHeight, cellH);
 
-    // 3. The coverage goes straight into the texels (they are still 0 there).
+    // The coverage goes straight into the texels (they are still 0 there).
     rasterise(&pixels[size_t(rect.y) * kSize + size_t(rect.x)], kSize, rect.w, rect.h);
     markDirty(*this, rect.y - 1, rect.y + rect.h + 1);
     cached.emplace(key, rect);

@@ -9,9 +9,9 @@
 // only when the screens use an unusual number of distinct shapes or sizes.
 //
 // Sections:
-//   1. Paths (moveTo, lineTo, quadTo, cubicTo, close) and the shape registry
-//   2. The coverage rasteriser
-//   3. The shape atlas (shapeFor) and its dirty rows
+//   - Paths (moveTo, lineTo, quadTo, cubicTo, close) and the shape registry
+//   - The coverage rasteriser
+//   - The shape atlas (shapeFor) and its dirty rows
 //
 // Everything here is portable; the Direct3D backend uploads the dirty rows.
 #pragma once
@@ -28,7 +28,7 @@
 namespace kiln {
 
 // ---------------------------------------------------------------------------
-// 1. Paths
+// Paths
 
 // A filled outline made of contours. Coordinates are in the path's own view
 // box (viewWidth x viewHeight), which is stretched over the size the shape is
@@ -60,7 +60,7 @@ const Path* shapePath(int32_t index);  // null for an unknown index
 void resetShapes();
 
 // ---------------------------------------------------------------------------
-// 2. Coverage rasteriser
+// Coverage rasteriser
 
 // Accumulates the signed area that straight edges cover in each pixel of a
 // width x height canvas (pixel (x, y) spans [x, x + 1) x [y, y + 1)), then
@@ -97,7 +97,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// 3. Shape atlas
+// Shape atlas
 
 // What a shape is cached under: the shape (a registered index, or a
 // painter-made key for arrows, rings and the pointer) and its pixel size.

@@ -3,11 +3,11 @@
 // and reloading in stylesheet_load.cpp.
 //
 // Sections:
-//   1. Texts (every warning)
-//   2. Small readers: white space, numbers, words, colours, url()
-//   3. Declarations (applyDeclaration)
-//   4. Selectors and specificity
-//   5. Whole stylesheets (parseStylesheet)
+//   - Texts (every warning)
+//   - Small readers: white space, numbers, words, colours, url()
+//   - Declarations (applyDeclaration)
+//   - Selectors and specificity
+//   - Whole stylesheets (parseStylesheet)
 //
 // The dialect is deliberately literal: keywords are compared exactly, numbers
 // are read from the start of a word so units are ignored, and a word that is
@@ -31,7 +31,7 @@ using ember::launcher::isAsciiSpace;
 using ember::launcher::trim;
 
 // ---------------------------------------------------------------------------
-// 1. Texts
+// Texts
 
 namespace {
 
@@ -58,7 +58,7 @@ std::string unexpectedCharReason(char c) { return std::string("unexpected '") + 
 constexpr size_t kMaxRules = 10000;
 
 // ---------------------------------------------------------------------------
-// 2. Small readers
+// Small readers
 
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -201,7 +201,7 @@ bool parseColour(std::string_view text, Colour& out) {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Declarations
+// Declarations
 
 namespace {
 
@@ -619,7 +619,7 @@ void applyDeclaration(Style& style, std::string_view name, std::string_view valu
 }
 
 // ---------------------------------------------------------------------------
-// 4. Selectors and specificity
+// Selectors and specificity
 
 namespace {
 
@@ -690,7 +690,7 @@ int32_t specificityOf(const std::vector<CompoundSelector>& steps) {
 }
 
 // ---------------------------------------------------------------------------
-// 5. Whole stylesheets
+// Whole stylesheets
 
 // Skips white space and /* */ comments before a rule, counting lines.
 size_t skipSpaceAndComments(const std::string& text, size_t pos, int& line) {

@@ -2,9 +2,9 @@
 // and the layout of a text into lines.
 //
 // Sections:
-//   1. Font instances (fontFor): family lists, fallback, instance reuse
-//   2. Glyphs and the atlas (glyphFor, glyphAtlas)
-//   3. Text layout (layoutText, lineHeight)
+//   - Font instances (fontFor): family lists, fallback, instance reuse
+//   - Glyphs and the atlas (glyphFor, glyphAtlas)
+//   - Text layout (layoutText, lineHeight)
 #include "ui/kiln/text.h"
 
 #include <algorithm>
@@ -67,7 +67,7 @@ TextState& state() {
 }
 
 // ---------------------------------------------------------------------------
-// 1. Font instances
+// Font instances
 
 // The face names of a family list, in order of preference.
 std::vector<std::string> familyNames(const std::string& family) {
@@ -149,7 +149,7 @@ Font* fontFor(int32_t family, float size, int32_t weight, bool italic) {
 }
 
 // ---------------------------------------------------------------------------
-// 2. Glyphs and the atlas
+// Glyphs and the atlas
 
 namespace {
 
@@ -273,7 +273,7 @@ void resetText() {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Text layout
+// Text layout
 
 float lineHeight(const Font* font, float factor) {
     if (!font) return 0;
@@ -382,7 +382,7 @@ const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font,
         layoutText(text, font, letterSpacing, nowrap, wrapWidth, s.uncached);
         return s.uncached;
     }
-    // 1. The key: every width that does not wrap is one key
+    // The key: every width that does not wrap is one key
     const bool wrap = !nowrap && wrapWidth > 0;
     const uint32_t spacingBits = ember::launcher::floatBits(letterSpacing);
     const uint32_t wrapBits = wrap ? ember::launcher::floatBits(wrapWidth) : 0;
@@ -391,7 +391,7 @@ const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font,
         h = mixWord(h, v);
     }
 
-    // 2. A hit in the key's pair of slots gives the kept lines (and makes
+    // A hit in the key's pair of slots gives the kept lines (and makes
     // its slot the first of the pair)
     if (s.layouts.empty()) s.layouts.resize(kLayoutCacheSlots);
     LayoutEntry* set = &s.layouts[(h % (kLayoutCacheSlots / 2)) * 2];
@@ -405,7 +405,7 @@ const std::vector<TextLine>& layoutTextCached(std::string_view text, Font* font,
         return set[0].lines;
     }
 
-    // 3. A miss lays the text out into the pair's first slot; the one used
+    // A miss lays the text out into the pair's first slot; the one used
     // longest ago goes.
     std::swap(set[0], set[1]);
     LayoutEntry& e = set[0];

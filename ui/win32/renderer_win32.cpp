@@ -3,11 +3,11 @@
 // and the per-frame upload and draw of the draw list.
 //
 // Sections:
-//   1. Shader sources
-//   2. Pipeline (initRenderer, shutdownRenderer)
-//   3. Textures: atlas rows, pictures
-//   4. Frame (renderFrame)
-//   5. Input from window messages
+//   - Shader sources
+//   - Pipeline (initRenderer, shutdownRenderer)
+//   - Textures: atlas rows, pictures
+//   - Frame (renderFrame)
+//   - Input from window messages
 #include <d3d11.h>
 #include <d3dcompiler.h>
 #include <windows.h>
@@ -29,7 +29,7 @@
 namespace kiln {
 
 // ---------------------------------------------------------------------------
-// 1. Shader sources
+// Shader sources
 
 const char* const kVertexShaderSource =
     "cbuffer C : register(b0) { row_major float4x4 mvp; };\n"
@@ -101,7 +101,7 @@ constexpr size_t kVertexHeadroom = 8192;
 constexpr size_t kIndexHeadroom = 16384;
 
 // ---------------------------------------------------------------------------
-// 2. Pipeline
+// Pipeline
 
 bool compile(const char* source, const char* profile, ID3DBlob** code, std::string& error) {
     ID3DBlob* messages = nullptr;
@@ -226,7 +226,7 @@ bool createPipeline(Renderer& r, std::string& error) {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Textures
+// Textures
 
 // Uploads rows [top, bottom) of a 2048-wide coverage copy.
 void uploadRows(Renderer& r, const AtlasTexture& atlas, const std::vector<uint8_t>& pixels, int size, int top,
@@ -363,7 +363,7 @@ void shutdownRenderer() {
 }
 
 // ---------------------------------------------------------------------------
-// 4. Frame
+// Frame
 
 void renderFrame(ID3D11RenderTargetView* target, int width, int height) {
     Renderer& r = g_renderer;
@@ -435,7 +435,7 @@ void renderFrame(ID3D11RenderTargetView* target, int width, int height) {
 }
 
 // ---------------------------------------------------------------------------
-// 5. Input
+// Input
 
 bool feedWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     const bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
