@@ -73,6 +73,10 @@ bool listDirectory(const std::string& path, std::vector<DirEntry>& out);
 // Whether `path` itself is a reparse point (a symbolic link, a junction);
 // the link is asked about, never what it points to.
 bool isLink(const std::string& path);
+// Whether both paths name one existing file, however each is spelled (letter
+// case, either slash, a short 8.3 name, a hard link): the file system's own
+// identity of the file decides.
+bool sameFile(const std::string& a, const std::string& b);
 // Whether `relative` (below `base`) reaches its target through a link: any
 // of its components, the last one included, is one. `base` itself is not
 // looked at.

@@ -79,6 +79,12 @@ bool isLink(const std::string& path) {
     return !path.empty() && ::lstat(nativePath(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return !a.empty() && !b.empty() && statPath(a, first) && statPath(b, second) && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 bool makeDirectory(const std::string& path) {
     return !path.empty() && ::mkdir(nativePath(path).c_str(), 0755) == 0;
 }

@@ -87,6 +87,23 @@ bool isLink(const std::string& path) {
     return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        if (path.empty()) return false;
+        // No access asked: only the file's identity is read, and a file
+        // another program holds open is still looked at.
+        HANDLE file = CreateFileW(toWide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool read = GetFileInformationByHandle(file, &info) != 0;
+        CloseHandle(file);
+        return read;
+    };
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return identity(a, first) && identity(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool makeDirectory(const std::string& path) {
     return !path.empty() && CreateDirectoryW(toWide(path).c_str(), nullptr) != 0;
 }

@@ -56,6 +56,12 @@ app::Operation operation(const char* key, const char* title) {
 // not one of the home and settings scenes.
 bool fillScreenScene(app::AppState& s, const std::string& scene) {
     if (scene == "home") return true;
+    if (scene == "checking") {
+        // The first start: no manifest has answered yet.
+        s.manifestLoaded = false;
+        s.preflightDone = false;
+        return true;
+    }
     if (scene == "home-progress") {
         s.busy = true;
         s.plan.upToDate = false;
@@ -219,7 +225,7 @@ const std::vector<std::string>& demoScenes() {
         "settings-advanced", "settings-dev", "modal:create", "modal:delete", "modal:logout", "modal:change-id",
         "modal:stop-update", "advanced,modal:ignore-version", "advanced,modal:reset", "game-not-found",
         "unsupported-version", "no-network", "disk-space", "blocked-mods", "permission", "file-locked",
-        "launcher-outdated", "restarting"};
+        "launcher-outdated", "restarting", "checking"};
     return scenes;
 }
 

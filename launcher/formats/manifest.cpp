@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 #include <set>
+#include <vector>
 
 #include "base/safe_path.h"
 #include "base/text.h"
@@ -73,12 +74,10 @@ void readClientSettings(const JsonValue& settings, Manifest& manifest) {
     }
 }
 
-// Whether a listed path is the launcher's folder of part files or lies in it,
-// as Windows would resolve it: letter case ignored, empty and "." steps
+// A listed path's names as Windows would resolve them: empty and "." steps
 // skipped, and dots and blanks at the end of a name dropped.
-bool inPartsFolder(const std::string& path) {
-    const char* const folder[] = {"emberlane", ".parts"};
-    size_t matched = 0;
+std::vector<std::string_view> resolvedNames(const std::string& path) {
+    std::vector<std::string_view> names;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
@@ -87,10 +86,24 @@ bool inPartsFolder(const std::string& path) {
         start = end + 1;
         if (name.empty() || name == ".") continue;
         while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
-        if (!equalsIgnoreCase(name, folder[matched])) return false;
-        if (++matched == 2) return true;
+        names.push_back(name);
     }
-    return false;
+    return names;
+}
+
+// Whether the path starts with these two names (letter case ignored), and
+// whether it is exactly they.
+bool startsWithNames(const std::vector<std::string_view>& names, const char* first, const char* second) {
+    return names.size() >= 2 && equalsIgnoreCase(names[0], first) && equalsIgnoreCase(names[1], second);
+}
+
+// The launcher's folder of part files, or a path in it.
+bool inPartsFolder(const std::string& path) { return startsWithNames(resolvedNames(path), "emberlane", ".parts"); }
+
+// The client's settings file, which holds the player's own lines.
+bool isSettingsFile(const std::string& path) {
+    const std::vector<std::string_view> names = resolvedNames(path);
+    return names.size() == 2 && startsWithNames(names, "emberlane", "ember.ini");
 }
 
 // Each entry is checked before it is added, so a refused document keeps
@@ -112,6 +125,12 @@ bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
         // would be taken for one of them.
         if (inPartsFolder(file.path)) {
             error = manifest_error::kInPartsFolder + file.path;
+            return false;
+        }
+        // The launcher writes it around the player's own lines; a listed
+        // copy would replace them, and be fetched again after every write.
+        if (isSettingsFile(file.path)) {
+            error = manifest_error::kSettingsFile + file.path;
             return false;
         }
         if (!isSha256Hex(file.sha256)) {

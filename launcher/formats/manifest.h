@@ -104,6 +104,9 @@ inline constexpr const char* kBadJson = "manifest: bad JSON: ";
 inline constexpr const char* kUnsafePath = "manifest: unsafe path ";
 inline constexpr const char* kInPartsFolder =
     "manifest: Emberlane\\.parts is the launcher's folder for downloads in progress, yet the manifest lists ";
+inline constexpr const char* kSettingsFile =
+    "manifest: Emberlane\\ember.ini holds the player's own client settings and is written by the launcher, yet "
+    "the manifest lists ";
 inline constexpr const char* kBadSha256 = "manifest: bad sha256 for ";
 inline constexpr const char* kBadSize = "manifest: bad size for ";
 inline constexpr const char* kCaseClash = "manifest: another file differs only in letter case from ";

@@ -190,7 +190,7 @@ void pruneRetired(const std::string& gameFolder, Config& config, const Plan& pla
         // tries again. A path that leaves the game folder, passes through a
         // link or is the settings file is never deleted; its record goes.
         const std::string target = joinPath(gameFolder, path);
-        if (!isSafeGamePath(path) || equalsIgnoreCase(path, kClientSettingsPath) ||
+        if (!isSafeGamePath(path) || isClientSettingsFile(gameFolder, path) ||
             passesThroughLink(gameFolder, path)) {
             config.installed.erase(path);
             continue;

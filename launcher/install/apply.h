@@ -98,5 +98,7 @@ inline constexpr const char kApplyCancelled[] = "cancelled";
 inline constexpr const char kUnsafeTarget[] = "refused: the path leaves the game folder";
 // After a planned file's path and ": ": that path is in kPartsFolder.
 inline constexpr const char kReservedTarget[] = "refused: the path is in the launcher's download folder";
+inline constexpr const char kSettingsTarget[] = "refused: the path is the client's settings file, which holds the "
+                                                 "player's own lines";
 
 }  // namespace ember::launcher

@@ -46,6 +46,10 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
             error = entry.path + ": " + kReservedTarget;
             return 0;
         }
+        if (isClientSettingsFile(gameFolder, entry.path)) {
+            error = entry.path + ": " + kSettingsTarget;
+            return 0;
+        }
     }
 
     // Part files of files no longer planned (even when nothing else is to

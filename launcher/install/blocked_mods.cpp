@@ -12,7 +12,7 @@ namespace {
 
 // Two spellings of one file on Windows: letter case and the separator do
 // not matter there.
-bool sameFile(const std::string& a, const std::string& b) {
+bool sameSpelling(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         const char x = a[i] == '\\' ? '/' : asciiLower(a[i]);
@@ -31,13 +31,17 @@ std::vector<FoundMod> findBlockedMods(const std::string& gameFolder, const std::
         // (it is neither hashed nor reported).
         if (entry.file.empty() || !isSafeGamePath(entry.file)) continue;
         // Entries that differ only in letter case or separators name one
-        // file on Windows: one mod, found once.
+        // file on Windows: one mod, found once. Letter case beyond ASCII
+        // (Ö and ö) is the file system's to decide: it says whether two
+        // found names are one file.
         bool seen = false;
-        for (const FoundMod& mod : found) seen = seen || sameFile(mod.file, entry.file);
+        for (const FoundMod& mod : found) seen = seen || sameSpelling(mod.file, entry.file);
         if (seen) continue;
         // Only a file counts, not a folder of that name.
         const std::string path = joinPath(gameFolder, entry.file);
         if (!fileExists(path)) continue;
+        for (const FoundMod& mod : found) seen = seen || sameFile(joinPath(gameFolder, mod.file), path);
+        if (seen) continue;
         // With a digest only that exact content is the mod.
         if (!entry.sha256.empty()) {
             std::string digest;
@@ -80,7 +84,7 @@ DisableOutcome disableBlockedMods(const std::string& gameFolder, const std::vect
     for (const std::string& file : files) {
         // The same file under another spelling has just been moved aside.
         bool done = false;
-        for (const std::string& earlier : moved) done = done || sameFile(earlier, file);
+        for (const std::string& earlier : moved) done = done || sameSpelling(earlier, file);
         if (done) continue;
         // A failure stops here: the files after it stay where they are and
         // the next scan finds them again.

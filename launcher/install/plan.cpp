@@ -137,12 +137,21 @@ void addStrays(const std::string& gameFolder, const std::string& folder,
         if (entry.isLink || entry.isDirectory) continue;
         const std::string path = folder + "/" + entry.name;
         if (!isSafeGamePath(path)) continue;
-        if (equalsIgnoreCase(path, kClientSettingsPath) || listedLower.count(asciiLower(path))) continue;
+        if (listedLower.count(asciiLower(path)) || isClientSettingsFile(gameFolder, path)) continue;
         if (removing.insert(path).second) remove.push_back(path);
     }
 }
 
 }  // namespace
+
+bool isClientSettingsFile(const std::string& gameFolder, const std::string& path) {
+    std::string spelled = path;
+    for (char& c : spelled) {
+        if (c == '\\') c = '/';
+    }
+    if (equalsIgnoreCase(spelled, kClientSettingsPath)) return true;
+    return sameFile(joinPath(gameFolder, path), joinPath(gameFolder, kClientSettingsPath));
+}
 
 bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Config& config, bool fullCheck) {
     return needsDownloadWith(gameFolder, entry, config, fullCheck, nullptr);
@@ -193,7 +202,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         // whatever an older manifest said, and a path through a link names
         // a file somewhere else. All these records are simply dropped.
         if (!isSafeGamePath(path) || lowerListed().count(asciiLower(path)) ||
-            equalsIgnoreCase(path, kClientSettingsPath) || passesThroughLink(gameFolder, path)) {
+            isClientSettingsFile(gameFolder, path) || passesThroughLink(gameFolder, path)) {
             forget.push_back(path);
             continue;
         }

@@ -60,6 +60,12 @@ std::string siteHost(const app::AppState& state) {
 std::string route(const app::AppState& state) {
     const app::Blocker* blocker = activeBlocker(state);
     if (blocker != nullptr && blocker->kind == "restarting") return "blocker:restarting";
+    // Until a manifest (fresh or saved) says whether accounts are on, no
+    // screen may claim what the launcher does not know yet.
+    const bool accountsKnown = state.manifestLoaded || state.preflightDone || state.accountsActive;
+    if (!accountsKnown && blocker == nullptr && state.tab != "settings") {
+        return "checking";
+    }
     if (state.accountsActive && !state.signedIn && !state.playWithoutAccount)
         return state.tab == "register" ? "register" : "login";
     if (blocker != nullptr && (state.tab.empty() || state.tab == "home")) return "blocker:" + blocker->kind;
@@ -110,7 +116,11 @@ void buildFrame(app::AppState& state, float width, float height, float scale, ui
         body(state);
     } else {
         const std::string r = route(state);
-        if (r == "login" || r == "register") {
+        if (r == "checking") {
+            kiln::openElement("div.checking");
+            kiln::textElement(app::playLabel("checking"), "text.checking__title");
+            kiln::closeElement();
+        } else if (r == "login" || r == "register") {
             authScreen(state, r == "register");
         } else {
             realmRail(state);

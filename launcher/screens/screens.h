@@ -24,8 +24,9 @@ namespace ember::launcher::view {
 // The blocker that stops play: the pipeline's wins; otherwise the
 // preflight's once the preflight has finished. Null when none.
 const app::Blocker* activeBlocker(const app::AppState& state);
-// "home", "settings", "login", "register" or "blocker:" + kind, computed
-// from the state every frame.
+// "checking" (no manifest, fresh or saved, has answered yet), "home",
+// "settings", "login", "register" or "blocker:" + kind, computed from the
+// state every frame.
 std::string route(const app::AppState& state);
 
 // ---------------------------------------------------------------------------

@@ -193,6 +193,8 @@ TEST(Manifest, EveryRefusalHasItsExactMessage) {
          parts + "emberlane/.PARTS/x.part"},
         {"the part files' folder as Windows resolves it", {{"files", filesWith("./Emberlane//.parts. /x", kDigestA)}},
          parts + "./Emberlane//.parts. /x"},
+        {"the client's settings file, as Windows resolves it", {{"files", filesWith("emberlane/./EMBER.INI.", kDigestA)}},
+         std::string(manifest_error::kSettingsFile) + "emberlane/./EMBER.INI."},
         {"paths that differ only in case",
          {{"files", R"([{"path": "Emberlane/A.dll", "sha256": ")" + kDigestA + R"(", "size": 1},
                         {"path": "emberlane/a.DLL", "sha256": ")" + kDigestA + R"(", "size": 2}])"}},
@@ -323,11 +325,12 @@ TEST(Manifest, AcceptedPathsAndDigests) {
     const std::string upper = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
     const std::string files = R"([{"path": "C:x", "sha256": ")" + upper + R"(", "size": 3},
                                   {"path": "./a", "sha256": ")" + kDigestA + R"(", "size": 0},
-                                  {"path": "Emberlane/.parts.old", "sha256": ")" + kDigestA + R"(", "size": 0}])";
+                                  {"path": "Emberlane/.parts.old", "sha256": ")" + kDigestA + R"(", "size": 0},
+                                  {"path": "Emberlane/ember.ini.bak", "sha256": ")" + kDigestA + R"(", "size": 0}])";
     Manifest m;
     std::string error;
     ASSERT_TRUE(parseManifest(document({{"files", files}}), m, error)) << error;
-    ASSERT_EQ(m.files.size(), 3u);
+    ASSERT_EQ(m.files.size(), 4u);
     EXPECT_EQ(m.files[0].path, "C:x");
     EXPECT_EQ(m.files[0].sha256, kDigestA) << "digests are stored lower-cased";
     EXPECT_EQ(m.files[1].path, "./a");

@@ -464,6 +464,43 @@ TEST(VerifyAndRepair, NeverDeletesThroughALinkNorRemovesIt) {
     EXPECT_EQ(fileText(documents.file("letter.txt")), "mine");
 }
 
+TEST(ApplyClient, TheSettingsFileIsNeverDeletedNorReplacedInAnySpelling) {
+    Install install;
+    const std::string ini = install.path("Emberlane\\ember.ini");
+    ASSERT_TRUE(putFile(ini, "[client]\r\nmine = 1\r\n"));
+    wchar_t shortPath[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(toWide(install.path("Emberlane")).c_str(), shortPath, MAX_PATH), 0u);
+    const std::string shortFolder = toUtf8(shortPath).substr(install.folder().size() + 1);
+    ASSERT_NE(shortFolder, "Emberlane") << "no short name to test with";
+    const std::vector<std::string> spellings = {"Emberlane\\ember.ini", shortFolder + "/ember.ini",
+                                                "emberlane\\EMBER.INI"};
+    for (const std::string& spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        EXPECT_TRUE(isClientSettingsFile(install.folder(), spelling));
+        // An older manifest's record under that spelling: forgotten, the
+        // file kept.
+        install.config.installed[spelling] = {"00", 1, 1};
+        std::string error;
+        const Manifest none;
+        Plan plan = install.plan(none, true);
+        EXPECT_TRUE(plan.remove.empty()) << plan.remove.front();
+        EXPECT_EQ(install.config.installed.count(spelling), 0u);
+        Plan prune;
+        prune.remove = {spelling};
+        pruneRetired(install.folder(), install.config, prune, Reporter());
+        EXPECT_EQ(fileText(ini), "[client]\r\nmine = 1\r\n");
+        // A manifest that lists it: refused before anything is written.
+        Manifest listed = standinManifest(3);
+        listed.files.push_back(ManifestFile{spelling, std::string(64, 'a'), 3});
+        Plan download;
+        download.download = {listed.files.back()};
+        EXPECT_EQ(install.apply(listed, download, error), 0);
+        EXPECT_EQ(error, spelling + ": " + kSettingsTarget);
+        EXPECT_EQ(fileText(ini), "[client]\r\nmine = 1\r\n");
+    }
+    EXPECT_FALSE(isClientSettingsFile(install.folder(), "Emberlane/ember.ini.bak"));
+}
+
 TEST(PruneRetired, AFileThatCouldNotBeDeletedKeepsItsRecordUntilItIsGone) {
     Install install;
     ASSERT_TRUE(createDirectories(install.path("Emberlane")));

@@ -65,6 +65,15 @@ TEST(FindBlockedMods, MatchesByPresenceOrExactContentInManifestOrder) {
     const std::vector<FoundMod> blocking = blockingMods(found);
     EXPECT_EQ(files(blocking), (std::vector<std::string>{"Mods/a.pak", "Mods/b.pak"}));
     EXPECT_EQ(blockedModsMessage(blocking), "This server does not allow Mods/a.pak, Mods/b.pak.");
+
+#ifdef _WIN32
+    // Windows folds letter case beyond ASCII too: one file, found once.
+    ASSERT_TRUE(putFile(joinPath(mods, "\xC3\x96cheat.pak"), "O"));
+    const std::vector<FoundMod> folded =
+        findBlockedMods(game.path(), {{"Mods/\xC3\x96cheat.pak", "", "block", "upper"},
+                                      {"Mods/\xC3\xB6cheat.pak", "", "block", "lower"}});
+    EXPECT_EQ(files(folded), std::vector<std::string>{"Mods/\xC3\x96cheat.pak"});
+#endif
 }
 
 TEST(DisableBlockedMods, RenamesInOrderAndStopsAtTheFirstFailure) {

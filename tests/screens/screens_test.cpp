@@ -63,6 +63,7 @@ TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
         bool accounts, signedIn, withoutAccount;
         const char* blocker;
         const char* route;
+        bool nothingKnown = false;  // no manifest, fresh or saved, has answered yet
     } cases[] = {
         {"", false, false, false, "", "home"},
         {"home", false, false, false, "", "home"},
@@ -90,6 +91,12 @@ TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
         {"register", false, false, false, "no-network", "home"},
         // Signed in: a left-over sign-in tab is the home page.
         {"login", true, true, false, "", "home"},
+        // Before the first manifest neither the home page nor sign-in: a
+        // neutral check, beside no rail. Settings and blockers stay.
+        {"", false, false, false, "", "checking", true},
+        {"home", false, false, false, "", "checking", true},
+        {"settings", false, false, false, "", "settings", true},
+        {"", false, false, false, "game-not-found", "blocker:game-not-found", true},
     };
     for (const auto& c : cases) {
         app::AppState& state = app::state();
@@ -100,6 +107,7 @@ TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
         state.signedIn = c.signedIn;
         state.playWithoutAccount = c.withoutAccount;
         state.blocker.kind = c.blocker;
+        state.manifestLoaded = state.preflightDone = !c.nothingKnown;
         const std::string label = std::string("tab '") + c.tab + "' blocker '" + c.blocker + "' accounts " +
                                   (c.accounts ? "on" : "off") + (c.signedIn ? " signed in" : "") +
                                   (c.withoutAccount ? " without account" : "");
@@ -112,8 +120,10 @@ TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
         for (int32_t i = 0; i < count(); ++i)
             for (uint32_t k = 0; k < node(i).classCount; ++k)
                 if (node(i).classes[k] == kiln::nameHash("rail")) ++rails;
-        const bool signIn = std::string(c.route) == "login" || std::string(c.route) == "register";
-        EXPECT_EQ(rails, signIn ? 0 : 1) << label << ": the sign-in screen stands alone, every other beside the rail";
+        const bool alone = std::string(c.route) == "login" || std::string(c.route) == "register" ||
+                           std::string(c.route) == "checking";
+        EXPECT_EQ(rails, alone ? 0 : 1) << label
+                                        << ": the sign-in and checking screens stand alone, every other beside the rail";
     }
     app::state() = app::AppState();
 }
