@@ -109,7 +109,14 @@ void setPipelineSteps(const PipelineSteps& steps) { gSteps = steps; }
 const PipelineSteps& pipelineSteps() { return gSteps; }
 
 void saveSettings() {
-    if (!state().demo) saveConfig(state().config);
+    AppState& s = state();
+    if (s.demo || saveConfig(s.config)) return;
+    logLine("settings: could not write " + configPath());
+    // One notice says it while it is shown, however often it happens again.
+    for (const Notice& n : s.notices) {
+        if (n.title == text::kLauncherSettingsNotSaved) return;
+    }
+    pushError(text::kLauncherSettingsNotSaved, configPath());
 }
 
 std::string effectiveManifestUrl(const Config& config) {

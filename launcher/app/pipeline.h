@@ -231,6 +231,8 @@ inline constexpr const char kCannotReachEmberlane[] = "Can't reach Emberlane. Ch
 inline constexpr const char kNoSession[] = "The account service would not start a session.";
 inline constexpr const char kCreateCharacterFirst[] = "Create a character on this realm first.";
 inline constexpr const char kSettingsNotWritten[] = "The client's settings could not be written.";
+inline constexpr const char kLauncherSettingsNotSaved[] =
+    "The launcher could not save your settings. They hold until you close it.";  // detail: the file
 inline constexpr const char kCouldNotStart[] = "Oblivion Remastered could not be started.";
 inline constexpr const char kRepairDone[] = "Your client files are complete and correct";
 inline constexpr const char kUpToDate[] = "Up to date";

@@ -60,6 +60,7 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         // The first start: no manifest has answered yet.
         s.manifestLoaded = false;
         s.preflightDone = false;
+        s.accountsActive = false;
         return true;
     }
     if (scene == "home-progress") {

@@ -530,6 +530,25 @@ TEST(Settings, ChannelAddressAndReset) {
               "Program Files.");
 }
 
+TEST(Settings, ASaveThatFailsIsANoticeAndALogLineOnce) {
+    Rig rig;
+    rig.preflight();
+    app::state().notices.clear();
+    // config.json cannot be written where a folder of that name stands.
+    removeFile(configPath());
+    ASSERT_TRUE(createDirectories(configPath()));
+    app::setChannel("dev");
+    app::setChannel("");
+    int shown = 0;
+    for (const app::Notice& n : app::state().notices) shown += n.title == app::text::kLauncherSettingsNotSaved;
+    EXPECT_EQ(shown, 1) << "a failed save said nothing, or said it twice";
+    const std::string log = rig.log();
+    EXPECT_NE(log.find("settings: could not write " + configPath()), std::string::npos) << log;
+    EXPECT_NE(log.find("settings: could not write", log.find("settings: could not write") + 1), std::string::npos)
+        << "every failed save is logged";
+    rig.ui.runUntil([] { return !app::state().preflightRunning; });
+}
+
 TEST(StartUp, TheCachedManifestStandsInUntilTheFirstCheckAnswers) {
     Rig rig;
     Config saved;

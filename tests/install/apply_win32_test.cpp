@@ -467,10 +467,13 @@ TEST(VerifyAndRepair, NeverDeletesThroughALinkNorRemovesIt) {
 TEST(ApplyClient, TheSettingsFileIsNeverDeletedNorReplacedInAnySpelling) {
     Install install;
     const std::string ini = install.path("Emberlane\\ember.ini");
+    ASSERT_TRUE(createDirectories(install.path("Emberlane")));
     ASSERT_TRUE(putFile(ini, "[client]\r\nmine = 1\r\n"));
     wchar_t shortPath[MAX_PATH];
     ASSERT_GT(GetShortPathNameW(toWide(install.path("Emberlane")).c_str(), shortPath, MAX_PATH), 0u);
-    const std::string shortFolder = toUtf8(shortPath).substr(install.folder().size() + 1);
+    // The short name of the client folder alone (every folder above has one too).
+    const std::string shortFull = toUtf8(shortPath);
+    const std::string shortFolder = shortFull.substr(shortFull.find_last_of("\\/") + 1);
     ASSERT_NE(shortFolder, "Emberlane") << "no short name to test with";
     const std::vector<std::string> spellings = {"Emberlane\\ember.ini", shortFolder + "/ember.ini",
                                                 "emberlane\\EMBER.INI"};
