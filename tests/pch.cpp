@@ -1,0 +1,1 @@
+// Compiles the test framework's header once; every test reuses it.
