@@ -8,6 +8,53 @@ std::string asciiLower(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// The upper-case letter of `c` in the ranges fileNameFold covers.
+uint32_t fileSystemUpper(uint32_t c) {
+    // Pairs: the upper-case letter even, its lower-case letter the next one.
+    const auto pairEven = [](uint32_t x) { return (x & 1u) ? x - 1 : x; };
+    const auto pairOdd = [](uint32_t x) { return (x & 1u) ? x : x - 1; };
+    if (c >= 'a' && c <= 'z') return c - 0x20;
+    if (c < 0x80) return c;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+    if (c == 0xFF) return 0x178;
+    if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return pairEven(c);
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return pairOdd(c);
+    if (c == 0x3AC) return 0x386;
+    if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+    if (c == 0x3C2) return 0x3A3;  // final sigma
+    if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB)) return c - 0x20;
+    if (c == 0x3CC) return 0x38C;
+    if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+    if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+    if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) return pairEven(c);
+    if (c >= 0x561 && c <= 0x586) return c - 0x30;
+    if ((c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF)) return pairEven(c);
+    if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
+    return c;
+}
+
+}  // namespace
+
+std::string fileNameFold(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const size_t start = i;
+        const uint32_t c = decodeUtf8(utf8, i);
+        // Bytes that are no UTF-8 stay as they were.
+        if (c == 0xFFFD && utf8.compare(start, 3, "\xEF\xBF\xBD") != 0) {
+            out.append(utf8.substr(start, i - start));
+            continue;
+        }
+        appendUtf8(out, fileSystemUpper(c));
+    }
+    return out;
+}
+
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {

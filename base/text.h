@@ -23,6 +23,13 @@ std::string asciiLower(std::string_view text);
 // exactly).
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
+// A file name as Windows compares it: every letter in upper case, as the
+// file system's own upper-case table has it for Latin (with Latin-1 and the
+// Extended-A and Additional blocks), Greek, Cyrillic, Armenian and the
+// fullwidth forms; every other character as it was. Two names are one file
+// when their folds are equal ("\xC3\x96.bin" and "\xC3\xB6.bin" are).
+std::string fileNameFold(std::string_view utf8);
+
 inline bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 

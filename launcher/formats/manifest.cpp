@@ -109,7 +109,7 @@ bool isSettingsFile(const std::string& path) {
 // Each entry is checked before it is added, so a refused document keeps
 // only the entries that came before the bad one.
 bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
-    // Lower-cased paths seen so far, and the sizes so far.
+    // Paths seen so far as Windows compares them, and the sizes so far.
     std::set<std::string> seen;
     uint64_t total = 0;
     for (const JsonValue& item : files.items) {
@@ -145,7 +145,7 @@ bool readFiles(const JsonValue& files, Manifest& manifest, std::string& error) {
         }
         // Windows ignores letter case: two such paths are one file whose
         // content would change on every check.
-        if (!seen.insert(asciiLower(file.path)).second) {
+        if (!seen.insert(fileNameFold(file.path)).second) {
             error = manifest_error::kCaseClash + file.path;
             return false;
         }

@@ -12,14 +12,11 @@ namespace {
 
 // Two spellings of one file on Windows: letter case and the separator do
 // not matter there.
-bool sameSpelling(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const char x = a[i] == '\\' ? '/' : asciiLower(a[i]);
-        const char y = b[i] == '\\' ? '/' : asciiLower(b[i]);
-        if (x != y) return false;
+bool sameSpelling(std::string a, std::string b) {
+    for (std::string* name : {&a, &b}) {
+        for (char& c : *name) c = c == '\\' ? '/' : c;
     }
-    return true;
+    return fileNameFold(a) == fileNameFold(b);
 }
 
 }  // namespace
@@ -30,10 +27,9 @@ std::vector<FoundMod> findBlockedMods(const std::string& gameFolder, const std::
         // Nothing to look for, or a path that could leave the game folder
         // (it is neither hashed nor reported).
         if (entry.file.empty() || !isSafeGamePath(entry.file)) continue;
-        // Entries that differ only in letter case or separators name one
-        // file on Windows: one mod, found once. Letter case beyond ASCII
-        // (Ö and ö) is the file system's to decide: it says whether two
-        // found names are one file.
+        // Entries that differ only in letter case (beyond ASCII too) or
+        // separators name one file on Windows: one mod, found once. The file
+        // system has the last word on whether two found names are one file.
         bool seen = false;
         for (const FoundMod& mod : found) seen = seen || sameSpelling(mod.file, entry.file);
         if (seen) continue;

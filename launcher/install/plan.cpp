@@ -62,7 +62,7 @@ private:
 
     static const std::string& key(std::string& name) {
 #ifdef _WIN32
-        for (char& c : name) c = asciiLower(c);
+        name = fileNameFold(name);
 #endif
         return name;
     }
@@ -137,7 +137,7 @@ void addStrays(const std::string& gameFolder, const std::string& folder,
         if (entry.isLink || entry.isDirectory) continue;
         const std::string path = folder + "/" + entry.name;
         if (!isSafeGamePath(path)) continue;
-        if (listedLower.count(asciiLower(path)) || isClientSettingsFile(gameFolder, path)) continue;
+        if (listedLower.count(fileNameFold(path)) || isClientSettingsFile(gameFolder, path)) continue;
         if (removing.insert(path).second) remove.push_back(path);
     }
 }
@@ -182,12 +182,13 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
     std::unordered_set<std::string> listed;
     listed.reserve(manifest.files.size());
     for (const ManifestFile& entry : manifest.files) listed.insert(entry.path);
-    // Lower-case forms, only needed when something is not listed exactly.
+    // The forms Windows compares, only needed when something is not listed
+    // exactly.
     std::unordered_set<std::string> listedLower;
     auto lowerListed = [&]() -> const std::unordered_set<std::string>& {
         if (listedLower.empty() && !manifest.files.empty()) {
             listedLower.reserve(manifest.files.size());
-            for (const ManifestFile& entry : manifest.files) listedLower.insert(asciiLower(entry.path));
+            for (const ManifestFile& entry : manifest.files) listedLower.insert(fileNameFold(entry.path));
         }
         return listedLower;
     };
@@ -201,7 +202,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
         // delete that file. The settings file holds the player's own lines
         // whatever an older manifest said, and a path through a link names
         // a file somewhere else. All these records are simply dropped.
-        if (!isSafeGamePath(path) || lowerListed().count(asciiLower(path)) ||
+        if (!isSafeGamePath(path) || lowerListed().count(fileNameFold(path)) ||
             isClientSettingsFile(gameFolder, path) || passesThroughLink(gameFolder, path)) {
             forget.push_back(path);
             continue;

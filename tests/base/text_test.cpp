@@ -28,6 +28,31 @@ TEST(AsciiText, CaseTrimAndHexDigitsTouchOnlyAscii) {
     for (auto [c, value] : digits) EXPECT_EQ(hexDigitValue(c), value) << c;
 }
 
+TEST(FileNameFold, FoldsLetterCaseTheWayWindowsComparesFileNames) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"Client/A.pak", "client/a.PAK", true},
+        {"\xC3\x96" "cheat.pak", "\xC3\xB6" "cheat.pak", true},  // O and o umlaut (Latin-1)
+        {"\xC5\xA0", "\xC5\xA1", true},                         // S and s caron (Extended-A)
+        {"\xC4\xB9", "\xC4\xBA", true},                         // L and l acute (odd pairs)
+        {"\xC3\xBF", "\xC5\xB8", true},                         // y diaeresis and its capital
+        {"\xCE\xA3", "\xCF\x82", true},                         // sigma and final sigma
+        {"\xD0\x96", "\xD0\xB6", true},                         // Cyrillic zhe
+        {"\xD0\x81", "\xD1\x91", true},                         // Cyrillic io
+        {"\xEF\xBC\xA1", "\xEF\xBD\x81", true},               // fullwidth A and a
+        {"\xC3\x97", "\xC3\xB7", false},                        // times and divide are no letters
+        {"\xC3\x9F", "ss", false},                                // sharp s is no two letters
+        {"a\xFF", "A\xFF", true},                                 // a stray byte stays as it was
+        {"a\xFF", "a\xFE", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileNameFold(c.a) == fileNameFold(c.b), c.same) << c.a << " / " << c.b;
+    }
+}
+
 TEST(HexDigests, IsSha256HexAcceptsExactly64HexDigits) {
     const std::string good = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     struct Case {

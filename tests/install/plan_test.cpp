@@ -119,6 +119,8 @@ TEST(Plan, RetiredRecordsAndStrays) {
     makePlan(game.manifest, game.folder(), config, false, Reporter());
     config.installed["old/retired.txt"] = {"00", 1, 1};
     config.installed["client/a.pak"] = {"00", 4, 1};   // an older manifest's spelling of the kept file
+    game.add("Client/\xC3\x84.pak", "umlaut");
+    config.installed["client/\xC3\xA4.PAK"] = {"00", 6, 1};  // letter case beyond ASCII: the same file
     config.installed["../outside.txt"] = {"00", 1, 1};  // a record that would leave the folder
     config.installed["CON"] = {"00", 1, 1};
     config.installed["Emberlane/ember.ini"] = {"00", 1, 1};  // an older manifest listed the settings file
@@ -148,6 +150,7 @@ TEST(Plan, RetiredRecordsAndStrays) {
     EXPECT_EQ(quick.remove, std::vector<std::string>{"old/retired.txt"});
     // Case-only and unsafe records are forgotten rather than acted on.
     EXPECT_EQ(quickConfig.installed.count("client/a.pak"), 0u);
+    EXPECT_EQ(quickConfig.installed.count("client/\xC3\xA4.PAK"), 0u);
     EXPECT_EQ(quickConfig.installed.count("../outside.txt"), 0u);
     EXPECT_EQ(quickConfig.installed.count("CON"), 0u);
     EXPECT_EQ(quickConfig.installed.count("Emberlane/ember.ini"), 0u);
