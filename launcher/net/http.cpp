@@ -200,13 +200,16 @@ bool parsePartRecord(const std::string& text, PartRecord& out) {
         if (end == std::string::npos) return false;
         const std::string_view line(text.data() + start, end - start);
         const std::string_view name(names[i]);
-        if (line.substr(0, name.size()) != name) return false;
+        // The first line is the format's name alone; the others a name and
+        // its value.
+        if (i == 0 ? line != name : line.substr(0, name.size()) != name) return false;
         values[i] = std::string(line.substr(name.size()));
         start = end + 1;
     }
     PartRecord record{values[1], values[2], values[3], 0};
     if (start != text.size() || !isRecordField(record.url) || !isRecordField(record.sha256) ||
-        !isRecordField(record.validator) || !parseCount(values[4], record.bytes)) {
+        !isRecordField(record.validator) || !parseCount(values[4], record.bytes) ||
+        std::to_string(record.bytes) != values[4]) {  // the count as written: no leading zeros
         return false;
     }
     out = record;

@@ -185,8 +185,10 @@ TEST(HttpDownload, WhatAResumeTrusts) {
     EXPECT_EQ(back.bytes, 4096u);
     for (const std::string& spoiled : {text.substr(0, text.size() - 1), text + "x\n", std::string(),
                                        text.substr(0, text.find("bytes")) + "bytes 12x\n",
+                                       text.substr(0, text.find("bytes")) + "bytes 04096\n",
                                        text.substr(0, text.find("bytes")) + "bytes 99999999999999999999\n",
-                                       std::string(text).insert(text.find("v1"), "\r")}) {
+                                       std::string(text).insert(text.find("v1"), "\r"),
+                                       std::string(text).insert(text.find('\n'), std::string("\0X", 2))}) {
         EXPECT_FALSE(parsePartRecord(spoiled, back)) << spoiled;
     }
     EXPECT_EQ(formatPartRecord(PartRecord{"https://h/f", "ab", "\"v\"\r\nX: 1", 1}), "");
