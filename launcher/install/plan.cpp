@@ -145,11 +145,15 @@ void addStrays(const std::string& gameFolder, const std::string& folder,
 }  // namespace
 
 bool isClientSettingsFile(const std::string& gameFolder, const std::string& path) {
-    std::string spelled = path;
-    for (char& c : spelled) {
-        if (c == '\\') c = '/';
+    // Only a name ember.ini can be the file (callers have checked the path
+    // safe, so no name ends in a dot or a blank), which keeps the file
+    // system out of every other path. Its folder may be spelled any way the
+    // file system takes for the client folder: a short name only it knows.
+    const size_t cut = path.find_last_of("/\\");
+    if (cut == std::string::npos || !equalsIgnoreCase(std::string_view(path).substr(cut + 1), "ember.ini")) {
+        return false;
     }
-    if (equalsIgnoreCase(spelled, kClientSettingsPath)) return true;
+    if (equalsIgnoreCase(std::string_view(path).substr(0, cut), kClientFolder)) return true;
     return sameFile(joinPath(gameFolder, path), joinPath(gameFolder, kClientSettingsPath));
 }
 

@@ -54,9 +54,10 @@ uint64_t plannerFilesHashed();
 // The client folder below the game folder, and its settings file.
 inline constexpr const char kClientFolder[] = "Emberlane";
 inline constexpr const char kClientSettingsPath[] = "Emberlane/ember.ini";
-// Whether `path` (relative to the game folder) is the settings file, in any
-// spelling the file system takes for it: either slash, letter case, a short
-// 8.3 name of the folder. Such a path is never deleted nor written.
+// Whether `path` (relative to the game folder, checked safe) is the settings
+// file, in any spelling the file system takes for it: either slash, letter
+// case, a short 8.3 name of the folder. Such a path is never deleted nor
+// written.
 bool isClientSettingsFile(const std::string& gameFolder, const std::string& path);
 
 }  // namespace ember::launcher
