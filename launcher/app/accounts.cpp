@@ -39,7 +39,7 @@ bool requires(const account::Demand& demand, const char* layer) {
     return false;
 }
 
-bool stopSolving() { return abortChallenge.load() || stopping.load(); }
+bool stopSolving() { return abortChallenge.load() || stopping.load() || workerRetired(); }
 
 std::string errorText(const Error& e) { return std::string(account::errorKindName(e.kind)) + ": " + e.message; }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/log.h"
+#include "launcher/formats/config.h"
 #include "launcher/net/http.h"
 
 namespace ember::launcher::app {
@@ -21,6 +22,10 @@ std::atomic<bool> abortChallenge{false};
 
 namespace {
 
+struct Worker;
+// The worker whose thread this is; null on the UI thread and any other.
+thread_local const Worker* tWorker = nullptr;
+
 // A thread and its FIFO queue. Held by shared pointer so that a worker left
 // behind at exit still owns what it touches.
 struct Worker {
@@ -29,15 +34,24 @@ struct Worker {
     std::deque<Task> queue;
     std::thread thread;
     std::future<void> ended;
+    // Raised by shutdownWorkers and never lowered. The process-wide flags
+    // go down again when a new controller starts (tests start several), so
+    // a worker left behind at exit goes by this one too: whatever it is
+    // stuck in, once it comes back it runs nothing more and every
+    // reporter it asks says "cancelled".
+    std::atomic<bool> retired{false};
+
+    bool mustStop() const { return stopping.load() || retired.load(); }
 
     void loop() {
+        tWorker = this;
         for (;;) {
             Task task;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                wake.wait(lock, [&] { return stopping.load() || !queue.empty(); });
+                wake.wait(lock, [&] { return mustStop() || !queue.empty(); });
                 // Tasks still queued at shutdown are dropped unrun.
-                if (stopping.load()) return;
+                if (mustStop()) return;
                 task = std::move(queue.front());
                 queue.pop_front();
             }
@@ -71,9 +85,22 @@ void enqueue(const std::shared_ptr<Worker>& worker, Task task) {
     worker->wake.notify_one();
 }
 
+// config.json's writes, off the UI thread. Each version the UI thread hands
+// over is written by the install worker in turn; `newest` is the last one
+// handed over, for the UI thread to write at exit if its task never ran.
+// `writing` is held while a version is written.
+struct SettingsWrites {
+    std::timed_mutex writing;
+    uint64_t written = 0;  // the number of the last version written (under `writing`)
+    std::mutex lock;       // guards the two below
+    uint64_t handed = 0;   // the number of the newest version handed over
+    Config newest;
+};
+
 AppState gState;
 std::shared_ptr<Worker> gInstallWorker;
 std::shared_ptr<Worker> gAccountWorker;
+std::shared_ptr<SettingsWrites> gSettingsWrites = std::make_shared<SettingsWrites>();
 uint64_t gNoticeNumber = 0;
 
 // The hooks are read by workers (post) while the UI thread may drop them.
@@ -111,6 +138,8 @@ void onProgress(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) {
 
 AppState& state() { return gState; }
 
+bool workerRetired() { return tWorker && tWorker->retired.load(); }
+
 void setClock(std::function<uint64_t()> clock) {
     std::lock_guard<std::mutex> lock(gClockMutex);
     gClock = std::move(clock);
@@ -141,6 +170,7 @@ void init(const UiHooks& uiHooks, bool demo) {
     http::allowRequests();
     gInstallWorker.reset();
     gAccountWorker.reset();
+    gSettingsWrites = std::make_shared<SettingsWrites>();
     if (!demo) {
         gInstallWorker = startWorker();
         gAccountWorker = startWorker();
@@ -150,6 +180,41 @@ void init(const UiHooks& uiHooks, bool demo) {
 void forgetWindow() {
     std::lock_guard<std::mutex> lock(gHooksMutex);
     gHooks.reset();
+}
+
+void writeSettings(const Config& config, std::function<void()> failed) {
+    std::shared_ptr<SettingsWrites> writes = gSettingsWrites;
+    uint64_t number = 0;
+    {
+        std::lock_guard<std::mutex> guard(writes->lock);
+        number = ++writes->handed;
+        writes->newest = config;
+    }
+    runInstallTask([writes, config, number, failed = std::move(failed)] {
+        std::lock_guard<std::timed_mutex> writing(writes->writing);
+        if (writes->written >= number) return;  // written at exit already
+        const bool ok = saveConfig(config);
+        writes->written = number;
+        if (!ok && failed) postToUi(failed);
+    });
+}
+
+bool flushSettings() {
+    std::shared_ptr<SettingsWrites> writes = gSettingsWrites;
+    // A worker inside a write finishes it first; one stuck there (a dead
+    // disk) is not waited on for ever.
+    std::unique_lock<std::timed_mutex> writing(writes->writing, std::defer_lock);
+    if (!writing.try_lock_for(std::chrono::milliseconds(kWorkerExitWaitMs))) return false;
+    Config config;
+    uint64_t number = 0;
+    {
+        std::lock_guard<std::mutex> guard(writes->lock);
+        number = writes->handed;
+        config = writes->newest;
+    }
+    if (writes->written >= number) return true;
+    writes->written = number;
+    return saveConfig(config);
 }
 
 void runInstallTask(Task task) { enqueue(gInstallWorker, std::move(task)); }
@@ -218,13 +283,13 @@ Reporter reporter() {
         last->store(t);
         postToUi([=] { onProgress(step, steps, bytesDone, bytesTotal); });
     };
-    r.cancelled = [] { return cancelRequested.load(); };
+    r.cancelled = [] { return cancelRequested.load() || workerRetired(); };
     return r;
 }
 
 Reporter quietReporter() {
     Reporter r;
-    r.cancelled = [] { return stopping.load(); };
+    r.cancelled = [] { return stopping.load() || workerRetired(); };
     return r;
 }
 
@@ -267,6 +332,7 @@ int shutdownWorkers() {
     std::shared_ptr<Worker> workers[] = {gInstallWorker, gAccountWorker};
     for (auto& worker : workers) {
         if (!worker) continue;
+        worker->retired = true;
         // Taking the lock once makes sure no worker is between its test and
         // its wait when the wake-up goes out.
         { std::lock_guard<std::mutex> lock(worker->mutex); }
@@ -285,6 +351,9 @@ int shutdownWorkers() {
     }
     gInstallWorker.reset();
     gAccountWorker.reset();
+    // The settings the UI thread handed over last reach the disk before the
+    // process ends, whatever the worker had still queued.
+    if (!flushSettings()) logLine("settings: could not write " + configPath());
     // With every worker gone, later requests (a test's, a new controller's)
     // may go out again; one left behind stays cancelled.
     if (leftBehind == 0) http::allowRequests();

@@ -2,11 +2,27 @@
 // hand-off of closures to the UI thread, the reporters long operations talk
 // through, the cancellation flags and the per-frame housekeeping.
 //
-// Threads: the UI thread owns AppState. The install worker runs preflight,
-// the update pipeline and self-update; the account worker runs every
-// account-service call. Each worker runs its queue in submission order; the
-// two run in parallel. Work done on a worker reaches AppState only through
-// postToUi, whose closures the UI thread runs in posting order.
+// Threads, each with its owner and lifetime:
+// - The UI thread (the window phase, launcher/shell) owns AppState from
+//   init to the end of the frame loop; nothing else touches it.
+// - The install worker runs preflight, the update pipeline, self-update and
+//   the file work of clicks; the account worker runs every account-service
+//   call. init starts both; shutdownWorkers stops them, joining each that
+//   ends within 3 s and leaving behind (detached) one stuck in a blocking
+//   call. A worker left behind owns its queue and what its task holds
+//   (shared pointers), runs nothing more once it comes back, and sees
+//   itself cancelled from then on even after a later init lowers the
+//   process-wide flags (workerRetired). Each worker runs its queue in
+//   submission order; the two run in parallel.
+// - The apply's transfer threads (downloadPlanned, launcher/install) belong
+//   to the install worker's task that started them: they fetch one planned
+//   file after another and are joined before that task goes on; they stop
+//   on the apply's own flag, which the task raises when its reporter says
+//   cancelled.
+// - WinHTTP's callback threads only complete the exchanges their request()
+//   call waits for (launcher/net).
+// Work done on a worker reaches AppState only through postToUi, whose
+// closures the UI thread runs in posting order.
 #pragma once
 
 #include <atomic>
@@ -43,10 +59,14 @@ inline constexpr const char kLauncherVersion[] = "2.1.0";
 inline constexpr const char kAlreadyWorking[] = "The launcher is already working on that.";
 inline constexpr const char kNotCheckedYet[] = "The launcher hasn't checked for updates yet. Try again in a moment.";
 
-// Process-wide flags.
+// Process-wide flags, raised from the UI thread (shutdownWorkers, a cancel)
+// and read by the workers; init lowers them for a new controller.
 extern std::atomic<bool> stopping;         // workers shutting down
 extern std::atomic<bool> cancelRequested;  // the running install operation should stop
 extern std::atomic<bool> abortChallenge;   // the proof-of-work should stop
+// True on a worker thread that shutdownWorkers has retired, whatever the
+// flags above say now; false on every other thread.
+bool workerRetired();
 
 AppState& state();
 
@@ -59,6 +79,13 @@ void forgetWindow();
 
 void runInstallTask(Task task);
 void runAccountTask(Task task);
+// Hands config.json's new contents to the install worker, which writes
+// each version in order with its other file work. A write that fails runs
+// `failed` on the UI thread. The UI thread goes on at once.
+void writeSettings(const Config& config, std::function<void()> failed);
+// Writes what writeSettings still holds, on the calling thread; false when
+// that write failed. shutdownWorkers calls it after the workers stopped.
+bool flushSettings();
 // From any thread. Without a window the closure is dropped unrun.
 void postToUi(Task task);
 // The window procedure's half of the hand-off: runs and frees the closure.

@@ -103,6 +103,32 @@ int64_t localCharacterId(Config& config) {
     return config.profileId;
 }
 
+// What moving the blocking mods aside came to: what moved is no longer in
+// the way, even if a later one failed; once all moved, Play goes on.
+void afterModsMoved(const std::vector<std::string>& files, const DisableOutcome& outcome) {
+    AppState& s = state();
+    s.movingMods = false;
+    for (const std::string& file : files) {
+        if (file == outcome.failedFile) break;
+        auto drop = [&](std::vector<BlockedModFound>& list) {
+            list.erase(std::remove_if(list.begin(), list.end(),
+                                      [&](const BlockedModFound& m) { return m.path == file; }),
+                       list.end());
+        };
+        drop(s.blockedMods);
+        drop(s.blocker.mods);
+    }
+    if (!outcome.failedFile.empty()) {
+        pushError(text::kCouldNotMoveMod, "");
+        return;
+    }
+    s.blockedMods.clear();
+    s.blocker = Blocker();
+    s.fault = Fault();
+    s.notices.clear();
+    startPipeline(false);
+}
+
 }  // namespace
 
 void setPipelineSteps(const PipelineSteps& steps) { gSteps = steps; }
@@ -110,13 +136,15 @@ const PipelineSteps& pipelineSteps() { return gSteps; }
 
 void saveSettings() {
     AppState& s = state();
-    if (s.demo || saveConfig(s.config)) return;
-    logLine("settings: could not write " + configPath());
-    // One notice says it while it is shown, however often it happens again.
-    for (const Notice& n : s.notices) {
-        if (n.title == text::kLauncherSettingsNotSaved) return;
-    }
-    pushError(text::kLauncherSettingsNotSaved, configPath());
+    if (s.demo) return;
+    writeSettings(s.config, [] {
+        logLine("settings: could not write " + configPath());
+        // One notice says it while it is shown, however often it happens again.
+        for (const Notice& n : state().notices) {
+            if (n.title == text::kLauncherSettingsNotSaved) return;
+        }
+        pushError(text::kLauncherSettingsNotSaved, configPath());
+    });
 }
 
 std::string effectiveManifestUrl(const Config& config) {
@@ -665,29 +693,17 @@ void applyLauncherUpdate() {
 
 void disableBlockedMods() {
     AppState& s = state();
-    if (s.demo) return;
+    if (s.demo || s.movingMods) return;
     std::vector<std::string> files;
     for (const BlockedModFound& mod : s.blockedMods.empty() ? s.blocker.mods : s.blockedMods) files.push_back(mod.path);
-    for (const std::string& file : files) {
-        if (!disableMod(s.gameFolder, file)) {
-            pushError(text::kCouldNotMoveMod, "");
-            return;
-        }
-        logLine("disabled " + file);
-        // What is moved aside is no longer in the way, even if a later one fails.
-        auto drop = [&](std::vector<BlockedModFound>& list) {
-            list.erase(std::remove_if(list.begin(), list.end(),
-                                      [&](const BlockedModFound& m) { return m.path == file; }),
-                       list.end());
-        };
-        drop(s.blockedMods);
-        drop(s.blocker.mods);
-    }
-    s.blockedMods.clear();
-    s.blocker = Blocker();
-    s.fault = Fault();
-    s.notices.clear();
-    startPipeline(false);
+    s.movingMods = true;
+    // The renames are the install worker's; the lists change when it is done.
+    runInstallTask([folder = s.gameFolder, files] {
+        Reporter log;
+        log.log = [](const std::string& line) { logLine(line); };
+        const DisableOutcome outcome = ember::launcher::disableBlockedMods(folder, files, log);
+        postToUi([files, outcome] { afterModsMoved(files, outcome); });
+    });
 }
 
 void showFault(const Fault& fault) {
@@ -861,12 +877,21 @@ void noticeAction(const std::string& action) {
     }
 }
 
-bool gameWatchFrame(uint64_t t) {
-    AppState& s = state();
-    if (!s.gameWatch.running) return false;
-    if (!gameWatchStep(s.gameWatch, t, gSteps.gameRunning ? gSteps.gameRunning : [] { return false; })) return false;
-    logLine("the game has closed");
-    return true;
+void gameWatchFrame(uint64_t t) {
+    GameWatch& watch = state().gameWatch;
+    if (!gameWatchDue(watch, t)) return;
+    // The look at the process list takes milliseconds (tens under Wine):
+    // the install worker makes it, and its answer, posted back, owes the
+    // frame that shows the game's end.
+    watch.lastCheck = t;
+    watch.looking = true;
+    std::function<bool()> probe = gSteps.gameRunning;
+    runInstallTask([probe] {
+        const bool running = probe && probe();
+        postToUi([running] {
+            if (gameWatchAnswer(state().gameWatch, now(), running)) logLine("the game has closed");
+        });
+    });
 }
 
 int64_t msUntilNextTick(uint64_t t) {
@@ -879,16 +904,16 @@ int64_t msUntilNextTick(uint64_t t) {
     if (s.closeAt != 0) at(s.closeAt);
     if (s.accountWaitUntil != 0) at(s.accountWaitUntil);
     if (s.operation && s.operation->finished && !s.busy) at(s.operation->finishedAt + kOperationLingerMs);
-    if (s.gameWatch.running) at(s.gameWatch.lastCheck + kGameCheckIntervalMs);
+    if (s.gameWatch.running && !s.gameWatch.looking) at(s.gameWatch.lastCheck + kGameCheckIntervalMs);
     if (!s.demo && s.preflightDone && s.accountsActive && !s.realmsInFlight) at(s.realmsFetchedAt + kRealmRefreshMs);
     return wait;
 }
 
 bool tick(uint64_t t) {
     const bool housekeeping = frameHousekeeping(t);
-    const bool gameEnded = gameWatchFrame(t);
+    gameWatchFrame(t);
     const bool refreshing = accountFrame(t);
-    return housekeeping || gameEnded || refreshing;
+    return housekeeping || refreshing;
 }
 
 // ---------------------------------------------------------------------------
@@ -918,7 +943,8 @@ void setManifestUrl(const std::string& input) {
 
 void resetLauncher() {
     AppState& s = state();
-    if (!s.demo) removeFile(configPath());
+    // The old file goes first, on the worker that writes the new one.
+    if (!s.demo) runInstallTask([] { removeFile(configPath()); });
     s.config = Config();
     s.fault = Fault();
     s.blocker = Blocker();

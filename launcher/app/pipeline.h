@@ -173,18 +173,23 @@ std::string playSubline(uint64_t now);
 std::vector<Notice> currentNotices();
 // Runs a notice button's action.
 void noticeAction(const std::string& action);
-// The game watch, every frame after a launch; true when it saw the game end.
-bool gameWatchFrame(uint64_t now);
+// The game watch, every frame after a launch: every 3 s it has the install
+// worker look at the process list; the answer, posted back (which owes a
+// frame), ends the watch when the game has closed.
+void gameWatchFrame(uint64_t now);
 // The frame loop's controller tick: housekeeping, the game watch and the
 // realm list's refresh. True when it changed what the screens show, so the
-// loop draws a frame at once instead of sleeping to its next deadline.
+// loop draws a frame at once instead of sleeping to its next deadline (the
+// game watch's answer arrives as a posted closure, which owes its own).
 bool tick(uint64_t now);
 // Milliseconds until the tick has something to do (a close, the end of a
 // wait, a progress block to remove, the game watch's next look, the next
 // realm refresh); -1: nothing.
 int64_t msUntilNextTick(uint64_t now);
 
-// Writes AppState's settings to config.json, except in demo mode.
+// Hands AppState's settings to the install worker to write to config.json
+// (writeSettings), except in demo mode; a failed write becomes a notice
+// (once while it is shown) and a log line (each time).
 void saveSettings();
 
 // Settings actions (each saves config.json unless in demo mode).

@@ -229,6 +229,8 @@ struct AppState {
     Fault fault;
     Blocker blocker;
     std::vector<BlockedModFound> blockedMods;
+    // The install worker is moving them aside ("Disable it and play").
+    bool movingMods = false;
 
     // The view's tab: "home", "settings", "login" or "register".
     std::string tab;

@@ -88,6 +88,9 @@ struct JsonValue {
     // erase() and findMember(), which keep the key index in step.
     using Member = std::pair<std::string, JsonValue>;
     const std::vector<Member>& members() const { return members_; }
+    // How many members the key index holds (0: lookups scan, as they do
+    // below 16 members).
+    size_t indexedMembers() const { return keyIndex_.empty() ? 0 : keyIndex_.data()[1]; }
 
 private:
     friend struct JsonAccess;  // json.cpp: the parser and the index

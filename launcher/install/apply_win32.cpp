@@ -58,8 +58,10 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
     pruneRetired(gameFolder, config, plan, reporter);
     if (plan.download.empty()) return 0;
 
-    // The files, several at once, each recorded as it lands.
-    const FetchFile fetch = [&manifest](const ManifestFile& entry, const std::string& target,
+    // The files, several at once, each recorded as it lands. They share the
+    // line, so a slow line slows each without failing them.
+    http::SharedLine line(inFlight);
+    const FetchFile fetch = [&manifest, &line](const ManifestFile& entry, const std::string& target,
                                         const std::string& partPath, const std::function<void(uint64_t)>& progress,
                                         const std::function<bool()>& cancelled) {
         http::Download job;
@@ -70,6 +72,7 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         job.size = entry.size;
         job.cancelled = cancelled;
         job.resumable = true;
+        job.line = &line;
         job.progress = [&](uint64_t received, uint64_t) {
             progress(received);
             return !cancelled();

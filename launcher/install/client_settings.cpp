@@ -281,14 +281,19 @@ std::string loaderCommandLine(const std::string& loaderPath, const std::string& 
 void startGameWatch(GameWatch& watch, uint64_t now) {
     watch.running = true;
     watch.seenRunning = false;
+    watch.looking = false;
     watch.launchedAt = now;
     watch.lastCheck = now;
 }
 
-bool gameWatchStep(GameWatch& watch, uint64_t now, const std::function<bool()>& isRunning) {
-    if (!watch.running || now - watch.lastCheck < kGameCheckIntervalMs) return false;
-    watch.lastCheck = now;
-    if (isRunning()) {
+bool gameWatchDue(const GameWatch& watch, uint64_t now) {
+    return watch.running && !watch.looking && now - watch.lastCheck >= kGameCheckIntervalMs;
+}
+
+bool gameWatchAnswer(GameWatch& watch, uint64_t now, bool running) {
+    watch.looking = false;
+    if (!watch.running) return false;
+    if (running) {
         watch.seenRunning = true;
         return false;
     }
@@ -297,6 +302,12 @@ bool gameWatchStep(GameWatch& watch, uint64_t now, const std::function<bool()>& 
         return true;
     }
     return false;
+}
+
+bool gameWatchStep(GameWatch& watch, uint64_t now, const std::function<bool()>& isRunning) {
+    if (!gameWatchDue(watch, now)) return false;
+    watch.lastCheck = now;
+    return gameWatchAnswer(watch, now, isRunning());
 }
 
 }  // namespace ember::launcher

@@ -67,6 +67,7 @@ struct GameWatch {
     bool seenRunning = false;  // its process has been seen since the launch
     uint64_t launchedAt = 0;   // tick of the launch
     uint64_t lastCheck = 0;    // tick of the last process check
+    bool looking = false;      // a look at the process list is under way
 };
 inline constexpr uint64_t kGameCheckIntervalMs = 3000;
 inline constexpr uint64_t kGameStartGraceMs = 90000;
@@ -74,5 +75,11 @@ void startGameWatch(GameWatch& watch, uint64_t now);
 // Checks at most every 3 s; true once, when the game is found closed (it was
 // seen running, or 90 s passed without it ever appearing).
 bool gameWatchStep(GameWatch& watch, uint64_t now, const std::function<bool()>& isRunning);
+// The same in two halves, for a look at the process list made elsewhere:
+// whether a look is due (none under way, 3 s since the last), and what its
+// answer means (true once, as above). The caller sets lastCheck and
+// looking when it starts a look.
+bool gameWatchDue(const GameWatch& watch, uint64_t now);
+bool gameWatchAnswer(GameWatch& watch, uint64_t now, bool running);
 
 }  // namespace ember::launcher

@@ -1,6 +1,7 @@
 // The portable half of the HTTP client: user agent, request header block,
 // response header parsing, error texts and the download verdict. The
 // exchange itself is in http_win32.cpp.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -258,6 +259,41 @@ std::string downloadVerdict(bool writeFailed, const Response& reply, const std::
         return kChecksumMismatch + gotHex.substr(0, 12) + ", want " + wantHex.substr(0, 12) + ")";
     }
     return std::string();
+}
+
+void RateRule::bodyStarted(int64_t nowMs) {
+    started_ = true;
+    windowStart_ = nowMs;
+    windowBytes_ = bytes_;
+    windowLineBytes_ = line_ ? line_->bytes() : 0;
+}
+
+bool RateRule::tooSlow(int64_t nowMs) {
+    if (minRate_ == 0 || !started_) return false;
+    const int64_t elapsed = nowMs - windowStart_;
+    if (elapsed < windowMs_) return false;
+    const uint64_t wanted = minRate_ * static_cast<uint64_t>(elapsed);  // bytes x 1000
+    const uint64_t own = (bytes_ - windowBytes_) * 1000;
+    bool slow = own < wanted;
+    if (line_) {
+        const uint64_t lineBytes = line_->bytes();
+        const uint64_t sharing = static_cast<uint64_t>(std::max(line_->sharing(), 1));
+        slow = (lineBytes - windowLineBytes_) * 1000 < wanted || own < wanted / sharing;
+        windowLineBytes_ = lineBytes;
+    }
+    windowStart_ = nowMs;
+    windowBytes_ = bytes_;
+    return slow;
+}
+
+uint32_t downloadDeadlineMs(int64_t size, uint64_t minBytesPerSecond, int width) {
+    constexpr uint64_t kBase = 120000;
+    if (size <= 0 || minBytesPerSecond == 0) return static_cast<uint32_t>(kBase);
+    const uint64_t seconds = static_cast<uint64_t>(size) / minBytesPerSecond;
+    const uint64_t share = static_cast<uint64_t>(std::max(width, 1));
+    const uint64_t room = (UINT32_MAX - kBase) / 1000 / share;
+    if (seconds > room) return UINT32_MAX;
+    return static_cast<uint32_t>(kBase + seconds * share * 1000);
 }
 
 }  // namespace ember::launcher::http

@@ -13,12 +13,34 @@
 // start-up, before any worker exists.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 
 namespace ember::launcher::http {
+
+// Transfers that share one line: the files an apply fetches side by side.
+// Each one slows the others, so their minimum rate is judged together (see
+// RateRule); `width` is how many may share it at once. Any thread.
+class SharedLine {
+public:
+    explicit SharedLine(int width) : width_(width > 1 ? width : 1) {}
+    int width() const { return width_; }
+    // Transfers whose body is arriving now.
+    int sharing() const { return sharing_.load(); }
+    // Body bytes all of them have received so far.
+    uint64_t bytes() const { return bytes_.load(); }
+    void join() { ++sharing_; }
+    void leave() { --sharing_; }
+    void received(uint64_t bytes) { bytes_ += bytes; }
+
+private:
+    const int width_;
+    std::atomic<int> sharing_{0};
+    std::atomic<uint64_t> bytes_{0};
+};
 
 struct Request {
     std::string method = "GET";
@@ -34,6 +56,9 @@ struct Request {
     // averaged over rateWindowMs, ends the exchange as "timed out"; 0 for none.
     uint32_t minBytesPerSecond = 1024;
     uint32_t rateWindowMs = 10000;
+    // With a line, the minimum rate holds for the line as a whole, and this
+    // exchange is held only to its share of it (RateRule). Outlives the call.
+    SharedLine* line = nullptr;
     uint64_t maxBytes = 8388608;
     // The body length the caller knows (-1: not known). A 2xx reply that
     // announces another length fails with kWrongLength before any byte is
@@ -75,6 +100,9 @@ struct Download {
     int64_t size = -1;      // the expected length, when known
     Progress progress;      // false stops the transfer (`done` counts kept bytes too)
     std::function<bool()> cancelled;  // see Request::cancelled
+    // The line this transfer shares with others (see Request::line); its
+    // overall deadline then allows for its share of the slowest line.
+    SharedLine* line = nullptr;
     // A transfer that ends early (cancelled, cut, timed out, the network
     // gone, the process killed) keeps its part file, with a PartRecord
     // beside it, once the server named its version: the record is written

@@ -58,6 +58,38 @@ bool allRequestsCancelled();
 // length, a refused range or another status.
 bool keepsPart(bool writeFailed, const Response& reply);
 
+// The minimum-rate rule of one body, looked at often and judged once a
+// window has passed. Alone, a transfer is too slow when it received fewer
+// than minBytesPerSecond over the window. Sharing a line, the line as a whole
+// is held to that rate and each transfer only to its share of it (the rate
+// divided by the transfers on the line), so a transfer that is slow only
+// because six share a slow line goes on, while one that stalled still ends.
+// Times are milliseconds on any steady clock.
+class RateRule {
+public:
+    RateRule(uint32_t minBytesPerSecond, uint32_t windowMs, const SharedLine* line)
+        : minRate_(minBytesPerSecond), windowMs_(windowMs > 0 ? windowMs : 1), line_(line) {}
+    void bodyStarted(int64_t nowMs);
+    void received(uint64_t bytes) { bytes_ += bytes; }
+    // True once a window ends with too few bytes; each window is judged once.
+    bool tooSlow(int64_t nowMs);
+
+private:
+    const uint64_t minRate_;
+    const int64_t windowMs_;
+    const SharedLine* line_;
+    bool started_ = false;
+    int64_t windowStart_ = 0;
+    uint64_t bytes_ = 0;
+    uint64_t windowBytes_ = 0;
+    uint64_t windowLineBytes_ = 0;
+};
+
+// The whole-exchange deadline of a download of `size` bytes (-1: unknown):
+// two minutes, plus what the file takes at `minBytesPerSecond` when it gets
+// only one `width`-th of the line. Saturates at UINT32_MAX.
+uint32_t downloadDeadlineMs(int64_t size, uint64_t minBytesPerSecond, int width);
+
 #ifdef _WIN32
 struct ParsedUrl {
     std::wstring host;

@@ -106,40 +106,46 @@ void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 }
 
 // The limits of one exchange besides WinHTTP's per-phase time-outs: the
-// caller's cancel, the overall deadline and the minimum rate of the body.
+// caller's cancel, the overall deadline and the minimum rate of the body
+// (on the line it shares, when it shares one).
 class Limits {
 public:
-    explicit Limits(const Request& req) : req_(req), start_(Clock::now()) {}
-    void bodyStarted() {
-        bodyStarted_ = true;
-        windowStart_ = Clock::now();
-        windowBytes_ = bytes_;
+    explicit Limits(const Request& req)
+        : req_(req), start_(Clock::now()), rate_(req.minBytesPerSecond, req.rateWindowMs, req.line) {}
+    ~Limits() {
+        if (joined_) req_.line->leave();
     }
-    void received(uint64_t bytes) { bytes_ += bytes; }
+    Limits(const Limits&) = delete;
+    Limits& operator=(const Limits&) = delete;
+    void bodyStarted() {
+        if (req_.line && !joined_) {
+            req_.line->join();
+            joined_ = true;
+        }
+        rate_.bodyStarted(elapsedMs());
+    }
+    void received(uint64_t bytes) {
+        rate_.received(bytes);
+        if (req_.line) req_.line->received(bytes);
+    }
     // Why the exchange must end now; empty while it may go on.
     std::string breached() {
         if (allRequestsCancelled() || (req_.cancelled && req_.cancelled())) return kCancelled;
-        const Clock::time_point now = Clock::now();
-        if (req_.deadlineMs != 0 && now - start_ >= std::chrono::milliseconds(req_.deadlineMs)) return timedOut();
-        if (req_.minBytesPerSecond == 0 || !bodyStarted_) return std::string();
-        const auto windowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart_).count();
-        if (windowMs < static_cast<int64_t>(std::max<uint32_t>(req_.rateWindowMs, 1))) return std::string();
-        const bool tooSlow = (bytes_ - windowBytes_) * 1000 <
-                             static_cast<uint64_t>(req_.minBytesPerSecond) * static_cast<uint64_t>(windowMs);
-        windowStart_ = now;
-        windowBytes_ = bytes_;
-        return tooSlow ? timedOut() : std::string();
+        const int64_t now = elapsedMs();
+        if (req_.deadlineMs != 0 && now >= static_cast<int64_t>(req_.deadlineMs)) return timedOut();
+        return rate_.tooSlow(now) ? timedOut() : std::string();
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     static std::string timedOut() { return winHttpErrorText(ERROR_WINHTTP_TIMEOUT); }
+    int64_t elapsedMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    }
     const Request& req_;
     Clock::time_point start_;
-    bool bodyStarted_ = false;
-    Clock::time_point windowStart_{};
-    uint64_t bytes_ = 0;
-    uint64_t windowBytes_ = 0;
+    RateRule rate_;
+    bool joined_ = false;
 };
 
 // Starts one asynchronous step with `call` and waits for its completion,
@@ -467,11 +473,11 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
         req.ifRange = resume->validator;
     }
     // A large file may take long, but never longer than the slowest rate
-    // allowed would take for it.
+    // allowed would take for it, or for its share of a shared line.
     req.minBytesPerSecond = kMinDownloadRate;
     req.rateWindowMs = 30000;
-    req.deadlineMs = static_cast<uint32_t>(std::min<uint64_t>(
-        UINT32_MAX, 120000 + (job.size > 0 ? static_cast<uint64_t>(job.size) / kMinDownloadRate * 1000 : 0)));
+    req.line = job.line;
+    req.deadlineMs = downloadDeadlineMs(job.size, kMinDownloadRate, job.line ? job.line->width() : 1);
     const std::string recordPath = part + kPartRecordSuffix;
     req.onHeaders = [&](int32_t status, const std::map<std::string, std::string>& headers) -> std::string {
         if (status < 200 || status > 299) return std::string();

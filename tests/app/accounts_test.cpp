@@ -73,7 +73,7 @@ TEST(LocalCharacterId, AcceptedIdsAreKeptAndSaved) {
         } else {
             EXPECT_EQ(message, "") << k.typed;
             EXPECT_EQ(app::state().config.profileId, k.stored);
-            EXPECT_EQ(loadConfig().profileId, k.stored) << "not saved: " << k.typed;
+            EXPECT_EQ(testing::savedConfig().profileId, k.stored) << "not saved: " << k.typed;
         }
     }
 }

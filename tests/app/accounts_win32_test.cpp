@@ -211,7 +211,7 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     ASSERT_EQ(S().characters.characters.size(), 1u);
     std::string id = S().characters.characters[0].id;
     EXPECT_EQ(S().config.characterId, id);
-    EXPECT_EQ(loadConfig().characterId, id);
+    EXPECT_EQ(testing::savedConfig().characterId, id);
     said.clear();
     app::checkName("aldric", [&](const std::string& t) { said = t; });
     ASSERT_TRUE(l.ui.runUntil([&] { return !said.empty(); }));

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -48,12 +49,22 @@ TEST(Workers, RunInOrderEachAndInParallelWithEachOther) {
 
 TEST(Workers, QueuedTasksAreDroppedAtShutdownAndAStuckWorkerIsLeftBehind) {
     auto c = std::make_unique<Started>();
-    std::atomic<bool> release{false}, started{false}, laterRan{false};
+    std::atomic<bool> release{false}, started{false}, laterRan{false}, checked{false};
+    std::atomic<bool> sawCancel{false}, sawQuietCancel{false};
     app::runInstallTask([&] {
         started = true;
         waitFor(release, 20000);
+        // Back from its "blocking call" after a new controller lowered the
+        // process-wide flags: this worker still sees itself stopped.
+        sawCancel = app::reporter().isCancelled();
+        sawQuietCancel = app::quietReporter().isCancelled();
+        checked = true;
     });
-    app::runInstallTask([&] { laterRan = true; });
+    // The queued task holds `alive` until the worker drops it unrun.
+    auto sentinel = std::make_shared<int>(0);
+    std::weak_ptr<int> alive = sentinel;
+    app::runInstallTask([&laterRan, sentinel] { laterRan = true; });
+    sentinel.reset();
     ASSERT_TRUE(waitFor(started));
     // The first task is inside a "blocking call": shutdown gives up on that
     // worker and leaves it; the account worker ends normally.
@@ -61,19 +72,28 @@ TEST(Workers, QueuedTasksAreDroppedAtShutdownAndAStuckWorkerIsLeftBehind) {
     EXPECT_TRUE(app::stopping.load());
     EXPECT_TRUE(app::cancelRequested.load());
     EXPECT_TRUE(app::abortChallenge.load());
-    release = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(laterRan.load()) << "a task queued behind the running one ran after shutdown";
     EXPECT_TRUE(app::quietReporter().isCancelled());
+    c.reset();
+    Started next;
+    EXPECT_FALSE(app::stopping.load());
+    release = true;
+    ASSERT_TRUE(waitFor(checked));
+    for (int i = 0; i < 10000 && !alive.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(alive.expired()) << "the left-behind worker kept its queue";
+    EXPECT_FALSE(laterRan.load()) << "a task queued behind the running one ran after shutdown";
+    EXPECT_TRUE(sawCancel.load()) << "a left-behind worker saw the next controller's lowered cancel flag";
+    EXPECT_TRUE(sawQuietCancel.load());
 }
 
 TEST(Workers, WithoutWindowOrInDemoNothingRuns) {
     {
         Started c(true);
         std::atomic<bool> ran{false};
-        app::runInstallTask([&] { ran = true; });
-        app::runAccountTask([&] { ran = true; });
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Dropped at once, unrun: nothing holds the task once the call returns.
+        auto sentinel = std::make_shared<int>(0);
+        app::runInstallTask([&ran, sentinel] { ran = true; });
+        app::runAccountTask([&ran, sentinel] { ran = true; });
+        EXPECT_EQ(sentinel.use_count(), 1) << "demo mode queued a task";
         EXPECT_FALSE(ran.load()) << "demo mode has no workers";
         EXPECT_EQ(app::state().version, "2.1.0");
     }
@@ -125,7 +145,6 @@ TEST(Reporter, ThrottleLetsThroughCompletionAndOneCallPer100ms) {
         finished = true;
     });
     ASSERT_TRUE(waitFor(finished));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     size_t posts = c.ui.pending();
     EXPECT_EQ(posts, 11u) << "expected one post per 100 ms and the completion";
     c.ui.drain();

@@ -223,7 +223,7 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
             EXPECT_EQ(s.config.lastManifest, rig.release.manifest()) << "a fresh manifest is kept for the cache";
         }
         // config.json holds what the preflight learnt.
-        EXPECT_EQ(loadConfig().gamePath, s.config.gamePath);
+        EXPECT_EQ(testing::savedConfig().gamePath, s.config.gamePath);
     }
 }
 
@@ -398,7 +398,7 @@ TEST(Pipeline, NoSpaceSaysHowMuchAndLoginAndCharacterAreUndone) {
     rig.sessionCode = account::ErrorKind::not_found;
     rig.play();
     EXPECT_TRUE(app::state().config.characterId.empty());
-    EXPECT_TRUE(loadConfig().characterId.empty()) << "the cleared character was not saved";
+    EXPECT_TRUE(testing::savedConfig().characterId.empty()) << "the cleared character was not saved";
     rig.sessionCode = account::ErrorKind::unauthorized;
     app::state().config.characterId = "c1";
     rig.play();
@@ -420,7 +420,7 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     EXPECT_EQ(rig.fetches, 1) << "Play must not fetch the manifest again";
     EXPECT_EQ(s.operation->title, "Oblivion Remastered is starting");
     EXPECT_EQ(s.config.lastClientVersion, "1.4.2");
-    EXPECT_EQ(loadConfig().installed.size(), 2u) << "installed records were not saved";
+    EXPECT_EQ(testing::savedConfig().installed.size(), 2u) << "installed records were not saved";
     std::string ini = fileText(rig.game.file("Emberlane\\ember.ini"));
     EXPECT_NE(ini.find("play.test"), std::string::npos) << ini;
     EXPECT_NE(ini.find("Adventurer"), std::string::npos) << ini;
@@ -440,14 +440,20 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     EXPECT_EQ(app::state().notices.back().title,
               "Oblivion Remastered is already running. Close it first, then press Play again.");
     uint64_t at = s.gameWatch.launchedAt;
-    // Whatever the tick changes owes a frame at once (the loop would sleep
-    // to its next deadline otherwise); a tick that changed nothing owes none.
+    // The look at the process list is the install worker's; its answer
+    // comes back as a posted closure, which owes the frame that shows it
+    // (the loop would sleep to its next deadline otherwise). One look at a
+    // time, however many frames pass.
     rig.running = true;
-    EXPECT_FALSE(app::gameWatchFrame(at + 3000));
+    app::gameWatchFrame(at + 3000);
+    EXPECT_TRUE(s.gameWatch.looking);
+    ASSERT_TRUE(rig.ui.runUntil([&] { return !s.gameWatch.looking; }));
     EXPECT_EQ(app::playState(), "running");
     rig.running = false;
-    EXPECT_TRUE(app::gameWatchFrame(at + 6000)) << "the game's end drew no frame";
-    EXPECT_EQ(app::playState(), "ready");
+    app::gameWatchFrame(at + 6000);
+    app::gameWatchFrame(at + 6016);
+    EXPECT_EQ(app::playState(), "running") << "the UI thread looked at the process list itself";
+    ASSERT_TRUE(rig.ui.runUntil([] { return app::playState() == "ready"; })) << "the game's end was never shown";
     EXPECT_NE(rig.log().find("the game has closed"), std::string::npos);
 
     // The finished block goes 1201 ms after it finished, and so does the
@@ -486,7 +492,7 @@ TEST(Pipeline, RepairFixesATamperedFileWithoutStartingAndCancelKeepsWhatWasDone)
     EXPECT_EQ(app::state().fault.kind, "");
     EXPECT_TRUE(app::state().notices.empty());
     EXPECT_NE(rig.log().find("\ncancelled\n"), std::string::npos);
-    EXPECT_EQ(loadConfig().installed.count(kLoader), 1u) << "a cancel lost the record of a file already installed";
+    EXPECT_EQ(testing::savedConfig().installed.count(kLoader), 1u) << "a cancel lost the record of a file already installed";
     rig.applyError = "cancelled in a download";
     rig.play();
     EXPECT_EQ(app::state().fault.kind, "") << "a cancel inside a download was shown as " << app::state().fault.message;
@@ -517,7 +523,7 @@ TEST(Settings, ChannelAddressAndReset) {
     EXPECT_EQ(app::effectiveManifestUrl(app::state().config),
               "https://emberlane-test.invalid/client/manifest-dev.json");
     EXPECT_TRUE(rig.ui.runUntil([] { return !app::state().preflightRunning; }));
-    EXPECT_EQ(loadConfig().channel, "dev");
+    EXPECT_EQ(testing::savedConfig().channel, "dev");
     app::resetLauncher();
     EXPECT_EQ(app::state().config.channel, "");
     EXPECT_EQ(app::effectiveManifestUrl(app::state().config), app::kDefaultManifestUrl);
@@ -539,6 +545,10 @@ TEST(Settings, ASaveThatFailsIsANoticeAndALogLineOnce) {
     ASSERT_TRUE(createDirectories(configPath()));
     app::setChannel("dev");
     app::setChannel("");
+    // The writes are the install worker's; what they say reaches the UI
+    // thread as posts.
+    ASSERT_TRUE(testing::installWorkerSettled());
+    rig.ui.drain();
     int shown = 0;
     for (const app::Notice& n : app::state().notices) shown += n.title == app::text::kLauncherSettingsNotSaved;
     EXPECT_EQ(shown, 1) << "a failed save said nothing, or said it twice";
@@ -605,6 +615,8 @@ TEST(LauncherActions, DisablingBlockedModsStopsAtTheFirstFailureAndPlaysOnceAllM
     ASSERT_TRUE(putFile(joinPath(blocker, "keep.txt"), "keep"));
 
     app::disableBlockedMods();
+    app::disableBlockedMods();  // a second click while the first moves changes nothing
+    ASSERT_TRUE(r.ui.runUntil([] { return !app::state().movingMods; }));
     EXPECT_EQ(fileText(r.game.file("Mods/a.pak.disabled-by-emberlane")), "Mods/a.pak");
     EXPECT_FALSE(fileExists(r.game.file("Mods/a.pak")));
     EXPECT_EQ(fileText(r.game.file("Mods/b.pak")), "Mods/b.pak");
@@ -623,6 +635,7 @@ TEST(LauncherActions, DisablingBlockedModsStopsAtTheFirstFailureAndPlaysOnceAllM
     ASSERT_FALSE(fileExists(blocker));
     r.mods.clear();  // the scan before the start finds nothing now
     app::disableBlockedMods();
+    ASSERT_TRUE(r.ui.runUntil([] { return !app::state().movingMods; }));
     EXPECT_TRUE(fileExists(r.game.file("Mods/b.pak.disabled-by-emberlane")));
     EXPECT_EQ(app::state().fault.kind, "");
     ASSERT_TRUE(r.ui.runUntil([] { return !app::state().busy; }));
@@ -659,7 +672,7 @@ TEST(LauncherActions, UpdateAndRestart) {
             app::state().notices.clear();
             ASSERT_TRUE(r.ui.runUntil([] { return !app::state().busy; }));
             EXPECT_EQ(app::state().config.selfUpdateAttempts, 1) << "the attempt is kept";
-            EXPECT_EQ(loadConfig().selfUpdateAttempts, 1);
+            EXPECT_EQ(testing::savedConfig().selfUpdateAttempts, 1);
         }
         if (*c.notice) {
             ASSERT_EQ(app::state().notices.size(), 1u);

@@ -2,13 +2,19 @@
 // and the test's thread, playing the UI thread, drains them.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "launcher/app/controller.h"
+#include "launcher/formats/config.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher::testing {
@@ -73,6 +79,22 @@ private:
     std::condition_variable wake_;
     std::deque<app::Task*> queue_;
 };
+
+// Waits until the install worker has done everything queued so far (the
+// settings writes among it); false on time-out.
+inline bool installWorkerSettled() {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    app::runInstallTask([done] { *done = true; });
+    for (int i = 0; i < 20000 && !*done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done->load();
+}
+
+// config.json as the install worker has left it once everything queued so
+// far is done.
+inline Config savedConfig() {
+    EXPECT_TRUE(installWorkerSettled()) << "the install worker never got to the settings";
+    return loadConfig();
+}
 
 // A controller with its own config folder and the loop above, shut down
 // (and its clock restored) at the end.

@@ -212,10 +212,10 @@ TEST(ApplyClient, ACancelWithSixInFlightKeepsTheirBytesForTheNextTry) {
     reporter.progress = [&](int, int, uint64_t bytes, uint64_t) { received = std::max(received, bytes); };
     reporter.cancelled = [&] { return received >= halves; };
     std::string error;
-    const auto start = std::chrono::steady_clock::now();
+    // Had the cancel waited on the server, the halted transfers would have
+    // ended whole a minute later: only the empty file may land.
     EXPECT_EQ(install.apply(m, install.plan(m), error, reporter, kParallelDownloads), 1);
     EXPECT_EQ(error, "cancelled");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "the cancel waited on the server";
     EXPECT_EQ(standinRequests(prefix).size(), 7u) << "a transfer started after the cancel";
 
     Config saved = loadConfig();

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -430,9 +429,12 @@ Bytes bombStream() {
 }
 
 TEST(Inflate, AStreamThatWouldFillGigabytesStopsAtTheLimit) {
-    const Bytes bomb = bombStream();
+    // The stream is cut off near its end, so a decoder that went on past
+    // the limit (doing a gigabyte of work first) would report the cut, not
+    // the size: the error shows where the work stopped.
+    Bytes bomb = bombStream();
     ASSERT_GT((bomb.size() - 40) * 4 * 258, size_t(1) << 30);
-    const auto start = std::chrono::steady_clock::now();
+    bomb.resize(bomb.size() - 16);
     Bytes out;
     std::string error;
     EXPECT_FALSE(kiln::inflateZlib(bomb.data(), bomb.size(), 1 << 20, out, error));
@@ -458,8 +460,6 @@ TEST(Inflate, AStreamThatWouldFillGigabytesStopsAtTheLimit) {
     EXPECT_FALSE(kiln::decodePng(png.data(), png.size(), width, height, pixels, error));
     EXPECT_EQ(error, "the image data is the wrong size");
     EXPECT_TRUE(pixels.empty());
-    // Both stop after a few megabytes of work, not a gigabyte.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

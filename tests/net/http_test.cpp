@@ -3,6 +3,7 @@
 // in which a download's failures are decided.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -244,3 +245,53 @@ TEST(HttpDownload, WhatAResumeTrusts) {
 }
 
 }  // namespace
+
+// A 128 kbit/s line (16 KB/s) shared by six transfers gives each about
+// 2.7 KB/s, below the 4 KB/s a lone transfer needs: judged alone, every one
+// of them would time out at the first window and the install could never
+// finish. Judged on the line, they go on; a transfer that stalls still ends.
+TEST(HttpDownload, MinimumRateIsJudgedOnTheSharedLine) {
+    constexpr uint32_t kMin = 4096;
+    constexpr uint32_t kWindow = 30000;
+    struct Row {
+        const char* what;
+        int sharing;        // transfers on the line, this one included (0: no line)
+        uint64_t ownRate;   // bytes a second this transfer gets
+        uint64_t lineRate;  // bytes a second the whole line carries
+        bool slow;
+    } rows[] = {
+        {"alone, fast enough", 0, 5000, 0, false},
+        {"alone, too slow", 0, 3000, 0, true},
+        {"alone, stalled", 0, 0, 0, true},
+        {"six on a 16 KB/s line", 6, 16000 / 6, 16000, false},
+        {"six on a line at the minimum", 6, kMin / 6 + 1, kMin + 6, false},
+        {"six on a line below the minimum", 6, 3000 / 6, 3000, true},
+        {"one of six stalled while the rest move", 6, 0, 16000, true},
+        {"one of six far below its share", 6, 100, 16000, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SharedLine line(6);
+        SharedLine* shared = row.sharing > 0 ? &line : nullptr;
+        for (int i = 0; i < row.sharing; ++i) line.join();
+        RateRule rule(kMin, kWindow, shared);
+        rule.bodyStarted(1000);
+        // The checks every 50 ms judge nothing before the window ends.
+        for (int64_t t = 1050; t < 1000 + kWindow; t += 50) EXPECT_FALSE(rule.tooSlow(t));
+        for (int second = 0; second < 30; ++second) {
+            rule.received(row.ownRate);
+            line.received(row.sharing > 0 ? row.lineRate : 0);
+        }
+        EXPECT_EQ(rule.tooSlow(1000 + kWindow), row.slow);
+    }
+
+    // The whole-file deadline allows for a share of the slowest line: a
+    // 10 MB file at a sixth of 16 KB/s takes about an hour.
+    const uint64_t tenMb = 10000000;
+    const uint64_t takesMs = tenMb * 1000 / (16000 / 6);
+    EXPECT_LT(downloadDeadlineMs(tenMb, kMin, 1), takesMs);
+    EXPECT_GT(downloadDeadlineMs(tenMb, kMin, 6), takesMs);
+    EXPECT_EQ(downloadDeadlineMs(-1, kMin, 6), 120000u);
+    EXPECT_EQ(downloadDeadlineMs(INT64_MAX, kMin, 6), UINT32_MAX);
+    EXPECT_EQ(downloadDeadlineMs(4096 * 10, kMin, 1), 130000u);
+}
