@@ -4,7 +4,8 @@
 // would feel it. A plain program, so it runs natively and under Wine (the
 // Windows build has no benchmark library); bench/click-figures runs both.
 // config.json holds the records of a client of `files` files, as a
-// player's does after an install. Beside it, the game watch's look at the
+// player's does after an install; and of that, the log line the click
+// writes. Beside it, the game watch's look at the
 // process list, which the frame loop makes every 3 s while the game runs.
 //
 // Usage: click_figures <scratch folder> [clicks, default 200] [files, default 600]
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "base/paths.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
@@ -66,6 +68,15 @@ int main(int argc, char** argv) {
     const std::string what = "click that saves settings (" + std::to_string(files) + " records, " +
                              std::to_string(clicks) + " clicks)";
     report(what.c_str(), micros);
+
+    // Of which the log line the click writes (launcher.log, at once).
+    std::vector<double> lines;
+    for (int i = 0; i < clicks; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        logLine("the game version check is on");
+        lines.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    report("of which its log line", lines);
 
 #ifdef _WIN32
     std::vector<double> looks;

@@ -94,7 +94,7 @@ struct SettingsWrites {
     uint64_t written = 0;  // the number of the last version written (under `writing`)
     std::mutex lock;       // guards the two below
     uint64_t handed = 0;   // the number of the newest version handed over
-    Config newest;
+    std::shared_ptr<const Config> newest;
 };
 
 AppState gState;
@@ -184,16 +184,19 @@ void forgetWindow() {
 
 void writeSettings(const Config& config, std::function<void()> failed) {
     std::shared_ptr<SettingsWrites> writes = gSettingsWrites;
+    // One copy, shared by the task and the exit's flush (copying a player's
+    // records is most of what this call costs).
+    auto snapshot = std::make_shared<const Config>(config);
     uint64_t number = 0;
     {
         std::lock_guard<std::mutex> guard(writes->lock);
         number = ++writes->handed;
-        writes->newest = config;
+        writes->newest = snapshot;
     }
-    runInstallTask([writes, config, number, failed = std::move(failed)] {
+    runInstallTask([writes, snapshot, number, failed = std::move(failed)] {
         std::lock_guard<std::timed_mutex> writing(writes->writing);
         if (writes->written >= number) return;  // written at exit already
-        const bool ok = saveConfig(config);
+        const bool ok = saveConfig(*snapshot);
         writes->written = number;
         if (!ok && failed) postToUi(failed);
     });
@@ -205,16 +208,16 @@ bool flushSettings() {
     // disk) is not waited on for ever.
     std::unique_lock<std::timed_mutex> writing(writes->writing, std::defer_lock);
     if (!writing.try_lock_for(std::chrono::milliseconds(kWorkerExitWaitMs))) return false;
-    Config config;
+    std::shared_ptr<const Config> config;
     uint64_t number = 0;
     {
         std::lock_guard<std::mutex> guard(writes->lock);
         number = writes->handed;
         config = writes->newest;
     }
-    if (writes->written >= number) return true;
+    if (!config || writes->written >= number) return true;
     writes->written = number;
-    return saveConfig(config);
+    return saveConfig(*config);
 }
 
 void runInstallTask(Task task) { enqueue(gInstallWorker, std::move(task)); }
