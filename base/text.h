@@ -1,5 +1,5 @@
 // Small text helpers every module needs: ASCII letter case, white space and
-// trimming, hex digits, hex digests, one UTF-8 decoder, and the FNV-1a hash.
+// trimming, prefixes and joining, hex digits, hex digests, one UTF-8 decoder, and the FNV-1a hash.
 //
 // All of them work on bytes and treat only ASCII specially, so they never
 // depend on the C locale. Each exists once, here; a module that needs a
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ember::launcher {
 
@@ -46,6 +47,21 @@ inline std::string_view trim(std::string_view text) {
     while (b < e && isBlank(text[b])) ++b;
     while (e > b && isBlank(text[e - 1])) --e;
     return text.substr(b, e - b);
+}
+
+// ---- Prefixes and joining ----
+
+inline bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+// The items with `separator` between each two ("" for none).
+inline std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) out += separator;
+        out += items[i];
+    }
+    return out;
 }
 
 // ---- Hex digits and digests ----

@@ -30,6 +30,7 @@
 #include <functional>
 #include <string>
 
+#include "base/version.h"
 #include "launcher/app/state.h"
 #include "launcher/install/reporter.h"
 
@@ -54,7 +55,9 @@ inline constexpr uint64_t kProgressIntervalMs = 100;
 inline constexpr uint64_t kRateSampleMs = 500;
 inline constexpr uint64_t kOperationLingerMs = 1201;
 inline constexpr uint64_t kWorkerExitWaitMs = 3000;
-inline constexpr const char kLauncherVersion[] = "2.1.0";
+
+// The launcher's one version (base/version.h), as the screens name it.
+using ember::launcher::kLauncherVersion;
 
 inline constexpr const char kAlreadyWorking[] = "The launcher is already working on that.";
 inline constexpr const char kNotCheckedYet[] = "The launcher hasn't checked for updates yet. Try again in a moment.";

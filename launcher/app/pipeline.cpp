@@ -22,11 +22,6 @@ namespace {
 
 PipelineSteps gSteps = defaultPipelineSteps();
 
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-    std::string out;
-    for (size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i];
-    return out;
-}
 
 std::string mib(uint64_t bytes) { return std::to_string(bytes >> 20); }
 
@@ -67,7 +62,6 @@ void takeSelfUpdateBookkeeping(const Config& from) {
     s.launcherUpdateOffered = offerFor(s.launcherBuild, s.config, s.launcherDigest);
 }
 
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // The fault for a client whose files could not be brought up to date.
 Fault applyFault(const std::string& error, const std::string& gameFolder, uint64_t downloadBytes,

@@ -14,8 +14,6 @@ namespace ember::launcher {
 
 namespace {
 
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
 void pause(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Tries `step` up to `attempts` times with a pause between tries.

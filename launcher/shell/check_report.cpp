@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/text.h"
 #include "launcher/formats/manifest.h"
 
 #if defined(__MINGW32__)
@@ -120,14 +121,7 @@ bool loadText(const CheckArgs& args, const CheckSources& sources, std::string& t
     return true;
 }
 
-std::string joined(const std::vector<std::string>& items, const char* separator) {
-    std::string out;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) out += separator;
-        out += items[i];
-    }
-    return out;
-}
+
 
 // The block printed for a manifest that passed validation.
 void describe(const Manifest& manifest, const std::string& source, size_t textBytes, std::string& out) {

@@ -1,5 +1,4 @@
-// The launcher's own version: the user agent, the start-up log line and the
-// application state all use this one constant.
+// The user agent, made from the launcher's one version (base/version.h).
 #pragma once
 
 #include <string>

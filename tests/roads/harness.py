@@ -565,8 +565,11 @@ class Launcher:
 
 
 def launcher_version():
-    with open(os.path.join(TOP, "base", "version.h")) as f:
-        return re.search(r'kLauncherVersion\[\] = "([^"]+)"', f.read()).group(1)
+    """The project's version, which the build gives the roads (roads.cmake)."""
+    version = os.environ.get("EMBER_LAUNCHER_VERSION", "")
+    if not version:
+        raise RoadFailed("EMBER_LAUNCHER_VERSION is not set (ctest sets it from the project's version)")
+    return version
 
 
 class Road:

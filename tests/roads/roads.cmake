@@ -11,7 +11,7 @@ if(WIN32 AND TARGET Emberlane)
              COMMAND ${EMBER_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/roads.py ${PROJECT_SOURCE_DIR}/tools/wine-run
                      $<TARGET_FILE:Emberlane> ${PROJECT_BINARY_DIR}/fixtures ${PROJECT_BINARY_DIR}/roads ${road})
     set_tests_properties(roads_${road} PROPERTIES LABELS "roads;e2e" TIMEOUT 300 SKIP_RETURN_CODE 77
-                         RESOURCE_LOCK roads_${road})
+                         RESOURCE_LOCK roads_${road} ENVIRONMENT "EMBER_LAUNCHER_VERSION=${PROJECT_VERSION}")
     list(APPEND ember_road_locks roads_${road})
   endforeach()
   # Tests that find "the" launcher window by its class, or start the

@@ -28,6 +28,7 @@ namespace kiln {
 using ember::launcher::hexDigitValue;
 using ember::launcher::isAsciiDigit;
 using ember::launcher::isAsciiSpace;
+using ember::launcher::startsWith;
 using ember::launcher::trim;
 
 // ---------------------------------------------------------------------------
@@ -61,7 +62,6 @@ constexpr size_t kMaxRules = 10000;
 // Small readers
 
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 int countNewlines(std::string_view text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
