@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/paths.h"
 #include "base/text.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
@@ -258,6 +259,19 @@ std::string downloadVerdict(bool writeFailed, const Response& reply, const std::
         return kChecksumMismatch + gotHex.substr(0, 12) + ", want " + wantHex.substr(0, 12) + ")";
     }
     return std::string();
+}
+
+std::FILE* openPartFile(const std::string& part, bool append, bool& fresh) {
+    fresh = false;
+    bool linked = false;
+    std::FILE* file = openOwnFile(part, append ? "ab" : "wb", &linked);
+    if (file || !linked) return file;
+    // The link goes (never what it names), and with it the record that
+    // spoke for its bytes; the file then comes from nothing.
+    removeFile(part);
+    removeFile(part + kPartRecordSuffix);
+    fresh = true;
+    return openOwnFile(part, "wb");
 }
 
 }  // namespace ember::launcher::http

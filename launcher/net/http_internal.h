@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -57,6 +58,13 @@ bool allRequestsCancelled();
 // a 2xx answer or before any answer, not on a write failure, a wrong
 // length, a refused range or another status.
 bool keepsPart(bool writeFailed, const Response& reply);
+
+// The part file opened to write: at its end (`append`) to go on from kept
+// bytes, else emptied. A part that is a link (a symbolic link, or a hard link
+// to a file elsewhere) is removed with its record, never what it names, and
+// a new part made in its place; `fresh` then says the kept bytes are gone.
+// nullptr when no part file can be opened.
+std::FILE* openPartFile(const std::string& part, bool append, bool& fresh);
 
 #ifdef _WIN32
 struct ParsedUrl {
