@@ -19,6 +19,14 @@ using testing::fileText;
 using testing::putFile;
 using testing::ScratchDir;
 
+// A path as the system calls take it: every `\\` a `/`.
+std::string onDisk(std::string path) {
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
 // The link goes with its record, what it names keeps its bytes (or, naming
 // nothing, stays nothing), and the bytes go to a part file of our own.
 TEST(HttpPartFile, ALinkInItsPlaceIsReplacedNeverWrittenThrough) {
@@ -40,9 +48,14 @@ TEST(HttpPartFile, ALinkInItsPlaceIsReplacedNeverWrittenThrough) {
         ScratchDir scratch;
         ScratchDir elsewhere;
         const std::string victim = elsewhere.file("letter.txt");
-        if (row.victimThere) ASSERT_TRUE(putFile(victim, "mine"));
+        if (row.victimThere) {
+            ASSERT_TRUE(putFile(victim, "mine"));
+        }
         const std::string part = scratch.file("f.part");
-        ASSERT_EQ(row.hard ? ::link(victim.c_str(), part.c_str()) : ::symlink(victim.c_str(), part.c_str()), 0);
+        // The system calls take the path as the disk spells it.
+        const std::string from = onDisk(victim);
+        const std::string to = onDisk(part);
+        ASSERT_EQ(row.hard ? ::link(from.c_str(), to.c_str()) : ::symlink(from.c_str(), to.c_str()), 0);
         ASSERT_TRUE(putFile(part + kPartRecordSuffix, "record"));
         bool fresh = false;
         std::FILE* file = openPartFile(part, row.append, fresh);
