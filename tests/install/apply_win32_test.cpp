@@ -485,7 +485,7 @@ TEST(ApplyClient, NeverWritesThroughALink) {
         ASSERT_TRUE(row.plant(install, rel, elsewhere));
         std::string error;
         const int landed = install.apply(one, install.plan(one), error);
-        EXPECT_EQ(fileText(elsewhere.file("letter.txt")), "mine");
+        EXPECT_TRUE(fileText(elsewhere.file("letter.txt")) == "mine") << "the file behind the link was written";
         std::vector<DirEntry> there;
         ASSERT_TRUE(listDirectory(elsewhere.path(), there));
         EXPECT_EQ(there.size(), 1u) << "a file was added behind the link";
