@@ -45,7 +45,8 @@ bool readWholeFile(const std::string& path, std::string& out);
 // A link at `<path>.tmp` is removed (never what it names) and the file made
 // anew; a link at `path` is replaced by the rename, its target untouched.
 bool writeFileAtomic(const std::string& path, const std::string& bytes);
-// Deletes a file; false when it is missing or cannot be deleted.
+// Deletes a file (a link itself, never what it names); false when it is
+// missing or cannot be deleted.
 bool removeFile(const std::string& path);
 // Replaces `to` with `from` (write-through where the platform offers it).
 bool renameReplace(const std::string& from, const std::string& to);
