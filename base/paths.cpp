@@ -52,13 +52,17 @@ bool createDirectories(const std::string& path) {
 }
 
 bool passesThroughLink(const std::string& base, const std::string& relative) {
+    return !linkOnPath(base, relative).empty();
+}
+
+std::string linkOnPath(const std::string& base, const std::string& relative) {
     std::string prefix;
     for (size_t i = 0; i <= relative.size(); ++i) {
         const bool atEnd = i == relative.size();
-        if ((atEnd || isSeparator(relative[i])) && !prefix.empty() && isLink(joinPath(base, prefix))) return true;
+        if ((atEnd || isSeparator(relative[i])) && !prefix.empty() && isLink(joinPath(base, prefix))) return prefix;
         if (!atEnd) prefix += relative[i];
     }
-    return false;
+    return std::string();
 }
 
 std::string configDir() {
@@ -102,8 +106,11 @@ bool writeFileAtomic(const std::string& path, const std::string& bytes) {
     if (!parent.empty()) createDirectories(parent);
 
     // Write the temporary file, truncating any left-over from a failed try.
+    // A link in its place goes first: its target is none of ours to empty.
     std::string tmp = path + ".tmp";
-    std::FILE* file = openFile(tmp, "wb");
+    bool linked = false;
+    std::FILE* file = openOwnFile(tmp, "wb", &linked);
+    if (!file && linked && removeFile(tmp)) file = openOwnFile(tmp, "wb");
     if (!file) return false;
     size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
 

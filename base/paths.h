@@ -42,8 +42,11 @@ bool fileExists(const std::string& path);
 bool readWholeFile(const std::string& path, std::string& out);
 // Writes `<path>.tmp` (creating the parent directories first), forces it to
 // disk and renames it over `path`. On any failure the previous file is intact.
+// A link at `<path>.tmp` is removed (never what it names) and the file made
+// anew; a link at `path` is replaced by the rename, its target untouched.
 bool writeFileAtomic(const std::string& path, const std::string& bytes);
-// Deletes a file; false when it is missing or cannot be deleted.
+// Deletes a file (a link itself, never what it names); false when it is
+// missing or cannot be deleted.
 bool removeFile(const std::string& path);
 // Replaces `to` with `from` (write-through where the platform offers it).
 bool renameReplace(const std::string& from, const std::string& to);
@@ -81,6 +84,15 @@ bool sameFile(const std::string& a, const std::string& b);
 // of its components, the last one included, is one. `base` itself is not
 // looked at.
 bool passesThroughLink(const std::string& base, const std::string& relative);
+// The first component of `relative` (below `base`) that is a link, as the
+// leading part of `relative` spelled as given ("Emberlane/lnk"); empty when
+// none is. `base` itself is not looked at.
+std::string linkOnPath(const std::string& base, const std::string& relative);
+// Whether what is at `path` is a link of either kind: a reparse point, or a
+// file with more than one hard link (another name elsewhere writes the same
+// bytes). The name and the opened file itself are both asked; a link is
+// opened as itself, never followed.
+bool isLinkedFile(const std::string& path);
 
 // Full path of the running executable (UTF-8); empty when unknown.
 std::string executablePath();
@@ -103,6 +115,12 @@ std::string platformLocalAppData();
 bool makeDirectory(const std::string& path);
 // fopen with a UTF-8 path (`mode` as for fopen, e.g. "rb", "wb", "ab").
 std::FILE* openFile(const std::string& path, const char* mode);
+// Opens a file to write, "wb" (emptied) or "ab" (at its end), created when
+// missing, but never through a link: when the name, or the file opened
+// without following a link, is one (isLinkedFile), nothing is written or
+// emptied, the link is left as it is, `*linked` (when given) is set and
+// nullptr returned. Only the last component is looked at here.
+std::FILE* openOwnFile(const std::string& path, const char* mode, bool* linked = nullptr);
 // Pushes what was written to `file` through to the disk (after fflush).
 bool syncFile(std::FILE* file);
 // Appends `bytes` to a file with one write, creating it when missing; the

@@ -79,6 +79,12 @@ bool isLink(const std::string& path) {
     return !path.empty() && ::lstat(nativePath(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+bool isLinkedFile(const std::string& path) {
+    struct stat own;
+    return !path.empty() && ::lstat(nativePath(path).c_str(), &own) == 0 &&
+           (S_ISLNK(own.st_mode) || (!S_ISDIR(own.st_mode) && own.st_nlink > 1));
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat first, second;
     return !a.empty() && !b.empty() && statPath(a, first) && statPath(b, second) && first.st_dev == second.st_dev &&
@@ -92,6 +98,32 @@ bool makeDirectory(const std::string& path) {
 std::FILE* openFile(const std::string& path, const char* mode) {
     if (path.empty()) return nullptr;
     return std::fopen(nativePath(path).c_str(), mode);
+}
+
+std::FILE* openOwnFile(const std::string& path, const char* mode, bool* linked) {
+    if (linked) *linked = false;
+    const std::string kind = mode ? mode : "";
+    const bool append = kind == "ab";
+    if (path.empty() || (!append && kind != "wb")) return nullptr;
+    // Opened as it is, without emptying it: a symbolic link refuses to open
+    // (ELOOP), and nothing is written before the file has said what it is.
+    const int fd = ::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : 0),
+                          0644);
+    if (fd < 0) {
+        if (linked) *linked = errno == ELOOP;
+        return nullptr;
+    }
+    struct stat info;
+    const bool known = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool isLinked = known && info.st_nlink > 1;
+    if (!known || isLinked || (!append && ::ftruncate(fd, 0) != 0)) {
+        if (linked) *linked = isLinked;
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* out = ::fdopen(fd, append ? "ab" : "wb");
+    if (!out) ::close(fd);
+    return out;
 }
 
 bool syncFile(std::FILE* file) {
@@ -114,7 +146,10 @@ bool appendToFile(const std::string& path, const std::string& bytes) {
 }
 
 bool removeFile(const std::string& path) {
-    return fileExists(path) && ::unlink(nativePath(path).c_str()) == 0;
+    // A link is removed itself, as DeleteFileW does, even one naming nothing.
+    struct stat own;
+    return !path.empty() && ::lstat(nativePath(path).c_str(), &own) == 0 && !S_ISDIR(own.st_mode) &&
+           ::unlink(nativePath(path).c_str()) == 0;
 }
 
 bool renameReplace(const std::string& from, const std::string& to) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <io.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <climits>
@@ -16,6 +17,18 @@ namespace {
 bool attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
     if (path.empty()) return false;
     return GetFileAttributesExW(toWide(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+// What an open handle says of itself: a reparse point (when it was opened
+// with FILE_FLAG_OPEN_REPARSE_POINT, the link itself), or a file that other
+// names share. A directory's own count of names means nothing here.
+enum class HandleKind { own, linked, unknown };
+HandleKind handleKind(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return HandleKind::unknown;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return HandleKind::linked;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) return HandleKind::linked;
+    return HandleKind::own;
 }
 
 }  // namespace
@@ -87,6 +100,18 @@ bool isLink(const std::string& path) {
     return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool isLinkedFile(const std::string& path) {
+    if (path.empty()) return false;
+    if (isLink(path)) return true;
+    HANDLE file = CreateFileW(toWide(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool linked = handleKind(file) == HandleKind::linked;
+    CloseHandle(file);
+    return linked;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
         if (path.empty()) return false;
@@ -111,6 +136,40 @@ bool makeDirectory(const std::string& path) {
 std::FILE* openFile(const std::string& path, const char* mode) {
     if (path.empty()) return nullptr;
     return _wfopen(toWide(path).c_str(), toWide(mode).c_str());
+}
+
+std::FILE* openOwnFile(const std::string& path, const char* mode, bool* linked) {
+    if (linked) *linked = false;
+    const std::string kind = mode ? mode : "";
+    const bool append = kind == "ab";
+    if (path.empty() || (!append && kind != "wb")) return nullptr;
+    // Opened as it is, without emptying it: a link is opened as the link,
+    // and nothing is written before the handle has said what it is.
+    HANDLE file = CreateFileW(toWide(path).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // A link to a folder cannot be opened as a file, and is a link all the same.
+        if (linked) *linked = isLink(path);
+        return nullptr;
+    }
+    // The name is asked too: Wine opens a host symbolic link as what it names.
+    const HandleKind found = handleKind(file);
+    const bool isLinked = found == HandleKind::linked || (found == HandleKind::own && isLink(path));
+    if (found != HandleKind::own || isLinked || (!append && !SetEndOfFile(file))) {
+        if (linked) *linked = isLinked;
+        CloseHandle(file);
+        return nullptr;
+    }
+    // Appending, the C runtime moves to the end before every write.
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), append ? _O_APPEND : 0);
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* out = _fdopen(fd, append ? "ab" : "wb");
+    if (!out) _close(fd);
+    return out;
 }
 
 bool syncFile(std::FILE* file) {

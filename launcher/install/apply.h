@@ -32,8 +32,11 @@ inline constexpr int kParallelDownloads = 6;
 // file, then at most once a second, and before returning. Returns the
 // number of files installed; `error` is empty on success, "cancelled", or
 // the first failing file's path + ": " + the download's error. A plan
-// naming a file outside the game folder or among the part files is refused
-// before anything changes. Windows only (WinHTTP).
+// naming a file outside the game folder or among the part files, or one
+// whose folder (or the part files' folder) is a link, is refused before
+// anything changes (a link: linkRefusal, after the first file it stands in
+// the way of); a folder made a link later stops the file it is the folder
+// of. Windows only (WinHTTP).
 int applyClient(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
                 const Reporter& reporter, std::string& error);
 // The same with another number of transfers at once (1: one after another).

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <unordered_set>
+
 #include "base/paths.h"
 #include "base/text.h"
 #include "base/safe_path.h"
@@ -52,6 +54,25 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         }
     }
 
+    // A link where a planned file's folder, or the part files' folder,
+    // should be would take the bytes elsewhere: refused, each folder asked
+    // once.
+    std::unordered_set<std::string> asked;
+    for (const ManifestFile& entry : plan.download) {
+        const std::string folder = parentDir(entry.path);
+        if (folder.empty() || !asked.insert(asciiLower(folder)).second) continue;
+        const std::string link = linkOnPath(gameFolder, folder);
+        if (!link.empty()) {
+            error = entry.path + ": " + linkRefusal(link);
+            return 0;
+        }
+    }
+    const std::string partsLink = linkOnPath(gameFolder, kPartsFolder);
+    if (!partsLink.empty() && !plan.download.empty()) {
+        error = plan.download.front().path + ": " + linkRefusal(partsLink);
+        return 0;
+    }
+
     // Part files of files no longer planned (even when nothing else is to
     // be done), and retired files, first.
     for (const std::string& orphan : orphanParts(gameFolder, plan.download)) removeFile(joinPath(gameFolder, orphan));
@@ -61,9 +82,15 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
     // The files, several at once, each recorded as it lands. They share the
     // line, so a slow line slows each without failing them.
     http::SharedLine line(inFlight);
-    const FetchFile fetch = [&manifest, &line](const ManifestFile& entry, const std::string& target,
-                                        const std::string& partPath, const std::function<void(uint64_t)>& progress,
-                                        const std::function<bool()>& cancelled) {
+    const FetchFile fetch = [&manifest, &gameFolder, &line](const ManifestFile& entry, const std::string& target,
+                                                            const std::string& partPath,
+                                                            const std::function<void(uint64_t)>& progress,
+                                                            const std::function<bool()>& cancelled) {
+        // Asked again right before the folders are made and written: a
+        // link may have been put in place while other files came.
+        std::string link = linkOnPath(gameFolder, parentDir(entry.path));
+        if (link.empty()) link = linkOnPath(gameFolder, kPartsFolder);
+        if (!link.empty()) return linkRefusal(link);
         http::Download job;
         job.url = manifest.baseUrl + http::encodePath(entry.path);
         job.destPath = target;

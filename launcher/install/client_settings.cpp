@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "launcher/install/plan.h"
 
 namespace ember::launcher {
 
@@ -234,6 +235,12 @@ std::string mergeClientSettings(const std::string& existing, const ClientSetting
 
 bool writeClientSettings(const std::string& gameFolder, const ClientSettings& settings, std::string& error) {
     const std::string path = joinPath(gameFolder, kClientIniPath);
+    // Its folder a link, the file would land elsewhere.
+    const std::string link = linkOnPath(gameFolder, parentDir(kClientIniPath));
+    if (!link.empty()) {
+        error = linkRefusal(link);
+        return false;
+    }
     std::string existing;
     if (!readWholeFile(path, existing)) existing.clear();
     std::vector<std::string> dropped;

@@ -27,8 +27,8 @@ struct ClientSettings {
 
 // Validates, merges the launcher's [client] keys into the existing file
 // (every other line kept) and writes it atomically with CR LF. False with
-// one of the texts below, or "cannot write " + path; nothing is written
-// then. Manifest settings that cannot be written as one line are left out
+// one of the texts below, "cannot write " + path, or linkRefusal when the
+// client folder is a link; nothing is written then. Manifest settings that cannot be written as one line are left out
 // and logged.
 bool writeClientSettings(const std::string& gameFolder, const ClientSettings& settings, std::string& error);
 // The pure merge: `existing` file text in, new file text out; empty `error`
@@ -57,7 +57,8 @@ std::string quoteArgument(const std::string& text);
 std::string loaderCommandLine(const std::string& loaderPath, const std::string& gameFolder);
 // Starts the loader detached, in its own folder. False with the error text;
 // a loader path that is not a plain path below the game folder is refused
-// (kLoaderOutsideGame + the path) before anything is looked at.
+// (kLoaderOutsideGame + the path) before anything is looked at, and one
+// through a link, or a loader that is one, is refused (linkRefusal).
 bool launchGame(const std::string& gameFolder, const std::string& loaderPath, std::string& error);
 inline constexpr const char kLoaderOutsideGame[] = "refused: the loader is not inside the game folder: ";
 

@@ -4,6 +4,7 @@
 #include "base/paths.h"
 #include "base/safe_path.h"
 #include "launcher/install/client_settings.h"
+#include "launcher/install/plan.h"
 
 namespace ember::launcher {
 
@@ -13,9 +14,28 @@ bool launchGame(const std::string& gameFolder, const std::string& loaderPath, st
         error = kLoaderOutsideGame + loaderPath;
         return false;
     }
+    // Nor started through a link: every folder on its way, and the loader
+    // itself, must be what it says.
     const std::string path = joinPath(gameFolder, loaderPath);
+    std::string link = linkOnPath(gameFolder, loaderPath);
+    if (link.empty() && isLinkedFile(path)) link = loaderPath;
+    if (!link.empty()) {
+        error = linkRefusal(link);
+        return false;
+    }
     if (!fileExists(path)) {
         error = "the client is not installed (missing " + loaderPath + ") - use Verify & repair";
+        return false;
+    }
+    // Held open, without letting anyone write, rename or delete it, while it
+    // starts; the opened file itself (the link, were it one) is asked too.
+    HANDLE held = CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (held != INVALID_HANDLE_VALUE && GetFileInformationByHandle(held, &info) &&
+        ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1)) {
+        CloseHandle(held);
+        error = linkRefusal(loaderPath);
         return false;
     }
     // Detached, in a new process group, in the loader's own folder;
@@ -29,10 +49,12 @@ bool launchGame(const std::string& gameFolder, const std::string& loaderPath, st
                         DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, folder.c_str(), &startup, &process)) {
         // Windows refused to start it: say so with its error code.
         error = "could not start " + loaderPath + " (error " + std::to_string(GetLastError()) + ")";
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         return false;
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     return true;
 }
 

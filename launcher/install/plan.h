@@ -60,4 +60,14 @@ inline constexpr const char kClientSettingsPath[] = "Emberlane/ember.ini";
 // written.
 bool isClientSettingsFile(const std::string& gameFolder, const std::string& path);
 
+// Below the game folder nothing is written into, or started through, a link
+// (a symbolic link, a junction, a file with another name elsewhere): a link
+// where a folder of the client, or the loader, should be is refused as
+// kLinkInTheWay + its path below the game folder + kRemoveTheLink.
+inline constexpr const char kLinkInTheWay[] = "refused: a link to another place stands at ";
+inline constexpr const char kRemoveTheLink[] = " - remove it, then use Verify & repair";
+inline std::string linkRefusal(const std::string& link) {
+    return kLinkInTheWay + link + kRemoveTheLink;
+}
+
 }  // namespace ember::launcher

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/paths.h"
 #include "base/text.h"
 #include "launcher/net/http_internal.h"
 #include "launcher/net/sha256.h"
@@ -294,6 +295,19 @@ uint32_t downloadDeadlineMs(int64_t size, uint64_t minBytesPerSecond, int width)
     const uint64_t room = (UINT32_MAX - kBase) / 1000 / share;
     if (seconds > room) return UINT32_MAX;
     return static_cast<uint32_t>(kBase + seconds * share * 1000);
+}
+
+std::FILE* openPartFile(const std::string& part, bool append, bool& fresh) {
+    fresh = false;
+    bool linked = false;
+    std::FILE* file = openOwnFile(part, append ? "ab" : "wb", &linked);
+    if (file || !linked) return file;
+    // The link goes (never what it names), and with it the record that
+    // spoke for its bytes; the file then comes from nothing.
+    removeFile(part);
+    removeFile(part + kPartRecordSuffix);
+    fresh = true;
+    return openOwnFile(part, "wb");
 }
 
 }  // namespace ember::launcher::http

@@ -95,7 +95,10 @@ using Progress = std::function<bool(uint64_t done, uint64_t total)>;
 struct Download {
     std::string url;
     std::string destPath;
-    std::string partPath;   // where the bytes gather; empty: destPath + ".part"
+    // Where the bytes gather; empty: destPath + ".part". A part file that is
+    // a link (symbolic, or a hard link to a file elsewhere) is removed, never
+    // what it names, and the file fetched from nothing.
+    std::string partPath;
     std::string sha256Hex;  // empty: not checked
     int64_t size = -1;      // the expected length, when known
     Progress progress;      // false stops the transfer (`done` counts kept bytes too)

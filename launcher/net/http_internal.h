@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -89,6 +90,13 @@ private:
 // two minutes, plus what the file takes at `minBytesPerSecond` when it gets
 // only one `width`-th of the line. Saturates at UINT32_MAX.
 uint32_t downloadDeadlineMs(int64_t size, uint64_t minBytesPerSecond, int width);
+
+// The part file opened to write: at its end (`append`) to go on from kept
+// bytes, else emptied. A part that is a link (a symbolic link, or a hard link
+// to a file elsewhere) is removed with its record, never what it names, and
+// a new part made in its place; `fresh` then says the kept bytes are gone.
+// nullptr when no part file can be opened.
+std::FILE* openPartFile(const std::string& part, bool append, bool& fresh);
 
 #ifdef _WIN32
 struct ParsedUrl {

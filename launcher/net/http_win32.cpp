@@ -452,7 +452,15 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
         resume = nullptr;
         hash.reset();
     }
-    std::FILE* file = openFile(part, resume ? "ab" : "wb");
+    // A part file that is a link holds none of our bytes and gets none:
+    // a new one starts from nothing.
+    bool fresh = false;
+    std::FILE* file = openPartFile(part, resume != nullptr, fresh);
+    if (fresh) {
+        resume = nullptr;
+        hash.reset();
+        done = base = 0;
+    }
     if (!file) return kCannotWrite + part;
     // The C runtime's small default buffer turns a large body into tens of
     // thousands of writes; 1 MiB pieces keep the count low.
@@ -492,7 +500,8 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
             // changed since): it replaces the kept bytes from the first one.
             DeleteFileW(toWide(recordPath).c_str());
             std::fclose(file);
-            file = openFile(part, "wb");
+            bool replaced = false;
+            file = openPartFile(part, false, replaced);
             if (!file) {
                 writeFailed = true;
                 return kDiskWriteFailed + job.destPath;

@@ -48,6 +48,59 @@ TEST(PathsPosix, AFullDiskLeavesThePreviousFileIntact) {
     EXPECT_FALSE(fileExists(path + ".tmp"));  // the short temporary is removed
 }
 
+// A path as the system calls take it: every `\\` a `/`.
+std::string onDisk(std::string path) {
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+// A write never goes through a link: one at the temporary is removed and
+// the file made anew, one at the file itself is replaced by the rename, and
+// what either names keeps its bytes (or, naming nothing, stays nothing).
+TEST(PathsPosix, AnAtomicWriteNeverGoesThroughALink) {
+    struct Row {
+        const char* name;
+        const char* at;
+        bool hard;
+        bool victimThere;
+    };
+    const Row rows[] = {
+        {"the temporary a symbolic link", "ember.ini.tmp", false, true},
+        {"the temporary a symbolic link naming nothing", "ember.ini.tmp", false, false},
+        {"the temporary a hard link", "ember.ini.tmp", true, true},
+        {"the file a symbolic link", "ember.ini", false, true},
+        {"the file a hard link", "ember.ini", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir scratch;
+        ScratchDir elsewhere;
+        const std::string victim = elsewhere.file("letter.txt");
+        if (row.victimThere) {
+            ASSERT_TRUE(putFile(victim, "mine"));
+        }
+        const std::string link = scratch.file(row.at);
+        // The system calls take the path as the disk spells it.
+        const std::string from = onDisk(victim);
+        const std::string to = onDisk(link);
+        ASSERT_EQ(row.hard ? ::link(from.c_str(), to.c_str()) : ::symlink(from.c_str(), to.c_str()), 0);
+        EXPECT_TRUE(isLinkedFile(link));
+        bool linked = false;
+        EXPECT_EQ(openOwnFile(link, "ab", &linked), nullptr);
+        EXPECT_TRUE(linked);
+        EXPECT_TRUE(writeFileAtomic(scratch.file("ember.ini"), "ours"));
+        EXPECT_EQ(fileText(scratch.file("ember.ini")), "ours");
+        EXPECT_FALSE(isLinkedFile(scratch.file("ember.ini")));
+        if (row.victimThere) {
+            EXPECT_EQ(fileText(victim), "mine");
+        } else {
+            EXPECT_FALSE(fileExists(victim));
+        }
+    }
+}
+
 TEST(ConfigDirPosix, FallsBackFromXdgToHomeToLocalAppDataToARelativeFolder) {
     ScratchDir scratch;
     ScopedEnv noExplicit("EMBERLANE_CONFIG_DIR", std::nullopt);

@@ -15,6 +15,7 @@
 #include "launcher/net/sha256.h"
 #include "tests/install/standin_client.h"
 #include "tests/install/file_time.h"
+#include "tests/install/links.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {
@@ -23,6 +24,8 @@ namespace {
 using testing::ScopedEnv;
 using testing::ScratchDir;
 using testing::fileText;
+using testing::makeHardLink;
+using testing::makeLink;
 using testing::putFile;
 using testing::standinFault;
 using testing::standinManifest;
@@ -408,42 +411,13 @@ TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {
     EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
 }
 
-// A directory link as Wine shows one (a reparse point). Wine's
-// CreateSymbolicLinkW makes nothing, so the host's own ln makes it.
-bool makeDirectoryLink(const std::string& link, const std::string& target) {
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!unixName) {
-        CreateSymbolicLinkW(toWide(link).c_str(), toWide(target).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-        return isLink(link);
-    }
-    char* from = unixName(toWide(target).c_str());
-    char* to = unixName(toWide(link).c_str());
-    std::wstring command = L"ln -s \"" + toWide(from ? from : "") + L"\" \"" + toWide(to ? to : "") + L"\"";
-    HeapFree(GetProcessHeap(), 0, from);
-    HeapFree(GetProcessHeap(), 0, to);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return false;
-    }
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 50 && !isLink(link); ++i) Sleep(20);
-    return isLink(link);
-}
-
 TEST(VerifyAndRepair, NeverDeletesThroughALinkNorRemovesIt) {
     Install install;
     ScratchDir documents;
     ASSERT_TRUE(putFile(documents.file("letter.txt"), "mine"));
     ASSERT_TRUE(createDirectories(install.path("Emberlane")));
     ASSERT_TRUE(putFile(install.path("Emberlane/old.dll"), "stray"));
-    ASSERT_TRUE(makeDirectoryLink(install.path("Emberlane\\docs"), documents.path()));
+    ASSERT_TRUE(makeLink(install.path("Emberlane\\docs"), documents.path()));
     install.config.installed["Emberlane/docs/letter.txt"] = {"00", 4, 1};
     const Manifest none;
     std::string error;
@@ -456,12 +430,77 @@ TEST(VerifyAndRepair, NeverDeletesThroughALinkNorRemovesIt) {
     // The whole client folder a link: nothing behind it is a stray, and a
     // removal handed a path through it deletes nothing.
     ScratchDir linked;
-    ASSERT_TRUE(makeDirectoryLink(linked.file("Emberlane"), documents.path()));
+    ASSERT_TRUE(makeLink(linked.file("Emberlane"), documents.path()));
     EXPECT_TRUE(makePlan(none, linked.path(), install.config, true, Reporter()).remove.empty());
     Plan through;
     through.remove = {"Emberlane/letter.txt"};
     pruneRetired(linked.path(), install.config, through, Reporter());
     EXPECT_EQ(fileText(documents.file("letter.txt")), "mine");
+}
+
+// Nothing is written through a link below the game folder. A part file
+// that is one is dropped (never what it names) and fetched anew; a link
+// where a planned file's folder or the part files' folder should be stops
+// the apply before anything is written. (Wine shows a host link to a file
+// as the file itself, so symbolic links to files are the native test's.)
+TEST(ApplyClient, NeverWritesThroughALink) {
+    const Manifest r1 = standinManifest(1);
+    auto deep = std::find_if(r1.files.begin(), r1.files.end(), [](const ManifestFile& f) {
+        return f.path.find('/') != f.path.rfind('/');
+    });
+    ASSERT_NE(deep, r1.files.end()) << "no file two folders down";
+    Manifest one = r1;
+    one.files = {*deep};
+    const std::string& rel = deep->path;
+    using Plant = bool (*)(const Install&, const std::string& rel, const ScratchDir& elsewhere);
+    struct Row {
+        const char* name;
+        Plant plant;
+        std::string link;  // the refused link, "" when the file lands
+    };
+    const Row rows[] = {
+        {"the part file a hard link to a file elsewhere",
+         [](const Install& in, const std::string& r, const ScratchDir& e) {
+             return createDirectories(in.path(kPartsFolder)) &&
+                    makeHardLink(partPathFor(in.folder(), r), e.file("letter.txt"));
+         },
+         ""},
+        {"the part files' folder a link",
+         [](const Install& in, const std::string&, const ScratchDir& e) {
+             return makeLink(in.path(kPartsFolder), e.path());
+         },
+         kPartsFolder},
+        {"a planned file's folder a link",
+         [](const Install& in, const std::string& r, const ScratchDir& e) {
+             return makeLink(in.path(parentDir(r)), e.path());
+         },
+         parentDir(rel)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Install install;
+        ScratchDir elsewhere;
+        ASSERT_TRUE(putFile(elsewhere.file("letter.txt"), "mine"));
+        ASSERT_TRUE(createDirectories(install.path(parentDir(parentDir(rel)))));
+        ASSERT_TRUE(row.plant(install, rel, elsewhere));
+        std::string error;
+        const int landed = install.apply(one, install.plan(one), error);
+        EXPECT_TRUE(fileText(elsewhere.file("letter.txt")) == "mine") << "the file behind the link was written";
+        std::vector<DirEntry> there;
+        ASSERT_TRUE(listDirectory(elsewhere.path(), there));
+        EXPECT_EQ(there.size(), 1u) << "a file was added behind the link";
+        if (row.link.empty()) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(landed, 1);
+            EXPECT_EQ(digestOfFile(install.path(rel)), deep->sha256);
+            EXPECT_FALSE(isLinkedFile(install.path(rel)));
+            EXPECT_FALSE(fileExists(partPathFor(install.folder(), rel)));
+        } else {
+            EXPECT_EQ(error, rel + ": " + linkRefusal(row.link));
+            EXPECT_EQ(landed, 0);
+            EXPECT_TRUE(isLink(install.path(row.link)));
+        }
+    }
 }
 
 TEST(ApplyClient, TheSettingsFileIsNeverDeletedNorReplacedInAnySpelling) {

@@ -12,6 +12,8 @@
 #include "launcher/install/apply.h"
 #include "launcher/install/client_settings.h"
 #include "launcher/install/game.h"
+#include "launcher/install/plan.h"
+#include "tests/install/links.h"
 #include "tests/support/scratch.h"
 
 namespace ember::launcher {
@@ -20,6 +22,8 @@ namespace {
 using testing::ScopedEnv;
 using testing::ScratchDir;
 using testing::fileText;
+using testing::makeHardLink;
+using testing::makeLink;
 using testing::putFile;
 
 const std::string kFixtures = EMBER_FIXTURES_DIR;
@@ -197,6 +201,19 @@ TEST(LaunchGame, TheLoaderSeesTheFolderAndSettingsAndTheWatchSeesTheGame) {
         EXPECT_FALSE(launchGame(game, outside, error)) << outside;
         EXPECT_EQ(error, kLoaderOutsideGame + outside);
     }
+    // Nor one reached through a folder link, or one that is a link itself;
+    // and the settings are not written into a client folder that is a link.
+    ASSERT_TRUE(makeLink(joinPath(dir.path(), "Emberlane\\lnk"), elsewhere.path()));
+    EXPECT_FALSE(launchGame(game, "Emberlane/lnk/EmberlaneLoader.exe", error));
+    EXPECT_EQ(error, linkRefusal("Emberlane/lnk"));
+    ASSERT_TRUE(makeHardLink(joinPath(dir.path(), "Emberlane\\twin.exe"), elsewhere.file("EmberlaneLoader.exe")));
+    EXPECT_FALSE(launchGame(game, "Emberlane/twin.exe", error));
+    EXPECT_EQ(error, linkRefusal("Emberlane/twin.exe"));
+    ScratchDir linkedGame;
+    ASSERT_TRUE(makeLink(linkedGame.file("Emberlane"), elsewhere.path()));
+    EXPECT_FALSE(writeClientSettings(linkedGame.path(), settings, error));
+    EXPECT_EQ(error, linkRefusal("Emberlane"));
+    EXPECT_FALSE(fileExists(elsewhere.file("ember.ini")));
 
     EXPECT_FALSE(isGameRunning());
     ASSERT_TRUE(launchGame(game, loaderRel, error)) << error;
