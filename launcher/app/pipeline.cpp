@@ -717,8 +717,9 @@ void setIgnoreVersion(bool on) {
 // ---------------------------------------------------------------------------
 // The Play button
 
-std::string playState() {
-    const AppState& s = state();
+std::string playState() { return playState(state()); }
+
+std::string playState(const AppState& s) {
     if (s.gameWatch.running) return "running";
     if (s.busy) {
         if (s.repair) return "repairing";
@@ -764,9 +765,10 @@ std::string relativeTime(uint64_t since, uint64_t t) {
 
 }  // namespace
 
-std::string playSubline(uint64_t t) {
-    const AppState& s = state();
-    std::string st = playState();
+std::string playSubline(uint64_t t) { return playSubline(state(), t); }
+
+std::string playSubline(const AppState& s, uint64_t t) {
+    std::string st = playState(s);
     std::string line;
     if (st == "install" || st == "update") {
         line = planSummary(s.plan.downloadBytes, s.plan.downloadCount, s.plan.removeCount);
@@ -812,8 +814,9 @@ std::string playSubline(uint64_t t) {
     return line;
 }
 
-std::vector<Notice> currentNotices() {
-    const AppState& s = state();
+std::vector<Notice> currentNotices() { return currentNotices(state()); }
+
+std::vector<Notice> currentNotices(const AppState& s) {
     std::vector<Notice> out;
     auto add = [&](const char* id, const char* tone, const std::string& title, const std::string& detail = "",
                    const char* label = "", const char* action = "") {

@@ -56,4 +56,11 @@ void dismissFirstRunCard(const std::string& which) {
     saveSettings();
 }
 
+void showTab(const std::string& tab) { state().tab = tab; }
+
+void setRememberEmail(bool on) {
+    state().config.rememberEmail = on;
+    saveSettings();
+}
+
 }  // namespace ember::launcher::app

@@ -1,6 +1,7 @@
 // The screens' errands outside the window: the folder picker, opening
-// folders and web pages through the shell, and the first-run cards the
-// player has put away. All run on the UI thread and reach the platform only
+// folders and web pages through the shell, the first-run cards the player
+// has put away, and the page and preferences the player picks on them.
+// All run on the UI thread and reach the platform only
 // through the pipeline steps (so tests can watch them); in demo mode nothing
 // leaves the process.
 #pragma once
@@ -30,5 +31,11 @@ std::string helpUrl();
 // The first-run cards, put away for good: "playerid" (the character id
 // intro) or "firstrun" (the first download note). Saved to config.json.
 void dismissFirstRunCard(const std::string& which);
+
+// The tab the player picked: "home", "settings", "login" or "register" (the
+// route decides what stands there).
+void showTab(const std::string& tab);
+// "Remember me" on the sign-in form. Saved to config.json.
+void setRememberEmail(bool on);
 
 }  // namespace ember::launcher::app

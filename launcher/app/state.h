@@ -147,10 +147,54 @@ struct FieldState {
     bool readOnly = false;
     bool secret = false;
     int32_t maxLength = INT32_MAX;  // code points
+    // A secret field whose reveal eye is open (it stays open until clicked again).
+    bool revealed = false;
 };
 
-// What the screens keep between frames: the view flags. Screens read the
-// rest of AppState only, and change it through the controller's operations.
+// The sign-in form's own memory: the checks' complaints (each shown while
+// its field still holds the text it was about), the age box, and when the
+// current busy spell began.
+struct FormComplaint {
+    std::string text, forText;
+};
+struct AuthView {
+    std::map<std::string, FormComplaint> errors;  // by field id
+    bool olderThan13 = false;
+    bool ageError = false;
+    uint64_t busySince = 0;
+    std::string busyLabel;
+    uint64_t shownInFrame = 0;  // the toolkit frame that last drew the form
+};
+
+// The refusal screen's memory: which explanation is unfolded, for the
+// refusal it was unfolded on.
+struct BlockerView {
+    std::string kind;  // the refusal these flags belong to: its kind and details
+    std::string details;
+    bool detailsOpen = false;
+    bool hintOpen = false;  // "Where is it usually?" / "Why does this happen?"
+    size_t noticeMark = 0;  // notices pushed from here on are this screen's
+};
+
+// What an open dialog remembers between frames. A callback from the
+// controller finds its dialog by `generation`: once the dialog was closed
+// (or another opened) a late answer changes nothing.
+struct ModalView {
+    std::string open;  // the dialog these belong to
+    uint64_t generation = 0;
+    bool working = false;     // a create or delete is on its way
+    std::string error;        // shown in the dialog's field
+    std::string errorFor;     // the field text the error was about
+    bool checking = false;    // "Is it free?" is asking
+    std::string nameNote;     // its answer
+    std::string nameNoteFor;  // for this name
+    bool stopping = false;    // "Stop and close": waiting for the update to stop
+    uint64_t stopDeadline = 0;
+};
+
+// What the screens keep between frames: the view flags and the screens'
+// memories. Screens read the rest of AppState only, and change it through
+// the controller's operations.
 struct ViewState {
     std::string scene;      // the demo scene ("" outside demo mode)
     std::string openModal;  // "create", "delete", "logout", "ignore-version", "reset", "change-id", "stop-update" or ""
@@ -174,6 +218,13 @@ struct ViewState {
     // button id), and the message shown under a field (by field id).
     std::map<std::string, uint64_t> copiedUntil;
     std::map<std::string, std::string> fieldNotes;
+
+    // The screens' own memories, one per screen.
+    AuthView auth;
+    BlockerView blocker;
+    ModalView modal;
+    uint64_t modalsOpened = 0;     // the last dialog's generation
+    bool advancedWasOpen = false;  // the Advanced section in the last settings build
 };
 
 struct AppState {

@@ -11,14 +11,14 @@ namespace ember::launcher::view {
 
 namespace {
 
-// The scene's own toggles (developers only; nothing else reads them).
+// The scene's own toggles (developers only; nothing else reads them),
+// kept in the toolkit's memory of the scene's scroller.
 struct KitState {
     bool kitCheck = true;
     int kitRadio = 0;
     bool kitDetailsOpen = true;
     uint64_t kitCopiedUntil = 0, kitCardCopiedUntil = 0;
 };
-KitState g_kit;
 
 void kitColumnA(KitState& state) {
     sectionHead("Buttons", true);
@@ -194,8 +194,8 @@ BodyBuilder demoBody(const app::AppState& state) {
 }
 
 void kitScene(app::AppState&) {
-    KitState& state = g_kit;
     kiln::scrollBegin("kit", "scroll.kit");
+    KitState& state = kiln::memoryFor<KitState>(kiln::currentId());
     kiln::openElement("div.kit__cols");
     kiln::openElement("div.kit__col");
     kitColumnA(state);

@@ -4,6 +4,9 @@
 namespace ember::launcher::view {
 
 namespace {
+// The stand-in for the operating system's clipboard, which on Windows is
+// the system's state and not the program's: one per process, shared by
+// every window and frame, like the real one. No screen or widget state.
 std::string g_text;
 bool g_has = false;
 }  // namespace

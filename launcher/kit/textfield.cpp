@@ -2,7 +2,6 @@
 #include "launcher/kit/textfield.h"
 
 #include <algorithm>
-#include <set>
 
 #include "launcher/app/pipeline.h"
 #include "base/text.h"
@@ -27,12 +26,6 @@ enum : uint32_t {
     kVkDelete = 0x2E,
     kVkF5 = 0x74,
 };
-
-// The Tab order: fields register while the frame is built; the next
-// frame's pass moves through them.
-std::vector<std::string> g_tabOrder;
-// Secret fields whose eye is open.
-std::set<std::string> g_revealed;
 
 bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -219,9 +212,9 @@ void runFieldPass(app::AppState& state, const std::vector<KeyEvent>& keys, const
     v.submitted.clear();
     v.enterPressed = false;
     v.escapePressed = false;
-    // The order the last build drew its fields in; this build registers anew.
-    const std::vector<std::string> order = std::move(g_tabOrder);
-    g_tabOrder.clear();
+    // The order the last build drew its fields in (the kit's record of the
+    // frame; this build registers anew once its widget pass begins).
+    const std::vector<std::string> order = widgetFrame().tabOrder;
 
     for (const KeyEvent& k : keys) {
         if (k.key == kVkF5 || (k.ctrl && k.key == 'R')) {
@@ -268,7 +261,7 @@ bool editField(app::AppState& state, const FieldOptions& options, bool& buttonCl
     f.readOnly = options.readOnly;
     f.secret = options.secret;
     f.maxLength = options.maxLength;
-    if (!options.readOnly) g_tabOrder.push_back(options.id);
+    if (!options.readOnly) widgetFrame().tabOrder.push_back(options.id);
 
     FieldOptions shown = options;
     shown.text = f.text;
@@ -276,11 +269,9 @@ bool editField(app::AppState& state, const FieldOptions& options, bool& buttonCl
     shown.selectAll = f.selectAll;
     shown.focused = state.view.focus == options.id;
     shown.lastActivity = state.view.lastActivity;
-    shown.revealed = options.eye && g_revealed.count(options.id) != 0;
+    shown.revealed = options.eye && f.revealed;
     const bool clicked = field(shown, buttonClicked);
-    if (buttonClicked && options.eye) {
-        if (!g_revealed.erase(options.id)) g_revealed.insert(options.id);
-    }
+    if (buttonClicked && options.eye) f.revealed = !f.revealed;
     if (clicked) focusField(state, options.id, widgetClock());
     return clicked;
 }

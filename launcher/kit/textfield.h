@@ -2,7 +2,9 @@
 // the focused field once a frame before the screens are built, the global
 // keys (F5 and Ctrl+R, Tab, Enter and Escape), and the field widget the
 // screens draw (text or placeholder, password dots, select-all, the caret
-// and its blink). Field state lives in AppState::view.fields.
+// and its blink). Field state (text, caret, selection, the reveal eye)
+// lives in AppState::view.fields; the order a build drew its fields in, in
+// the kit's record of the frame (WidgetFrame::tabOrder, widgets.h).
 #pragma once
 
 #include <cstdint>

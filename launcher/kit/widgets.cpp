@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
 #include <vector>
 
 #include "base/log.h"
@@ -14,14 +13,6 @@
 namespace ember::launcher::view {
 
 namespace {
-
-struct WidgetFrame {
-    uint64_t now = 0;
-    float scale = 1;
-    int64_t next = -1;
-    std::vector<kiln::Rect> textFields;  // editable inputs, as last laid out
-};
-WidgetFrame g_frame;
 
 void setWidthPercent(float percent) {
     kiln::Style s;
@@ -46,21 +37,26 @@ void setColour(const kiln::Colour& colour) {
 // ---------------------------------------------------------------------------
 // Frame clock and scheduling
 
+WidgetFrame& widgetFrame() { return kiln::frameRecord<WidgetFrame>(); }
+
 void beginWidgets(uint64_t nowMs, float scale) {
-    g_frame.now = nowMs;
-    g_frame.scale = scale;
-    g_frame.next = -1;
-    g_frame.textFields.clear();
+    WidgetFrame& f = widgetFrame();
+    f.now = nowMs;
+    f.scale = scale;
+    f.next = -1;
+    f.textFields.clear();
+    f.tabOrder.clear();
 }
-uint64_t widgetClock() { return g_frame.now; }
-float widgetScale() { return g_frame.scale; }
+uint64_t widgetClock() { return widgetFrame().now; }
+float widgetScale() { return widgetFrame().scale; }
 void requestFrameIn(int64_t ms) {
+    WidgetFrame& f = widgetFrame();
     ms = std::max<int64_t>(0, ms);
-    if (g_frame.next < 0 || ms < g_frame.next) g_frame.next = ms;
+    if (f.next < 0 || ms < f.next) f.next = ms;
 }
-int64_t nextFrameDelay() { return g_frame.next; }
+int64_t nextFrameDelay() { return widgetFrame().next; }
 bool overTextField(float x, float y) {
-    for (const kiln::Rect& r : g_frame.textFields)
+    for (const kiln::Rect& r : widgetFrame().textFields)
         if (r.contains(x, y)) return true;
     return false;
 }
@@ -69,8 +65,10 @@ bool overTextField(float x, float y) {
 // Rows with wrapping text
 
 namespace {
-// The trailing block's width in the last frame, by the row's identity.
-std::unordered_map<uint64_t, float> g_trailing;
+// A fit row's memory: its trailing block's width in the last frame.
+struct TrailingMemory {
+    float width = 0;
+};
 }  // namespace
 
 FitRow beginFitRow(std::string_view spec) {
@@ -78,14 +76,14 @@ FitRow beginFitRow(std::string_view spec) {
     FitRow row;
     row.width = kiln::lastRect().w;
     row.id = kiln::currentId();
-    auto found = g_trailing.find(row.id);
-    if (found != g_trailing.end()) row.trailing = found->second;
+    row.trailing = kiln::memoryFor<TrailingMemory>(row.id).width;
     return row;
 }
 
 void fitColumn(const FitRow& row, float leading, float trailingGap) {
     if (row.width <= 0) return;  // the first frame: measured the plain way
-    const float taken = leading * g_frame.scale + (row.trailing > 0 ? row.trailing + trailingGap * g_frame.scale : 0);
+    const float scale = widgetScale();
+    const float taken = leading * scale + (row.trailing > 0 ? row.trailing + trailingGap * scale : 0);
     setWidthPx(std::max(0.0f, row.width - taken));
 }
 
@@ -96,8 +94,7 @@ float beginTrailing(std::string_view spec) {
 
 void endTrailing(const FitRow& row, float last) {
     kiln::closeElement();
-    if (g_trailing.size() > 4096) g_trailing.clear();  // identities of screens long gone
-    g_trailing[row.id] = last;
+    kiln::memoryFor<TrailingMemory>(row.id).width = last;
 }
 
 // ---------------------------------------------------------------------------
@@ -283,7 +280,6 @@ struct InputMemory {
     float fullWidth = 0;
     float scroll = 0;  // px the focused text is moved left by
 };
-std::unordered_map<uint64_t, InputMemory> g_inputs;
 
 uint32_t textHash(std::string_view text) {
     uint32_t h = 2166136261u;
@@ -439,9 +435,8 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
     if (!o.inputClass.empty()) input += "." + o.inputClass;
     const bool clicked = kiln::buttonElement(input);
     const kiln::Rect inputRect = kiln::lastRect();
-    if (!o.readOnly) g_frame.textFields.push_back(inputRect);
-    if (g_inputs.size() > 512) g_inputs.clear();  // texts come and go; a fresh start costs one frame
-    InputMemory& memory = g_inputs[kiln::currentId()];
+    if (!o.readOnly) widgetFrame().textFields.push_back(inputRect);
+    InputMemory& memory = kiln::memoryFor<InputMemory>(kiln::currentId());
     float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
     const float laidOut = openTextArea();
     if (laidOut > 0) area = area > 0 ? std::min(area, laidOut) : laidOut;

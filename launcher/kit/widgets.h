@@ -1,7 +1,11 @@
 // The widget kit: small functions that open KilnUI elements with the
 // stylesheet's class specs, fill them, and say whether they were activated
-// this frame. Widgets keep no state of their own; what must outlive a frame
-// lives in the caller's state.
+// this frame. Widgets keep no state in variables of their own: what must
+// outlive a frame lives in the caller's state (AppState::view, values
+// handed in by reference), in the toolkit's per-identity memory
+// (kiln::memoryFor: an input's measured text, a fit row's trailing width)
+// or in the kit's record of the frame (WidgetFrame, kept in the toolkit
+// context).
 //
 // Animated widgets ask for their next frame through requestFrameIn; the
 // frame loop sleeps until the earliest request (nextFrameDelay).
@@ -10,7 +14,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "ui/kiln/kiln.h"
 #include "ui/kiln/style.h"
 
 namespace ember::launcher::view {
@@ -18,8 +24,21 @@ namespace ember::launcher::view {
 // ---------------------------------------------------------------------------
 // Frame clock and scheduling
 
+// What the kit records about the frame it builds, kept in the toolkit
+// context (kiln::frameRecord). beginWidgets clears it, so between frames it
+// describes the last build: the window asks it when to draw next and what
+// lies under the pointer, the next frame's field pass for the Tab order.
+struct WidgetFrame {
+    uint64_t now = 0;  // the frame's clock, ms
+    float scale = 1;
+    int64_t next = -1;                   // the earliest next-frame request, ms; -1: none
+    std::vector<kiln::Rect> textFields;  // editable inputs, where the frame before laid them out
+    std::vector<std::string> tabOrder;   // the editable fields' ids, in draw order
+};
+WidgetFrame& widgetFrame();
+
 // Starts a frame's widget pass: the clock (ms) and the scale, and forgets
-// the previous frame's next-frame requests.
+// the previous frame's record (requests, fields, Tab order).
 void beginWidgets(uint64_t nowMs, float scale);
 uint64_t widgetClock();
 float widgetScale();

@@ -2,7 +2,6 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <map>
 
 #include "launcher/app/accounts.h"
 #include "launcher/app/controller.h"
@@ -38,22 +37,6 @@ constexpr uint64_t kPowBarAfterMs = 600;
 // The picture the service sends, at scale 1.
 constexpr float kPictureW = 220, kPictureH = 80;
 
-// The form's own memory: the checks' complaints (each shown while its
-// field still holds the text it was about), the age box, and when the
-// current busy spell began.
-struct LocalError {
-    std::string text, forText;
-};
-struct AuthView {
-    std::map<std::string, LocalError> errors;
-    bool olderThan13 = false;
-    bool ageError = false;
-    uint64_t busySince = 0;
-    std::string busyLabel;
-    uint64_t shownInFrame = 0;  // the toolkit frame that last drew the form
-};
-AuthView g_auth;
-
 bool requires(const account::Demand& demand, const char* layer) {
     for (const std::string& r : demand.required) {
         if (r == layer) return true;
@@ -63,8 +46,9 @@ bool requires(const account::Demand& demand, const char* layer) {
 
 // The error under a field: the checks' own first, then the service's.
 std::string errorFor(const app::AppState& state, const char* id) {
-    auto it = g_auth.errors.find(id);
-    if (it != g_auth.errors.end() && it->second.forText == fieldText(state, id)) return it->second.text;
+    const app::AuthView& form = state.view.auth;
+    auto it = form.errors.find(id);
+    if (it != form.errors.end() && it->second.forText == fieldText(state, id)) return it->second.text;
     const std::string& key = state.form.fieldKey;
     if (state.form.fieldError.empty()) return "";
     if ((key == "email" && std::string(id) == kEmail) || (key == "password" && std::string(id) == kPassword) ||
@@ -73,14 +57,15 @@ std::string errorFor(const app::AppState& state, const char* id) {
     return "";
 }
 
-void complain(const app::AppState& state, const char* id, const char* text) {
-    g_auth.errors[id] = LocalError{text, fieldText(state, id)};
+void complain(app::AppState& state, const char* id, const char* text) {
+    state.view.auth.errors[id] = app::FormComplaint{text, fieldText(state, id)};
 }
 
 // The checks before sending; true when the form may go.
-bool checkForm(const app::AppState& state, bool registering) {
-    g_auth.errors.clear();
-    g_auth.ageError = false;
+bool checkForm(app::AppState& state, bool registering) {
+    app::AuthView& form = state.view.auth;
+    form.errors.clear();
+    form.ageError = false;
     bool ok = true;
     if (std::string(trim(fieldText(state, kEmail))).empty()) {
         complain(state, kEmail, kNoEmail);
@@ -99,8 +84,8 @@ bool checkForm(const app::AppState& state, bool registering) {
         complain(state, kName, kNoName);
         ok = false;
     }
-    if (!g_auth.olderThan13) {
-        g_auth.ageError = true;
+    if (!form.olderThan13) {
+        form.ageError = true;
         ok = false;
     }
     return ok;
@@ -123,10 +108,10 @@ void submit(app::AppState& state, bool registering) {
 
 // Leaves the form (another tab, or playing without an account): a running
 // sign-in is abandoned.
-void leaveForm() {
+void leaveForm(app::AppState& state) {
     app::cancelAccountTask();
-    g_auth.errors.clear();
-    g_auth.ageError = false;
+    state.view.auth.errors.clear();
+    state.view.auth.ageError = false;
 }
 
 std::string countdownText(uint64_t msLeft) {
@@ -280,17 +265,18 @@ void primary(app::AppState& state, bool registering) {
     kiln::popKey();
 }
 
-void proofOfWork(const app::AppState& state, bool registering) {
+void proofOfWork(app::AppState& state, bool registering) {
+    app::AuthView& form = state.view.auth;
     if (!state.accountBusy || state.accountWaitUntil != 0) {
-        g_auth.busySince = 0;
+        form.busySince = 0;
         return;
     }
     const uint64_t now = widgetClock();
-    if (g_auth.busySince == 0 || g_auth.busyLabel != state.accountBusyLabel) {
-        g_auth.busySince = now;
-        g_auth.busyLabel = state.accountBusyLabel;
+    if (form.busySince == 0 || form.busyLabel != state.accountBusyLabel) {
+        form.busySince = now;
+        form.busyLabel = state.accountBusyLabel;
     }
-    uint64_t elapsed = now - g_auth.busySince;
+    uint64_t elapsed = now - form.busySince;
     // A demo scene shows a solve that is well under way.
     if (state.demo) elapsed += 3000;
     const bool solving = registering || (state.form.hasDemand && requires(state.form.demand, "pow") &&
@@ -312,15 +298,16 @@ void proofOfWork(const app::AppState& state, bool registering) {
 void authScreen(app::AppState& state, bool registering) {
     // Coming back to the form (after a sign-out, say): what was secret is
     // not still sitting in its fields.
+    app::AuthView& form = state.view.auth;
     const uint64_t frame = kiln::frameCounter();
-    if (g_auth.shownInFrame != 0 && g_auth.shownInFrame + 1 != frame) {
+    if (form.shownInFrame != 0 && form.shownInFrame + 1 != frame) {
         for (const char* id : {kPassword, kConfirm, kCode}) {
             if (!fieldText(state, id).empty()) setFieldText(state, id, "");
         }
-        g_auth.errors.clear();
-        g_auth.ageError = false;
+        form.errors.clear();
+        form.ageError = false;
     }
-    g_auth.shownInFrame = frame;
+    form.shownInFrame = frame;
 
     const bool closed = registering && !state.manifest.registerOpen;
     const std::string submitted = state.view.submitted;
@@ -349,8 +336,8 @@ void authScreen(app::AppState& state, bool registering) {
         kiln::textElement("Registration is closed right now.", "text.t-h3.auth__closedtitle");
         kiln::textElement("New accounts open in rounds; the website says when the next one opens.",
                           "text.auth__closedtext");
-        const std::string page = state.manifest.registerUrl.empty() ? app::siteUrl() : state.manifest.registerUrl;
-        if (link("Open the website", "auth:site")) app::openWebPage(page);
+        if (link("Open the website", "auth:site"))
+            app::openWebPage(state.manifest.registerUrl.empty() ? app::siteUrl() : state.manifest.registerUrl);
         kiln::closeElement();
     } else {
         FieldOptions email;
@@ -392,16 +379,13 @@ void authScreen(app::AppState& state, bool registering) {
             editField(state, name);
 
             kiln::openElement("div.auth__checks");
-            if (checkbox("I'm 13 or older", g_auth.olderThan13) && g_auth.olderThan13) g_auth.ageError = false;
-            if (g_auth.ageError) kiln::textElement(kTooYoung, "text.field__err");
+            if (checkbox("I'm 13 or older", form.olderThan13) && form.olderThan13) form.ageError = false;
+            if (form.ageError) kiln::textElement(kTooYoung, "text.field__err");
             kiln::closeElement();
         } else {
             kiln::openElement("div.auth__checks");
             bool remember = state.config.rememberEmail;
-            if (checkbox("Remember me", remember)) {
-                state.config.rememberEmail = remember;
-                app::saveSettings();
-            }
+            if (checkbox("Remember me", remember)) app::setRememberEmail(remember);
             kiln::closeElement();
         }
 
@@ -416,17 +400,17 @@ void authScreen(app::AppState& state, bool registering) {
     kiln::openElement("div.auth__foot");
     kiln::textElement(registering ? "Already have an account?" : "No account yet?", "text.auth__foottext");
     if (link(registering ? "Log in" : "Create account", "auth:switch")) {
-        leaveForm();
-        state.tab = registering ? "login" : "register";
+        leaveForm(state);
+        app::showTab(registering ? "login" : "register");
     }
     kiln::closeElement();
     kiln::closeElement();  // card
 
     kiln::openElement("div.auth__solo");
     if (link("Play without an account", "auth:local")) {
-        leaveForm();
+        leaveForm(state);
         app::setPlayWithoutAccount(true);
-        state.tab = "home";
+        app::showTab("home");
     }
     kiln::closeElement();
 

@@ -42,18 +42,6 @@ std::string formatSize(uint64_t bytes) {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// The screen's own memory (view-only: which explanation is unfolded)
-
-struct BlockerView {
-    std::string kind;        // the refusal these flags belong to: its kind and details
-    std::string details;
-    bool detailsOpen = false;
-    bool hintOpen = false;   // "Where is it usually?" / "Why does this happen?"
-    size_t noticeMark = 0;   // notices pushed from here on are this screen's
-};
-BlockerView g_view;
-
 void paragraph(const std::string& text, const char* spec = "text.blocker__text") { kiln::textElement(text, spec); }
 
 std::string joined(const std::vector<std::string>& items, const char* separator) {
@@ -65,12 +53,16 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return out;
 }
 
-// The actions of a screen: the first is the primary one, the second a
-// plain button beside it, any further one a quieter link under them (three
-// buttons in a row do not fit the column at the larger scales).
-int g_actionIndex = 0;
-bool action(const std::string& label) {
-    const int index = g_actionIndex++;
+// The actions of a screen, one build's row of them: the first is the
+// primary one, the second a plain button beside it, any further one a
+// quieter link under them (three buttons in a row do not fit the column at
+// the larger scales).
+struct Actions {
+    int count = 0;  // actions placed so far
+    bool operator()(const std::string& label);
+};
+bool Actions::operator()(const std::string& label) {
+    const int index = count++;
     if (index == 2) {
         kiln::closeElement();  // the row of the first two
         kiln::openElement("div.blocker__more");
@@ -169,13 +161,14 @@ void modList(const std::vector<app::BlockedModFound>& mods) {
 void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     const Shown shown = shownFor(state, blocker);
     const std::string& kind = shown.kind;
-    if (g_view.kind != blocker.kind || g_view.details != shown.details) {
-        g_view = BlockerView();
-        g_view.kind = blocker.kind;
-        g_view.details = shown.details;
-        g_view.noticeMark = state.notices.size();
+    app::BlockerView& view = state.view.blocker;
+    if (view.kind != blocker.kind || view.details != shown.details) {
+        view = app::BlockerView();
+        view.kind = blocker.kind;
+        view.details = shown.details;
+        view.noticeMark = state.notices.size();
     }
-    if (g_view.noticeMark > state.notices.size()) g_view.noticeMark = state.notices.size();
+    if (view.noticeMark > state.notices.size()) view.noticeMark = state.notices.size();
     const std::string host = siteHost(state);
 
     kiln::openElement("div.content");
@@ -223,7 +216,7 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     if (kind == "game-not-found") {
         paragraph("The launcher looked in every Steam library on this PC and didn\xE2\x80\x99t find "
                   "OblivionRemastered.exe.");
-        if (g_view.hintOpen)
+        if (view.hintOpen)
             hint("Steam keeps it in <library>\\steamapps\\common\\Oblivion Remastered, for example "
                  "C:\\Program Files (x86)\\Steam\\steamapps\\common\\Oblivion Remastered. In Steam, right-click "
                  "the game, then Manage \xE2\x86\x92 Browse local files opens it.");
@@ -262,7 +255,7 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
         paragraph("Windows is blocking the launcher from changing files there.");
         paragraph("Restarting as administrator is a one-off \xE2\x80\x94 Windows will ask you to confirm. Moving "
                   "Oblivion Remastered out of Program Files fixes it for good.");
-        if (g_view.hintOpen)
+        if (view.hintOpen)
             hint("Windows protects Program Files: a program may only change files there with an administrator's "
                  "permission. A Steam library in a folder of its own, such as D:\\SteamLibrary, has no such "
                  "limit. Steam can move the game: Properties \xE2\x86\x92 Installed Files \xE2\x86\x92 Move "
@@ -287,11 +280,11 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     // Actions.
     if (kind != "restarting") {
         kiln::openElement("div.blocker__actions");
-        g_actionIndex = 0;
+        Actions action;
         const std::string folder = gameFolderOf(state, blocker);
         if (kind == "game-not-found") {
             if (action("Choose the folder\xE2\x80\xA6")) state.view.pickFolderRequested = true;
-            if (action("Where is it usually?")) g_view.hintOpen = !g_view.hintOpen;
+            if (action("Where is it usually?")) view.hintOpen = !view.hintOpen;
         } else if (kind == "unsupported-version") {
             const std::string help = blocker.helpUrl.empty() ? state.manifest.helpUrl : blocker.helpUrl;
             if (action("What to do")) app::openWebPage(help.empty() ? app::helpUrl() : help);
@@ -310,7 +303,7 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
         } else if (kind == "permission") {
             if (action("Restart as administrator")) app::restartAsAdministrator();
             if (action("Choose a different folder\xE2\x80\xA6")) state.view.pickFolderRequested = true;
-            if (action("Why does this happen?")) g_view.hintOpen = !g_view.hintOpen;
+            if (action("Why does this happen?")) view.hintOpen = !view.hintOpen;
         } else if (kind == "file-locked") {
             if (action("Try again")) app::preflight();
             if (action("Open logs folder")) app::openFolder(configDir());
@@ -325,14 +318,14 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     }
 
     // What went wrong with an action of this screen.
-    for (size_t i = g_view.noticeMark; i < state.notices.size(); ++i) {
+    for (size_t i = view.noticeMark; i < state.notices.size(); ++i) {
         const app::Notice& n = state.notices[i];
         if (n.tone == "error") kiln::textElement(n.title, "text.blocker__err");
     }
 
     if (!shown.details.empty()) {
         kiln::openElement("div.blocker__details");
-        details(shown.details, g_view.detailsOpen, state.view.copiedUntil["blocker:details"]);
+        details(shown.details, view.detailsOpen, state.view.copiedUntil["blocker:details"]);
         kiln::closeElement();
     }
 

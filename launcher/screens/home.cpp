@@ -114,7 +114,7 @@ void characterRow(app::AppState& state, const account::Character& c) {
     kiln::textElement(c.name, "text.row__name");
     kiln::textElement("id " + c.id, "text.row__id");
     kiln::closeElement();
-    const std::string st = app::playState();
+    const std::string st = app::playState(state);
     ButtonOptions playAs;
     playAs.label = "Play as";
     playAs.kind = selected ? "primary" : "secondary";
@@ -306,7 +306,7 @@ void firstRunCards(app::AppState& state) {
         endCard();
         kiln::popKey();
     }
-    const std::string st = app::playState();
+    const std::string st = app::playState(state);
     if (!state.config.seenFirstRunNote && st == "install") {
         kiln::pushKey("card:firstrun");
         beginCard();
@@ -332,7 +332,7 @@ void firstRunCards(app::AppState& state) {
 }
 
 void notices(app::AppState& state) {
-    const std::vector<app::Notice> list = app::currentNotices();
+    const std::vector<app::Notice> list = app::currentNotices(state);
     if (list.empty()) return;
     kiln::openElement("div.notices");
     bool first = true;
@@ -349,12 +349,11 @@ void notices(app::AppState& state) {
         if (clicked == 0) {
             trace("notice action " + n.action);
             app::noticeAction(n.action);
-            if (n.action == "ShowUnsupported") state.tab = "home";
+            if (n.action == "ShowUnsupported") app::showTab("home");
         }
         first = false;
     }
     kiln::closeElement();
-    (void)state;
 }
 
 void characterPanel(app::AppState& state) {
@@ -521,7 +520,7 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     // (so its lines are measured at the width they get), then the row with
     // the launcher line and the Play button.
     kiln::openElement("div.footer");
-    const std::string st = app::playState();
+    const std::string st = app::playState(state);
     if (state.operation.has_value()) {
         kiln::openElement("div.footer__work");
         progressBlock(state, *state.operation);
@@ -553,13 +552,13 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     if (playButton(app::playLabel(st), disabled)) {
         if (st == "unsupported") {
             app::noticeAction("ShowUnsupported");
-            state.tab = "home";
+            app::showTab("home");
         } else {
             play(state);
         }
     }
     kiln::popKey();
-    const std::string sub = app::playSubline(nowMs);
+    const std::string sub = app::playSubline(state, nowMs);
     if (!sub.empty()) {
         const bool warn = sub == "Create a character on this realm first" || st == "unsupported" || st == "blocked";
         kiln::textElement(sub, warn ? "text.play__sub.play__sub--warn" : "text.play__sub");

@@ -15,22 +15,9 @@ namespace ember::launcher::view {
 
 namespace {
 
-// What an open dialog remembers between frames. A callback from the
-// controller finds its dialog by `generation`: once the dialog was closed
-// (or another opened) a late answer changes nothing.
-struct ModalView {
-    std::string open;         // the dialog these belong to
-    uint64_t generation = 0;
-    bool working = false;     // a create or delete is on its way
-    std::string error;        // shown in the dialog's field
-    std::string errorFor;     // the field text the error was about
-    bool checking = false;    // "Is it free?" is asking
-    std::string nameNote;     // its answer
-    std::string nameNoteFor;  // for this name
-    bool stopping = false;    // "Stop and close": waiting for the update to stop
-    uint64_t stopDeadline = 0;
-};
-ModalView g_modal;
+// What an open dialog remembers between frames lives in
+// state.view.modal (app::ModalView). The controller's callbacks run on the
+// UI thread after the frame and find it in the controller's state.
 
 constexpr const char kNameField[] = "modal:name";
 constexpr const char kDeleteField[] = "modal:delete";
@@ -45,7 +32,7 @@ void closeModal(app::AppState& state) {
     }
     if (state.view.focus.compare(0, 6, "modal:") == 0) state.view.focus.clear();
     state.view.openModal.clear();
-    g_modal = ModalView();
+    state.view.modal = app::ModalView();
 }
 
 std::string realmName(const app::AppState& state) {
@@ -74,12 +61,13 @@ void text(const std::string& line, const char* spec = "text.modal__text") { kiln
 
 // The field's error, while the text is still what it was about.
 std::string fieldError(const app::AppState& state, const char* id) {
-    return g_modal.errorFor == fieldText(state, id) ? g_modal.error : std::string();
+    const app::ModalView& m = state.view.modal;
+    return m.errorFor == fieldText(state, id) ? m.error : std::string();
 }
 
-void setError(const app::AppState& state, const char* id, const std::string& message) {
-    g_modal.error = message;
-    g_modal.errorFor = fieldText(state, id);
+void setError(app::AppState& state, const char* id, const std::string& message) {
+    state.view.modal.error = message;
+    state.view.modal.errorFor = fieldText(state, id);
 }
 
 bool footButton(const std::string& label, const std::string& kind, bool disabled, bool busy) {
@@ -98,11 +86,11 @@ bool footButton(const std::string& label, const std::string& kind, bool disabled
 
 void modal(app::AppState& state) {
     const std::string kind = state.view.openModal;
-    if (kind != g_modal.open) {
-        g_modal = ModalView();
-        g_modal.open = kind;
-        static uint64_t generations = 0;
-        g_modal.generation = ++generations;
+    app::ModalView& m = state.view.modal;
+    if (kind != m.open) {
+        m = app::ModalView();
+        m.open = kind;
+        m.generation = ++state.view.modalsOpened;
         // The dialog's field takes the keyboard (a dialog without one takes
         // Enter and Escape from whatever field had them).
         state.view.focus.clear();
@@ -111,7 +99,7 @@ void modal(app::AppState& state) {
         if (kind == "change-id") state.view.focus = kIdField;
     }
     const bool danger = kind == "delete" || kind == "ignore-version" || kind == "reset" || kind == "change-id";
-    const bool locked = g_modal.working || g_modal.stopping;
+    const bool locked = m.working || m.stopping;
 
     // The scrim closes the dialog, unless it is carrying something out.
     if (kiln::buttonElement("scrim") && !locked) {
@@ -126,7 +114,7 @@ void modal(app::AppState& state) {
     kiln::buttonElement(danger ? "div.modal.modal--danger" : "div.modal");
     kiln::openElement("div.modal__in");
 
-    const uint64_t generation = g_modal.generation;
+    const uint64_t generation = m.generation;
     const std::string realm = realmName(state);
     const std::string submitted = state.view.submitted;
     bool confirm = state.view.enterPressed;
@@ -175,27 +163,28 @@ void modal(app::AppState& state) {
         const std::string name = fieldText(state, kNameField);
         kiln::openElement("div.modal__check");
         ButtonOptions check;
-        check.label = g_modal.checking ? "Checking\xE2\x80\xA6" : "Is it free?";
+        check.label = m.checking ? "Checking\xE2\x80\xA6" : "Is it free?";
         check.kind = "secondary";
-        check.busy = g_modal.checking;
+        check.busy = m.checking;
         check.disabled = name.empty();
         kiln::pushKey("modal:check");
         if (button(check)) {
-            g_modal.checking = true;
-            g_modal.nameNote.clear();
+            m.checking = true;
+            m.nameNote.clear();
             app::checkName(name, [generation, name](const std::string& answer) {
-                if (generation != g_modal.generation) return;
-                g_modal.checking = false;
-                g_modal.nameNote = answer;
-                g_modal.nameNoteFor = name;
+                app::ModalView& open = app::state().view.modal;
+                if (generation != open.generation) return;
+                open.checking = false;
+                open.nameNote = answer;
+                open.nameNoteFor = name;
             });
         }
         kiln::popKey();
-        if (!g_modal.nameNote.empty() && g_modal.nameNoteFor == name) {
+        if (!m.nameNote.empty() && m.nameNoteFor == name) {
             const std::string tail = " is free.";
-            const bool free = g_modal.nameNote.size() > tail.size() &&
-                              g_modal.nameNote.compare(g_modal.nameNote.size() - tail.size(), tail.size(), tail) == 0;
-            kiln::textElement(g_modal.nameNote, free ? "text.modal__note.is-ok" : "text.modal__note.is-bad");
+            const bool free = m.nameNote.size() > tail.size() &&
+                              m.nameNote.compare(m.nameNote.size() - tail.size(), tail.size(), tail) == 0;
+            kiln::textElement(m.nameNote, free ? "text.modal__note.is-ok" : "text.modal__note.is-bad");
         }
         kiln::closeElement();  // check
         text("This is the name other players see. It has to be unique on " + realm + ".",
@@ -243,7 +232,7 @@ void modal(app::AppState& state) {
 
     kiln::openElement("div.modal__foot");
     const bool cancel = footButton(cancelLabel, "secondary", false, false) && !locked;
-    const bool busy = g_modal.working || g_modal.stopping;
+    const bool busy = m.working || m.stopping;
     if (footButton(confirmLabel, confirmKind, confirmDisabled, busy)) confirm = true;
     kiln::closeElement();
 
@@ -255,9 +244,9 @@ void modal(app::AppState& state) {
         closeModal(state);
         return;
     }
-    if (g_modal.stopping) {
+    if (m.stopping) {
         // The update hands back what it installed before the window goes.
-        if (!state.busy || app::now() >= g_modal.stopDeadline) {
+        if (!state.busy || app::now() >= m.stopDeadline) {
             closeModal(state);
             state.view.quitRequested = true;
         } else {
@@ -274,29 +263,31 @@ void modal(app::AppState& state) {
             setError(state, kNameField, problem);
             return;
         }
-        g_modal.working = true;
+        m.working = true;
         app::createCharacter(name, [generation, name](bool ok, const std::string& message) {
-            if (generation != g_modal.generation) return;
             app::AppState& s = app::state();
-            g_modal.working = false;
+            app::ModalView& open = s.view.modal;
+            if (generation != open.generation) return;
+            open.working = false;
             if (ok) {
                 closeModal(s);
             } else {
-                g_modal.error = message;
-                g_modal.errorFor = name;
+                open.error = message;
+                open.errorFor = name;
             }
         });
     } else if (kind == "delete") {
-        g_modal.working = true;
+        m.working = true;
         app::deleteCharacter(deleteTarget(state).id, [generation](bool ok, const std::string& message) {
-            if (generation != g_modal.generation) return;
             app::AppState& s = app::state();
-            g_modal.working = false;
+            app::ModalView& open = s.view.modal;
+            if (generation != open.generation) return;
+            open.working = false;
             if (ok) {
                 closeModal(s);
             } else {
-                g_modal.error = message;
-                g_modal.errorFor = fieldText(s, kDeleteField);
+                open.error = message;
+                open.errorFor = fieldText(s, kDeleteField);
             }
         });
     } else if (kind == "logout") {
@@ -318,8 +309,8 @@ void modal(app::AppState& state) {
     } else if (kind == "stop-update") {
         app::cancelOperation();
         logLine("stop and close: the update was asked to stop");
-        g_modal.stopping = true;
-        g_modal.stopDeadline = app::now() + kStopWaitMs;
+        m.stopping = true;
+        m.stopDeadline = app::now() + kStopWaitMs;
         requestFrameIn(0);
     } else {
         closeModal(state);

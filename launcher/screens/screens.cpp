@@ -15,8 +15,12 @@ namespace ember::launcher::view {
 
 namespace {
 
-// The title bar's rectangle in the last frame.
-kiln::Rect g_titleBar;
+// What the screens record about the frame they build, kept in the toolkit
+// context: the title bar's rectangle (as the frame before laid it out), for
+// the window's drag-area question between frames.
+struct ScreensFrame {
+    kiln::Rect titleBar;
+};
 
 void disc(const char* spec, float cx, float cy, float diameter) {
     kiln::openElement(spec);
@@ -75,14 +79,14 @@ std::string route(const app::AppState& state) {
 
 void titleBar(app::AppState& state) {
     kiln::openElement("titlebar");
-    g_titleBar = kiln::lastRect();
+    kiln::frameRecord<ScreensFrame>().titleBar = kiln::lastRect();
     kiln::textElement("EMBERLANE", "text.titlebar__word");
     kiln::openElement("div.tabs");
     kiln::pushKey("tab:home");
-    if (tab("Play", state.tab != "settings")) state.tab = "home";
+    if (tab("Play", state.tab != "settings")) app::showTab("home");
     kiln::popKey();
     kiln::pushKey("tab:settings");
-    if (tab("Settings", state.tab == "settings")) state.tab = "settings";
+    if (tab("Settings", state.tab == "settings")) app::showTab("settings");
     kiln::popKey();
     kiln::closeElement();
     kiln::openElement("div.titlebar__spacer");
@@ -161,7 +165,7 @@ void requestClose(app::AppState& state) {
 }
 
 bool onTitleBarDragArea(float x, float y) {
-    return g_titleBar.contains(x, y) && kiln::hitTest(kiln::ui().hits, x, y) == 0;
+    return kiln::frameRecord<ScreensFrame>().titleBar.contains(x, y) && kiln::hitTest(kiln::ui().hits, x, y) == 0;
 }
 
 int cursorAt(float x, float y) {

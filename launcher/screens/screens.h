@@ -1,7 +1,10 @@
 // The launcher's screens: every frame they turn the application state into
-// the element tree. They keep no state of their own beyond the view flags
-// in AppState::view; every action calls a controller operation (app/) or
-// sets one of those flags.
+// the element tree. A frame reads only the state it is built from. What
+// the screens remember between frames lives in AppState::view (the view
+// flags and each screen's memory: the sign-in form's complaints, the open
+// dialog's, the refusal screen's); what they record about a frame (the
+// title bar's place) in the toolkit context. Every other change is an
+// action: a controller operation (app/), such as picking a tab.
 //
 // Files: screens.cpp (routes, the frame, the title bar), home.cpp (the home
 // page and its footer), rail.cpp (the realm rail), settings.cpp (the
@@ -34,8 +37,10 @@ std::string route(const app::AppState& state);
 
 // Builds the whole tree for the current state (the toolkit frame has
 // begun). `state` is the controller's AppState: the screens read it and
-// write only state.view. `body`, when given, fills the window's body in
-// place of the routed screens (the developers' widget scene).
+// write only state.view; their actions go through the controller (in a
+// running launcher the two are one). `body`, when given, fills the
+// window's body in place of the routed screens (the developers' widget
+// scene).
 using BodyBuilder = void (*)(app::AppState& state);
 void buildFrame(app::AppState& state, float width, float height, float scale, uint64_t nowMs,
                 BodyBuilder body = nullptr);

@@ -88,7 +88,7 @@ void folderGroup(app::AppState& state) {
             kiln::pushKey("folder:what");
             if (button(what)) {
                 app::noticeAction("ShowUnsupported");
-                state.tab = "home";
+                app::showTab("home");
             }
             kiln::popKey();
         }
@@ -216,13 +216,10 @@ void versionGroup(app::AppState& state) {
     endGroup();
 }
 
-// Whether the Advanced section was open in the last build: opening it
-// scrolls the page down to it.
-bool g_advancedWasOpen = false;
-
 void advancedSection(app::AppState& state) {
-    if (state.view.advancedOpen && !g_advancedWasOpen) kiln::scrollToEnd();
-    g_advancedWasOpen = state.view.advancedOpen;
+    // Opening the section scrolls the page down to it.
+    if (state.view.advancedOpen && !state.view.advancedWasOpen) kiln::scrollToEnd();
+    state.view.advancedWasOpen = state.view.advancedOpen;
     kiln::openElement(state.view.advancedOpen ? "div.advanced.is-open" : "div.advanced");
     kiln::pushKey("advanced:toggle");
     if (kiln::buttonElement("div.advanced__sum")) {

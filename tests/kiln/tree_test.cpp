@@ -357,14 +357,25 @@ TEST_F(TreeTest, EvictionDropsEntriesUnseenForMoreThan600Frames) {
         bool kept;
     };
     const Case cases[] = {{1024 - 601, false}, {1024 - 599, true}, {1024 - 600, true}};
+    // The layers above keep memory by identity under the same rule (each
+    // type apart), and their frame records are never evicted.
+    struct Builds {
+        uint64_t count = 0;
+    };
+    struct Other {
+        uint64_t count = 0;
+    };
     for (const Case& c : cases) {
         resetContext();
         setStylesheet(&sheet_);
         setMouseInWindow(true);
-        uint64_t id = 0;
+        frameRecord<Builds>().count = 5;
+        uint64_t id = 0, builds = 0, remembered = 0;
         auto withScroller = [&] {
             scrollBegin("log", "scroll.s");
             id = currentId();
+            remembered = ++memoryFor<Builds>(id).count;
+            ++builds;
             openElement("div.tall");
             closeElement();
             scrollEnd();
@@ -387,7 +398,12 @@ TEST_F(TreeTest, EvictionDropsEntriesUnseenForMoreThan600Frames) {
             offset = node(1).scrollOffset;
         });
         EXPECT_EQ(offset, c.kept ? 60 : 0);
+        EXPECT_EQ(remembered, c.kept ? builds : 1u) << "last seen at " << c.lastSeen;
+        EXPECT_EQ(memoryFor<Other>(id).count, 0u) << "another type's entry is its own";
+        EXPECT_EQ(frameRecord<Builds>().count, 5u);
     }
+    resetContext();
+    EXPECT_EQ(frameRecord<Builds>().count, 0u) << "the reset drops the records";
 }
 
 TEST_F(TreeTest, MemoryRecordsRectHoverAndScrollRange) {

@@ -1,8 +1,9 @@
 // The frame: the route decided from the state (and the frame composed for
 // it: the sign-in screen alone, everything else beside the realm rail),
 // news dates, the aurora's discs stand where the frame composition puts them
-// at every scale, and a close while updating opens the stop-update confirmation instead of
-// quitting.
+// at every scale, a close while updating opens the stop-update confirmation instead of
+// quitting, and a frame shows the Play button and notices of the state it is
+// built from, not the controller's.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -124,6 +125,63 @@ TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
                            std::string(c.route) == "checking";
         EXPECT_EQ(rails, alone ? 0 : 1) << label
                                         << ": the sign-in and checking screens stand alone, every other beside the rail";
+    }
+    app::state() = app::AppState();
+}
+
+TEST_F(ScreensTest, AFrameShowsThePlayButtonAndNoticesOfTheStateItIsBuiltFrom) {
+    css("div { display: flex }");
+    auto home = [](app::AppState& s) {
+        s.demo = true;
+        s.version = "2.1.0";
+        s.manifestLoaded = s.preflightDone = true;
+        s.plan.known = true;
+    };
+    // The controller's own state plays offline (and says so in a strip);
+    // the two built beside it must not borrow its button or its strip.
+    app::AppState& controller = app::state();
+    controller = app::AppState();
+    home(controller);
+    controller.offline = true;
+    app::AppState ready, running;
+    home(ready);
+    ready.plan.upToDate = true;
+    ready.manifest.clientVersion = "1.4.2";
+    home(running);
+    running.plan.upToDate = true;
+    running.gameWatch.running = true;
+    const struct {
+        const char* name;
+        app::AppState* state;
+        const char* label;
+        const char* sub;
+        bool offlineStrip;
+    } cases[] = {
+        {"ready", &ready, "PLAY", "Up to date \xC2\xB7 client 1.4.2", false},
+        {"running", &running, "GAME RUNNING", "Oblivion Remastered is running", false},
+        {"the controller's", &controller, "PLAY OFFLINE", "Using the client you already have", true},
+    };
+    const uint32_t labelClass = kiln::nameHash("play__text"), subClass = kiln::nameHash("play__sub"),
+                   stripClass = kiln::nameHash("strip__title");
+    for (const auto& c : cases) {
+        kiln::beginFrame(1000, 640, 1);
+        buildFrame(*c.state, 1000, 640, 1, 0);
+        kiln::endFrame();
+        std::string label, sub;
+        bool offlineStrip = false;
+        for (int32_t i = 0; i < count(); ++i) {
+            const kiln::Node& n = node(i);
+            if (n.kind != kiln::KindText) continue;
+            const std::string text(kiln::nodeText(n));
+            for (uint32_t k = 0; k < n.classCount; ++k) {
+                if (n.classes[k] == labelClass) label = text;
+                if (n.classes[k] == subClass) sub = text;
+                if (n.classes[k] == stripClass && text.rfind("Can't reach", 0) == 0) offlineStrip = true;
+            }
+        }
+        EXPECT_EQ(label, c.label) << c.name;
+        EXPECT_EQ(sub, c.sub) << c.name;
+        EXPECT_EQ(offlineStrip, c.offlineStrip) << c.name;
     }
     app::state() = app::AppState();
 }

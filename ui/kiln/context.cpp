@@ -306,6 +306,17 @@ void endFrame() {
         }
     }
 
+    // The layers' memory by the same rule, by when it was last asked for
+    if (c.frame % kEvictEvery == 0) {
+        for (auto it = c.slots.begin(); it != c.slots.end();) {
+            if (c.frame - it->second->lastUsed > kEvictAge) {
+                it = c.slots.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
     // The painter (draw list, pointer, frame summary)
     if (c.drawHook != nullptr) c.drawHook(c);
 }
@@ -559,6 +570,8 @@ void resetContext() {
         c.queued = 0;
     }
     c.memory.clear();
+    c.slots.clear();
+    c.records.clear();
     c.hits.clear();
     c.specs.clear();
     c.specCollisions.clear();

@@ -11,6 +11,7 @@
 // Sections:
 //   - Records: Rect, Ring, NodeSpec, Node, NodeMemory, HitRecord, InputEvent
 //   - UiContext: the one process-wide state
+//   - Memory of the layers above: memoryFor (per identity), frameRecord
 //   - Frame and builder functions
 //   - Queries used by screens, the painter and the window procedure
 //   - Input: event queue and window-message mapping
@@ -173,6 +174,23 @@ constexpr size_t kEventQueueCapacity = 256;
 struct UiContext;
 using FrameHook = void (*)(UiContext&);
 
+// A typed value the context keeps for a layer above the toolkit (see
+// memoryFor and frameRecord below).
+struct Slot {
+    virtual ~Slot() = default;
+    uint64_t lastUsed = 0;  // the frame that last asked for it
+};
+struct SlotKey {
+    uint64_t identity = 0;
+    const void* type = nullptr;  // one address per value type
+    bool operator==(const SlotKey& other) const { return identity == other.identity && type == other.type; }
+};
+struct SlotKeyHash {
+    size_t operator()(const SlotKey& key) const {
+        return std::hash<uint64_t>()(key.identity) ^ (std::hash<const void*>()(key.type) << 1);
+    }
+};
+
 struct UiContext {
     // The frame's tree (cleared, not freed, every frame)
     std::vector<Node> nodes;
@@ -219,6 +237,9 @@ struct UiContext {
     std::unordered_map<uint32_t, int32_t> imageIndex;  // nameHash(path) -> interned picture
     const Stylesheet* stylesheet = nullptr;  // null: currentStylesheet()
     FrameHook drawHook = nullptr;            // the painter, run at the end of endFrame
+    // The layers above: values per identity, and one record per type.
+    std::unordered_map<SlotKey, std::unique_ptr<Slot>, SlotKeyHash> slots;
+    std::unordered_map<const void*, std::unique_ptr<Slot>> records;
 
     // Scratch buffers of the passes (kept for their capacity)
     std::vector<TextLine> scratchLines;
@@ -228,6 +249,55 @@ struct UiContext {
 
 // The process-wide context (UI thread only, except the event queue).
 UiContext& ui();
+
+// ---------------------------------------------------------------------------
+// Memory of the layers above
+//
+// What a widget kit or the screens built on the toolkit must keep from one
+// frame to the next lives here, in the context, typed by the caller, and
+// never in variables of their own:
+//   - memoryFor<T>(identity): a T kept for one element identity (what a
+//     widget remembers between frames: a measured width, a text's scroll;
+//     later the focus ring's, the screen reader's). Value-initialised on
+//     first use. An entry no frame has asked for in a while goes by the rule
+//     of NodeMemory (unseen for more than 600 frames, checked every 256), so
+//     a widget asks for its entry every frame it is built.
+//   - frameRecord<T>(): one T per type for what a layer records about the
+//     frame it builds (its clock, its requests, the order of its controls).
+//     It is never cleared by the toolkit: the layer clears it when its own
+//     build starts, so between frames it describes the last build.
+// resetContext drops both. A reference stays valid until the entry goes
+// (memory: at an endFrame long after its last use; records: resetContext).
+// T is any default-constructible type; each type has entries of its own.
+
+namespace detail {
+template <class T>
+struct TypeTag {
+    static constexpr char id = 0;  // its address tells the types apart
+};
+template <class T>
+struct SlotOf final : Slot {
+    T value{};
+};
+template <class T>
+T& slotValue(std::unique_ptr<Slot>& slot, uint64_t frame) {
+    if (!slot) slot = std::make_unique<SlotOf<T>>();
+    slot->lastUsed = frame;
+    return static_cast<SlotOf<T>&>(*slot).value;
+}
+}  // namespace detail
+
+template <class T>
+T& memoryFor(uint64_t identity) {
+    UiContext& c = ui();
+    return detail::slotValue<T>(c.slots[SlotKey{identity, &detail::TypeTag<T>::id}], c.frame);
+}
+
+template <class T>
+T& frameRecord() {
+    UiContext& c = ui();
+    return detail::slotValue<T>(c.records[&detail::TypeTag<T>::id], c.frame);
+}
 
 // ---------------------------------------------------------------------------
 // Frame and builder
