@@ -251,15 +251,18 @@ bool keepsPart(bool writeFailed, const Response& reply) {
     return reply.status == 0 || (reply.status >= 200 && reply.status <= 299);
 }
 
-std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
-                            const std::string& wantHex, const std::string& destPath) {
-    if (writeFailed) return kDiskWriteFailed + destPath;
-    if (!reply.error.empty()) return reply.error;
-    if (reply.status < 200 || reply.status > 299) return kHttpStatus + std::to_string(reply.status);
-    if (!wantHex.empty() && !sameDigest(gotHex, wantHex)) {
-        return kChecksumMismatch + gotHex.substr(0, 12) + ", want " + wantHex.substr(0, 12) + ")";
+DownloadVerdict downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
+                                const std::string& wantHex, const std::string& destPath) {
+    if (writeFailed) return {Verdict::kWriteFailed, kDiskWriteFailed + destPath};
+    if (!reply.error.empty()) return {Verdict::kTransferFailed, reply.error};
+    if (reply.status < 200 || reply.status > 299) {
+        return {Verdict::kStatus, kHttpStatus + std::to_string(reply.status)};
     }
-    return std::string();
+    if (!wantHex.empty() && !sameDigest(gotHex, wantHex)) {
+        return {Verdict::kWrongDigest,
+                kChecksumMismatch + gotHex.substr(0, 12) + ", want " + wantHex.substr(0, 12) + ")"};
+    }
+    return {};
 }
 
 void RateRule::bodyStarted(int64_t nowMs) {

@@ -43,12 +43,18 @@ std::string lengthError(const std::map<std::string, std::string>& headers, int32
 // The text for a WinHTTP error code ("timed out", ..., "WinHTTP error 12345").
 std::string winHttpErrorText(unsigned long code);
 
-// What a finished download amounts to, before the final rename: the failure
-// text in the fixed order (write failure, transfer error, non-2xx status,
-// digest mismatch), or empty when the file may be moved into place.
-// `gotHex` is the digest of the bytes received; `wantHex` may be empty.
-std::string downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
-                            const std::string& wantHex, const std::string& destPath);
+// What a finished download amounts to, before the final rename: the first
+// failure in the fixed order (write failure, transfer error, non-2xx status,
+// digest mismatch) with its text, or kLands with no text when the file may
+// be moved into place. `gotHex` is the digest of the bytes received;
+// `wantHex` may be empty.
+enum class Verdict { kLands, kWriteFailed, kTransferFailed, kStatus, kWrongDigest };
+struct DownloadVerdict {
+    Verdict kind = Verdict::kLands;
+    std::string text;
+};
+DownloadVerdict downloadVerdict(bool writeFailed, const Response& reply, const std::string& gotHex,
+                                const std::string& wantHex, const std::string& destPath);
 
 // Whether cancelAllRequests() holds.
 bool allRequestsCancelled();

@@ -548,7 +548,11 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
 
     // Decide; every failure leaves destPath alone, and only an early end
     // with bytes worth continuing keeps the part file, with its record.
-    std::string verdict = downloadVerdict(writeFailed, reply, toHex(hash.final()), job.sha256Hex, job.destPath);
+    const DownloadVerdict decided = downloadVerdict(writeFailed, reply, toHex(hash.final()), job.sha256Hex, job.destPath);
+    // Kept bytes that made the whole file come out wrong were not this
+    // version after all (changed on disk since): the file starts over.
+    if (resume && decided.kind == Verdict::kWrongDigest) startOver = true;
+    std::string verdict = decided.text;
     if (verdict.empty() && !MoveFileExW(toWide(part).c_str(), toWide(job.destPath).c_str(),
                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         verdict = kCannotReplace + job.destPath + kGameRunning;
@@ -586,9 +590,7 @@ std::string download(const Download& job) {
     // fetched again from the first byte, once.
     bool startOver = false;
     std::string verdict = transfer(job, part, resume ? &kept : nullptr, startOver);
-    if (resume && (startOver || verdict.compare(0, std::string_view(kChecksumMismatch).size(), kChecksumMismatch) == 0)) {
-        verdict = transfer(job, part, nullptr, startOver);
-    }
+    if (resume && startOver) verdict = transfer(job, part, nullptr, startOver);
     return verdict;
 }
 

@@ -123,24 +123,29 @@ TEST(HttpDownload, VerdictOrder) {
         const char* error;
         std::string want;
         std::string expected;
+        Verdict kind;
     };
     const Case cases[] = {
-        {"write failure first", true, 404, "cancelled", other, "disk write failed for C:\\g\\a.dll"},
-        {"transfer error next", false, 404, "cancelled", other, "cancelled"},
-        {"then the status", false, 404, "", other, "HTTP 404"},
-        {"1xx is no success", false, 199, "", "", "HTTP 199"},
-        {"3xx is no success", false, 300, "", "", "HTTP 300"},
-        {"then the digest", false, 200, "", other, "checksum mismatch (got ab12cd34ef56, want 000000000000)"},
+        {"write failure first", true, 404, "cancelled", other, "disk write failed for C:\\g\\a.dll",
+         Verdict::kWriteFailed},
+        {"transfer error next", false, 404, "cancelled", other, "cancelled", Verdict::kTransferFailed},
+        {"then the status", false, 404, "", other, "HTTP 404", Verdict::kStatus},
+        {"1xx is no success", false, 199, "", "", "HTTP 199", Verdict::kStatus},
+        {"3xx is no success", false, 300, "", "", "HTTP 300", Verdict::kStatus},
+        {"then the digest", false, 200, "", other, "checksum mismatch (got ab12cd34ef56, want 000000000000)",
+         Verdict::kWrongDigest},
         {"upper-case digest matches", false, 200, "", "AB12CD34EF56AB12CD34EF56AB12CD34EF56AB12CD34EF56AB12CD34EF56AB12",
-         ""},
-        {"no digest, no check", false, 299, "", "", ""},
+         "", Verdict::kLands},
+        {"no digest, no check", false, 299, "", "", "", Verdict::kLands},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Response r;
         r.status = c.status;
         r.error = c.error;
-        EXPECT_EQ(downloadVerdict(c.writeFailed, r, good, c.want, "C:\\g\\a.dll"), c.expected);
+        const DownloadVerdict verdict = downloadVerdict(c.writeFailed, r, good, c.want, "C:\\g\\a.dll");
+        EXPECT_EQ(verdict.text, c.expected);
+        EXPECT_EQ(verdict.kind, c.kind);
     }
 }
 
