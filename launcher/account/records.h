@@ -88,6 +88,13 @@ struct Demand {
     std::vector<std::string> required;  // "pow" and/or "visual"
     std::string widgetUrl;
     Challenge challenge;
+    // Whether the demand names that layer ("pow", "visual").
+    bool needs(const char* layer) const {
+        for (const std::string& r : required) {
+            if (r == layer) return true;
+        }
+        return false;
+    }
 };
 
 // The answer, sent as the "captcha" member of a sign-in or registration.

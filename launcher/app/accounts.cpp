@@ -32,13 +32,6 @@ constexpr const char kWelcome[] =
 
 std::string siteHost() { return urlHost(effectiveManifestUrl(state().config)); }
 
-bool requires(const account::Demand& demand, const char* layer) {
-    for (const std::string& r : demand.required) {
-        if (r == layer) return true;
-    }
-    return false;
-}
-
 bool stopSolving() { return abortChallenge.load() || stopping.load() || workerRetired(); }
 
 std::string errorText(const Error& e) { return std::string(account::errorKindName(e.kind)) + ": " + e.message; }
@@ -201,7 +194,7 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
             f.purpose = purpose;
             f.code.clear();
             // A proof-of-work alone has no picture: the next try solves it.
-            if (!requires(f.demand, "visual")) {
+            if (!f.demand.needs("visual")) {
                 if (!ui.form.message.title.empty()) formMessage("error", kCheckFailed);
                 return;
             }
@@ -222,7 +215,7 @@ bool answerDemand(bool hasDemand, const account::Demand& demand, const std::stri
 // is all the service asks for.
 template <typename Send>
 Error withPowRetry(Error e, Send send) {
-    if (e.kind != ErrorKind::captcha_required || !requires(e.demand, "pow") || requires(e.demand, "visual")) return e;
+    if (e.kind != ErrorKind::captcha_required || !e.demand.needs("pow") || e.demand.needs("visual")) return e;
     account::Solution solution;
     if (!account::solve(e.demand, "", solution, stopSolving) || !account::hasAnyPart(solution)) return e;
     return send(&solution);
@@ -377,7 +370,7 @@ void onAuthAnswer(const Error& e, const account::Account& acc, const account::To
             fieldError("password", "That email and password don't match.");
             break;
         case ErrorKind::captcha_required:
-            if (requires(e.demand, "visual")) {
+            if (e.demand.needs("visual")) {
                 askCaptcha(e.demand, purpose);
             } else {
                 formMessage("error", kCheckFailed);

@@ -37,13 +37,6 @@ constexpr uint64_t kPowBarAfterMs = 600;
 // The picture the service sends, at scale 1.
 constexpr float kPictureW = 220, kPictureH = 80;
 
-bool requires(const account::Demand& demand, const char* layer) {
-    for (const std::string& r : demand.required) {
-        if (r == layer) return true;
-    }
-    return false;
-}
-
 // The error under a field: the checks' own first, then the service's.
 std::string errorFor(const app::AppState& state, const char* id) {
     const app::AuthView& form = state.view.auth;
@@ -279,8 +272,8 @@ void proofOfWork(app::AppState& state, bool registering) {
     uint64_t elapsed = now - form.busySince;
     // A demo scene shows a solve that is well under way.
     if (state.demo) elapsed += 3000;
-    const bool solving = registering || (state.form.hasDemand && requires(state.form.demand, "pow") &&
-                                         !requires(state.form.demand, "visual"));
+    const bool solving = registering || (state.form.hasDemand && state.form.demand.needs("pow") &&
+                                         !state.form.demand.needs("visual"));
     if (!solving && elapsed < kPowBarAfterMs) {
         requestFrameIn(static_cast<int64_t>(kPowBarAfterMs - elapsed));
         return;
@@ -390,7 +383,7 @@ void authScreen(app::AppState& state, bool registering) {
         }
 
         proofOfWork(state, registering);
-        if (state.form.hasDemand && requires(state.form.demand, "visual")) pictureChallenge(state);
+        if (state.form.hasDemand && state.form.demand.needs("visual")) pictureChallenge(state);
 
         primary(state, registering);
         if (!submitted.empty() && submitted.compare(0, 5, "auth:") == 0) submit(state, registering);

@@ -10,6 +10,7 @@
 #include "launcher/app/shell_actions.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "launcher/screens/forms.h"
 #include "launcher/screens/screens.h"
 #include "launcher/kit/widgets.h"
@@ -43,15 +44,6 @@ std::string formatSize(uint64_t bytes) {
 namespace {
 
 void paragraph(const std::string& text, const char* spec = "text.blocker__text") { kiln::textElement(text, spec); }
-
-std::string joined(const std::vector<std::string>& items, const char* separator) {
-    std::string out;
-    for (const std::string& item : items) {
-        if (!out.empty()) out += separator;
-        out += item;
-    }
-    return out;
-}
 
 // The actions of a screen, one build's row of them: the first is the
 // primary one, the second a plain button beside it, any further one a
