@@ -16,6 +16,7 @@ namespace ember::launcher {
 namespace {
 
 using testing::fileText;
+using testing::onDisk;
 using testing::putFile;
 using testing::ScopedEnv;
 using testing::ScratchDir;
@@ -46,14 +47,6 @@ TEST(PathsPosix, AFullDiskLeavesThePreviousFileIntact) {
     EXPECT_FALSE(written);
     EXPECT_EQ(fileText(path), "previous");
     EXPECT_FALSE(fileExists(path + ".tmp"));  // the short temporary is removed
-}
-
-// A path as the system calls take it: every `\\` a `/`.
-std::string onDisk(std::string path) {
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    return path;
 }
 
 // A write never goes through a link: one at the temporary is removed and

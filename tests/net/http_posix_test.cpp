@@ -16,16 +16,9 @@ namespace ember::launcher::http {
 namespace {
 
 using testing::fileText;
+using testing::onDisk;
 using testing::putFile;
 using testing::ScratchDir;
-
-// A path as the system calls take it: every `\\` a `/`.
-std::string onDisk(std::string path) {
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    return path;
-}
 
 // The link goes with its record, what it names keeps its bytes (or, naming
 // nothing, stays nothing), and the bytes go to a part file of our own.

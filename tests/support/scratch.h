@@ -75,6 +75,14 @@ private:
     std::optional<std::string> previous_;
 };
 
+// A path as the host's own system calls take it natively: every `\\` a `/`.
+inline std::string onDisk(std::string path) {
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
 // Writes a file in one go for a test's set-up; true on success.
 inline bool putFile(const std::string& path, const std::string& bytes) {
     std::FILE* file = openFile(path, "wb");
