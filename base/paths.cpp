@@ -65,6 +65,15 @@ std::string linkOnPath(const std::string& base, const std::string& relative) {
     return std::string();
 }
 
+std::FILE* openOwnFileReplacingLink(const std::string& path, const char* mode, bool* replaced) {
+    if (replaced) *replaced = false;
+    bool linked = false;
+    std::FILE* file = openOwnFile(path, mode, &linked);
+    if (file || !linked || !removeFile(path)) return file;
+    if (replaced) *replaced = true;
+    return openOwnFile(path, "wb");
+}
+
 std::string configDir() {
     // An explicit directory is used exactly as given.
     std::optional<std::string> explicitDir = environmentVariable("EMBERLANE_CONFIG_DIR");
@@ -108,9 +117,7 @@ bool writeFileAtomic(const std::string& path, const std::string& bytes) {
     // Write the temporary file, truncating any left-over from a failed try.
     // A link in its place goes first: its target is none of ours to empty.
     std::string tmp = path + ".tmp";
-    bool linked = false;
-    std::FILE* file = openOwnFile(tmp, "wb", &linked);
-    if (!file && linked && removeFile(tmp)) file = openOwnFile(tmp, "wb");
+    std::FILE* file = openOwnFileReplacingLink(tmp, "wb");
     if (!file) return false;
     size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
 

@@ -121,6 +121,10 @@ std::FILE* openFile(const std::string& path, const char* mode);
 // emptied, the link is left as it is, `*linked` (when given) is set and
 // nullptr returned. Only the last component is looked at here.
 std::FILE* openOwnFile(const std::string& path, const char* mode, bool* linked = nullptr);
+// openOwnFile, but a link in the file's place is removed (never what it
+// names) and a new, empty file of our own opened there; `*replaced` (when
+// given) then says the old bytes are gone.
+std::FILE* openOwnFileReplacingLink(const std::string& path, const char* mode, bool* replaced = nullptr);
 // Pushes what was written to `file` through to the disk (after fflush).
 bool syncFile(std::FILE* file);
 // Appends `bytes` to a file with one write, creating it when missing; the

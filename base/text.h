@@ -1,5 +1,6 @@
 // Small text helpers every module needs: ASCII letter case, white space and
-// trimming, prefixes and joining, hex digits, hex digests, one UTF-8 decoder, and the FNV-1a hash.
+// trimming, prefixes and joining, hex digits, hex digests, one UTF-8
+// decoder, and the FNV-1a hash.
 //
 // All of them work on bytes and treat only ASCII specially, so they never
 // depend on the C locale. Each exists once, here; a module that needs a

@@ -22,7 +22,6 @@ namespace {
 
 PipelineSteps gSteps = defaultPipelineSteps();
 
-
 std::string mib(uint64_t bytes) { return std::to_string(bytes >> 20); }
 
 // An install operation starts: busy, a fresh progress block, no cancel.
@@ -61,7 +60,6 @@ void takeSelfUpdateBookkeeping(const Config& from) {
     s.config.selfUpdateAt = from.selfUpdateAt;
     s.launcherUpdateOffered = offerFor(s.launcherBuild, s.config, s.launcherDigest);
 }
-
 
 // The fault for a client whose files could not be brought up to date.
 Fault applyFault(const std::string& error, const std::string& gameFolder, uint64_t downloadBytes,

@@ -60,7 +60,7 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
     std::unordered_set<std::string> asked;
     for (const ManifestFile& entry : plan.download) {
         const std::string folder = parentDir(entry.path);
-        if (folder.empty() || !asked.insert(asciiLower(folder)).second) continue;
+        if (folder.empty() || !asked.insert(fileNameFold(folder)).second) continue;
         const std::string link = linkOnPath(gameFolder, folder);
         if (!link.empty()) {
             error = entry.path + ": " + linkRefusal(link);

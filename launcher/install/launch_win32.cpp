@@ -17,8 +17,7 @@ bool launchGame(const std::string& gameFolder, const std::string& loaderPath, st
     // Nor started through a link: every folder on its way, and the loader
     // itself, must be what it says.
     const std::string path = joinPath(gameFolder, loaderPath);
-    std::string link = linkOnPath(gameFolder, loaderPath);
-    if (link.empty() && isLinkedFile(path)) link = loaderPath;
+    const std::string link = linkOnPath(gameFolder, loaderPath);
     if (!link.empty()) {
         error = linkRefusal(link);
         return false;

@@ -301,16 +301,11 @@ uint32_t downloadDeadlineMs(int64_t size, uint64_t minBytesPerSecond, int width)
 }
 
 std::FILE* openPartFile(const std::string& part, bool append, bool& fresh) {
-    fresh = false;
-    bool linked = false;
-    std::FILE* file = openOwnFile(part, append ? "ab" : "wb", &linked);
-    if (file || !linked) return file;
-    // The link goes (never what it names), and with it the record that
-    // spoke for its bytes; the file then comes from nothing.
-    removeFile(part);
-    removeFile(part + kPartRecordSuffix);
-    fresh = true;
-    return openOwnFile(part, "wb");
+    std::FILE* file = openOwnFileReplacingLink(part, append ? "ab" : "wb", &fresh);
+    // With the link goes the record that spoke for its bytes; the file then
+    // comes from nothing.
+    if (fresh) removeFile(part + kPartRecordSuffix);
+    return file;
 }
 
 }  // namespace ember::launcher::http

@@ -28,6 +28,19 @@ constexpr uint64_t kZeroParentSeed = 0x14650FB0739D0383ull;
 constexpr uint64_t kEvictEvery = 256;
 constexpr uint64_t kEvictAge = 600;
 
+// Drops the entries of `map` whose last frame (`lastFrame` of the value) is
+// more than kEvictAge frames before `frame`.
+template <typename Map, typename LastFrame>
+void evictUnused(Map& map, uint64_t frame, LastFrame lastFrame) {
+    for (auto it = map.begin(); it != map.end();) {
+        if (frame - lastFrame(it->second) > kEvictAge) {
+            it = map.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 // One wheel notch scrolls this many pixels.
 constexpr float kWheelStep = 60.0f;
 
@@ -295,26 +308,11 @@ void endFrame() {
     }
 
     // Eviction of identities gone for long (this frame's entries were
-    // just seen, so the nodes' memory pointers stay valid)
+    // just seen, so the nodes' memory pointers stay valid), and of the
+    // layers' memory by the same rule, by when it was last asked for
     if (c.frame % kEvictEvery == 0) {
-        for (auto it = c.memory.begin(); it != c.memory.end();) {
-            if (c.frame - it->second.lastSeen > kEvictAge) {
-                it = c.memory.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-
-    // The layers' memory by the same rule, by when it was last asked for
-    if (c.frame % kEvictEvery == 0) {
-        for (auto it = c.slots.begin(); it != c.slots.end();) {
-            if (c.frame - it->second->lastUsed > kEvictAge) {
-                it = c.slots.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        evictUnused(c.memory, c.frame, [](const NodeMemory& m) { return m.lastSeen; });
+        evictUnused(c.slots, c.frame, [](const std::unique_ptr<Slot>& slot) { return slot->lastUsed; });
     }
 
     // The painter (draw list, pointer, frame summary)
