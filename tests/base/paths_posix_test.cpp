@@ -16,7 +16,7 @@ namespace ember::launcher {
 namespace {
 
 using testing::fileText;
-using testing::onDisk;
+using testing::makeHostLink;
 using testing::putFile;
 using testing::ScopedEnv;
 using testing::ScratchDir;
@@ -75,10 +75,7 @@ TEST(PathsPosix, AnAtomicWriteNeverGoesThroughALink) {
             ASSERT_TRUE(putFile(victim, "mine"));
         }
         const std::string link = scratch.file(row.at);
-        // The system calls take the path as the disk spells it.
-        const std::string from = onDisk(victim);
-        const std::string to = onDisk(link);
-        ASSERT_EQ(row.hard ? ::link(from.c_str(), to.c_str()) : ::symlink(from.c_str(), to.c_str()), 0);
+        ASSERT_TRUE(makeHostLink(link, victim, row.hard));
         EXPECT_TRUE(isLinkedFile(link));
         bool linked = false;
         EXPECT_EQ(openOwnFile(link, "ab", &linked), nullptr);

@@ -2,8 +2,6 @@
 // symbolic links to files are links here (Wine shows them as the file).
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -16,7 +14,7 @@ namespace ember::launcher::http {
 namespace {
 
 using testing::fileText;
-using testing::onDisk;
+using testing::makeHostLink;
 using testing::putFile;
 using testing::ScratchDir;
 
@@ -45,10 +43,7 @@ TEST(HttpPartFile, ALinkInItsPlaceIsReplacedNeverWrittenThrough) {
             ASSERT_TRUE(putFile(victim, "mine"));
         }
         const std::string part = scratch.file("f.part");
-        // The system calls take the path as the disk spells it.
-        const std::string from = onDisk(victim);
-        const std::string to = onDisk(part);
-        ASSERT_EQ(row.hard ? ::link(from.c_str(), to.c_str()) : ::symlink(from.c_str(), to.c_str()), 0);
+        ASSERT_TRUE(makeHostLink(part, victim, row.hard));
         ASSERT_TRUE(putFile(part + kPartRecordSuffix, "record"));
         bool fresh = false;
         std::FILE* file = openPartFile(part, row.append, fresh);

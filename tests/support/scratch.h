@@ -2,6 +2,10 @@
 // environment changes that are undone afterwards.
 #pragma once
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -75,13 +79,22 @@ private:
     std::optional<std::string> previous_;
 };
 
-// A path as the host's own system calls take it natively: every `\\` a `/`.
-inline std::string onDisk(std::string path) {
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    return path;
+#ifndef _WIN32
+// A link at `link` to `target` (which need not exist), made natively by the
+// host's own calls: a hard link, or a symbolic one. True when it was made.
+inline bool makeHostLink(const std::string& link, const std::string& target, bool hard) {
+    // The system calls take the path as the disk spells it: every `\\` a `/`.
+    auto onDisk = [](std::string path) {
+        for (char& c : path) {
+            if (c == '\\') c = '/';
+        }
+        return path;
+    };
+    const std::string from = onDisk(target);
+    const std::string to = onDisk(link);
+    return (hard ? ::link(from.c_str(), to.c_str()) : ::symlink(from.c_str(), to.c_str())) == 0;
 }
+#endif
 
 // Writes a file in one go for a test's set-up; true on success.
 inline bool putFile(const std::string& path, const std::string& bytes) {
