@@ -1,4 +1,5 @@
 // The dialogs: a scrim and one modal on top of everything.
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -87,6 +88,24 @@ bool footButton(const std::string& label, const std::string& kind, bool disabled
 // The bodies, checks and confirmations of the dialogs that have more than
 // text. A confirmation that answers later finds its dialog by generation.
 
+// The answer to a create or a delete: it closes its dialog, or shows why
+// not while the field still holds `about` (the text that was sent); a
+// dialog closed or replaced meanwhile is left alone.
+std::function<void(bool, const std::string&)> workDone(uint64_t generation, const std::string& about) {
+    return [generation, about](bool ok, const std::string& message) {
+        app::AppState& s = app::state();
+        app::ModalView& open = s.view.modal;
+        if (generation != open.generation) return;
+        open.working = false;
+        if (ok) {
+            closeModal(s);
+        } else {
+            open.error = message;
+            open.errorFor = about;
+        }
+    };
+}
+
 void createBody(app::AppState& state) {
     app::ModalView& m = state.view.modal;
     const uint64_t generation = m.generation;
@@ -130,7 +149,6 @@ void createBody(app::AppState& state) {
 
 void createConfirm(app::AppState& state) {
     app::ModalView& m = state.view.modal;
-    const uint64_t generation = m.generation;
     const std::string name = fieldText(state, kNameField);
     const std::string problem = app::validateName(name);
     if (!problem.empty()) {
@@ -138,18 +156,7 @@ void createConfirm(app::AppState& state) {
         return;
     }
     m.working = true;
-    app::createCharacter(name, [generation, name](bool ok, const std::string& message) {
-        app::AppState& s = app::state();
-        app::ModalView& open = s.view.modal;
-        if (generation != open.generation) return;
-        open.working = false;
-        if (ok) {
-            closeModal(s);
-        } else {
-            open.error = message;
-            open.errorFor = name;
-        }
-    });
+    app::createCharacter(name, workDone(m.generation, name));
 }
 
 void deleteBody(app::AppState& state) {
@@ -168,20 +175,8 @@ void deleteBody(app::AppState& state) {
 
 void deleteConfirm(app::AppState& state) {
     app::ModalView& m = state.view.modal;
-    const uint64_t generation = m.generation;
     m.working = true;
-    app::deleteCharacter(deleteTarget(state).id, [generation](bool ok, const std::string& message) {
-        app::AppState& s = app::state();
-        app::ModalView& open = s.view.modal;
-        if (generation != open.generation) return;
-        open.working = false;
-        if (ok) {
-            closeModal(s);
-        } else {
-            open.error = message;
-            open.errorFor = fieldText(s, kDeleteField);
-        }
-    });
+    app::deleteCharacter(deleteTarget(state).id, workDone(m.generation, fieldText(state, kDeleteField)));
 }
 
 void changeIdBody(app::AppState& state) {
