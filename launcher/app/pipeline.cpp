@@ -150,109 +150,136 @@ Fault makeFault(FaultKind kind, const std::string& message, const std::string& d
     return f;
 }
 
-PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const Reporter& r) {
-    PipelineResult result;
-    Config& config = in.config;
-    auto finish = [&](Fault fault) {
-        result.fault = std::move(fault);
-        result.config = config;
-        return result;
-    };
+namespace {
 
-    // The launcher itself, unless offline or repairing.
-    if (!in.offline && !in.repair && steps.selfUpdate) {
-        std::string error;
-        if (steps.selfUpdate(in.manifest, config, r, error)) {
-            result.restarting = true;
-            return finish(Fault());
-        }
-        if (!error.empty()) logLine(error);
+// One run of the pipeline: what it was given, what it found so far, and
+// whether it is done early (a launcher restart, a repair's end).
+struct Run {
+    PipelineInput& in;
+    const PipelineSteps& steps;
+    const Reporter& r;
+    PipelineResult& result;
+    ClientBuild build;
+    ClientSettings settings;
+    bool done = false;
+};
+
+// Each step returns its fault; an empty one lets the next step go on.
+using Step = Fault (*)(Run&);
+
+// The launcher itself, unless offline or repairing.
+Fault updateLauncher(Run& run) {
+    if (run.in.offline || run.in.repair || !run.steps.selfUpdate) return Fault();
+    std::string error;
+    if (run.steps.selfUpdate(run.in.manifest, run.in.config, run.r, error)) {
+        run.result.restarting = true;
+        run.done = true;
+        return Fault();
     }
+    if (!error.empty()) logLine(error);
+    return Fault();
+}
 
-    // The game folder, its version, the write test, the game process.
-    r.sayPhase("game", "Locating Oblivion Remastered");
+// The game folder, its version, the write test, the game process.
+Fault checkGame(Run& run) {
+    const PipelineInput& in = run.in;
+    run.r.sayPhase("game", "Locating Oblivion Remastered");
     if (in.gameFolder.empty() || !isGameFolder(in.gameFolder)) {
-        return finish(makeFault(FaultKind::gameNotFound, text::kGameNotFound));
+        return makeFault(FaultKind::gameNotFound, text::kGameNotFound);
     }
     if (!in.ignoreVersion && !isSupportedGameVersion(in.manifest, in.gameVersion)) {
         Fault f = makeFault(FaultKind::unsupportedVersion, "Your Oblivion Remastered is " + in.gameVersion +
-                                                       ". Emberlane needs " +
-                                                       joined(in.manifest.supportedVersions, ", ") + ".");
+                                                               ". Emberlane needs " +
+                                                               joined(in.manifest.supportedVersions, ", ") + ".");
         f.blocker.version = in.gameVersion;
         f.blocker.helpUrl = in.manifest.helpUrl;
         f.blocker.supportedVersions = in.manifest.supportedVersions;
-        return finish(f);
+        return f;
     }
-    if (!(steps.canWrite && steps.canWrite(in.gameFolder))) {
+    if (!(run.steps.canWrite && run.steps.canWrite(in.gameFolder))) {
         Fault f = makeFault(FaultKind::notWritable, text::kNotWritable, in.gameFolder);
         f.blocker.path = in.gameFolder;
-        return finish(f);
+        return f;
     }
-    if (steps.gameRunning && steps.gameRunning()) {
-        return finish(makeFault(FaultKind::gameRunning, text::kGameRunningPipeline));
+    if (run.steps.gameRunning && run.steps.gameRunning()) {
+        return makeFault(FaultKind::gameRunning, text::kGameRunningPipeline);
     }
+    return Fault();
+}
 
-    // The client files (offline plays what is installed).
-    if (!in.offline) {
-        Plan plan = makePlan(in.manifest, in.gameFolder, config, in.repair, r);
-        if (r.isCancelled()) return finish(makeFault(FaultKind::cancelled, "cancelled"));
-        uint64_t required = requiredBytes(plan.downloadBytes);
-        uint64_t free = steps.freeSpace ? steps.freeSpace(in.gameFolder) : 0;
-        if (plan.downloadBytes >= 1 && free < required) {
-            Fault f = makeFault(FaultKind::noSpace, "Not enough space in " + in.gameFolder + " — about " +
+// The client files (offline plays what is installed).
+Fault installClientFiles(Run& run) {
+    const PipelineInput& in = run.in;
+    if (in.offline) return Fault();
+    Config& config = run.in.config;
+    Plan plan = makePlan(in.manifest, in.gameFolder, config, in.repair, run.r);
+    if (run.r.isCancelled()) return makeFault(FaultKind::cancelled, "cancelled");
+    uint64_t required = requiredBytes(plan.downloadBytes);
+    uint64_t free = run.steps.freeSpace ? run.steps.freeSpace(in.gameFolder) : 0;
+    if (plan.downloadBytes >= 1 && free < required) {
+        Fault f = makeFault(FaultKind::noSpace, "Not enough space in " + in.gameFolder + " — about " +
                                                     formatBytes(required, ByteStyle::floorMiB) + " MB is needed and " +
                                                     formatBytes(free, ByteStyle::floorMiB) + " MB is free.");
-            f.blocker.drive = driveLabel(in.gameFolder);
-            f.blocker.path = spaceFolder(in.gameFolder);
-            f.blocker.neededBytes = required;
-            f.blocker.freeBytes = free;
-            return finish(f);
-        }
-        std::string error;
-        if (steps.apply) {
-            steps.apply(in.manifest, in.gameFolder, config, plan, r, error);
-        } else if (!plan.upToDate) {
-            error = "no way to install client files in this build";
-        }
-        if (!error.empty()) {
-            return finish(applyFault(error, in.gameFolder, plan.downloadBytes, steps, r.isCancelled()));
-        }
-        config.lastClientVersion = in.manifest.clientVersion;
+        f.blocker.drive = driveLabel(in.gameFolder);
+        f.blocker.path = spaceFolder(in.gameFolder);
+        f.blocker.neededBytes = required;
+        f.blocker.freeBytes = free;
+        return f;
     }
+    std::string error;
+    if (run.steps.apply) {
+        run.steps.apply(in.manifest, in.gameFolder, config, plan, run.r, error);
+    } else if (!plan.upToDate) {
+        error = "no way to install client files in this build";
+    }
+    if (!error.empty()) return applyFault(error, in.gameFolder, plan.downloadBytes, run.steps, run.r.isCancelled());
+    config.lastClientVersion = in.manifest.clientVersion;
+    return Fault();
+}
 
-    // The client build for this game version, and its files.
+// The client build for this game version, and its files.
+Fault findClient(Run& run) {
+    const PipelineInput& in = run.in;
     bool exact = false;
-    ClientBuild build = clientBuildFor(in.manifest, in.gameVersion, exact);
-    if (build.dll.empty() || build.loader.empty()) return finish(makeFault(FaultKind::internal, text::kNoClientForVersion));
-    for (const std::string& path : {build.loader, build.dll}) {
+    run.build = clientBuildFor(in.manifest, in.gameVersion, exact);
+    if (run.build.dll.empty() || run.build.loader.empty()) return makeFault(FaultKind::internal, text::kNoClientForVersion);
+    for (const std::string& path : {run.build.loader, run.build.dll}) {
         if (!fileExists(joinPath(in.gameFolder, path))) {
-            return finish(makeFault(FaultKind::internal, text::kClientNotInstalled, "missing " + path));
+            return makeFault(FaultKind::internal, text::kClientNotInstalled, "missing " + path);
         }
     }
-    r.sayPhase("client", "Client " + build.version + " ready" + (exact ? "" : " (built for another game version)"));
+    run.r.sayPhase("client",
+                   "Client " + run.build.version + " ready" + (exact ? "" : " (built for another game version)"));
+    return Fault();
+}
 
-    // Mods this server does not allow.
-    if (steps.findBlockedMods) {
-        bool refuse = false;
-        result.blockedMods = steps.findBlockedMods(in.gameFolder, in.manifest, refuse);
-        if (refuse && !result.blockedMods.empty()) {
-            std::vector<std::string> names;
-            for (const BlockedModFound& mod : result.blockedMods) names.push_back(mod.path);
-            Fault f = makeFault(FaultKind::blockedMods, "This server does not allow " + joined(names, ", ") + ".");
-            f.blocker.mods = result.blockedMods;
-            return finish(f);
-        }
-    }
+// Mods this server does not allow.
+Fault refuseBlockedMods(Run& run) {
+    if (!run.steps.findBlockedMods) return Fault();
+    bool refuse = false;
+    run.result.blockedMods = run.steps.findBlockedMods(run.in.gameFolder, run.in.manifest, refuse);
+    if (!refuse || run.result.blockedMods.empty()) return Fault();
+    std::vector<std::string> names;
+    for (const BlockedModFound& mod : run.result.blockedMods) names.push_back(mod.path);
+    Fault f = makeFault(FaultKind::blockedMods, "This server does not allow " + joined(names, ", ") + ".");
+    f.blocker.mods = run.result.blockedMods;
+    return f;
+}
 
-    // Verify & repair ends with the files checked.
-    if (in.repair) {
-        result.progressText = text::kRepairDone;
-        return finish(Fault());
-    }
+// Verify & repair ends with the files checked.
+Fault endRepair(Run& run) {
+    if (!run.in.repair) return Fault();
+    run.result.progressText = text::kRepairDone;
+    run.done = true;
+    return Fault();
+}
 
-    // Who plays, and where.
-    r.sayPhase("account", "Preparing your character");
-    ClientSettings settings;
+// Who plays, and where: the realm's server, and the signed-in account's
+// play session or the local character.
+Fault choosePlayer(Run& run) {
+    const PipelineInput& in = run.in;
+    ClientSettings& settings = run.settings;
+    run.r.sayPhase("account", "Preparing your character");
     settings.host = !in.realm.host.empty()             ? in.realm.host
                     : !in.manifest.serverHost.empty() ? in.manifest.serverHost
                                                       : in.manifest.serverIp;
@@ -260,56 +287,78 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     settings.realmKey = !in.realm.key.empty() ? in.realm.key : in.manifest.accountsRealmKey;
     settings.realmName = !in.realm.name.empty() ? in.realm.name : in.manifest.serverName;
     settings.extra = in.manifest.clientSettings;
-    if (in.useAccount) {
-        if (in.characterId.empty()) return finish(makeFault(FaultKind::internal, text::kCreateCharacterFirst));
-        PlaySession session = steps.playSession ? steps.playSession(in.realm, in.characterId) : PlaySession{};
-        switch (session.code) {
-            case account::ErrorKind::ok:
-                break;
-            case account::ErrorKind::unauthorized:
-                result.loginRequired = true;
-                return finish(makeFault(FaultKind::loginRequired, text::kLoginToPlay));
-            case account::ErrorKind::not_found:
-                result.characterGone = true;
-                return finish(makeFault(FaultKind::characterGone, text::kCharacterGone));
-            case account::ErrorKind::transport:
-                return finish(makeFault(FaultKind::offline, text::kCannotReachEmberlane));
-            default:
-                return finish(makeFault(FaultKind::internal, text::kNoSession));
-        }
-        settings.account = session.accountId;
-        settings.name = session.name;
-        settings.session = session.token;
-        if (!session.host.empty() && session.port != 0) {
-            settings.host = session.host;
-            settings.port = session.port;
-        }
-        settings.characterSlot = 1;
-        for (const CharacterEntry& c : in.characters) {
-            if (c.id == in.characterId) settings.characterSlot = c.slot < 1 ? 1 : c.slot;
-        }
-    } else {
-        settings.account = std::to_string(localCharacterId(config));
-        settings.name = config.accountDisplayName.empty() ? "Adventurer" : config.accountDisplayName;
+    if (!in.useAccount) {
+        settings.account = std::to_string(localCharacterId(run.in.config));
+        settings.name = in.config.accountDisplayName.empty() ? "Adventurer" : in.config.accountDisplayName;
+        return Fault();
     }
+    if (in.characterId.empty()) return makeFault(FaultKind::internal, text::kCreateCharacterFirst);
+    PlaySession session = run.steps.playSession ? run.steps.playSession(in.realm, in.characterId) : PlaySession{};
+    switch (session.code) {
+        case account::ErrorKind::ok:
+            break;
+        case account::ErrorKind::unauthorized:
+            run.result.loginRequired = true;
+            return makeFault(FaultKind::loginRequired, text::kLoginToPlay);
+        case account::ErrorKind::not_found:
+            run.result.characterGone = true;
+            return makeFault(FaultKind::characterGone, text::kCharacterGone);
+        case account::ErrorKind::transport:
+            return makeFault(FaultKind::offline, text::kCannotReachEmberlane);
+        default:
+            return makeFault(FaultKind::internal, text::kNoSession);
+    }
+    settings.account = session.accountId;
+    settings.name = session.name;
+    settings.session = session.token;
+    if (!session.host.empty() && session.port != 0) {
+        settings.host = session.host;
+        settings.port = session.port;
+    }
+    settings.characterSlot = 1;
+    for (const CharacterEntry& c : in.characters) {
+        if (c.id == in.characterId) settings.characterSlot = c.slot < 1 ? 1 : c.slot;
+    }
+    return Fault();
+}
 
-    // ember.ini.
-    r.sayPhase("settings", "Writing client settings");
+// ember.ini, then the game through the loader.
+Fault launchGame(Run& run) {
+    const PipelineInput& in = run.in;
+    const ClientSettings& settings = run.settings;
+    run.r.sayPhase("settings", "Writing client settings");
     std::string error;
     if (!writeClientSettings(in.gameFolder, settings, error)) {
-        return finish(makeFault(FaultKind::internal, text::kSettingsNotWritten, error));
+        return makeFault(FaultKind::internal, text::kSettingsNotWritten, error);
     }
-
-    // The game, through the loader.
-    r.sayPhase("launch", "Starting Oblivion Remastered");
-    logLine(build.loader + " -> " + settings.host + ":" + std::to_string(settings.port) + " as " + settings.name);
-    if (!(steps.launch && steps.launch(in.gameFolder, build.loader, error))) {
+    run.r.sayPhase("launch", "Starting Oblivion Remastered");
+    logLine(run.build.loader + " -> " + settings.host + ":" + std::to_string(settings.port) + " as " + settings.name);
+    if (!(run.steps.launch && run.steps.launch(in.gameFolder, run.build.loader, error))) {
         if (error.empty()) error = "no way to start programs in this build";
-        return finish(makeFault(FaultKind::internal, text::kCouldNotStart, error));
+        return makeFault(FaultKind::internal, text::kCouldNotStart, error);
     }
-    result.launched = true;
-    result.progressText = text::kStarting;
-    return finish(Fault());
+    run.result.launched = true;
+    run.result.progressText = text::kStarting;
+    return Fault();
+}
+
+}  // namespace
+
+PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const Reporter& r) {
+    PipelineResult result;
+    Run run{in, steps, r, result, {}, {}};
+    constexpr Step kSteps[] = {updateLauncher,    checkGame, installClientFiles, findClient,
+                               refuseBlockedMods, endRepair, choosePlayer,       launchGame};
+    for (Step step : kSteps) {
+        Fault fault = step(run);
+        if (fault.kind != FaultKind::none) {
+            result.fault = std::move(fault);
+            break;
+        }
+        if (run.done) break;
+    }
+    result.config = in.config;
+    return result;
 }
 
 void startPipeline(bool repair) {
