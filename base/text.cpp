@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include <cstdio>
+
 namespace ember::launcher {
 
 std::string asciiLower(std::string_view text) {
@@ -134,6 +136,75 @@ void appendUtf8(std::string& out, uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+namespace {
+
+enum class Rounding : uint8_t { nearest, halfUp, down };
+
+// One unit of a style: counts from `from` bytes up are written in it.
+struct ByteUnit {
+    uint64_t from;
+    uint64_t unit;
+    int decimals;
+    Rounding rounding;
+    const char* name;  // after a space; "" for none
+};
+
+constexpr uint64_t kKB = 1024, kMB = kKB * 1024, kGB = kMB * 1024;
+
+constexpr ByteUnit kPlan[] = {{kGB, kGB, 1, Rounding::nearest, "GB"},
+                              {kMB, kMB, 1, Rounding::nearest, "MB"},
+                              {kKB, kKB, 0, Rounding::halfUp, "KB"},
+                              {0, 1, 0, Rounding::nearest, "B"}};
+constexpr ByteUnit kSize[] = {{kGB, kGB, 1, Rounding::nearest, "GB"},
+                              {kMB, kMB, 0, Rounding::nearest, "MB"},
+                              {0, kKB, 0, Rounding::nearest, "KB"}};
+constexpr ByteUnit kMegabytes[] = {{0, kMB, 0, Rounding::nearest, "MB"}};
+constexpr ByteUnit kFloorMiB[] = {{0, kMB, 0, Rounding::down, ""}};
+constexpr ByteUnit kTenthsMiB[] = {{0, kMB, 1, Rounding::nearest, ""}};
+
+std::string written(uint64_t bytes, const ByteUnit& u) {
+    char text[48];
+    const char* gap = *u.name ? " " : "";
+    if (u.rounding == Rounding::nearest) {
+        const double value = static_cast<double>(bytes) / static_cast<double>(u.unit);
+        std::snprintf(text, sizeof text, "%.*f%s%s", u.decimals, value, gap, u.name);
+    } else {
+        // Whole units, counted exactly.
+        const uint64_t whole = bytes / u.unit + (u.rounding == Rounding::halfUp && bytes % u.unit >= u.unit / 2);
+        std::snprintf(text, sizeof text, "%llu%s%s", static_cast<unsigned long long>(whole), gap, u.name);
+    }
+    return text;
+}
+
+template <size_t N>
+std::string writtenIn(uint64_t bytes, const ByteUnit (&units)[N]) {
+    for (const ByteUnit& u : units) {
+        if (bytes >= u.from) return written(bytes, u);
+    }
+    return written(bytes, units[N - 1]);
+}
+
+}  // namespace
+
+std::string formatBytes(uint64_t bytes, ByteStyle style) {
+    switch (style) {
+        case ByteStyle::plan: return writtenIn(bytes, kPlan);
+        case ByteStyle::size: return writtenIn(bytes, kSize);
+        case ByteStyle::megabytes: return writtenIn(bytes, kMegabytes);
+        case ByteStyle::floorMiB: return writtenIn(bytes, kFloorMiB);
+        case ByteStyle::tenthsMiB: return writtenIn(bytes, kTenthsMiB);
+    }
+    return std::string();
+}
+
+std::string formatBytesOf(uint64_t done, uint64_t total) {
+    const ByteUnit unit = total >= kGB ? ByteUnit{0, kGB, 1, Rounding::nearest, "GB"}
+                                       : ByteUnit{0, kMB, 1, Rounding::nearest, "MB"};
+    ByteUnit bare = unit;
+    bare.name = "";
+    return written(done, bare) + " / " + written(total, unit);
 }
 
 }  // namespace ember::launcher

@@ -55,6 +55,12 @@ inline std::string_view trim(std::string_view text) {
 inline bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
+inline bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+// Whether `text` names a web address: it begins "https://" or "http://".
+// Anything else (a path, a program, "javascript:") is not one.
+inline bool isWebAddress(std::string_view text) { return startsWith(text, "https://") || startsWith(text, "http://"); }
 // The items with `separator` between each two ("" for none).
 inline std::string joined(const std::vector<std::string>& items, std::string_view separator) {
     std::string out;
@@ -64,6 +70,21 @@ inline std::string joined(const std::vector<std::string>& items, std::string_vie
     }
     return out;
 }
+
+// ---- Byte counts ----
+
+// How a byte count is written (binary units: 1 KB is 1024 bytes). Each
+// style is one text the launcher shows; formatBytes writes them all.
+enum class ByteStyle : uint8_t {
+    plan,       // "1.5 GB", "12.3 MB", "2 KB", "512 B": the plan's summary (KB rounded half up)
+    size,       // "2.4 GB", "640 MB", "12 KB": the refusal screens
+    megabytes,  // "640 MB": whole megabytes
+    floorMiB,   // "639": whole MiB rounded down, without a unit
+    tenthsMiB,  // "12.3": tenths of a MiB, without a unit
+};
+std::string formatBytes(uint64_t bytes, ByteStyle style);
+// Two counts in the unit of the larger one, tenths: "1.2 / 3.4 GB", "0.5 / 12.0 MB".
+std::string formatBytesOf(uint64_t done, uint64_t total);
 
 // ---- Hex digits and digests ----
 

@@ -61,7 +61,7 @@ Manifest makeClient(const std::string& dir, int count) {
             createDirectories(parentDir(path));
             writeFileAtomic(path, bytes);
         }
-        manifest.files.push_back(ManifestFile{rel, toHex(sha256(bytes.data(), bytes.size())), 100});
+        manifest.files.push_back(ManifestFile{rel, sha256Hex(bytes), 100});
     }
     return manifest;
 }

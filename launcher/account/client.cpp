@@ -485,8 +485,8 @@ Error Client::challengeImage(const std::string& token, std::string& bytes) const
 
 bool isSecureServiceUrl(const std::string& url) {
     const std::string lower = asciiLower(url);
-    if (lower.rfind("https://", 0) == 0) return true;
-    if (lower.rfind("http://", 0) != 0) return false;
+    if (startsWith(lower, "https://")) return true;
+    if (!isWebAddress(lower)) return false;
     // Readers of an address disagree on where its host ends once it holds a
     // user part, a query or a fragment (the connection takes the host after
     // the last '@' before the first '/'), and the launcher appends paths to

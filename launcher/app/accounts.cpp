@@ -36,8 +36,8 @@ bool stopSolving() { return abortChallenge.load() || stopping.load() || workerRe
 
 std::string errorText(const Error& e) { return std::string(account::errorKindName(e.kind)) + ": " + e.message; }
 
-void formMessage(const std::string& tone, const std::string& title, const std::string& detail = "",
-                 const std::string& actionLabel = "", const std::string& action = "") {
+void formMessage(Tone tone, const std::string& title, const std::string& detail = "",
+                 const std::string& actionLabel = "", FormAction action = FormAction::none) {
     FormMessage& m = state().form.message;
     m = FormMessage();
     m.tone = tone;
@@ -84,7 +84,7 @@ void signOutLocally() {
     s.tokens = account::Tokens();
     s.characters = account::CharacterList();
     setCharactersStatus("loading");
-    s.tab = "login";
+    s.tab = Tab::login;
     logLine("signed out");
 }
 
@@ -112,7 +112,7 @@ void signIn(const account::Account& acc, const account::Tokens& tokens, const st
     s.config.accountDisplayName = acc.displayName;
     saveSettings();
     logLine("signed in as " + acc.displayName);
-    s.tab = "home";
+    s.tab = Tab::home;
     // The form starts over; anything still running for it is orphaned.
     ++s.accountGeneration;
     std::string keptEmail = s.form.email;
@@ -122,7 +122,7 @@ void signIn(const account::Account& acc, const account::Tokens& tokens, const st
     if (afterRegistration) {
         Notice n;
         n.id = "welcome";
-        n.tone = "success";
+        n.tone = Tone::success;
         n.title = kWelcome;
         s.notices.push_back(n);
     }
@@ -150,7 +150,7 @@ void fetchPicture(const ClientPtr& client, uint64_t seq, const std::string& toke
                 return;
             }
             if (!written) {
-                formMessage("error", kPictureFailed);
+                formMessage(Tone::error, kPictureFailed);
                 return;
             }
             if (!s.form.captchaFile.empty() && s.form.captchaFile != path) removeFile(s.form.captchaFile);
@@ -169,10 +169,10 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
     AppState& s = state();
     ClientPtr client = s.client;
     if (!client) {
-        formMessage("error", kNewChallengeFailed);
+        formMessage(Tone::error, kNewChallengeFailed);
         return;
     }
-    if (!shown.empty()) formMessage("error", shown);
+    if (!shown.empty()) formMessage(Tone::error, shown);
     uint64_t seq = ++s.captchaSeq;
     runAccountTask([client, purpose, seq] {
         account::Challenge challenge;
@@ -181,7 +181,7 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
             AppState& ui = state();
             if (seq != ui.captchaSeq) return;
             if (!e.ok()) {
-                formMessage("error", kNewChallengeFailed);
+                formMessage(Tone::error, kNewChallengeFailed);
                 return;
             }
             AccountForm& f = ui.form;
@@ -195,7 +195,7 @@ void freshChallenge(const std::string& purpose, const std::string& shown) {
             f.code.clear();
             // A proof-of-work alone has no picture: the next try solves it.
             if (!f.demand.needs("visual")) {
-                if (!ui.form.message.title.empty()) formMessage("error", kCheckFailed);
+                if (!ui.form.message.title.empty()) formMessage(Tone::error, kCheckFailed);
                 return;
             }
             uint64_t pictureSeq = ++ui.captchaSeq;
@@ -281,7 +281,7 @@ void login(const std::string& email, const std::string& password, const std::str
     if (!canStartBusyAction()) return;
     clearFormFeedback();
     if (!s.client) {
-        formMessage("error", kNoServiceLogin);
+        formMessage(Tone::error, kNoServiceLogin);
         return;
     }
     ClientPtr client = s.client;
@@ -306,7 +306,7 @@ void registerAccount(const std::string& email, const std::string& password, cons
     if (!canStartBusyAction()) return;
     clearFormFeedback();
     if (!s.client) {
-        formMessage("error", kNoServiceRegister);
+        formMessage(Tone::error, kNoServiceRegister);
         return;
     }
     if (s.form.formLoadedAt == 0) s.form.formLoadedAt = unixSeconds();
@@ -351,8 +351,8 @@ void onAuthAnswer(const Error& e, const account::Account& acc, const account::To
             logLine("register: pending activation for " + email);
             s.pendingActivationEmail = email;
             s.form.dropChallenge();
-            s.tab = "login";
-            formMessage("success", "Account created", acc.message, "Send the link again", "Resend");
+            s.tab = Tab::login;
+            formMessage(Tone::success, "Account created", acc.message, "Send the link again", FormAction::resend);
             return;
         }
         signIn(acc, tokens, email, isRegistration);
@@ -364,7 +364,7 @@ void onAuthAnswer(const Error& e, const account::Account& acc, const account::To
     switch (e.kind) {
         case ErrorKind::transport:
         case ErrorKind::service_unavailable:
-            formMessage("info", "Can't reach " + siteHost() + ".", "", "Retry", "Retry");
+            formMessage(Tone::info, "Can't reach " + siteHost() + ".", "", "Retry", FormAction::retry);
             break;
         case ErrorKind::invalid_credentials:
             fieldError("password", "That email and password don't match.");
@@ -373,7 +373,7 @@ void onAuthAnswer(const Error& e, const account::Account& acc, const account::To
             if (e.demand.needs("visual")) {
                 askCaptcha(e.demand, purpose);
             } else {
-                formMessage("error", kCheckFailed);
+                formMessage(Tone::error, kCheckFailed);
             }
             break;
         case ErrorKind::captcha_failed:
@@ -387,15 +387,14 @@ void onAuthAnswer(const Error& e, const account::Account& acc, const account::To
             if (s.accountWaitUntil == 0) s.accountWaitUntil = 1;
             s.accountBusy = true;
             s.accountBusyLabel = "WAITING";
-            formMessage("countdown", e.message);
+            formMessage(Tone::countdown, e.message);
             break;
         }
         case ErrorKind::banned:
-            formMessage("error", "This account is banned", e.reason.empty() ? "No reason was given." : e.reason, "",
-                        "");
+            formMessage(Tone::error, "This account is banned", e.reason.empty() ? "No reason was given." : e.reason);
             if (!e.until.empty()) s.form.message.line = "Until " + e.until;
             s.form.message.actionLabel = "Open the website";
-            s.form.message.action = "OpenSite";
+            s.form.message.action = FormAction::openSite;
             break;
         case ErrorKind::email_taken:
             fieldError("email", "That email already has an account.");
@@ -408,18 +407,18 @@ void onAuthAnswer(const Error& e, const account::Account& acc, const account::To
             break;
         case ErrorKind::account_pending:
             s.pendingActivationEmail = email;
-            formMessage("warning", "Activate your account first",
+            formMessage(Tone::warning, "Activate your account first",
                         e.message.empty() ? "Follow the link in the email we sent." : e.message, "Send the link again",
-                        "Resend");
+                        FormAction::resend);
             break;
         case ErrorKind::registration_closed:
-            formMessage("warning", "Registration is closed",
+            formMessage(Tone::warning, "Registration is closed",
                         e.message.empty() ? "New accounts open in rounds; the website says when the next one opens."
                                           : e.message,
-                        "Open the website", "OpenSite");
+                        "Open the website", FormAction::openSite);
             break;
         default:
-            formMessage("error", e.message.empty() ? "Something went wrong."
+            formMessage(Tone::error, e.message.empty() ? "Something went wrong."
                                                    : e.message + (e.status != 0 ? " (HTTP " + std::to_string(e.status) + ")"
                                                                                 : ""));
             break;
@@ -435,7 +434,7 @@ void askCaptcha(const account::Demand& demand, const std::string& purpose) {
     s.form.purpose = purpose;
     s.form.code.clear();
     if (!s.client) {
-        formMessage("error", kPictureFailed);
+        formMessage(Tone::error, kPictureFailed);
         return;
     }
     fetchPicture(s.client, ++s.captchaSeq, demand.challenge.token);
@@ -460,7 +459,7 @@ void restoreSession() {
     // address that will be mended.
     if (!s.client->secure()) {
         logLine(std::string("saved sign-in: ") + account::kInsecureService);
-        formMessage("error", account::kInsecureService);
+        formMessage(Tone::error, account::kInsecureService);
         return;
     }
     ClientPtr client = s.client;
@@ -487,7 +486,7 @@ void restoreSession() {
             }
             logLine("saved sign-in: " + errorText(e));
             if (account::isPassingOutage(e)) {
-                formMessage("info", "Can't reach " + siteHost() + ".", "", "Retry", "Restore");
+                formMessage(Tone::info, "Can't reach " + siteHost() + ".", "", "Retry", FormAction::restore);
                 state().restoreAttempted = false;  // Retry may try it again
             } else {
                 account::forgetSignIn();
@@ -507,12 +506,12 @@ void resendActivation() {
         return [e, message] {
             logLine(std::string("resend activation: ") + account::errorKindName(e.kind));
             if (e.ok()) {
-                formMessage("success", "Link sent", message);
+                formMessage(Tone::success, "Link sent", message);
             } else if (e.kind == ErrorKind::rate_limited) {
-                formMessage("warning",
+                formMessage(Tone::warning,
                             e.message.empty() ? "A link was sent recently. Check your inbox and spam folder." : e.message);
             } else {
-                formMessage("error", "The link could not be sent.", e.message, "Retry", "Resend");
+                formMessage(Tone::error, "The link could not be sent.", e.message, "Retry", FormAction::resend);
             }
         };
     });
@@ -654,7 +653,7 @@ void fetchCharactersNow() {
                 logLine("characters: " + errorText(e));
                 if (e.kind == ErrorKind::unauthorized) {
                     logout();
-                    formMessage("info", text::kPleaseSignIn);
+                    formMessage(Tone::info, text::kPleaseSignIn);
                 } else {
                     setCharactersStatus("error");
                 }

@@ -373,7 +373,7 @@ void quit() {
 void pushError(const std::string& title, const std::string& detail) {
     Notice notice;
     notice.id = "err" + std::to_string(++gNoticeNumber);
-    notice.tone = "error";
+    notice.tone = Tone::error;
     notice.title = title;
     notice.detail = detail;
     gState.notices.push_back(notice);

@@ -10,6 +10,7 @@
 #include "launcher/app/controller.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "base/dates.h"
 #include "base/text.h"
 #include "launcher/install/apply.h"
 #include "launcher/install/blocked_mods.h"
@@ -21,8 +22,6 @@ namespace ember::launcher::app {
 namespace {
 
 PipelineSteps gSteps = defaultPipelineSteps();
-
-std::string mib(uint64_t bytes) { return std::to_string(bytes >> 20); }
 
 // An install operation starts: busy, a fresh progress block, no cancel.
 void beginOperation(const std::string& key, const std::string& title) {
@@ -69,18 +68,18 @@ Fault applyFault(const std::string& error, const std::string& gameFolder, uint64
     const std::string insideDownload = std::string(": ") + http::kCancelled;
     bool endsInCancel = error.size() >= insideDownload.size() &&
                         error.compare(error.size() - insideDownload.size(), insideDownload.size(), insideDownload) == 0;
-    if (error == kApplyCancelled || (cancelled && endsInCancel)) return makeFault("cancelled", "cancelled");
-    if (error.find("cannot replace") != std::string::npos) return makeFault("file-locked", text::kFileLocked, error);
-    if (error.find(kUnsafeTarget) != std::string::npos) return makeFault("download", text::kUnsafeFileRefused, error);
+    if (error == kApplyCancelled || (cancelled && endsInCancel)) return makeFault(FaultKind::cancelled, "cancelled");
+    if (error.find("cannot replace") != std::string::npos) return makeFault(FaultKind::fileLocked, text::kFileLocked, error);
+    if (error.find(kUnsafeTarget) != std::string::npos) return makeFault(FaultKind::download, text::kUnsafeFileRefused, error);
     if (error.find("disk write failed") != std::string::npos) {
-        Fault f = makeFault("no-space", text::kRanOutOfSpace, error);
+        Fault f = makeFault(FaultKind::noSpace, text::kRanOutOfSpace, error);
         f.blocker.drive = driveLabel(gameFolder);
         f.blocker.path = spaceFolder(gameFolder);
         f.blocker.freeBytes = steps.freeSpace ? steps.freeSpace(gameFolder) : 0;
         f.blocker.neededBytes = f.blocker.freeBytes + downloadBytes;
         return f;
     }
-    return makeFault("download", text::kDownloadFailed, error);
+    return makeFault(FaultKind::download, text::kDownloadFailed, error);
 }
 
 // The player id for playing without an account: kept in config.json, made
@@ -152,25 +151,22 @@ std::string urlHost(const std::string& url) {
     return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-std::string blockerKindFor(const std::string& kind) {
-    static const char* const table[][2] = {
-        {"game-not-found", "game-not-found"},
-        {"not-writable", "permission"},
-        {"no-space", "disk-space"},
-        {"no-network", "no-network"},
-        {"file-locked", "file-locked"},
-        {"launcher-outdated", "launcher-outdated"},
-        {"blocked-mods", "blocked-mods"},
-        {"unsupported-version", "unsupported-version"},
-        {"boot", "error"},
-    };
-    for (const auto& row : table) {
-        if (kind == row[0]) return row[1];
+BlockerKind blockerKindFor(FaultKind kind) {
+    switch (kind) {
+        case FaultKind::gameNotFound: return BlockerKind::gameNotFound;
+        case FaultKind::notWritable: return BlockerKind::permission;
+        case FaultKind::noSpace: return BlockerKind::diskSpace;
+        case FaultKind::noNetwork: return BlockerKind::noNetwork;
+        case FaultKind::fileLocked: return BlockerKind::fileLocked;
+        case FaultKind::launcherOutdated: return BlockerKind::launcherOutdated;
+        case FaultKind::blockedMods: return BlockerKind::blockedMods;
+        case FaultKind::unsupportedVersion: return BlockerKind::unsupportedVersion;
+        case FaultKind::boot: return BlockerKind::error;
+        default: return BlockerKind::none;
     }
-    return "";
 }
 
-Fault makeFault(const std::string& kind, const std::string& message, const std::string& detail) {
+Fault makeFault(FaultKind kind, const std::string& message, const std::string& detail) {
     Fault f;
     f.kind = kind;
     f.message = message;
@@ -280,10 +276,10 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     // The game folder, its version, the write test, the game process.
     r.sayPhase("game", "Locating Oblivion Remastered");
     if (in.gameFolder.empty() || !isGameFolder(in.gameFolder)) {
-        return finish(makeFault("game-not-found", text::kGameNotFound));
+        return finish(makeFault(FaultKind::gameNotFound, text::kGameNotFound));
     }
     if (!in.ignoreVersion && !isSupportedGameVersion(in.manifest, in.gameVersion)) {
-        Fault f = makeFault("unsupported-version", "Your Oblivion Remastered is " + in.gameVersion +
+        Fault f = makeFault(FaultKind::unsupportedVersion, "Your Oblivion Remastered is " + in.gameVersion +
                                                        ". Emberlane needs " +
                                                        joined(in.manifest.supportedVersions, ", ") + ".");
         f.blocker.version = in.gameVersion;
@@ -292,23 +288,24 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         return finish(f);
     }
     if (!(steps.canWrite && steps.canWrite(in.gameFolder))) {
-        Fault f = makeFault("not-writable", text::kNotWritable, in.gameFolder);
+        Fault f = makeFault(FaultKind::notWritable, text::kNotWritable, in.gameFolder);
         f.blocker.path = in.gameFolder;
         return finish(f);
     }
     if (steps.gameRunning && steps.gameRunning()) {
-        return finish(makeFault("game-running", text::kGameRunningPipeline));
+        return finish(makeFault(FaultKind::gameRunning, text::kGameRunningPipeline));
     }
 
     // The client files (offline plays what is installed).
     if (!in.offline) {
         Plan plan = makePlan(in.manifest, in.gameFolder, config, in.repair, r);
-        if (r.isCancelled()) return finish(makeFault("cancelled", "cancelled"));
+        if (r.isCancelled()) return finish(makeFault(FaultKind::cancelled, "cancelled"));
         uint64_t required = requiredBytes(plan.downloadBytes);
         uint64_t free = steps.freeSpace ? steps.freeSpace(in.gameFolder) : 0;
         if (plan.downloadBytes >= 1 && free < required) {
-            Fault f = makeFault("no-space", "Not enough space in " + in.gameFolder + " — about " + mib(required) +
-                                                " MB is needed and " + mib(free) + " MB is free.");
+            Fault f = makeFault(FaultKind::noSpace, "Not enough space in " + in.gameFolder + " — about " +
+                                                    formatBytes(required, ByteStyle::floorMiB) + " MB is needed and " +
+                                                    formatBytes(free, ByteStyle::floorMiB) + " MB is free.");
             f.blocker.drive = driveLabel(in.gameFolder);
             f.blocker.path = spaceFolder(in.gameFolder);
             f.blocker.neededBytes = required;
@@ -330,10 +327,10 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     // The client build for this game version, and its files.
     bool exact = false;
     ClientBuild build = clientBuildFor(in.manifest, in.gameVersion, exact);
-    if (build.dll.empty() || build.loader.empty()) return finish(makeFault("internal", text::kNoClientForVersion));
+    if (build.dll.empty() || build.loader.empty()) return finish(makeFault(FaultKind::internal, text::kNoClientForVersion));
     for (const std::string& path : {build.loader, build.dll}) {
         if (!fileExists(joinPath(in.gameFolder, path))) {
-            return finish(makeFault("internal", text::kClientNotInstalled, "missing " + path));
+            return finish(makeFault(FaultKind::internal, text::kClientNotInstalled, "missing " + path));
         }
     }
     r.sayPhase("client", "Client " + build.version + " ready" + (exact ? "" : " (built for another game version)"));
@@ -345,7 +342,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
         if (refuse && !result.blockedMods.empty()) {
             std::vector<std::string> names;
             for (const BlockedModFound& mod : result.blockedMods) names.push_back(mod.path);
-            Fault f = makeFault("blocked-mods", "This server does not allow " + joined(names, ", ") + ".");
+            Fault f = makeFault(FaultKind::blockedMods, "This server does not allow " + joined(names, ", ") + ".");
             f.blocker.mods = result.blockedMods;
             return finish(f);
         }
@@ -368,21 +365,21 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     settings.realmName = !in.realm.name.empty() ? in.realm.name : in.manifest.serverName;
     settings.extra = in.manifest.clientSettings;
     if (in.useAccount) {
-        if (in.characterId.empty()) return finish(makeFault("internal", text::kCreateCharacterFirst));
+        if (in.characterId.empty()) return finish(makeFault(FaultKind::internal, text::kCreateCharacterFirst));
         PlaySession session = steps.playSession ? steps.playSession(in.realm, in.characterId) : PlaySession{};
         switch (session.code) {
             case account::ErrorKind::ok:
                 break;
             case account::ErrorKind::unauthorized:
                 result.loginRequired = true;
-                return finish(makeFault("login-required", text::kLoginToPlay));
+                return finish(makeFault(FaultKind::loginRequired, text::kLoginToPlay));
             case account::ErrorKind::not_found:
                 result.characterGone = true;
-                return finish(makeFault("character-gone", text::kCharacterGone));
+                return finish(makeFault(FaultKind::characterGone, text::kCharacterGone));
             case account::ErrorKind::transport:
-                return finish(makeFault("offline", text::kCannotReachEmberlane));
+                return finish(makeFault(FaultKind::offline, text::kCannotReachEmberlane));
             default:
-                return finish(makeFault("internal", text::kNoSession));
+                return finish(makeFault(FaultKind::internal, text::kNoSession));
         }
         settings.account = session.accountId;
         settings.name = session.name;
@@ -404,7 +401,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     r.sayPhase("settings", "Writing client settings");
     std::string error;
     if (!writeClientSettings(in.gameFolder, settings, error)) {
-        return finish(makeFault("internal", text::kSettingsNotWritten, error));
+        return finish(makeFault(FaultKind::internal, text::kSettingsNotWritten, error));
     }
 
     // The game, through the loader.
@@ -412,7 +409,7 @@ PipelineResult runPipeline(PipelineInput in, const PipelineSteps& steps, const R
     logLine(build.loader + " -> " + settings.host + ":" + std::to_string(settings.port) + " as " + settings.name);
     if (!(steps.launch && steps.launch(in.gameFolder, build.loader, error))) {
         if (error.empty()) error = "no way to start programs in this build";
-        return finish(makeFault("internal", text::kCouldNotStart, error));
+        return finish(makeFault(FaultKind::internal, text::kCouldNotStart, error));
     }
     result.launched = true;
     result.progressText = text::kStarting;
@@ -447,10 +444,10 @@ void applyPreflightResult(const PreflightResult& r) {
     AppState& s = state();
     s.preflightRunning = false;
     s.preflightDone = true;
-    if (s.blocker.kind != "restarting") {
+    if (s.blocker.kind != BlockerKind::restarting) {
         s.blocker = Blocker();
         // The refusal behind a cleared blocker is decided afresh below.
-        if (!s.fault.blocker.kind.empty()) s.fault = Fault();
+        if (s.fault.blocker.kind != BlockerKind::none) s.fault = Fault();
     }
     std::string site = urlHost(effectiveManifestUrl(s.config));
     bool configChanged = false;
@@ -516,19 +513,19 @@ void applyPreflightResult(const PreflightResult& r) {
 
     // The first fault that stops play.
     if (r.schemaTooNew) {
-        showFault(makeFault("launcher-outdated", text::kOutdated, r.error));
+        showFault(makeFault(FaultKind::launcherOutdated, text::kOutdated, r.error));
     } else if (!r.ok) {
-        showFault(makeFault("no-network",
+        showFault(makeFault(FaultKind::noNetwork,
                             "Can't reach " + site +
                                 ", and there's nothing installed yet to play. Check your internet connection, then "
                                 "choose Try again.",
                             s.manifestError));
     } else if (!r.candidates.empty() && !r.writable) {
-        Fault f = makeFault("not-writable", text::kNotWritable, s.gameFolder);
+        Fault f = makeFault(FaultKind::notWritable, text::kNotWritable, s.gameFolder);
         f.blocker.path = s.gameFolder;
         showFault(f);
     } else if (r.candidates.empty()) {
-        Fault f = makeFault("game-not-found", text::kGameNotFound);
+        Fault f = makeFault(FaultKind::gameNotFound, text::kGameNotFound);
         f.blocker.searched = r.searched;
         showFault(f);
     }
@@ -560,7 +557,7 @@ void startPipeline(bool repair) {
     }
     // The refusal shown before is decided afresh by this run (a cancelled
     // run must not leave the last one's blocker standing).
-    if (s.blocker.kind != "restarting") {
+    if (s.blocker.kind != BlockerKind::restarting) {
         s.blocker = Blocker();
         s.fault = Fault();
     }
@@ -600,15 +597,15 @@ void applyPipelineResult(const PipelineResult& r) {
 
     if (r.restarting) {
         s.blocker = Blocker();
-        s.blocker.kind = "restarting";
+        s.blocker.kind = BlockerKind::restarting;
         s.operation.reset();
         s.closeAt = now() + 1500;
         return;
     }
 
-    if (!r.fault.kind.empty()) {
+    if (r.fault.kind != FaultKind::none) {
         s.operation.reset();
-        if (r.fault.kind == "cancelled") {
+        if (r.fault.kind == FaultKind::cancelled) {
             logLine("cancelled");
         } else {
             showFault(r.fault);
@@ -618,7 +615,7 @@ void applyPipelineResult(const PipelineResult& r) {
             logout();
             Notice n;
             n.id = "signin";
-            n.tone = "info";
+            n.tone = Tone::info;
             n.title = text::kPleaseSignIn;
             s.notices.push_back(n);
         }
@@ -702,7 +699,7 @@ void showFault(const Fault& fault) {
     AppState& s = state();
     s.fault = fault;
     s.blocker = fault.blocker;
-    logLine("fault " + fault.kind + ": " + fault.message + (fault.detail.empty() ? "" : " (" + fault.detail + ")"));
+    logLine("fault " + std::string(spelling(fault.kind)) + ": " + fault.message + (fault.detail.empty() ? "" : " (" + fault.detail + ")"));
 }
 
 void setIgnoreVersion(bool on) {
@@ -725,11 +722,10 @@ std::string playState(const AppState& s) {
         if (key == "download" || key == "verify" || key == "prune" || key == "selfupdate") return "updating";
         return "launching";
     }
-    const std::string& fk = s.fault.kind;
-    if (fk == "unsupported-version") return "unsupported";
+    if (s.fault.kind == FaultKind::unsupportedVersion) return "unsupported";
     // Every fault with a screen of its own blocks the button (a launcher too
     // old for the manifest, or a locked file, must not leave it "checking").
-    if (!s.fault.blocker.kind.empty()) return "blocked";
+    if (s.fault.blocker.kind != BlockerKind::none) return "blocked";
     if (!s.gameFolder.empty() && !s.supported && !s.manifest.supportedVersions.empty() && !s.config.ignoreVersion) {
         return "unsupported";
     }
@@ -752,17 +748,6 @@ std::string playLabel(const std::string& st) {
     return "PLAY";
 }
 
-namespace {
-
-std::string relativeTime(uint64_t since, uint64_t t) {
-    uint64_t seconds = t > since ? (t - since) / 1000 : 0;
-    if (seconds < 60) return "just now";
-    if (seconds < 3600) return std::to_string(seconds / 60) + " min ago";
-    return std::to_string(seconds / 3600) + " h ago";
-}
-
-}  // namespace
-
 std::string playSubline(uint64_t t) { return playSubline(state(), t); }
 
 std::string playSubline(const AppState& s, uint64_t t) {
@@ -771,8 +756,11 @@ std::string playSubline(const AppState& s, uint64_t t) {
     if (st == "install" || st == "update") {
         line = planSummary(s.plan.downloadBytes, s.plan.downloadCount, s.plan.removeCount);
     } else if (st == "running") {
-        line = s.gameWatch.launchedAt != 0 ? "Launched " + relativeTime(s.gameWatch.launchedAt, t)
-                                           : "Oblivion Remastered is running";
+        // In the screens' relative form, from the tick clock's seconds.
+        line = s.gameWatch.launchedAt != 0
+                   ? "Launched " + relativeDate(static_cast<int64_t>(s.gameWatch.launchedAt / 1000),
+                                                static_cast<int64_t>(t / 1000))
+                   : "Oblivion Remastered is running";
     } else if (st == "unsupported") {
         if (s.gameVersion.empty() || s.gameVersion == "unknown") {
             line = "Emberlane can't run on this Oblivion Remastered yet";
@@ -785,21 +773,16 @@ std::string playSubline(const AppState& s, uint64_t t) {
         line = "Using the client you already have" +
                (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")");
     } else if (st == "blocked") {
-        const std::string& kind = s.blocker.kind;
-        if (kind == "game-not-found") {
-            line = "Oblivion Remastered has not been found on this PC";
-        } else if (kind == "permission") {
-            line = "Windows won't let the launcher write to your Oblivion Remastered folder";
-        } else if (kind == "disk-space") {
-            line = "Not enough free space to install";
-        } else if (kind == "no-network") {
-            line = "Can't reach " + urlHost(effectiveManifestUrl(s.config));
-        } else if (kind == "file-locked") {
-            line = "A file the update needs is open in another program";
-        } else if (kind == "launcher-outdated") {
-            line = "This launcher is out of date";
-        } else {
-            line = "Emberlane can't start yet — see above";
+        switch (s.blocker.kind) {
+            case BlockerKind::gameNotFound: line = "Oblivion Remastered has not been found on this PC"; break;
+            case BlockerKind::permission:
+                line = "Windows won't let the launcher write to your Oblivion Remastered folder";
+                break;
+            case BlockerKind::diskSpace: line = "Not enough free space to install"; break;
+            case BlockerKind::noNetwork: line = "Can't reach " + urlHost(effectiveManifestUrl(s.config)); break;
+            case BlockerKind::fileLocked: line = "A file the update needs is open in another program"; break;
+            case BlockerKind::launcherOutdated: line = "This launcher is out of date"; break;
+            default: line = "Emberlane can't start yet — see above"; break;
         }
     } else if (st == "ready") {
         line = std::string(text::kUpToDate) +
@@ -816,8 +799,8 @@ std::vector<Notice> currentNotices() { return currentNotices(state()); }
 
 std::vector<Notice> currentNotices(const AppState& s) {
     std::vector<Notice> out;
-    auto add = [&](const char* id, const char* tone, const std::string& title, const std::string& detail = "",
-                   const char* label = "", const char* action = "") {
+    auto add = [&](const char* id, Tone tone, const std::string& title, const std::string& detail = "",
+                   const char* label = "", NoticeAction action = NoticeAction::none) {
         Notice n;
         n.id = id;
         n.tone = tone;
@@ -828,46 +811,46 @@ std::vector<Notice> currentNotices(const AppState& s) {
         out.push_back(n);
     };
     if (s.offline) {
-        add("offline", "warning",
+        add("offline", Tone::warning,
             "Can't reach " + urlHost(effectiveManifestUrl(s.config)) + " — using the client you already have" +
                 (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")."),
-            s.manifestError, "Retry", "Preflight");
+            s.manifestError, "Retry", NoticeAction::preflight);
     }
-    if (!s.fault.kind.empty() && s.fault.kind != "cancelled" && s.blocker.kind.empty() &&
-        s.fault.blocker.kind.empty()) {
-        add("fault", "error", s.fault.message, s.fault.detail);
+    if (s.fault.kind != FaultKind::none && s.fault.kind != FaultKind::cancelled && s.blocker.kind == BlockerKind::none &&
+        s.fault.blocker.kind == BlockerKind::none) {
+        add("fault", Tone::error, s.fault.message, s.fault.detail);
     }
     if (!s.gameFolder.empty() && !s.supported && !s.manifest.supportedVersions.empty() && !s.config.ignoreVersion) {
         std::string version = s.gameVersion.empty() || s.gameVersion == "unknown" ? "an unknown version" : s.gameVersion;
-        add("badversion", "error",
+        add("badversion", Tone::error,
             "Your Oblivion Remastered is " + version + ". Emberlane needs " +
                 joined(s.manifest.supportedVersions, " or ") + ", so it can't start yet.",
-            "", "What do I do?", "ShowUnsupported");
+            "", "What do I do?", NoticeAction::showUnsupported);
     }
     if (s.config.settingsWereReset) {
-        add("configreset", "warning",
+        add("configreset", Tone::warning,
             "The launcher's settings file couldn't be read, so it started fresh. If you had a player id, it has "
             "changed — the old file is kept next to it as config.json.corrupt.",
-            "", "Open the folder", "OpenLogFolder");
+            "", "Open the folder", NoticeAction::openLogFolder);
     }
-    if (s.config.ignoreVersion) add("force", "warning", "The game version check is switched off in Settings → Advanced.");
+    if (s.config.ignoreVersion) add("force", Tone::warning, "The game version check is switched off in Settings → Advanced.");
     out.insert(out.end(), s.notices.begin(), s.notices.end());
     return out;
 }
 
-void noticeAction(const std::string& action) {
+void noticeAction(NoticeAction action) {
     AppState& s = state();
-    if (action == "Play") {
+    if (action == NoticeAction::play) {
         if (!s.demo) startPipeline(false);
-    } else if (action == "Preflight") {
+    } else if (action == NoticeAction::preflight) {
         preflight();
-    } else if (action == "ShowUnsupported") {
-        Fault f = makeFault("unsupported-version", "Your Oblivion Remastered is " + s.gameVersion + ".");
+    } else if (action == NoticeAction::showUnsupported) {
+        Fault f = makeFault(FaultKind::unsupportedVersion, "Your Oblivion Remastered is " + s.gameVersion + ".");
         f.blocker.version = s.gameVersion;
         f.blocker.helpUrl = s.manifest.helpUrl;
         f.blocker.supportedVersions = s.manifest.supportedVersions;
         s.blocker = f.blocker;
-    } else if (action == "OpenLogFolder") {
+    } else if (action == NoticeAction::openLogFolder) {
         if (!s.demo && gSteps.openFolder) gSteps.openFolder(configDir());
     }
 }
@@ -924,13 +907,19 @@ void setChannel(const std::string& channel) {
     preflight();
 }
 
+std::string manifestUrlProblem(std::string_view input) {
+    const std::string_view url = trim(input);
+    return url.empty() || isWebAddress(url) ? std::string() : std::string(text::kNotAWebAddress);
+}
+
 void setManifestUrl(const std::string& input) {
     AppState& s = state();
-    std::string url(trim(input));
-    if (!url.empty() && !startsWith(url, "https://") && !startsWith(url, "http://")) {
-        pushError(text::kNotAWebAddress, "");
+    const std::string problem = manifestUrlProblem(input);
+    if (!problem.empty()) {
+        pushError(problem, "");
         return;
     }
+    const std::string url(trim(input));
     s.config.manifestUrl = url;
     saveSettings();
     preflight();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "launcher/account/records.h"
@@ -145,8 +146,8 @@ std::string effectiveManifestUrl(const Config& config);
 std::string urlHost(const std::string& url);
 
 // Fault kind -> blocker kind (empty: shown as a notice).
-std::string blockerKindFor(const std::string& faultKind);
-Fault makeFault(const std::string& kind, const std::string& message, const std::string& detail = "");
+BlockerKind blockerKindFor(FaultKind kind);
+Fault makeFault(FaultKind kind, const std::string& message, const std::string& detail = "");
 
 // The worker halves.
 PreflightResult runPreflight(const std::string& url, Config config, const PipelineSteps& steps);
@@ -176,7 +177,7 @@ std::string playSubline(uint64_t now);
 std::vector<Notice> currentNotices(const AppState& state);
 std::vector<Notice> currentNotices();
 // Runs a notice button's action.
-void noticeAction(const std::string& action);
+void noticeAction(NoticeAction action);
 // The game watch, every frame after a launch: every 3 s it has the install
 // worker look at the process list; the answer, posted back (which owes a
 // frame), ends the watch when the game has closed.
@@ -198,6 +199,9 @@ void saveSettings();
 
 // Settings actions (each saves config.json unless in demo mode).
 void setChannel(const std::string& channel);
+// What is wrong with a manifest address the player typed ("" when nothing
+// is: a web address, or blank for the channel's default).
+std::string manifestUrlProblem(std::string_view input);
 void setManifestUrl(const std::string& text);
 void resetLauncher();
 void restartAsAdministrator();

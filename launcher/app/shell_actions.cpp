@@ -4,6 +4,7 @@
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
 #include "base/log.h"
+#include "base/text.h"
 
 namespace ember::launcher::app {
 
@@ -38,7 +39,7 @@ void openFolder(const std::string& folder) {
 
 void openWebPage(const std::string& url) {
     // Only web addresses go to the shell, never a path or a program.
-    if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0) return;
+    if (!isWebAddress(url)) return;
     openFolder(url);
 }
 
@@ -56,7 +57,7 @@ void dismissFirstRunCard(const std::string& which) {
     saveSettings();
 }
 
-void showTab(const std::string& tab) { state().tab = tab; }
+void showTab(Tab tab) { state().tab = tab; }
 
 void setRememberEmail(bool on) {
     state().config.rememberEmail = on;

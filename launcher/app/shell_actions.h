@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "launcher/app/kinds.h"
+
 namespace ember::launcher::app {
 
 // "Choose the folder…" and "Browse…": the folder picker, then the game
@@ -32,9 +34,8 @@ std::string helpUrl();
 // intro) or "firstrun" (the first download note). Saved to config.json.
 void dismissFirstRunCard(const std::string& which);
 
-// The tab the player picked: "home", "settings", "login" or "register" (the
-// route decides what stands there).
-void showTab(const std::string& tab);
+// The tab the player picked (the route decides what stands there).
+void showTab(Tab tab);
 // "Remember me" on the sign-in form. Saved to config.json.
 void setRememberEmail(bool on);
 

@@ -14,6 +14,7 @@
 #include "launcher/formats/manifest.h"
 #include "launcher/install/client_settings.h"
 #include "launcher/install/plan.h"
+#include "launcher/app/kinds.h"
 
 namespace ember::launcher::account {
 class Client;
@@ -58,11 +59,11 @@ struct Operation {
 // One strip on the home page.
 struct Notice {
     std::string id;
-    std::string tone;  // "error", "warning", "success" or "info"
+    Tone tone = Tone::info;  // error, warning, success or info
     std::string title;
     std::string detail;
     std::string actionLabel;  // the button's text; empty: no button
-    std::string action;       // what the button does ("Preflight", "Play", ...)
+    NoticeAction action = NoticeAction::none;  // what the button does
     bool flag = false;
 };
 
@@ -75,7 +76,7 @@ struct BlockedModFound {
 // What a full-window refusal screen shows; the screens add titles and
 // buttons by kind.
 struct Blocker {
-    std::string kind;  // empty: no blocker
+    BlockerKind kind = BlockerKind::none;
     std::string body;
     std::string detail;
     std::string version;
@@ -91,21 +92,21 @@ struct Blocker {
 
 // Every refusal the player sees.
 struct Fault {
-    std::string kind;  // empty: no fault
+    FaultKind kind = FaultKind::none;
     std::string message;
     std::string detail;
     Blocker blocker;
 };
 
 // A message on the sign-in or registration form. A plain form error is one
-// with tone "error" and only a title.
+// with tone error and only a title.
 struct FormMessage {
-    std::string tone;  // "info", "success", "warning", "error"; "countdown" during a wait
+    Tone tone = Tone::error;  // countdown during a wait
     std::string title;
     std::string detail;
     std::string line;         // an extra line ("Until ...")
     std::string actionLabel;  // empty: no button
-    std::string action;       // "Retry", "Restore", "Resend", "OpenSite"
+    FormAction action = FormAction::none;
 };
 
 // The sign-in and registration form.
@@ -169,7 +170,7 @@ struct AuthView {
 // The refusal screen's memory: which explanation is unfolded, for the
 // refusal it was unfolded on.
 struct BlockerView {
-    std::string kind;  // the refusal these flags belong to: its kind and details
+    BlockerKind kind = BlockerKind::none;  // the refusal these flags belong to: its kind and details
     std::string details;
     bool detailsOpen = false;
     bool hintOpen = false;  // "Where is it usually?" / "Why does this happen?"
@@ -180,7 +181,7 @@ struct BlockerView {
 // controller finds its dialog by `generation`: once the dialog was closed
 // (or another opened) a late answer changes nothing.
 struct ModalView {
-    std::string open;  // the dialog these belong to
+    ModalKind open = ModalKind::none;  // the dialog these belong to
     uint64_t generation = 0;
     bool working = false;     // a create or delete is on its way
     std::string error;        // shown in the dialog's field
@@ -197,7 +198,7 @@ struct ModalView {
 // the controller's operations.
 struct ViewState {
     std::string scene;      // the demo scene ("" outside demo mode)
-    std::string openModal;  // "create", "delete", "logout", "ignore-version", "reset", "change-id", "stop-update" or ""
+    ModalKind openModal = ModalKind::none;
     bool advancedOpen = false;
 
     // Text fields and focus.
@@ -283,8 +284,8 @@ struct AppState {
     // The install worker is moving them aside ("Disable it and play").
     bool movingMods = false;
 
-    // The view's tab: "home", "settings", "login" or "register".
-    std::string tab;
+    // The page the player chose.
+    Tab tab = Tab::none;
 
     // The account service (filled by the account actions).
     bool accountsActive = false;

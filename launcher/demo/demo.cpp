@@ -1,6 +1,7 @@
 // The demo scenes: sample state for each scene of --demo. Nothing here
 // starts work: demo mode has no worker, and the state is filled as if the
 // work had already been done.
+#include "base/dates.h"
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
 #include "launcher/demo/demo.h"
@@ -159,11 +160,11 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         return true;
     }
     if (scene == "home-error") {
-        s.fault = app::makeFault("download", app::text::kDownloadFailed,
+        s.fault = app::makeFault(app::FaultKind::download, app::text::kDownloadFailed,
                                  "HTTP 503 for client/EmberClient.dll (2 of 38 files were installed)");
         app::Notice n;
         n.id = "err1";
-        n.tone = "error";
+        n.tone = app::Tone::error;
         n.title = "The launcher's update check failed";
         n.detail = "HTTP 503 from emberlane.example";
         s.notices.push_back(n);
@@ -194,17 +195,17 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         return true;
     }
     if (scene == "settings") {
-        s.tab = "settings";
+        s.tab = app::Tab::settings;
         return true;
     }
     if (scene == "settings-advanced") {
-        s.tab = "settings";
+        s.tab = app::Tab::settings;
         s.view.advancedOpen = true;
         s.config.manifestUrl = "https://staging.emberlane.example/client/manifest.json";
         return true;
     }
     if (scene == "settings-dev") {
-        s.tab = "settings";
+        s.tab = app::Tab::settings;
         s.config.channel = "dev";
         s.manifest.channel = "dev";
         s.manifest.clientVersion = "0.10.0-dev.7";
@@ -233,7 +234,7 @@ const std::vector<std::string>& demoScenes() {
 void fillDemoBase(app::AppState& s) {
     s.demo = true;
     if (s.version.empty()) s.version = app::kLauncherVersion;
-    s.tab = "home";
+    s.tab = app::Tab::home;
 
     // The manifest: one realm service, a supported game, news.
     Manifest& m = s.manifest;
@@ -311,11 +312,11 @@ bool fillDemoScene(app::AppState& state, const std::string& scene) {
     // opens the named dialog. The forms fill their own sample fields.
     if (scene.find("advanced") != std::string::npos) {
         state.view.advancedOpen = true;
-        state.tab = "settings";
+        state.tab = app::Tab::settings;
     }
     const size_t modal = scene.find("modal:");
-    if (modal != std::string::npos) state.view.openModal = scene.substr(modal + 6);
-    if (state.view.openModal == "stop-update") {
+    if (modal != std::string::npos) app::parseKind(scene.substr(modal + 6), state.view.openModal);
+    if (state.view.openModal == app::ModalKind::stopUpdate) {
         state.busy = true;
         app::Operation op;
         op.key = "download";

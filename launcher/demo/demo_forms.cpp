@@ -143,7 +143,7 @@ std::string samplePicture(const std::string& code) {
 // ---------------------------------------------------------------------------
 // Pieces of the scenes
 
-void signedOut(app::AppState& s, const std::string& tab) {
+void signedOut(app::AppState& s, app::Tab tab) {
     s.accountsActive = true;
     s.signedIn = false;
     s.playWithoutAccount = false;
@@ -161,8 +161,8 @@ void typed(app::AppState& s, bool registering) {
     }
 }
 
-void message(app::AppState& s, const std::string& tone, const std::string& title, const std::string& detail,
-             const std::string& actionLabel = "", const std::string& action = "") {
+void message(app::AppState& s, app::Tone tone, const std::string& title, const std::string& detail,
+             const std::string& actionLabel = "", app::FormAction action = app::FormAction::none) {
     s.form.message = app::FormMessage();
     s.form.message.tone = tone;
     s.form.message.title = title;
@@ -199,47 +199,47 @@ void ensureRealmAndCharacters(app::AppState& s) {
     if (!chosen) s.config.characterId = s.characters.characters.front().id;
 }
 
-app::Blocker blockerFor(const app::AppState& s, const std::string& kind) {
+app::Blocker blockerFor(const app::AppState& s, app::BlockerKind kind) {
     app::Blocker b;
     b.kind = kind;
     const std::string folder = "C:\\Program Files (x86)\\Steam\\steamapps\\common\\Oblivion Remastered";
-    if (kind == "game-not-found") {
+    if (kind == app::BlockerKind::gameNotFound) {
         b.body = "The launcher couldn't find Oblivion Remastered on this PC.";
         b.searched = {"C:\\Program Files (x86)\\Steam\\steamapps\\common\\Oblivion Remastered",
                       "D:\\SteamLibrary\\steamapps\\common\\Oblivion Remastered",
                       "E:\\Games\\steamapps\\common\\Oblivion Remastered"};
-    } else if (kind == "unsupported-version") {
+    } else if (kind == app::BlockerKind::unsupportedVersion) {
         b.version = "1.2.0.31";
         b.supportedVersions = s.manifest.supportedVersions.empty() ? std::vector<std::string>{"1.1.0.0", "1.1.1.0"}
                                                                    : s.manifest.supportedVersions;
         b.helpUrl = "https://emberlane.example/help/game-version";
         b.body = "Your Oblivion Remastered is 1.2.0.31.";
-    } else if (kind == "no-network") {
+    } else if (kind == app::BlockerKind::noNetwork) {
         b.body = "Can't reach emberlane.example, and there's nothing installed yet to play.";
         b.detail = "manifest: could not connect to the server (WinHTTP error 12029)";
-    } else if (kind == "disk-space") {
+    } else if (kind == app::BlockerKind::diskSpace) {
         b.drive = "D:";
         b.path = "D:\\SteamLibrary\\steamapps\\common\\Oblivion Remastered";
         b.neededBytes = 2576980378ull;  // 2.4 GB
         b.freeBytes = 1181116006ull;    // 1.1 GB
         b.detail = "needed 2576980378 bytes, 1181116006 free";
-    } else if (kind == "blocked-mods") {
+    } else if (kind == app::BlockerKind::blockedMods) {
         b.path = folder;
         b.mods = {{"OblivionRemastered\\Content\\Paks\\~mods\\SpeedHack_P.pak", "changes movement speed"},
                   {"OBSE\\Plugins\\InfiniteCarry.dll", "removes the carry-weight limit"}};
         b.body = "This server does not allow SpeedHack_P.pak, InfiniteCarry.dll.";
-    } else if (kind == "permission") {
+    } else if (kind == app::BlockerKind::permission) {
         b.path = folder;
         b.body = "Windows is blocking the launcher from changing files in your Oblivion Remastered folder.";
         b.detail = "write test failed: access denied (" + folder + "\\Emberlane\\.write-test)";
-    } else if (kind == "file-locked") {
+    } else if (kind == app::BlockerKind::fileLocked) {
         b.body = "A file the update needs is open in another program.";
         b.detail = "replace Emberlane\\emberlane_client.dll: the process cannot access the file because it is being "
                    "used by another process";
-    } else if (kind == "launcher-outdated") {
+    } else if (kind == app::BlockerKind::launcherOutdated) {
         b.body = "This launcher is out of date. Update it to keep playing.";
         b.detail = "manifest schema 3 is newer than this launcher understands";
-    } else if (kind == "restarting") {
+    } else if (kind == app::BlockerKind::restarting) {
         b.body = "";
     }
     return b;
@@ -253,7 +253,7 @@ bool fillFormsDemoScene(app::AppState& state, const std::string& scene) {
     // Sign-in and registration.
     if (scene == "login" || scene == "login-error" || scene == "login-busy" || scene == "login-captcha" ||
         scene == "login-wait" || scene == "login-pending" || scene == "login-activate") {
-        signedOut(s, "login");
+        signedOut(s, app::Tab::login);
         if (scene == "login") return true;
         typed(s, false);
         if (scene == "login-error") {
@@ -278,22 +278,22 @@ bool fillFormsDemoScene(app::AppState& state, const std::string& scene) {
             s.accountBusy = true;
             s.accountBusyLabel = "WAITING";
             s.accountWaitUntil = app::now() + 47000;
-            message(s, "countdown", "Too many sign-in attempts from this PC.", "");
+            message(s, app::Tone::countdown, "Too many sign-in attempts from this PC.", "");
         } else if (scene == "login-pending") {
             s.pendingActivationEmail = "ada.lovelace@example.com";
             setFieldText(s, "auth:password", "");
-            message(s, "success", "Account created",
+            message(s, app::Tone::success, "Account created",
                     "We sent a link to ada.lovelace@example.com. Open it to activate your account, then log in here.",
-                    "Send the link again", "Resend");
+                    "Send the link again", app::FormAction::resend);
         } else if (scene == "login-activate") {
             s.pendingActivationEmail = "ada.lovelace@example.com";
-            message(s, "warning", "Activate your account first", "Follow the link in the email we sent.",
-                    "Send the link again", "Resend");
+            message(s, app::Tone::warning, "Activate your account first", "Follow the link in the email we sent.",
+                    "Send the link again", app::FormAction::resend);
         }
         return true;
     }
     if (scene == "register" || scene == "register-error" || scene == "register-closed") {
-        signedOut(s, "register");
+        signedOut(s, app::Tab::reg);
         if (scene == "register-error") {
             typed(s, true);
             s.form.fieldKey = "email";
@@ -308,28 +308,26 @@ bool fillFormsDemoScene(app::AppState& state, const std::string& scene) {
     const size_t at = scene.find("modal:");
     if (at != std::string::npos) {
         // (The common world opened it, and the Advanced section with it.)
-        const std::string kind = scene.substr(at + 6);
+        app::ModalKind kind = app::ModalKind::none;
+        app::parseKind(scene.substr(at + 6), kind);
         s.view.openModal = kind;
-        if (kind == "create") {
+        if (kind == app::ModalKind::create) {
             ensureRealmAndCharacters(s);
             setFieldText(s, "modal:name", "Brenna Stormhold");
-        } else if (kind == "delete") {
+        } else if (kind == app::ModalKind::remove) {
             ensureRealmAndCharacters(s);
             setFieldText(s, "modal:delete", "DELETE");
-        } else if (kind == "change-id") {
+        } else if (kind == app::ModalKind::changeId) {
             setFieldText(s, "modal:id", "520981337046");
         }
         return true;
     }
 
     // The refusal screens.
-    static const char* const kBlockers[] = {"game-not-found", "unsupported-version", "no-network",
-                                            "disk-space",     "blocked-mods",        "permission",
-                                            "file-locked",    "launcher-outdated",   "restarting"};
-    for (const char* kind : kBlockers) {
-        if (scene != kind) continue;
+    app::BlockerKind kind = app::BlockerKind::none;
+    if (app::parseKind(scene, kind) && kind != app::BlockerKind::none && kind != app::BlockerKind::error) {
         s.blocker = blockerFor(s, kind);
-        s.tab = "home";
+        s.tab = app::Tab::home;
         if (scene == "game-not-found") {
             s.gameFolder.clear();
             s.searched = s.blocker.searched;

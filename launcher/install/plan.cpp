@@ -230,21 +230,7 @@ Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& c
 }
 
 std::string planSummary(uint64_t downloadBytes, size_t downloadCount, size_t removeCount) {
-    char text[64];
-    if (downloadBytes > 0) {
-        if (downloadBytes >= (1ULL << 30)) {
-            std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(downloadBytes) / (1ULL << 30));
-        } else if (downloadBytes < (1ULL << 20)) {
-            if (downloadBytes >= 1024) {
-                std::snprintf(text, sizeof text, "%llu KB", static_cast<unsigned long long>((downloadBytes + 512) / 1024));
-            } else {
-                std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(downloadBytes));
-            }
-        } else {
-            std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(downloadBytes) / (1ULL << 20));
-        }
-        return std::string(text) + " to download";
-    }
+    if (downloadBytes > 0) return formatBytes(downloadBytes, ByteStyle::plan) + " to download";
     auto count = [](size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
     if (downloadCount > 0) return count(downloadCount) + " to update";
     if (removeCount > 0) return count(removeCount) + " to tidy up";

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/text.h"  // isSha256Hex, sameDigest
 
@@ -51,6 +52,8 @@ struct Sha256State {
     Sha256Digest digest() const;
 };
 std::string toHex(const Sha256Digest& digest);
+// The lower-case hex digest of `bytes`, as manifests spell it.
+inline std::string sha256Hex(std::string_view bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
 // Hashes a whole file (UTF-8 path) in 64 KiB chunks and stores the lower-case
 // hex digest in `out`; false when the file cannot be opened or a read fails
 // part way (a folder, a bad sector), and then `out` is untouched.

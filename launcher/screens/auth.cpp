@@ -117,9 +117,8 @@ std::string countdownText(uint64_t msLeft) {
 void formMessage(app::AppState& state, bool registering) {
     const app::FormMessage& m = state.form.message;
     if (m.title.empty() && m.detail.empty()) return;
-    if (m.tone == "countdown") return;  // the countdown shows it
-    const std::string tone = m.tone.empty() ? "error" : m.tone;
-    kiln::openElement("div.formmsg.formmsg--" + tone);
+    if (m.tone == app::Tone::countdown) return;  // the countdown shows it
+    kiln::openElement("div.formmsg.formmsg--" + std::string(app::spelling(m.tone)));
     kiln::openElement("div.formmsg__in");
     if (!m.title.empty()) kiln::textElement(m.title, "text.formmsg__title");
     if (!m.detail.empty()) kiln::textElement(m.detail, "text.formmsg__text");
@@ -129,17 +128,15 @@ void formMessage(app::AppState& state, bool registering) {
         ButtonOptions o;
         o.label = m.actionLabel;
         o.kind = "secondary";
-        o.busy = state.accountBusy && m.action == "Resend";
-        kiln::pushKey("formmsg:" + m.action);
+        o.busy = state.accountBusy && m.action == app::FormAction::resend;
+        kiln::pushKey("formmsg:" + std::string(app::spelling(m.action)));
         if (button(o)) {
-            if (m.action == "Retry") {
-                submit(state, registering);
-            } else if (m.action == "Restore") {
-                app::restoreSession();
-            } else if (m.action == "Resend") {
-                app::resendActivation();
-            } else if (m.action == "OpenSite") {
-                app::openWebPage(app::siteUrl());
+            switch (m.action) {
+                case app::FormAction::retry: submit(state, registering); break;
+                case app::FormAction::restore: app::restoreSession(); break;
+                case app::FormAction::resend: app::resendActivation(); break;
+                case app::FormAction::openSite: app::openWebPage(app::siteUrl()); break;
+                case app::FormAction::none: break;
             }
         }
         kiln::popKey();
@@ -160,7 +157,7 @@ void countdown(const app::AppState& state) {
     kiln::textElement(countdownText(left), "text.auth__clock");
     kiln::closeElement();
     const app::FormMessage& m = state.form.message;
-    if (m.tone == "countdown" && !m.title.empty()) kiln::textElement(m.title, "text.formmsg__text");
+    if (m.tone == app::Tone::countdown && !m.title.empty()) kiln::textElement(m.title, "text.formmsg__text");
     kiln::closeElement();
     kiln::closeElement();
     // The clock moves once a second (and the wait ends by itself).
@@ -394,7 +391,7 @@ void authScreen(app::AppState& state, bool registering) {
     kiln::textElement(registering ? "Already have an account?" : "No account yet?", "text.auth__foottext");
     if (link(registering ? "Log in" : "Create account", "auth:switch")) {
         leaveForm(state);
-        app::showTab(registering ? "login" : "register");
+        app::showTab(registering ? app::Tab::login : app::Tab::reg);
     }
     kiln::closeElement();
     kiln::closeElement();  // card
@@ -403,7 +400,7 @@ void authScreen(app::AppState& state, bool registering) {
     if (link("Play without an account", "auth:local")) {
         leaveForm(state);
         app::setPlayWithoutAccount(true);
-        app::showTab("home");
+        app::showTab(app::Tab::home);
     }
     kiln::closeElement();
 

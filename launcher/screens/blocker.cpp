@@ -28,19 +28,6 @@ float columnWidth(float maxWidth, float padding) {
     return std::max(0.0f, std::min(maxWidth * scale, room));
 }
 
-std::string formatSize(uint64_t bytes) {
-    char text[32];
-    const double b = static_cast<double>(bytes);
-    if (b >= 1024.0 * 1024 * 1024) {
-        std::snprintf(text, sizeof text, "%.1f GB", b / (1024.0 * 1024 * 1024));
-    } else if (b >= 1024.0 * 1024) {
-        std::snprintf(text, sizeof text, "%.0f MB", b / (1024.0 * 1024));
-    } else {
-        std::snprintf(text, sizeof text, "%.0f KB", b / 1024.0);
-    }
-    return text;
-}
-
 namespace {
 
 void paragraph(const std::string& text, const char* spec = "text.blocker__text") { kiln::textElement(text, spec); }
@@ -83,9 +70,24 @@ const std::vector<app::BlockedModFound>& modsOf(const app::AppState& state, cons
 // never received the supported list is really a connection problem) and
 // the technical text of its details.
 struct Shown {
-    std::string kind;
+    app::BlockerKind kind = app::BlockerKind::none;
     std::string details;
 };
+
+// The refusals whose screen explains the message in words of its own; for
+// the others the message itself goes into the details.
+bool explainsItself(app::BlockerKind kind) {
+    switch (kind) {
+        case app::BlockerKind::noNetwork:
+        case app::BlockerKind::diskSpace:
+        case app::BlockerKind::blockedMods:
+        case app::BlockerKind::permission:
+        case app::BlockerKind::fileLocked:
+        case app::BlockerKind::launcherOutdated:
+        case app::BlockerKind::restarting: return true;
+        default: return false;
+    }
+}
 
 Shown shownFor(const app::AppState& state, const app::Blocker& b) {
     Shown s;
@@ -96,19 +98,17 @@ Shown shownFor(const app::AppState& state, const app::Blocker& b) {
         if (!s.details.empty()) s.details += "\n";
         s.details += text;
     };
-    if (b.kind == "unsupported-version" && b.supportedVersions.empty() && state.manifest.supportedVersions.empty()) {
-        s.kind = "no-network";
+    if (b.kind == app::BlockerKind::unsupportedVersion && b.supportedVersions.empty() &&
+        state.manifest.supportedVersions.empty()) {
+        s.kind = app::BlockerKind::noNetwork;
         add("the supported version list was never received");
-    } else if (b.kind == "game-not-found") {
+    } else if (b.kind == app::BlockerKind::gameNotFound) {
         const std::vector<std::string>& searched = b.searched.empty() ? state.searched : b.searched;
         std::string text = "searched:";
         for (const std::string& place : searched) text += "\n" + place;
         if (searched.empty()) text += "\n(nothing recorded)";
         add(text);
-    } else if (b.kind != "no-network" && b.kind != "disk-space" && b.kind != "blocked-mods" &&
-               b.kind != "permission" && b.kind != "file-locked" && b.kind != "launcher-outdated" &&
-               b.kind != "restarting" && !b.body.empty()) {
-        // A kind without a screen of its own: the message is the detail.
+    } else if (!explainsItself(b.kind) && !b.body.empty()) {
         s.details = b.body + (b.detail.empty() ? "" : "\n" + b.detail);
     }
     return s;
@@ -148,11 +148,169 @@ void modList(const std::vector<app::BlockedModFound>& mods) {
     kiln::closeElement();
 }
 
+// What one refusal screen is drawn from.
+struct Page {
+    app::AppState& state;
+    const app::Blocker& blocker;
+    app::BlockerView& view;
+    std::string host;    // the project's web host
+    std::string folder;  // the game folder the refusal is about
+};
+
+// One refusal screen: its title, its explanation and its actions.
+struct Screen {
+    app::BlockerKind kind;
+    std::string (*title)(const Page&);
+    void (*body)(const Page&);
+    void (*actions)(Page&, Actions&);
+};
+
+std::string fixedTitle(const char* text) { return text; }
+
+const Screen kScreens[] = {
+    {app::BlockerKind::gameNotFound, [](const Page&) { return fixedTitle("Oblivion Remastered not found"); },
+     [](const Page& p) {
+         paragraph("The launcher looked in every Steam library on this PC and didn\xE2\x80\x99t find "
+                   "OblivionRemastered.exe.");
+         if (p.view.hintOpen)
+             hint("Steam keeps it in <library>\\steamapps\\common\\Oblivion Remastered, for example "
+                  "C:\\Program Files (x86)\\Steam\\steamapps\\common\\Oblivion Remastered. In Steam, right-click "
+                  "the game, then Manage \xE2\x86\x92 Browse local files opens it.");
+     },
+     [](Page& p, Actions& action) {
+         if (action("Choose the folder\xE2\x80\xA6")) p.state.view.pickFolderRequested = true;
+         if (action("Where is it usually?")) p.view.hintOpen = !p.view.hintOpen;
+     }},
+    {app::BlockerKind::unsupportedVersion,
+     [](const Page&) { return fixedTitle("This Oblivion Remastered version isn't supported yet"); },
+     [](const Page& p) {
+         const std::vector<std::string>& supported = p.blocker.supportedVersions.empty()
+                                                         ? p.state.manifest.supportedVersions
+                                                         : p.blocker.supportedVersions;
+         std::string version = p.blocker.version.empty() ? p.state.gameVersion : p.blocker.version;
+         if (version.empty()) version = "unknown";
+         comparison("Your game:", version, "Emberlane needs:", joined(supported, ", "), true);
+         paragraph("Steam updated your game. Emberlane has to be rebuilt against each new Oblivion Remastered "
+                   "before it can run on it.");
+         paragraph("You don\xE2\x80\x99t have to downgrade \xE2\x80\x94 support moves forward, usually within days.",
+                   "text.blocker__text.blocker__text--strong");
+     },
+     [](Page& p, Actions& action) {
+         const std::string help = p.blocker.helpUrl.empty() ? p.state.manifest.helpUrl : p.blocker.helpUrl;
+         if (action("What to do")) app::openWebPage(help.empty() ? app::helpUrl() : help);
+         if (action("Check again")) app::preflight();
+     }},
+    {app::BlockerKind::noNetwork, [](const Page&) { return fixedTitle("Can't reach Emberlane"); },
+     [](const Page& p) {
+         paragraph("This PC can't reach " + p.host +
+                   ", and Emberlane isn't installed yet \xE2\x80\x94 so there's nothing to play offline.");
+         paragraph("Check that you\xE2\x80\x99re online, then choose Try again. If the rest of the web works, the "
+                   "server may be down for a few minutes.");
+     },
+     [](Page& p, Actions& action) {
+         if (action("Try again")) app::preflight();
+         if (action("Open " + p.host)) app::openWebPage(app::siteUrl());
+     }},
+    {app::BlockerKind::diskSpace,
+     [](const Page& p) {
+         return "Not enough space on " + (p.blocker.drive.empty() ? std::string("the game drive") : p.blocker.drive);
+     },
+     [](const Page& p) {
+         const app::Blocker& b = p.blocker;
+         comparison("Needed:", formatBytes(b.neededBytes, ByteStyle::size), "Free now:", formatBytes(b.freeBytes, ByteStyle::size), false);
+         paragraph("Emberlane needs " + formatBytes(b.neededBytes, ByteStyle::size) + " free to install.");
+         const uint64_t shortBy = b.neededBytes > b.freeBytes ? b.neededBytes - b.freeBytes : 0;
+         paragraph(shortBy > 0 ? "Free up about " + formatBytes(shortBy, ByteStyle::size) +
+                                     ", or move Oblivion Remastered to another drive."
+                               : "Free up some space, or move Oblivion Remastered to another drive.");
+     },
+     [](Page& p, Actions& action) {
+         if (action("Check again")) app::preflight();
+         if (action("Open")) app::openFolder(p.folder);
+     }},
+    {app::BlockerKind::blockedMods,
+     [](const Page& p) {
+         return fixedTitle(modsOf(p.state, p.blocker).size() == 1 ? "That mod is not allowed here"
+                                                                  : "These mods are not allowed here");
+     },
+     [](const Page& p) {
+         paragraph("Mods that give a player an advantage over others are not allowed.");
+         modList(modsOf(p.state, p.blocker));
+         paragraph("Disabling renames the file to .disabled-by-emberlane and leaves it in your Oblivion Remastered "
+                   "folder. Nothing is deleted, and renaming it back undoes this. Your other mods are untouched.");
+     },
+     [](Page& p, Actions& action) {
+         if (action(modsOf(p.state, p.blocker).size() == 1 ? "Disable it and play" : "Disable them and play"))
+             app::disableBlockedMods();
+         if (action("Open the folder")) app::openFolder(p.folder);
+         if (action("Check again")) app::preflight();
+     }},
+    {app::BlockerKind::permission, [](const Page&) { return fixedTitle("Can't write to the Oblivion Remastered folder"); },
+     [](const Page& p) {
+         kiln::openElement("div.blocker__path");
+         kiln::textElement(p.folder, "text.blocker__pathtext");
+         kiln::closeElement();
+         paragraph("Windows is blocking the launcher from changing files there.");
+         paragraph("Restarting as administrator is a one-off \xE2\x80\x94 Windows will ask you to confirm. Moving "
+                   "Oblivion Remastered out of Program Files fixes it for good.");
+         if (p.view.hintOpen)
+             hint("Windows protects Program Files: a program may only change files there with an administrator's "
+                  "permission. A Steam library in a folder of its own, such as D:\\SteamLibrary, has no such "
+                  "limit. Steam can move the game: Properties \xE2\x86\x92 Installed Files \xE2\x86\x92 Move "
+                  "install folder.");
+     },
+     [](Page& p, Actions& action) {
+         if (action("Restart as administrator")) app::restartAsAdministrator();
+         if (action("Choose a different folder\xE2\x80\xA6")) p.state.view.pickFolderRequested = true;
+         if (action("Why does this happen?")) p.view.hintOpen = !p.view.hintOpen;
+     }},
+    {app::BlockerKind::fileLocked, [](const Page&) { return fixedTitle("A file is in use"); },
+     [](const Page&) {
+         paragraph("A file the update needs is open in another program, so it could not be replaced.");
+         paragraph("Close Oblivion Remastered if it is running, wait for your antivirus to finish scanning, then "
+                   "try again. Your existing files are unchanged.");
+     },
+     [](Page&, Actions& action) {
+         if (action("Try again")) app::preflight();
+         if (action("Open logs folder")) app::openFolder(configDir());
+     }},
+    {app::BlockerKind::launcherOutdated, [](const Page&) { return fixedTitle("This launcher is out of date"); },
+     [](const Page& p) {
+         paragraph("A newer launcher is required (you have " +
+                   (p.state.version.empty() ? std::string(app::kLauncherVersion) : p.state.version) +
+                   "). This one can no longer read what the server publishes.");
+         paragraph("Updating takes a few seconds. If the update will not install, download the launcher again from " +
+                   p.host + ".");
+     },
+     [](Page& p, Actions& action) {
+         if (action("Update & restart")) app::applyLauncherUpdate();
+         if (action("Open " + p.host)) app::openWebPage(app::siteUrl());
+     }},
+    {app::BlockerKind::restarting, [](const Page&) { return fixedTitle("Restarting the launcher\xE2\x80\xA6"); },
+     [](const Page&) { paragraph("The update is installed. This window closes and reopens in a moment."); },
+     nullptr},
+};
+
+// A refusal without a screen of its own.
+const Screen kSomethingWrong = {
+    app::BlockerKind::error, [](const Page&) { return fixedTitle("Something went wrong"); },
+    [](const Page&) { paragraph("The launcher hit an error it could not recover from."); },
+    [](Page&, Actions& action) {
+        if (action("Try again")) app::preflight();
+        if (action("Open logs folder")) app::openFolder(configDir());
+    }};
+
+const Screen& screenFor(app::BlockerKind kind) {
+    for (const Screen& screen : kScreens) {
+        if (screen.kind == kind) return screen;
+    }
+    return kSomethingWrong;
+}
+
 }  // namespace
 
 void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
     const Shown shown = shownFor(state, blocker);
-    const std::string& kind = shown.kind;
     app::BlockerView& view = state.view.blocker;
     if (view.kind != blocker.kind || view.details != shown.details) {
         view = app::BlockerView();
@@ -161,158 +319,42 @@ void blockerScreen(app::AppState& state, const app::Blocker& blocker) {
         view.noticeMark = state.notices.size();
     }
     if (view.noticeMark > state.notices.size()) view.noticeMark = state.notices.size();
-    const std::string host = siteHost(state);
+    const Screen& screen = screenFor(shown.kind);
+    const bool restarting = shown.kind == app::BlockerKind::restarting;
+    Page page{state, blocker, view, siteHost(state), gameFolderOf(state, blocker)};
 
     kiln::openElement("div.content");
     kiln::scrollBegin("blocker", "div.blocker__scroll");
     kiln::openElement("div.blocker__row");
     const float width = columnWidth(640, 64);
-    kiln::openElement(kind == "restarting" ? "div.blocker.blocker--calm" : "div.blocker");
+    kiln::openElement(restarting ? "div.blocker.blocker--calm" : "div.blocker");
     kiln::setSize(width, -1);
 
     // The mark above the title.
     kiln::openElement("div.blocker__mark");
-    if (kind == "restarting") {
+    if (restarting) {
         spinner();
     } else {
-        seal(kind == "error" || kind.empty() ? "err" : "warn", "!");
+        seal(shown.kind == app::BlockerKind::error || shown.kind == app::BlockerKind::none ? "err" : "warn", "!");
     }
     kiln::closeElement();
 
-    // Title and body by kind.
-    std::string title;
-    if (kind == "game-not-found") {
-        title = "Oblivion Remastered not found";
-    } else if (kind == "unsupported-version") {
-        title = "This Oblivion Remastered version isn't supported yet";
-    } else if (kind == "no-network") {
-        title = "Can't reach Emberlane";
-    } else if (kind == "disk-space") {
-        title = "Not enough space on " + (blocker.drive.empty() ? std::string("the game drive") : blocker.drive);
-    } else if (kind == "blocked-mods") {
-        title = modsOf(state, blocker).size() == 1 ? "That mod is not allowed here" : "These mods are not allowed here";
-    } else if (kind == "permission") {
-        title = "Can't write to the Oblivion Remastered folder";
-    } else if (kind == "file-locked") {
-        title = "A file is in use";
-    } else if (kind == "launcher-outdated") {
-        title = "This launcher is out of date";
-    } else if (kind == "restarting") {
-        title = "Restarting the launcher\xE2\x80\xA6";
-    } else {
-        title = "Something went wrong";
-    }
-    kiln::textElement(title, "text.t-h1.blocker__title");
-
+    kiln::textElement(screen.title(page), "text.t-h1.blocker__title");
     kiln::openElement("div.blocker__body");
-    if (kind == "game-not-found") {
-        paragraph("The launcher looked in every Steam library on this PC and didn\xE2\x80\x99t find "
-                  "OblivionRemastered.exe.");
-        if (view.hintOpen)
-            hint("Steam keeps it in <library>\\steamapps\\common\\Oblivion Remastered, for example "
-                 "C:\\Program Files (x86)\\Steam\\steamapps\\common\\Oblivion Remastered. In Steam, right-click "
-                 "the game, then Manage \xE2\x86\x92 Browse local files opens it.");
-    } else if (kind == "unsupported-version") {
-        const std::vector<std::string>& supported =
-            blocker.supportedVersions.empty() ? state.manifest.supportedVersions : blocker.supportedVersions;
-        std::string version = blocker.version.empty() ? state.gameVersion : blocker.version;
-        if (version.empty()) version = "unknown";
-        comparison("Your game:", version, "Emberlane needs:", joined(supported, ", "), true);
-        paragraph("Steam updated your game. Emberlane has to be rebuilt against each new Oblivion Remastered before "
-                  "it can run on it.");
-        paragraph("You don\xE2\x80\x99t have to downgrade \xE2\x80\x94 support moves forward, usually within days.",
-                  "text.blocker__text.blocker__text--strong");
-    } else if (kind == "no-network") {
-        paragraph("This PC can't reach " + host +
-                  ", and Emberlane isn't installed yet \xE2\x80\x94 so there's nothing to play offline.");
-        paragraph("Check that you\xE2\x80\x99re online, then choose Try again. If the rest of the web works, the server "
-                  "may be down for a few minutes.");
-    } else if (kind == "disk-space") {
-        comparison("Needed:", formatSize(blocker.neededBytes), "Free now:", formatSize(blocker.freeBytes), false);
-        paragraph("Emberlane needs " + formatSize(blocker.neededBytes) + " free to install.");
-        const uint64_t shortBy =
-            blocker.neededBytes > blocker.freeBytes ? blocker.neededBytes - blocker.freeBytes : 0;
-        paragraph(shortBy > 0 ? "Free up about " + formatSize(shortBy) +
-                                    ", or move Oblivion Remastered to another drive."
-                              : "Free up some space, or move Oblivion Remastered to another drive.");
-    } else if (kind == "blocked-mods") {
-        paragraph("Mods that give a player an advantage over others are not allowed.");
-        modList(modsOf(state, blocker));
-        paragraph("Disabling renames the file to .disabled-by-emberlane and leaves it in your Oblivion Remastered "
-                  "folder. Nothing is deleted, and renaming it back undoes this. Your other mods are untouched.");
-    } else if (kind == "permission") {
-        kiln::openElement("div.blocker__path");
-        kiln::textElement(gameFolderOf(state, blocker), "text.blocker__pathtext");
-        kiln::closeElement();
-        paragraph("Windows is blocking the launcher from changing files there.");
-        paragraph("Restarting as administrator is a one-off \xE2\x80\x94 Windows will ask you to confirm. Moving "
-                  "Oblivion Remastered out of Program Files fixes it for good.");
-        if (view.hintOpen)
-            hint("Windows protects Program Files: a program may only change files there with an administrator's "
-                 "permission. A Steam library in a folder of its own, such as D:\\SteamLibrary, has no such "
-                 "limit. Steam can move the game: Properties \xE2\x86\x92 Installed Files \xE2\x86\x92 Move "
-                 "install folder.");
-    } else if (kind == "file-locked") {
-        paragraph("A file the update needs is open in another program, so it could not be replaced.");
-        paragraph("Close Oblivion Remastered if it is running, wait for your antivirus to finish scanning, then try "
-                  "again. Your existing files are unchanged.");
-    } else if (kind == "launcher-outdated") {
-        paragraph("A newer launcher is required (you have " + (state.version.empty() ? std::string(app::kLauncherVersion)
-                                                                                    : state.version) +
-                  "). This one can no longer read what the server publishes.");
-        paragraph("Updating takes a few seconds. If the update will not install, download the launcher again from " +
-                  host + ".");
-    } else if (kind == "restarting") {
-        paragraph("The update is installed. This window closes and reopens in a moment.");
-    } else {
-        paragraph("The launcher hit an error it could not recover from.");
-    }
+    screen.body(page);
     kiln::closeElement();  // body
 
-    // Actions.
-    if (kind != "restarting") {
+    if (screen.actions != nullptr) {
         kiln::openElement("div.blocker__actions");
         Actions action;
-        const std::string folder = gameFolderOf(state, blocker);
-        if (kind == "game-not-found") {
-            if (action("Choose the folder\xE2\x80\xA6")) state.view.pickFolderRequested = true;
-            if (action("Where is it usually?")) view.hintOpen = !view.hintOpen;
-        } else if (kind == "unsupported-version") {
-            const std::string help = blocker.helpUrl.empty() ? state.manifest.helpUrl : blocker.helpUrl;
-            if (action("What to do")) app::openWebPage(help.empty() ? app::helpUrl() : help);
-            if (action("Check again")) app::preflight();
-        } else if (kind == "no-network") {
-            if (action("Try again")) app::preflight();
-            if (action("Open " + host)) app::openWebPage(app::siteUrl());
-        } else if (kind == "disk-space") {
-            if (action("Check again")) app::preflight();
-            if (action("Open")) app::openFolder(folder);
-        } else if (kind == "blocked-mods") {
-            if (action(modsOf(state, blocker).size() == 1 ? "Disable it and play" : "Disable them and play"))
-                app::disableBlockedMods();
-            if (action("Open the folder")) app::openFolder(folder);
-            if (action("Check again")) app::preflight();
-        } else if (kind == "permission") {
-            if (action("Restart as administrator")) app::restartAsAdministrator();
-            if (action("Choose a different folder\xE2\x80\xA6")) state.view.pickFolderRequested = true;
-            if (action("Why does this happen?")) view.hintOpen = !view.hintOpen;
-        } else if (kind == "file-locked") {
-            if (action("Try again")) app::preflight();
-            if (action("Open logs folder")) app::openFolder(configDir());
-        } else if (kind == "launcher-outdated") {
-            if (action("Update & restart")) app::applyLauncherUpdate();
-            if (action("Open " + host)) app::openWebPage(app::siteUrl());
-        } else {
-            if (action("Try again")) app::preflight();
-            if (action("Open logs folder")) app::openFolder(configDir());
-        }
+        screen.actions(page, action);
         kiln::closeElement();
     }
 
     // What went wrong with an action of this screen.
     for (size_t i = view.noticeMark; i < state.notices.size(); ++i) {
         const app::Notice& n = state.notices[i];
-        if (n.tone == "error") kiln::textElement(n.title, "text.blocker__err");
+        if (n.tone == app::Tone::error) kiln::textElement(n.title, "text.blocker__err");
     }
 
     if (!shown.details.empty()) {

@@ -12,7 +12,5 @@ namespace ember::launcher::view {
 // row's width of the last frame decides, so text wraps at the width it is
 // drawn at (max-width alone would measure it at the row's full width).
 float columnWidth(float maxWidth, float padding);
-// "2.4 GB", "640 MB", "12 KB".
-std::string formatSize(uint64_t bytes);
 
 }  // namespace ember::launcher::view

@@ -8,7 +8,9 @@
 #include "launcher/app/controller.h"
 #include "launcher/app/pipeline.h"
 #include "launcher/app/shell_actions.h"
+#include "base/dates.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "launcher/screens/screens.h"
 #include "launcher/kit/widgets.h"
 #include "ui/kiln/kiln.h"
@@ -17,35 +19,6 @@ namespace ember::launcher::view {
 
 namespace {
 
-const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp + (mp < 10 ? 3 : -9);
-    y = yoe + era * 400 + (m <= 2);
-}
-
-std::string megabytes(uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
 
 // Play, as the footer and the character rows start it. Demo scenes have no
 // worker to run it, so there the press is only traced.
@@ -98,7 +71,7 @@ void localCharacterCard(app::AppState& state) {
     ButtonOptions other;
     other.label = "Use a different id\xE2\x80\xA6";
     kiln::pushKey("local:change");
-    if (button(other)) state.view.openModal = "change-id";
+    if (button(other)) state.view.openModal = app::ModalKind::changeId;
     kiln::popKey();
     kiln::closeElement();
     endCard();
@@ -132,7 +105,7 @@ void characterRow(app::AppState& state, const account::Character& c) {
     if (deleteClicked) {
         trace("click delete " + c.id);
         app::chooseCharacter(c.id);
-        state.view.openModal = "delete";
+        state.view.openModal = app::ModalKind::remove;
     } else if (playClicked) {
         app::chooseCharacter(c.id);
         play(state);
@@ -153,7 +126,7 @@ void characterList(app::AppState& state) {
         create.kind = "primary";
         create.icon = "plus";
         kiln::pushKey("chars:new");
-        if (button(create)) state.view.openModal = "create";
+        if (button(create)) state.view.openModal = app::ModalKind::create;
         kiln::popKey();
         kiln::closeElement();
         return;
@@ -178,7 +151,7 @@ void characterList(app::AppState& state) {
         kiln::popKey();
         if (clicked) {
             trace("click new character");
-            state.view.openModal = "create";
+            state.view.openModal = app::ModalKind::create;
         }
     }
 }
@@ -232,50 +205,6 @@ int64_t unixNow(const app::AppState& state) {
     return state.demo ? kDemoUnixNow : static_cast<int64_t>(std::time(nullptr));
 }
 
-int64_t parseIsoTime(const std::string& text) {
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    const int got = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s);
-    if (got != 3 && got != 6) return -1;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 || mi < 0 || s < 0) return -1;
-    return daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
-}
-
-std::string formatIsoTime(int64_t unix) {
-    const int64_t days = unix >= 0 ? unix / 86400 : (unix - 86399) / 86400;
-    const int64_t rest = unix - days * 86400;
-    int64_t y = 0, m = 0, d = 0;
-    civilFromDays(days, y, m, d);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", static_cast<int>(y), static_cast<int>(m),
-                  static_cast<int>(d), static_cast<int>(rest / 3600), static_cast<int>(rest % 3600 / 60),
-                  static_cast<int>(rest % 60));
-    return text;
-}
-
-std::string relativeDate(int64_t thenUnix, int64_t nowUnix) {
-    // A date a little in the future (a clock running behind) reads as now.
-    const int64_t ago = nowUnix > thenUnix ? nowUnix - thenUnix : 0;
-    char text[48];
-    const int64_t minutes = ago / 60, hours = ago / 3600, days = ago / 86400;
-    if (hours < 1) {
-        std::snprintf(text, sizeof text, "%d %s", static_cast<int>(std::max<int64_t>(1, minutes)), "min ago");
-    } else if (days < 1) {
-        std::snprintf(text, sizeof text, "%d %s", static_cast<int>(hours), hours == 1 ? "hour ago" : "hours ago");
-    } else if (days < 2) {
-        return "yesterday";
-    } else if (days < 7) {
-        std::snprintf(text, sizeof text, "%d %s", static_cast<int>(days), "days ago");
-    } else if (days < 35) {
-        const int weeks = static_cast<int>(days / 7);
-        std::snprintf(text, sizeof text, "%d %s", weeks, weeks == 1 ? "week ago" : "weeks ago");
-    } else {
-        int64_t y = 0, m = 0, d = 0;
-        civilFromDays(thenUnix >= 0 ? thenUnix / 86400 : (thenUnix - 86399) / 86400, y, m, d);
-        std::snprintf(text, sizeof text, "%d %s %d", static_cast<int>(d), kMonths[m - 1], static_cast<int>(y));
-    }
-    return text;
-}
-
 // ---------------------------------------------------------------------------
 // Home page pieces
 
@@ -311,7 +240,7 @@ void firstRunCards(app::AppState& state) {
         kiln::openElement("div.intro");
         seal("warn", "i");
         kiln::openElement("div.intro__text");
-        kiln::textElement("First time: this downloads about " + megabytes(state.plan.downloadBytes) +
+        kiln::textElement("First time: this downloads about " + formatBytes(state.plan.downloadBytes, ByteStyle::megabytes) +
                               " into your Oblivion Remastered folder. Nothing is changed outside it, and Settings "
                               "\xE2\x86\x92 Verify & repair puts it back if anything goes wrong.",
                           "text.card__text.card__text--bright");
@@ -334,7 +263,7 @@ void notices(app::AppState& state) {
     kiln::openElement("div.notices");
     bool first = true;
     for (const app::Notice& n : list) {
-        const std::string tone = n.tone == "info" ? "warning" : n.tone;
+        const std::string_view tone = app::spelling(n.tone == app::Tone::info ? app::Tone::warning : n.tone);
         kiln::pushKey("notice:" + n.id);
         int clicked = -1;
         if (n.actionLabel.empty()) {
@@ -344,9 +273,9 @@ void notices(app::AppState& state) {
         }
         kiln::popKey();
         if (clicked == 0) {
-            trace("notice action " + n.action);
+            trace("notice action " + std::string(app::spelling(n.action)));
             app::noticeAction(n.action);
-            if (n.action == "ShowUnsupported") app::showTab("home");
+            if (n.action == app::NoticeAction::showUnsupported) app::showTab(app::Tab::home);
         }
         first = false;
     }
@@ -443,20 +372,6 @@ void homePage(app::AppState& state, uint64_t nowMs) {
 // ---------------------------------------------------------------------------
 // The footer bar
 
-static std::string progressAmount(const app::Operation& op) {
-    const double total = static_cast<double>(op.bytesTotal), done = static_cast<double>(op.bytesDone);
-    const double unit = total >= 1024.0 * 1024.0 * 1024.0 ? 1024.0 * 1024.0 * 1024.0 : 1024.0 * 1024.0;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f / %.1f %s", done / unit, total / unit, unit > 1024.0 * 1024.0 ? "GB" : "MB");
-    return text;
-}
-
-static std::string progressRate(double bytesPerSecond) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / (1024.0 * 1024.0));
-    return text;
-}
-
 static std::string timeLeft(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
     char text[48];
@@ -471,7 +386,8 @@ static std::string timeLeft(double seconds) {
 }
 
 static void progressBlock(app::AppState& state, const app::Operation& op) {
-    const bool failed = op.finished && !state.fault.kind.empty() && state.fault.kind != "cancelled";
+    const bool failed =
+        op.finished && state.fault.kind != app::FaultKind::none && state.fault.kind != app::FaultKind::cancelled;
     kiln::openElement(op.finished ? "div.progress.is-finished" : "div.progress");
     float fraction = 0;
     bool indeterminate = op.indeterminate;
@@ -503,8 +419,8 @@ static void progressBlock(app::AppState& state, const app::Operation& op) {
             if (!facts.empty()) facts += "  \xC2\xB7  ";
             facts += fact;
         };
-        if (op.bytesTotal > 0) add(progressAmount(op));
-        if (op.bytesPerSecond > 0) add(progressRate(op.bytesPerSecond));
+        if (op.bytesTotal > 0) add(formatBytesOf(op.bytesDone, op.bytesTotal));
+        if (op.bytesPerSecond > 0) add(formatBytes(static_cast<uint64_t>(op.bytesPerSecond), ByteStyle::tenthsMiB) + " MB/s");
         if (op.steps > 0) add(std::to_string(op.step) + " of " + std::to_string(op.steps) + " files");
         if (op.etaSeconds > 0) add(timeLeft(op.etaSeconds));
         if (!facts.empty()) kiln::textElement(facts, "text.progress__facts");
@@ -548,8 +464,8 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     kiln::pushKey("play");
     if (playButton(app::playLabel(st), disabled)) {
         if (st == "unsupported") {
-            app::noticeAction("ShowUnsupported");
-            app::showTab("home");
+            app::noticeAction(app::NoticeAction::showUnsupported);
+            app::showTab(app::Tab::home);
         } else {
             play(state);
         }

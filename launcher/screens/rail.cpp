@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "launcher/app/accounts.h"
+#include "base/dates.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "launcher/screens/screens.h"
@@ -101,7 +102,7 @@ void railFoot(app::AppState& state) {
         o.kind = "ghost";
         o.extraClass = "btn--sm";
         kiln::pushKey("rail:logout");
-        if (button(o)) state.view.openModal = "logout";
+        if (button(o)) state.view.openModal = app::ModalKind::logout;
         kiln::popKey();
     } else {
         kiln::openElement("div.rail__who");

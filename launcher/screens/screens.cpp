@@ -53,7 +53,7 @@ void aurora(float width, float height, float scale) {
 // The controller keeps the blocker shown in state.blocker: a pipeline's
 // refusal replaces the preflight's, and a finished preflight sets its own.
 const app::Blocker* activeBlocker(const app::AppState& state) {
-    return state.blocker.kind.empty() ? nullptr : &state.blocker;
+    return state.blocker.kind == app::BlockerKind::none ? nullptr : &state.blocker;
 }
 
 std::string siteHost(const app::AppState& state) {
@@ -63,17 +63,18 @@ std::string siteHost(const app::AppState& state) {
 
 std::string route(const app::AppState& state) {
     const app::Blocker* blocker = activeBlocker(state);
-    if (blocker != nullptr && blocker->kind == "restarting") return "blocker:restarting";
+    if (blocker != nullptr && blocker->kind == app::BlockerKind::restarting) return "blocker:restarting";
     // Until a manifest (fresh or saved) says whether accounts are on, no
     // screen may claim what the launcher does not know yet.
     const bool accountsKnown = state.manifestLoaded || state.preflightDone || state.accountsActive;
-    if (!accountsKnown && blocker == nullptr && state.tab != "settings") {
+    if (!accountsKnown && blocker == nullptr && state.tab != app::Tab::settings) {
         return "checking";
     }
     if (state.accountsActive && !state.signedIn && !state.playWithoutAccount)
-        return state.tab == "register" ? "register" : "login";
-    if (blocker != nullptr && (state.tab.empty() || state.tab == "home")) return "blocker:" + blocker->kind;
-    if (state.tab == "home" || state.tab == "settings") return state.tab;
+        return state.tab == app::Tab::reg ? "register" : "login";
+    if (blocker != nullptr && (state.tab == app::Tab::none || state.tab == app::Tab::home))
+        return "blocker:" + std::string(app::spelling(blocker->kind));
+    if (state.tab == app::Tab::settings) return "settings";
     return "home";
 }
 
@@ -83,10 +84,10 @@ void titleBar(app::AppState& state) {
     kiln::textElement("EMBERLANE", "text.titlebar__word");
     kiln::openElement("div.tabs");
     kiln::pushKey("tab:home");
-    if (tab("Play", state.tab != "settings")) app::showTab("home");
+    if (tab("Play", state.tab != app::Tab::settings)) app::showTab(app::Tab::home);
     kiln::popKey();
     kiln::pushKey("tab:settings");
-    if (tab("Settings", state.tab == "settings")) app::showTab("settings");
+    if (tab("Settings", state.tab == app::Tab::settings)) app::showTab(app::Tab::settings);
     kiln::popKey();
     kiln::closeElement();
     kiln::openElement("div.titlebar__spacer");
@@ -140,7 +141,7 @@ void buildFrame(app::AppState& state, float width, float height, float scale, ui
     }
     kiln::closeElement();
     kiln::closeElement();
-    if (!state.view.openModal.empty()) modal(state);
+    if (state.view.openModal != app::ModalKind::none) modal(state);
 }
 
 void afterFrame(app::AppState& state) {
@@ -158,7 +159,7 @@ bool closeNeedsConfirmation(const app::AppState& state) { return state.busy; }
 
 void requestClose(app::AppState& state) {
     if (closeNeedsConfirmation(state)) {
-        state.view.openModal = "stop-update";
+        state.view.openModal = app::ModalKind::stopUpdate;
     } else {
         state.view.quitRequested = true;
     }

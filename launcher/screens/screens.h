@@ -60,11 +60,6 @@ void afterFrame(app::AppState& state);
 // use a fixed one so their pictures do not change from run to run.
 int64_t unixNow(const app::AppState& state);
 inline constexpr int64_t kDemoUnixNow = 1773921600;  // 19 Mar 2026, 12:00 UTC
-// "2026-03-19T10:00:00Z" (a date alone is midnight) as Unix seconds; -1
-// when it is not such a time.
-int64_t parseIsoTime(const std::string& text);
-// The other way: "2026-03-19T10:00:00Z".
-std::string formatIsoTime(int64_t unix);
 
 // Window questions, answered from the last frame.
 bool onTitleBarDragArea(float x, float y);
@@ -95,8 +90,6 @@ void modal(app::AppState& state);
 // The host shown in messages ("emberlane.example" unless the manifest's
 // site says otherwise).
 std::string siteHost(const app::AppState& state);
-// News dates: "5 min ago", "1 hour ago", "yesterday", "3 weeks ago", "12 Mar 2026".
-std::string relativeDate(int64_t thenUnix, int64_t nowUnix);
 
 // The aurora's disc diameters at scale 1, largest first.
 inline constexpr float kAuroraDiameters[8] = {570, 499, 428, 356, 285, 214, 142, 71};

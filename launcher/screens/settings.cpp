@@ -83,8 +83,8 @@ void folderGroup(app::AppState& state) {
             what.extraClass = "btn--link";
             kiln::pushKey("folder:what");
             if (button(what)) {
-                app::noticeAction("ShowUnsupported");
-                app::showTab("home");
+                app::noticeAction(app::NoticeAction::showUnsupported);
+                app::showTab(app::Tab::home);
             }
             kiln::popKey();
         }
@@ -150,7 +150,7 @@ void accountGroup(app::AppState& state) {
         if (!state.email.empty()) kiln::textElement(state.email, "text.sline__hint");
         kiln::closeElement();
         kiln::openElement("div.sline__btns");
-        if (smallButton("account:logout", "Log out", "ghost")) state.view.openModal = "logout";
+        if (smallButton("account:logout", "Log out", "ghost")) state.view.openModal = app::ModalKind::logout;
         kiln::closeElement();
         endLine();
     } else {
@@ -174,7 +174,7 @@ void accountGroup(app::AppState& state) {
         } else {
             kiln::textElement("Your character is created the first time you play.", "text.sline__hint");
         }
-        if (smallButton("account:change", "Use a different id\xE2\x80\xA6", "ghost")) state.view.openModal = "change-id";
+        if (smallButton("account:change", "Use a different id\xE2\x80\xA6", "ghost")) state.view.openModal = app::ModalKind::changeId;
         kiln::closeElement();
     }
     endGroup();
@@ -251,13 +251,9 @@ void advancedSection(app::AppState& state) {
     const bool apply = smallButton("advanced:apply", "Apply", "secondary") || state.view.submitted == kManifestField;
     kiln::closeElement();
     if (apply) {
-        const std::string text(trim(fieldText(state, kManifestField)));
-        if (!text.empty() && text.rfind("https://", 0) != 0 && text.rfind("http://", 0) != 0) {
-            note = app::text::kNotAWebAddress;
-        } else {
-            note.clear();
-            app::setManifestUrl(text);
-        }
+        const std::string text = fieldText(state, kManifestField);
+        note = app::manifestUrlProblem(text);
+        if (note.empty()) app::setManifestUrl(text);
     }
 
     // The version check: turning it off asks first.
@@ -265,7 +261,7 @@ void advancedSection(app::AppState& state) {
     kiln::pushKey("advanced:ignore");
     if (checkbox("Ignore the game version check", ignore)) {
         if (ignore) {
-            state.view.openModal = "ignore-version";
+            state.view.openModal = app::ModalKind::ignoreVersion;
         } else {
             app::setIgnoreVersion(false);
         }
@@ -273,7 +269,7 @@ void advancedSection(app::AppState& state) {
     kiln::popKey();
 
     kiln::openElement("div.sactions.sactions--lead");
-    if (smallButton("advanced:reset", "Reset launcher", "danger-ghost")) state.view.openModal = "reset";
+    if (smallButton("advanced:reset", "Reset launcher", "danger-ghost")) state.view.openModal = app::ModalKind::reset;
     kiln::closeElement();
     kiln::closeElement();
     kiln::closeElement();

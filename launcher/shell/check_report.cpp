@@ -72,9 +72,7 @@ CheckArgs readArgs(const std::vector<std::string>& args) {
     return parsed;
 }
 
-bool isUrl(const std::string& source) {
-    return source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0;
-}
+bool isUrl(const std::string& source) { return isWebAddress(source); }
 
 void rejected(std::string& out, const std::string& source, const std::string& reason) {
     appendf(out, "REJECTED  %s\n          %s\n", printable(source).c_str(), printable(reason).c_str());
@@ -134,8 +132,8 @@ void describe(const Manifest& manifest, const std::string& source, size_t textBy
     appendf(out, "accounts  mode=\"%s\" enabled=%s apiBase=\"%s\" realm=\"%s\"\n",
             printable(manifest.accountsMode).c_str(), accountsUsable(manifest) ? "true" : "false",
             printable(manifest.accountsApiBase).c_str(), printable(manifest.accountsRealmKey).c_str());
-    appendf(out, "files     %zu, %.1f MB total, baseUrl %s\n", manifest.files.size(),
-            static_cast<double>(totalFileBytes(manifest)) / 1048576.0, printable(manifest.baseUrl).c_str());
+    appendf(out, "files     %zu, %s MB total, baseUrl %s\n", manifest.files.size(),
+            formatBytes(totalFileBytes(manifest), ByteStyle::tenthsMiB).c_str(), printable(manifest.baseUrl).c_str());
     if (!manifest.launcherUrl.empty()) {
         appendf(out, "launcher  %s  %s\n", printable(manifest.launcherVersion).c_str(),
                 printable(manifest.launcherUrl).c_str());

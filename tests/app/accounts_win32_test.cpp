@@ -139,9 +139,9 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     EXPECT_EQ(S().accountBusyLabel, "CREATING…");
     ASSERT_TRUE(l.idle());
     EXPECT_EQ(S().form.message.title, "Account created") << S().form.message.title << S().form.fieldError;
-    EXPECT_EQ(S().form.message.action, "Resend");
+    EXPECT_EQ(app::spelling(S().form.message.action), "Resend");
     EXPECT_EQ(S().pendingActivationEmail, email);
-    EXPECT_EQ(S().tab, "login");
+    EXPECT_EQ(app::spelling(S().tab), "login");
     app::resendActivation();
     ASSERT_TRUE(l.idle());
     EXPECT_EQ(S().form.message.title, "Link sent");
@@ -173,7 +173,7 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     ASSERT_TRUE(l.idle());
     ASSERT_TRUE(S().signedIn) << S().form.message.title << S().form.fieldError;
     EXPECT_EQ(S().account.displayName, "Road Tester");
-    EXPECT_EQ(S().tab, "home");
+    EXPECT_EQ(app::spelling(S().tab), "home");
     EXPECT_FALSE(S().form.hasDemand);
     account::SavedSignIn saved;
     ASSERT_TRUE(account::loadSignIn(saved));
@@ -247,7 +247,7 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     // Signing out forgets the saved sign-in.
     app::logout();
     EXPECT_FALSE(S().signedIn);
-    EXPECT_EQ(S().tab, "login");
+    EXPECT_EQ(app::spelling(S().tab), "login");
     EXPECT_FALSE(exists(account::signInPath()));
 
     // A service that wants only the proof-of-work: solved and sent again
@@ -274,7 +274,7 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
              l.useFakeClock();
              app::login(email, password, "");
              ASSERT_TRUE(l.ui.runUntil([] { return S().accountBusyLabel == "WAITING"; }));
-             EXPECT_EQ(S().form.message.tone, "countdown");
+             EXPECT_EQ(app::spelling(S().form.message.tone), "countdown");
              EXPECT_EQ(S().accountWaitUntil, l.fakeNow + 30000);
              app::cancelAccountTask();  // no effect during a wait
              EXPECT_TRUE(S().accountBusy);
@@ -356,7 +356,7 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
              S().restoreAttempted = false;
              app::restoreSession();
              ASSERT_TRUE(l.idle());
-             EXPECT_EQ(S().form.message.action, "Restore");
+             EXPECT_EQ(app::spelling(S().form.message.action), "Restore");
              EXPECT_TRUE(exists(account::signInPath()));
              // A refused one is deleted.
              app::restoreSession();
@@ -383,7 +383,7 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
                                ", \"times\": 1}}");
                  l.restart();
                  EXPECT_FALSE(S().signedIn);
-                 EXPECT_EQ(S().form.message.action, "Restore");
+                 EXPECT_EQ(app::spelling(S().form.message.action), "Restore");
                  account::SavedSignIn kept;
                  ASSERT_TRUE(account::loadSignIn(kept)) << "the saved sign-in is gone";
                  EXPECT_NE(kept.refreshToken, first.refreshToken) << "the used refresh token was kept";

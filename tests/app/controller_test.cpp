@@ -281,7 +281,7 @@ TEST(Housekeeping, FinishedBlockLingers1201msAndErrorsGetUniqueIds) {
     ASSERT_EQ(s.notices.size(), 2u);
     EXPECT_NE(s.notices[0].id, s.notices[1].id);
     EXPECT_EQ(s.notices[0].id.rfind("err", 0), 0u);
-    EXPECT_EQ(s.notices[1].tone, "error");
+    EXPECT_EQ(app::spelling(s.notices[1].tone), "error");
     std::string log = testing::fileText(joinPath(c.dir.path(), "launcher.log"));
     EXPECT_NE(log.find("error: Disk trouble (E: is full)\nerror: The launcher is already working on that.\n"),
               std::string::npos)

@@ -28,7 +28,6 @@ using testing::UiLoop;
 const char kLoader[] = "Emberlane/EmberlaneLoader.exe";
 const char kDll[] = "Emberlane/Emberlane.dll";
 
-std::string digestOf(const std::string& bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
 
 // The client release a test serves: two files and a manifest naming them.
 struct Release {
@@ -37,7 +36,7 @@ struct Release {
         std::string list;
         for (const auto& [path, bytes] : files) {
             list += std::string(list.empty() ? "" : ",") + "{\"path\": \"" + path + "\", \"sha256\": \"" +
-                    digestOf(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
+                    sha256Hex(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
         }
         return "{\"schema\": " + std::to_string(schema) +
                ", \"clientVersion\": \"1.4.2\", \"baseUrl\": \"https://cdn.test/c/\","
@@ -201,12 +200,12 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
         c.setUp(rig);
         rig.preflight();
         const app::AppState& s = app::state();
-        EXPECT_EQ(s.fault.kind, c.faultKind);
+        EXPECT_EQ(app::spelling(s.fault.kind), c.faultKind);
         EXPECT_EQ(s.fault.message, c.faultMessage);
         if (std::string(c.faultKind) == "launcher-outdated") {
             EXPECT_FALSE(s.offline) << "a too-new schema must not fall back to the cache";
             EXPECT_FALSE(s.manifestLoaded) << "the restored copy still stands behind a too-new schema";
-            EXPECT_EQ(s.blocker.kind, "launcher-outdated");
+            EXPECT_EQ(app::spelling(s.blocker.kind), "launcher-outdated");
             EXPECT_EQ(app::playSubline(0), "This launcher is out of date");
         }
         EXPECT_EQ(app::playState(), c.state);
@@ -214,7 +213,7 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
             auto notices = app::currentNotices();
             ASSERT_FALSE(notices.empty());
             EXPECT_EQ(notices[0].id, "offline");
-            EXPECT_EQ(notices[0].action, "Preflight");
+            EXPECT_EQ(app::spelling(notices[0].action), "Preflight");
             EXPECT_NE(rig.log().find("manifest: offline, using the cached one (1.4.2): HTTP 503"), std::string::npos);
         }
         if (std::string(c.state) == "install") {
@@ -255,7 +254,7 @@ TEST(Preflight, AManifestServedButUnusableIsNotBlamedOnTheConnection) {
             c.setUp(rig);
             rig.preflight();
             const app::AppState& s = app::state();
-            EXPECT_EQ(s.fault.kind, "no-network");
+            EXPECT_EQ(app::spelling(s.fault.kind), "no-network");
             EXPECT_EQ(s.fault.message, noNetwork);
             detail = s.blocker.detail;
             if (c.detail.back() == '*') {
@@ -280,7 +279,7 @@ TEST(Preflight, UpToDateReadsNoClientFile) {
     Rig rig;
     rig.preflight();
     rig.play();
-    ASSERT_EQ(app::state().fault.kind, "");
+    ASSERT_EQ(app::spelling(app::state().fault.kind), "");
     app::state().gameWatch = GameWatch();  // the game has closed
     uint64_t hashed = plannerFilesHashed();
     rig.preflight();
@@ -362,14 +361,14 @@ TEST(Pipeline, EveryRefusalIsOneFaultWithItsMessage) {
         c.setUp(rig);
         rig.play();
         const app::AppState& s = app::state();
-        EXPECT_EQ(s.fault.kind, c.kind);
+        EXPECT_EQ(app::spelling(s.fault.kind), c.kind);
         if (std::string(c.message) != "*") {
             EXPECT_EQ(s.fault.message, c.message);
         }
         if (std::string(c.detail) != "*") {
             EXPECT_EQ(s.fault.detail, c.detail);
         }
-        EXPECT_EQ(s.blocker.kind, app::blockerKindFor(c.kind));
+        EXPECT_EQ(s.blocker.kind, app::blockerKindFor(s.fault.kind));
         EXPECT_EQ(rig.launches, 0) << "the game started despite a refusal";
         EXPECT_FALSE(s.operation) << "a refused pipeline leaves its progress block";
         EXPECT_NE(rig.log().find(std::string("fault ") + c.kind + ": "), std::string::npos);
@@ -413,7 +412,7 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     app::startPipeline(false);  // pressed twice quickly
     ASSERT_TRUE(rig.ui.runUntil([] { return !app::state().busy; }));
     const app::AppState& s = app::state();
-    ASSERT_EQ(s.fault.kind, "") << s.fault.message << " " << s.fault.detail;
+    ASSERT_EQ(app::spelling(s.fault.kind), "") << s.fault.message << " " << s.fault.detail;
     ASSERT_EQ(s.notices.size(), 1u);
     EXPECT_EQ(s.notices[0].title, "The launcher is already working on that.");
     EXPECT_EQ(rig.launches, 1);
@@ -480,7 +479,7 @@ TEST(Pipeline, RepairFixesATamperedFileWithoutStartingAndCancelKeepsWhatWasDone)
     putFile(rig.game.file("Emberlane\\Emberlane.dll"), std::string("client library v2").substr(0, 17));
     ASSERT_EQ(fileText(rig.game.file("Emberlane\\Emberlane.dll")).size(), rig.release.files[kDll].size());
     rig.play(true);
-    EXPECT_EQ(app::state().fault.kind, "");
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "");
     EXPECT_EQ(fileText(rig.game.file("Emberlane\\Emberlane.dll")), rig.release.files[kDll]);
     EXPECT_EQ(app::state().operation->title, "Your client files are complete and correct");
     EXPECT_EQ(rig.launches, 1) << "repair started the game";
@@ -489,13 +488,13 @@ TEST(Pipeline, RepairFixesATamperedFileWithoutStartingAndCancelKeepsWhatWasDone)
     rig.applyError = "cancelled";
     removeFile(rig.game.file("Emberlane\\Emberlane.dll"));
     rig.play();
-    EXPECT_EQ(app::state().fault.kind, "");
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "");
     EXPECT_TRUE(app::state().notices.empty());
     EXPECT_NE(rig.log().find("\ncancelled\n"), std::string::npos);
     EXPECT_EQ(testing::savedConfig().installed.count(kLoader), 1u) << "a cancel lost the record of a file already installed";
     rig.applyError = "cancelled in a download";
     rig.play();
-    EXPECT_EQ(app::state().fault.kind, "") << "a cancel inside a download was shown as " << app::state().fault.message;
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << "a cancel inside a download was shown as " << app::state().fault.message;
 }
 
 TEST(Pipeline, IgnoreVersionPlaysAnUnsupportedGame) {
@@ -508,7 +507,7 @@ TEST(Pipeline, IgnoreVersionPlaysAnUnsupportedGame) {
     app::setIgnoreVersion(true);
     EXPECT_EQ(app::currentNotices().back().id, "force");
     rig.play();
-    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message;
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message;
     EXPECT_EQ(rig.launches, 1);
     EXPECT_NE(rig.log().find("the game version check is off"), std::string::npos);
 }
@@ -607,7 +606,7 @@ TEST(LauncherActions, DisablingBlockedModsStopsAtTheFirstFailureAndPlaysOnceAllM
     r.mods = {{"Mods/a.pak", "cheats"}, {"Mods/b.pak", "wallhack"}};
     r.preflight();
     r.play();
-    ASSERT_EQ(app::state().fault.kind, "blocked-mods");
+    ASSERT_EQ(app::spelling(app::state().fault.kind), "blocked-mods");
     // The second cannot be moved: a folder with something in it holds its
     // new name.
     std::string blocker = r.game.file("Mods/b.pak.disabled-by-emberlane");
@@ -637,9 +636,9 @@ TEST(LauncherActions, DisablingBlockedModsStopsAtTheFirstFailureAndPlaysOnceAllM
     app::disableBlockedMods();
     ASSERT_TRUE(r.ui.runUntil([] { return !app::state().movingMods; }));
     EXPECT_TRUE(fileExists(r.game.file("Mods/b.pak.disabled-by-emberlane")));
-    EXPECT_EQ(app::state().fault.kind, "");
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "");
     ASSERT_TRUE(r.ui.runUntil([] { return !app::state().busy; }));
-    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message;
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message;
     EXPECT_EQ(r.launches, 1);
 }
 
@@ -683,7 +682,7 @@ TEST(LauncherActions, UpdateAndRestart) {
             }
             continue;
         }
-        EXPECT_EQ(app::state().blocker.kind, "restarting");
+        EXPECT_EQ(app::spelling(app::state().blocker.kind), "restarting");
         const uint64_t t = app::now();
         app::tick(t + 1400);
         EXPECT_FALSE(r.ui.closed);
@@ -708,7 +707,7 @@ TEST(LauncherActions, ALauncherTooOldForTheManifestUpdatesFromTheRefusedDocument
     };
     app::setPipelineSteps(steps);
     r.preflight();
-    ASSERT_EQ(app::state().blocker.kind, "launcher-outdated");
+    ASSERT_EQ(app::spelling(app::state().blocker.kind), "launcher-outdated");
     EXPECT_FALSE(app::state().manifestLoaded);
     EXPECT_TRUE(app::state().launcherUpdateOffered) << "the outdated launcher offers no update";
 
@@ -718,7 +717,7 @@ TEST(LauncherActions, ALauncherTooOldForTheManifestUpdatesFromTheRefusedDocument
         EXPECT_NE(n.title, "The launcher hasn't checked for updates yet. Try again in a moment.");
     }
     EXPECT_EQ(updatedFrom, "https://cdn.test/E-2.2.0.exe " + digest);
-    EXPECT_EQ(app::state().blocker.kind, "restarting");
+    EXPECT_EQ(app::spelling(app::state().blocker.kind), "restarting");
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     road.preflight(1);
     ASSERT_EQ(app::playState(), "install") << app::state().fault.message << " " << app::state().manifestError;
     road.play();
-    ASSERT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
+    ASSERT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
     road.expectFiles();
     EXPECT_EQ(app::state().operation->title, "Oblivion Remastered is starting");
     EXPECT_EQ(app::playState(), "running");
@@ -152,18 +152,18 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     road.play();
     CloseHandle(held);
-    EXPECT_EQ(app::state().fault.kind, "file-locked");
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "file-locked");
     EXPECT_EQ(app::state().fault.message,
               "A file the update needs is open in another program. Close Oblivion Remastered, and let your antivirus "
               "finish scanning, then press Play again.");
-    EXPECT_EQ(app::state().blocker.kind, "file-locked");
+    EXPECT_EQ(app::spelling(app::state().blocker.kind), "file-locked");
 
     testing::standinFault("/client/r2/files/", "stall:3000", 1);
     app::startPipeline(false);
     ASSERT_TRUE(road.ui.runUntil([] { return app::state().operation && app::state().operation->key == "download"; }));
     app::cancelOperation();
     ASSERT_TRUE(road.ui.runUntil([] { return !app::state().busy; }, 60000));
-    EXPECT_EQ(app::state().fault.kind, "") << "a cancel is not a fault to show";
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << "a cancel is not a fault to show";
     EXPECT_NE(road.log().find("\ncancelled\n"), std::string::npos);
     // Nothing lost: every recorded file is what its record says.
     for (const auto& [path, record] : testing::savedConfig().installed) {
@@ -174,7 +174,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     }
 
     road.play();
-    ASSERT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
+    ASSERT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
     road.expectFiles();
     road.waitForTheGameToClose();
 
@@ -184,7 +184,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     EXPECT_EQ(app::playState(), "offline");
     EXPECT_TRUE(app::state().offline);
     road.play();
-    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
     road.waitForTheGameToClose();
 
     // Verify & repair puts back a tampered file and does not start the game.
@@ -196,7 +196,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     putFile(road.game.file(victim.path), bytes);
     road.launchedLoader.clear();
     road.play(true);
-    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
     EXPECT_EQ(app::state().operation->title, "Your client files are complete and correct");
     EXPECT_TRUE(road.launchedLoader.empty()) << "repair started the game";
     road.expectFiles();
@@ -223,9 +223,9 @@ TEST(PipelineOnWine, RefusalsFromWhatTheServicePublishesAndThePcLacks) {
         Road road;
         if (c.setUp) c.setUp(road);
         road.preflight(1, c.query);
-        if (app::state().fault.kind.empty()) road.play();
+        if (app::state().fault.kind == app::FaultKind::none) road.play();
         const app::AppState& s = app::state();
-        EXPECT_EQ(s.fault.kind, c.kind);
+        EXPECT_EQ(app::spelling(s.fault.kind), c.kind);
         const std::string message = c.message;
         if (message.back() == '*') {
             EXPECT_EQ(s.fault.message.rfind(message.substr(0, message.size() - 1), 0), 0u) << s.fault.message;
@@ -248,7 +248,7 @@ TEST(PipelineOnWine, IgnoringTheVersionPlaysAndPlayTwiceRunsOnce) {
     ASSERT_FALSE(app::state().notices.empty());
     EXPECT_EQ(app::state().notices.back().title, "The launcher is already working on that.");
     ASSERT_TRUE(road.ui.runUntil([] { return !app::state().busy; }, 120000));
-    EXPECT_EQ(app::state().fault.kind, "") << app::state().fault.message << " " << app::state().fault.detail;
+    EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
     road.expectFiles();
     EXPECT_FALSE(road.launchedLoader.empty());
     // The published launcher build is fetched first; it is no program, so

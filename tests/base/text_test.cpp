@@ -28,6 +28,44 @@ TEST(AsciiText, CaseTrimAndHexDigitsTouchOnlyAscii) {
     for (auto [c, value] : digits) EXPECT_EQ(hexDigitValue(c), value) << c;
 }
 
+TEST(ByteCounts, EachStyleWritesItsOwnTextAndCountsWholeUnitsExactly) {
+    const uint64_t KB = 1024, MB = KB * 1024, GB = MB * 1024, max = ~uint64_t(0);
+    const struct {
+        uint64_t bytes;
+        ByteStyle style;
+        const char* text;
+    } cases[] = {
+        // The plan's summary: tenths of GB and MB, KB rounded half up, bytes.
+        {1610612736, ByteStyle::plan, "1.5 GB"},
+        {1536, ByteStyle::plan, "2 KB"},
+        {2560, ByteStyle::plan, "3 KB"},  // half up, where printf would round to even
+        {1023, ByteStyle::plan, "1023 B"},
+        {MB, ByteStyle::plan, "1.0 MB"},
+        {MB - 1, ByteStyle::plan, "1024 KB"},
+        // The refusal screens: whole MB and KB, tenths of GB.
+        {2576980378ull, ByteStyle::size, "2.4 GB"},
+        {640 * MB + 1, ByteStyle::size, "640 MB"},
+        {12 * KB, ByteStyle::size, "12 KB"},
+        {0, ByteStyle::size, "0 KB"},
+        {700 * MB, ByteStyle::megabytes, "700 MB"},
+        // Whole MiB rounded down, exact even where a double is not.
+        {120 * MB + MB - 1, ByteStyle::floorMiB, "120"},
+        {max, ByteStyle::floorMiB, "17592186044415"},
+        {GB + 300 * KB, ByteStyle::tenthsMiB, "1024.3"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatBytes(c.bytes, c.style), c.text) << c.bytes;
+    EXPECT_EQ(formatBytesOf(512 * KB, 12 * MB), "0.5 / 12.0 MB");
+    EXPECT_EQ(formatBytesOf(GB + 200 * MB, 3 * GB + 400 * MB), "1.2 / 3.4 GB");
+}
+
+TEST(WebAddresses, OnlyHttpAndHttpsAreWebAddresses) {
+    for (const char* yes : {"https://emberlane.example/", "http://127.0.0.1:8080/x"})
+        EXPECT_TRUE(isWebAddress(yes)) << yes;
+    for (const char* no : {"", "C:\\Windows\\notepad.exe", "file:///C:/x", "javascript:alert(1)", "https:/x",
+                           " https://lead.example/"})
+        EXPECT_FALSE(isWebAddress(no)) << no;
+}
+
 TEST(FileNameFold, FoldsLetterCaseTheWayWindowsComparesFileNames) {
     const struct {
         const char* a;

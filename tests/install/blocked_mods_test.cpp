@@ -20,7 +20,6 @@ using testing::fileText;
 using testing::putFile;
 using testing::ScratchDir;
 
-std::string digestOf(const std::string& bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
 
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
@@ -46,8 +45,8 @@ TEST(FindBlockedMods, MatchesByPresenceOrExactContentInManifestOrder) {
     const std::vector<BlockedMod> entries = {
         {"Mods/warn.pak", "", "warn", "looks odd"},           // found, never blocks
         {"Mods/a.pak", "", "block", "any content"},           // presence alone
-        {"Mods/b.pak", upper(digestOf("B")), "block", "b"},   // digest case ignored
-        {"Mods/c.pak", digestOf("C"), "block", "c"},          // same name, other content
+        {"Mods/b.pak", upper(sha256Hex("B")), "block", "b"},   // digest case ignored
+        {"Mods/c.pak", sha256Hex("C"), "block", "c"},          // same name, other content
         {"Mods/dir.pak", "", "block", "a folder"},            // a folder does not count
         {"Mods/missing.pak", "", "block", "gone"},
         {"", "", "block", "no file"},
@@ -158,7 +157,7 @@ TEST(BlockedModsFromAHostileManifest, NeverTouchAFileOutsideTheGameFolder) {
     std::vector<BlockedMod> entries;
     for (const std::string& file : hostile) {
         entries.push_back(BlockedMod{file, "", "block", "hostile"});
-        entries.push_back(BlockedMod{file, digestOf(bytes), "block", "hostile, with the outside file's digest"});
+        entries.push_back(BlockedMod{file, sha256Hex(bytes), "block", "hostile, with the outside file's digest"});
     }
     EXPECT_EQ(files(findBlockedMods(gameFolder, entries)), std::vector<std::string>{});
     std::vector<std::string> list(std::begin(hostile), std::end(hostile));

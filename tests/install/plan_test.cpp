@@ -19,10 +19,9 @@ using testing::ScopedEnv;
 using testing::ScratchDir;
 using testing::putFile;
 
-std::string digestOf(const std::string& bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
 
 ManifestFile entryFor(const std::string& path, const std::string& bytes) {
-    return ManifestFile{path, digestOf(bytes), static_cast<int64_t>(bytes.size())};
+    return ManifestFile{path, sha256Hex(bytes), static_cast<int64_t>(bytes.size())};
 }
 
 void touchLater(const std::string& path) {

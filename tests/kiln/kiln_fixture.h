@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "ui/kiln/kiln.h"
 #include "ui/kiln/registry.h"
@@ -75,6 +76,55 @@ protected:
         e.kind = EventWheel;
         e.wheel = notches;
         queueEvent(e);
+    }
+
+    // The frame's texts, in tree order, and whether one reads `text`
+    // (exactly, or holding `part`).
+    static std::vector<std::string> texts() {
+        std::vector<std::string> out;
+        for (int32_t i = 0; i < count(); ++i) {
+            if (node(i).kind == KindText) out.emplace_back(nodeText(node(i)));
+        }
+        return out;
+    }
+    static bool shows(const std::string& text) {
+        for (const std::string& t : texts())
+            if (t == text) return true;
+        return false;
+    }
+    static bool showsPart(const std::string& part) {
+        for (const std::string& t : texts())
+            if (t.find(part) != std::string::npos) return true;
+        return false;
+    }
+    // The element holding the text element `label` (a button, a summary); -1: none.
+    static int32_t holderOf(const std::string& label) {
+        for (int32_t i = 0; i < count(); ++i) {
+            if (node(i).kind == KindText && nodeText(node(i)) == label) return node(i).parent;
+        }
+        return -1;
+    }
+    static bool hasClass(int32_t index, const char* name) {
+        const Node& n = node(index);
+        for (uint32_t k = 0; k < n.classCount; ++k)
+            if (n.classes[k] == nameHash(name)) return true;
+        return false;
+    }
+    // Presses what holds `label` as a pointer does: `build` makes the frame
+    // that shows where it is, takes the move and the press, and shows the
+    // outcome.
+    template <class Build>
+    void click(const std::string& label, Build build) {
+        build();
+        const int32_t at = holderOf(label);
+        ASSERT_GE(at, 0) << "nothing reads '" << label << "'";
+        const Rect r = node(at).box;
+        mouseTo(r.x + r.w / 2, r.y + r.h / 2);
+        build();
+        button(EventButtonDown);
+        button(EventButtonUp);
+        build();
+        build();
     }
 
     TestFontProvider fonts_;

@@ -110,7 +110,6 @@ std::string fileText(const std::string& path) {
     return text;
 }
 
-std::string sha256Of(const std::string& bytes) { return toHex(sha256(bytes.data(), bytes.size())); }
 
 std::string upper(std::string s) {
     for (char& c : s) {
@@ -489,7 +488,7 @@ ManifestFile publishedFile(const std::string& path) {
     ManifestFile f;
     f.url = service().https + "client/files/" + path;
     f.content = get(f.url).body;
-    f.sha256 = sha256Of(f.content);
+    f.sha256 = sha256Hex(f.content);
     return f;
 }
 
@@ -549,7 +548,7 @@ TEST(Download, FailuresLeaveNoPartAndKeepTheDestination) {
     };
     const Case cases[] = {
         {"checksum", dat.url + "?fault=corrupt", dat.sha256,
-         "checksum mismatch (got " + sha256Of(corrupt).substr(0, 12) + ", want " + dat.sha256.substr(0, 12) + ")"},
+         "checksum mismatch (got " + sha256Hex(corrupt).substr(0, 12) + ", want " + dat.sha256.substr(0, 12) + ")"},
         {"not found", s.https + "client/files/Emberlane/nope.dll", dat.sha256, "HTTP 404"},
         {"server error", dat.url + "?fault=status:503", dat.sha256, "HTTP 503"},
         {"redirect", dat.url + "?fault=redirect", dat.sha256, "HTTP 302"},
@@ -644,7 +643,7 @@ TEST(Download, NeverWritesMoreThanTheExpectedSize) {
         {"chunked, runs on", "bytes?n=5000000&chunked=1", nullptr},
         {"announces the size, sends more", "bytes?n=1016&fault=overlong", nullptr},
     };
-    const std::string want = sha256Of(referenceBytes().substr(0, 1000));
+    const std::string want = sha256Hex(referenceBytes().substr(0, 1000));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Scratch dir;
@@ -734,7 +733,7 @@ TEST(Download, AResumeContinuesOnlyTheSameBytes) {
     const std::string url = service().https + path.substr(1);
     const std::string content = get(url).body;
     ASSERT_GT(content.size(), 1000000u);
-    const std::string digest = sha256Of(content);
+    const std::string digest = sha256Hex(content);
     const int64_t half = static_cast<int64_t>(content.size() / 2);
     struct Case {
         const char* name;

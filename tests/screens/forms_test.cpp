@@ -37,48 +37,9 @@ protected:
         kiln::endFrame();
     }
 
-    std::vector<std::string> texts() {
-        std::vector<std::string> out;
-        for (int32_t i = 0; i < count(); ++i) {
-            if (node(i).kind == kiln::KindText) out.emplace_back(kiln::nodeText(node(i)));
-        }
-        return out;
-    }
-    bool shows(const std::string& text) {
-        for (const std::string& t : texts())
-            if (t == text) return true;
-        return false;
-    }
-    bool showsPart(const std::string& part) {
-        for (const std::string& t : texts())
-            if (t.find(part) != std::string::npos) return true;
-        return false;
-    }
-    // The element holding the text element `label` (a button, a summary).
-    int32_t holderOf(const std::string& label) {
-        for (int32_t i = 0; i < count(); ++i) {
-            if (node(i).kind == kiln::KindText && kiln::nodeText(node(i)) == label) return node(i).parent;
-        }
-        return -1;
-    }
-    bool hasClass(int32_t index, const char* name) {
-        const kiln::Node& n = node(index);
-        for (uint32_t k = 0; k < n.classCount; ++k)
-            if (n.classes[k] == kiln::nameHash(name)) return true;
-        return false;
-    }
     // Presses what holds `label`, then builds once more to show the outcome.
     void click(const std::string& label) {
-        build();  // where it is now
-        const int32_t at = holderOf(label);
-        ASSERT_GE(at, 0) << "nothing reads '" << label << "'";
-        const kiln::Rect r = node(at).box;
-        mouseTo(r.x + r.w / 2, r.y + r.h / 2);
-        build();
-        button(kiln::EventButtonDown);
-        button(kiln::EventButtonUp);
-        build();
-        build();
+        KilnTest::click(label, [this] { build(); });
     }
 };
 
@@ -93,30 +54,30 @@ TEST_F(FormsTest, EachRefusalScreenSaysWhatIsWrongAndOffersItsWayOut) {
         const char* detail;                // in the details once opened; "" when there are none
     };
     app::Blocker noList;
-    noList.kind = "unsupported-version";
+    noList.kind = app::BlockerKind::unsupportedVersion;
     noList.version = "1.2.0.31";
     app::Blocker withList = noList;
     withList.supportedVersions = {"1.1.0.14", "1.1.0.9"};
     app::Blocker notFound;
-    notFound.kind = "game-not-found";
+    notFound.kind = app::BlockerKind::gameNotFound;
     app::Blocker notFoundSearched = notFound;
     notFoundSearched.searched = {"C:\\Steam\\steamapps\\common\\Oblivion Remastered"};
     app::Blocker oneMod;
-    oneMod.kind = "blocked-mods";
+    oneMod.kind = app::BlockerKind::blockedMods;
     oneMod.mods = {speed};
     app::Blocker twoMods = oneMod;
     twoMods.mods = {speed, carry};
     app::Blocker space;
-    space.kind = "disk-space";
+    space.kind = app::BlockerKind::diskSpace;
     space.drive = "D:";
     space.neededBytes = 2576980378ull;
     space.freeBytes = 1181116006ull;
     app::Blocker locked;
-    locked.kind = "file-locked";
+    locked.kind = app::BlockerKind::fileLocked;
     app::Blocker outdated;
-    outdated.kind = "launcher-outdated";
+    outdated.kind = app::BlockerKind::launcherOutdated;
     app::Blocker odd;
-    odd.kind = "error";
+    odd.kind = app::BlockerKind::error;
     odd.body = "boot failed";
 
     const Case cases[] = {
@@ -169,7 +130,7 @@ TEST_F(FormsTest, EachRefusalScreenSaysWhatIsWrongAndOffersItsWayOut) {
 TEST_F(FormsTest, DeleteIsOnlyPossibleForExactlyDELETE) {
     app::AppState& s = app::state();
     s.config.characterId = "381402557264";
-    s.view.openModal = "delete";
+    s.view.openModal = app::ModalKind::remove;
     for (const char* typed : {"", "delete", "DELETE ", " DELETE", "DELET", "DELETE"}) {
         setFieldText(s, "modal:delete", typed);
         build();
@@ -185,7 +146,7 @@ TEST_F(FormsTest, DeleteIsOnlyPossibleForExactlyDELETE) {
     s.view.enterPressed = true;
     build();
     s.view.enterPressed = false;
-    EXPECT_EQ(s.view.openModal, "delete");
+    EXPECT_EQ(app::spelling(s.view.openModal), "delete");
     EXPECT_FALSE(showsPart("Could not delete")) << "the delete was asked for";
     // Exactly DELETE asks (and, signed out, is refused in the dialog).
     setFieldText(s, "modal:delete", "DELETE");
@@ -196,7 +157,7 @@ TEST_F(FormsTest, DeleteIsOnlyPossibleForExactlyDELETE) {
     s.view.escapePressed = true;
     build();
     s.view.escapePressed = false;
-    EXPECT_EQ(s.view.openModal, "");
+    EXPECT_EQ(app::spelling(s.view.openModal), "");
     EXPECT_EQ(fieldText(s, "modal:delete"), "");
 }
 
@@ -223,7 +184,7 @@ TEST_F(FormsTest, SignInChecksTheFormBeforeSendingAnything) {
     // Registration has more to check: the repeat, the name and the age.
     s.form.message = app::FormMessage();
     click("Create account");
-    EXPECT_EQ(s.tab, "register");
+    EXPECT_EQ(app::spelling(s.tab), "register");
     setFieldText(s, "auth:confirm", "hunter2");
     build();
     click("CREATE ACCOUNT");
@@ -245,7 +206,7 @@ TEST_F(FormsTest, SignInChecksTheFormBeforeSendingAnything) {
 TEST_F(FormsTest, StopAndCloseWaitsForTheUpdateToHandBackItsFiles) {
     app::AppState& s = app::state();
     s.busy = true;
-    s.view.openModal = "stop-update";
+    s.view.openModal = app::ModalKind::stopUpdate;
     build();
     EXPECT_TRUE(shows("Keep downloading"));
     click("Stop and close");
