@@ -3,19 +3,14 @@
 // checks before the loop are in apply_win32.cpp.
 #include "launcher/install/apply.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "base/paths.h"
 #include "base/safe_path.h"
 #include "base/text.h"
+#include "launcher/install/transfer_pool.h"
 #include "launcher/net/http.h"
 #include "launcher/net/sha256.h"
 
@@ -56,13 +51,6 @@ std::vector<std::string> orphanParts(const std::string& gameFolder, const std::v
 namespace {
 
 constexpr auto kSaveInterval = std::chrono::milliseconds(1000);
-// How often the loop looks at the reporter while transfers run.
-constexpr auto kTick = std::chrono::milliseconds(50);
-
-struct Finished {
-    size_t index;
-    std::string failure;
-};
 
 }  // namespace
 
@@ -71,42 +59,17 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
     error.clear();
     const size_t count = plan.download.size();
     if (count == 0) return 0;
-    const size_t workers = std::min<size_t>(count, static_cast<size_t>(std::max(inFlight, 1)));
 
-    // Shared with the workers, under `lock`: how many files may have started
-    // (only this thread raises it, after asking the reporter), the next to
-    // start, the queue of finished ones and the workers still running. The
-    // stop flag and each transfer's bytes so far are read without the lock.
-    std::mutex lock;
-    std::condition_variable wake;
-    size_t allowed = 0;
-    size_t next = 0;
-    size_t running = workers;
-    std::deque<Finished> finished;
-    std::atomic<bool> stop{false};
-    std::unique_ptr<std::atomic<uint64_t>[]> flowing(new std::atomic<uint64_t>[workers]);
-    for (size_t i = 0; i < workers; ++i) flowing[i] = 0;
-    const std::function<bool()> stopped = [&stop] { return stop.load(); };
-
-    auto work = [&](size_t slot) {
-        std::unique_lock<std::mutex> guard(lock);
-        for (;;) {
-            wake.wait(guard, [&] { return stop || next >= count || next < allowed; });
-            if (stop || next >= count) break;
-            const size_t index = next++;
-            guard.unlock();
-            const ManifestFile& entry = plan.download[index];
-            std::string failure =
-                fetch(entry, joinPath(gameFolder, entry.path), partPathFor(gameFolder, entry.path),
-                      [&flowing, slot](uint64_t received) { flowing[slot] = received; }, stopped);
-            flowing[slot] = 0;
-            guard.lock();
-            finished.push_back(Finished{index, failure});
-            wake.notify_all();
-        }
-        --running;
-        wake.notify_all();
-    };
+    // One job per planned file, fetched into its part file and moved into
+    // place.
+    TransferPool pool(inFlight);
+    for (const ManifestFile& entry : plan.download) {
+        pool.add([&fetch, &gameFolder, &entry](const TransferPool::Progress& progress,
+                                               const TransferPool::Stopped& stopped) {
+            return fetch(entry, joinPath(gameFolder, entry.path), partPathFor(gameFolder, entry.path), progress,
+                         stopped);
+        });
+    }
 
     // config.json is saved after the first file, then at most once a second,
     // and always before returning: rewriting (and syncing) a file that holds
@@ -117,12 +80,10 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
     reporter.sayPhase("download", "Updating client files");
     const int steps = static_cast<int>(count);
     int done = 0;
-    size_t settled = 0;
     uint64_t bytesDone = 0;
     std::chrono::steady_clock::time_point lastSave{};
     bool saved = false;
     bool unsaved = false;
-    bool cancelled = false;
     auto saveNow = [&] {
         saveConfig(config);
         lastSave = std::chrono::steady_clock::now();
@@ -130,55 +91,33 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
         unsaved = false;
     };
 
-    std::vector<std::thread> threads;
-    for (size_t slot = 0; slot < workers; ++slot) threads.emplace_back(work, slot);
-    std::deque<Finished> landed;
-    for (bool last = false; !last;) {
-        // Files that landed are recorded in the order they finished; the
-        // first failure is the one reported, later ones are transfers that
-        // it ended. After a cancel, the transfers it ended are no failures.
-        for (const Finished& f : landed) {
-            ++settled;
-            const ManifestFile& entry = plan.download[f.index];
-            if (!f.failure.empty()) {
-                if (error.empty() && !cancelled) error = entry.path + ": " + f.failure;
-                stop = true;
-                continue;
-            }
-            const std::string target = joinPath(gameFolder, entry.path);
-            bytesDone += static_cast<uint64_t>(entry.size);
-            config.installed[entry.path] =
-                InstalledFile{entry.sha256, fileSize(target), static_cast<int64_t>(lastWriteTime(target))};
-            ++done;
-            reporter.sayProgress(done, steps, bytesDone, plan.downloadBytes);
-            reporter.sayLog(entry.path);
-            unsaved = true;
-            if (!saved || std::chrono::steady_clock::now() - lastSave >= kSaveInterval) saveNow();
-        }
-        landed.clear();
+    // This thread alone talks to the reporter and records the files that
+    // landed, in the order they finished.
+    TransferPool::Watch watch;
+    watch.landed = [&](size_t job) {
+        const ManifestFile& entry = plan.download[job];
+        const std::string target = joinPath(gameFolder, entry.path);
+        bytesDone += static_cast<uint64_t>(entry.size);
+        config.installed[entry.path] =
+            InstalledFile{entry.sha256, fileSize(target), static_cast<int64_t>(lastWriteTime(target))};
+        ++done;
+        reporter.sayProgress(done, steps, bytesDone, plan.downloadBytes);
+        reporter.sayLog(entry.path);
+        unsaved = true;
+        if (!saved || std::chrono::steady_clock::now() - lastSave >= kSaveInterval) saveNow();
+    };
+    watch.cancelled = [&reporter] { return reporter.isCancelled(); };
+    watch.flowing = [&](uint64_t received) {
+        if (received > 0) reporter.sayProgress(done, steps, bytesDone + received, plan.downloadBytes);
+    };
+    const TransferPool::Result result = pool.run(watch);
 
-        // A cancel stops new starts and, through `stopped`, ends every
-        // transfer in flight.
-        if (!stop && reporter.isCancelled()) {
-            cancelled = true;
-            stop = true;
-        }
-        if (!stop) {
-            uint64_t partial = 0;
-            for (size_t i = 0; i < workers; ++i) partial += flowing[i];
-            if (partial > 0) reporter.sayProgress(done, steps, bytesDone + partial, plan.downloadBytes);
-        }
-
-        std::unique_lock<std::mutex> guard(lock);
-        if (!stop) allowed = settled + workers;
-        wake.notify_all();
-        wake.wait_for(guard, kTick, [&] { return !finished.empty() || running == 0; });
-        landed.swap(finished);
-        last = running == 0 && landed.empty();
-    }
-    for (std::thread& t : threads) t.join();
     if (unsaved) saveNow();
-    if (cancelled && error.empty()) error = kApplyCancelled;
+    if (!result.failure.empty()) {
+        error = plan.download[result.failed].path + ": " + result.failure;
+    } else if (result.cancelled) {
+        error = kApplyCancelled;
+    }
     return done;
 }
 

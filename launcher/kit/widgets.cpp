@@ -62,42 +62,6 @@ bool overTextField(float x, float y) {
 }
 
 // ---------------------------------------------------------------------------
-// Rows with wrapping text
-
-namespace {
-// A fit row's memory: its trailing block's width in the last frame.
-struct TrailingMemory {
-    float width = 0;
-};
-}  // namespace
-
-FitRow beginFitRow(std::string_view spec) {
-    kiln::openElement(spec);
-    FitRow row;
-    row.width = kiln::lastRect().w;
-    row.id = kiln::currentId();
-    row.trailing = kiln::memoryFor<TrailingMemory>(row.id).width;
-    return row;
-}
-
-void fitColumn(const FitRow& row, float leading, float trailingGap) {
-    if (row.width <= 0) return;  // the first frame: measured the plain way
-    const float scale = widgetScale();
-    const float taken = leading * scale + (row.trailing > 0 ? row.trailing + trailingGap * scale : 0);
-    setWidthPx(std::max(0.0f, row.width - taken));
-}
-
-float beginTrailing(std::string_view spec) {
-    kiln::openElement(spec);
-    return kiln::lastRect().w;
-}
-
-void endTrailing(const FitRow& row, float last) {
-    kiln::closeElement();
-    kiln::memoryFor<TrailingMemory>(row.id).width = last;
-}
-
-// ---------------------------------------------------------------------------
 // Animation formulas
 
 float spinnerDotOpacity(uint64_t t, int dot) {
@@ -558,20 +522,17 @@ int strip(std::string_view tone, std::string_view title, std::string_view body,
     if (gap) spec += ".strip--gap";
     kiln::pushKey(std::string("strip:") + std::string(title));
     kiln::openElement(spec);
-    const FitRow row = beginFitRow("div.strip__in");
+    kiln::openElement("div.strip__in");
     kiln::openElement("div.strip__icon");
     glyphIcon(tone == "success" ? "check" : tone == "error" ? "error" : "alert");
     kiln::closeElement();
     kiln::openElement("div.strip__body");
-    // The stylesheet's strip: padding 13 + 16, the 3 px edge, the 24 px
-    // icon and the 12 px gaps.
-    fitColumn(row, 13 + 16 + 3 + 24 + 12, 12);
     kiln::textElement(title, "text.t-h3.strip__title");
     if (!body.empty()) kiln::textElement(body, "text.strip__text");
     kiln::closeElement();
     int clicked = -1;
     if (actions.size() > 0) {
-        const float actionsWidth = beginTrailing("div.strip__actions");
+        kiln::openElement("div.strip__actions");
         int i = 0;
         for (std::string_view action : actions) {
             kiln::pushKey(std::string("stripact:") + std::string(action));
@@ -582,7 +543,7 @@ int strip(std::string_view tone, std::string_view title, std::string_view body,
             kiln::popKey();
             ++i;
         }
-        endTrailing(row, actionsWidth);
+        kiln::closeElement();
     }
     kiln::closeElement();
     kiln::closeElement();

@@ -3,7 +3,7 @@
 // this frame. Widgets keep no state in variables of their own: what must
 // outlive a frame lives in the caller's state (AppState::view, values
 // handed in by reference), in the toolkit's per-identity memory
-// (kiln::memoryFor: an input's measured text, a fit row's trailing width)
+// (kiln::memoryFor: an input's measured text)
 // or in the kit's record of the frame (WidgetFrame, kept in the toolkit
 // context).
 //
@@ -71,30 +71,6 @@ inline constexpr int kBandCount = 32;
 // The skeleton's shine: its left edge as a fraction of the row's width
 // (from -0.4 to 1.0 over one 1400 ms period).
 float skeletonShinePosition(uint64_t t);
-
-// ---------------------------------------------------------------------------
-// Rows with wrapping text
-//
-// The layout measures a row's children at the row's whole width, so text
-// that wraps in a flexible column beside buttons would be measured on fewer
-// lines than it is drawn on, and run out of its row at the bottom. A fit row
-// gives that column the width it really gets: the row's width in the last
-// frame, minus the fixed parts before it (`leading`, px at scale 1: padding,
-// icons, gaps) and its trailing block's width in the last frame.
-
-struct FitRow {
-    float width = 0;     // the row's border-box width in the last frame (0: unknown)
-    float trailing = 0;  // the trailing block's width in the last frame
-    uint64_t id = 0;
-};
-// Opens the row.
-FitRow beginFitRow(std::string_view spec);
-// Call right after opening the flexible text column.
-void fitColumn(const FitRow& row, float leading, float trailingGap);
-// Opens and closes the trailing block (buttons at the row's end); hand
-// endTrailing what beginTrailing returned (the block's last width).
-float beginTrailing(std::string_view spec);
-void endTrailing(const FitRow& row, float lastWidth);
 
 // ---------------------------------------------------------------------------
 // Widgets

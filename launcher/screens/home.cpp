@@ -35,10 +35,9 @@ void play(app::AppState& state) {
 
 void localCharacterCard(app::AppState& state) {
     beginCard();
-    const FitRow row = beginFitRow("div.local");
+    kiln::openElement("div.local");
     avatar("?");
     kiln::openElement("div.local__text");
-    fitColumn(row, 40 + 14, 0);
     kiln::openElement("div.local__head");
     kiln::textElement("Your character", "text.t-h2");
     badge("LOCAL CHARACTER");
@@ -214,10 +213,9 @@ void firstRunCards(app::AppState& state) {
     if (local && !state.config.seenPlayerIdIntro && state.config.profileId > 0) {
         kiln::pushKey("card:playerid");
         beginCard();
-        const FitRow row = beginFitRow("div.intro");
+        kiln::openElement("div.intro");
         seal("ok", "#");
         kiln::openElement("div.intro__text");
-        fitColumn(row, 40 + 16, 0);
         kiln::textElement("Your character id", "text.t-h2");
         kiln::textElement("This id is your character. Write it down.", "text.card__text");
         kiln::textElement("Enter it in Settings on another PC to keep playing as yourself.", "text.card__text");
@@ -239,10 +237,9 @@ void firstRunCards(app::AppState& state) {
     if (!state.config.seenFirstRunNote && st == "install") {
         kiln::pushKey("card:firstrun");
         beginCard();
-        const FitRow row = beginFitRow("div.intro");
+        kiln::openElement("div.intro");
         seal("warn", "i");
         kiln::openElement("div.intro__text");
-        fitColumn(row, 40 + 16, 0);
         kiln::textElement("First time: this downloads about " + formatBytes(state.plan.downloadBytes, ByteStyle::megabytes) +
                               " into your Oblivion Remastered folder. Nothing is changed outside it, and Settings "
                               "\xE2\x86\x92 Verify & repair puts it back if anything goes wrong.",

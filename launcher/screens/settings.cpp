@@ -25,13 +25,9 @@ void beginGroup(std::string_view title) {
 }
 void endGroup() { kiln::closeElement(); }
 
-// A line of the page: text on the left (`leading` px of fixed things before
-// it), its buttons on the right.
-FitRow beginLine() { return beginFitRow("div.sline"); }
-void lineText(const FitRow& row, float leading = 0) {
-    kiln::openElement("div.sline__text");
-    fitColumn(row, leading, 12);
-}
+// A line of the page: text on the left, its buttons on the right.
+void beginLine() { kiln::openElement("div.sline"); }
+void lineText() { kiln::openElement("div.sline__text"); }
 void endLine() { kiln::closeElement(); }
 
 bool smallButton(const std::string& key, const std::string& label, const std::string& kind, bool disabled = false,
@@ -117,8 +113,8 @@ void clientGroup(app::AppState& state) {
 
     kiln::openElement("div.srule");
     kiln::closeElement();
-    const FitRow repairLine = beginLine();
-    lineText(repairLine);
+    beginLine();
+    lineText();
     const size_t files = state.config.installed.size();
     const std::string client = state.config.lastClientVersion;
     std::string installed = files == 0 ? "No client files installed yet"
@@ -130,7 +126,7 @@ void clientGroup(app::AppState& state) {
                       "left alone.",
                       "text.sline__hint");
     kiln::closeElement();
-    const float trail1 = beginTrailing("div.sline__btns");
+    kiln::openElement("div.sline__btns");
     if (smallButton("client:repair", "Verify & repair files", "secondary", state.busy)) {
         if (state.demo) {
             trace("demo: verify & repair");
@@ -138,7 +134,7 @@ void clientGroup(app::AppState& state) {
             app::startPipeline(true);
         }
     }
-    endTrailing(repairLine, trail1);
+    kiln::closeElement();
     endLine();
     endGroup();
 }
@@ -146,21 +142,21 @@ void clientGroup(app::AppState& state) {
 void accountGroup(app::AppState& state) {
     beginGroup("Account");
     if (state.accountsActive && state.signedIn && !state.playWithoutAccount) {
-        const FitRow line = beginLine();
+        beginLine();
         const std::string& name = state.account.displayName.empty() ? state.email : state.account.displayName;
         avatar(name.empty() ? "?" : name.substr(0, 1));
-        lineText(line, 40 + 12);
+        lineText();
         kiln::textElement(name, "text.sline__head");
         if (!state.email.empty()) kiln::textElement(state.email, "text.sline__hint");
         kiln::closeElement();
-        const float trail2 = beginTrailing("div.sline__btns");
+        kiln::openElement("div.sline__btns");
         if (smallButton("account:logout", "Log out", "ghost")) state.view.openModal = app::ModalKind::logout;
-        endTrailing(line, trail2);
+        kiln::closeElement();
         endLine();
     } else {
-        const FitRow line = beginLine();
+        beginLine();
         const std::string id = state.config.profileId > 0 ? std::to_string(state.config.profileId) : "";
-        lineText(line);
+        lineText();
         kiln::textElement("Character id", "text.sline__head");
         kiln::textElement("This id is your character. Write it down \xE2\x80\x94 entering it on another PC keeps your "
                           "progress.",
@@ -186,13 +182,13 @@ void accountGroup(app::AppState& state) {
 
 void versionGroup(app::AppState& state) {
     beginGroup("Version");
-    const FitRow line = beginLine();
-    lineText(line);
+    beginLine();
+    lineText();
     kiln::textElement("Launcher " + state.version +
                           (state.launcherUpdateOffered ? " \xC2\xB7 update ready" : " \xC2\xB7 up to date"),
                       state.launcherUpdateOffered ? "text.sline__head.sline__head--update" : "text.sline__head");
     kiln::closeElement();
-    const float trail3 = beginTrailing("div.sline__btns");
+    kiln::openElement("div.sline__btns");
     {
         ButtonOptions check;
         check.label = state.preflightRunning ? "Checking" : "Check now";
@@ -211,7 +207,7 @@ void versionGroup(app::AppState& state) {
         }
     }
     if (smallButton("version:logs", "Open logs folder", "ghost")) app::openFolder(configDir());
-    endTrailing(line, trail3);
+    kiln::closeElement();
     endLine();
     endGroup();
 }

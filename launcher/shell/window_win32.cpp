@@ -227,18 +227,36 @@ void reloadStylesheetAt(WindowState& s, float scale, const char* prefix) {
 // ---------------------------------------------------------------------------
 // The window procedure
 
-void traceMouse(const char* name, LPARAM lParam) {
-    if (!traceEnabled()) return;
-    trace(std::string(name) + " " + std::to_string(GET_X_LPARAM(lParam)) + "," + std::to_string(GET_Y_LPARAM(lParam)));
+// The trace line of a message that owes frames: its name, with the client
+// point of a mouse move or left button and the code of a key or character.
+std::string owingTraceLine(const char* name, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONUP:
+        return std::string(name) + " " + std::to_string(GET_X_LPARAM(lParam)) + "," +
+               std::to_string(GET_Y_LPARAM(lParam));
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_CHAR: return std::string(name) + " " + std::to_string(static_cast<unsigned>(wParam));
+    default: return name;
+    }
 }
 
-// The messages that owe frames but have no trace line of their own get
-// their name, so that every drawn frame can be explained from the trace.
-void traceOwing(UINT message) {
-    if (traceEnabled()) trace(messageName(message));
+// What a message owes, done in one place for every message before it is
+// handled: its trace line, so that every drawn frame can be explained from
+// the trace, then its frames by the message table (window.h). Messages
+// outside the table have no name and owe nothing; so does a deactivation.
+void oweFrames(WindowState& s, UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool activated = message != WM_ACTIVATE || LOWORD(wParam) != 0;
+    const char* name = messageName(message);
+    if (traceEnabled() && name[0] != '\0' && activated) trace(owingTraceLine(name, message, wParam, lParam));
+    s.owed = owedAfter(message, s.owed, activated);
 }
 
 LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    oweFrames(s, message, wParam, lParam);
     switch (message) {
     case WM_NCCALCSIZE:
         if (wParam == TRUE) {
@@ -289,8 +307,6 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         PAINTSTRUCT paint;
         BeginPaint(window, &paint);
         EndPaint(window, &paint);
-        traceOwing(message);
-        s.owed = owedAfter(message, s.owed);
         if (s.inSizeMove) drawFrame(s);
         return 0;
     }
@@ -300,8 +316,6 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
             resizeDevice(s.device, w, h);
             if (s.inSizeMove) drawFrame(s);
         }
-        traceOwing(message);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     }
     case WM_ENTERSIZEMOVE:
@@ -309,8 +323,6 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         return 0;
     case WM_EXITSIZEMOVE:
         s.inSizeMove = false;
-        traceOwing(message);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     case WM_DPICHANGED: {
         if (!s.scaleExplicit) {
@@ -320,19 +332,13 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         const RECT* r = reinterpret_cast<const RECT*>(lParam);
         SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        traceOwing(message);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     }
     case WM_ACTIVATE:
-        if (LOWORD(wParam) != 0) traceOwing(message);
-        s.owed = owedAfter(message, s.owed, LOWORD(wParam) != 0);
         // The owed frame runs the controller's tick, which refreshes the
         // realm list when its 10 s are up.
         break;
     case WM_CLOSE:
-        traceOwing(message);
-        s.owed = owedAfter(message, s.owed);
         if (onClose(s.close, view::closeNeedsConfirmation(app::state()), GetTickCount64()) == CloseAction::Quit) {
             quitNow(s);
         } else {
@@ -348,52 +354,39 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         PostQuitMessage(0);
         return 0;
     case WM_MOUSEMOVE: {
-        traceMouse("WM_MOUSEMOVE", lParam);
         TRACKMOUSEEVENT track{sizeof(TRACKMOUSEEVENT), TME_LEAVE, window, 0};
         TrackMouseEvent(&track);
         kiln::setMouseInWindow(true);
         kiln::feedWindowMessage(message, wParam, lParam);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        traceMouse("WM_LBUTTONDOWN", lParam);
         placePointer(static_cast<float>(GET_X_LPARAM(lParam)), static_cast<float>(GET_Y_LPARAM(lParam)));
         SetCapture(window);
         kiln::feedWindowMessage(message, wParam, lParam);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     case WM_LBUTTONUP:
-        traceMouse("WM_LBUTTONUP", lParam);
         ReleaseCapture();
         kiln::feedWindowMessage(message, wParam, lParam);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
-        traceOwing(message);
         kiln::feedWindowMessage(message, wParam, lParam);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     case WM_MOUSEWHEEL: {
-        traceOwing(message);
         POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         ScreenToClient(window, &p);
         placePointer(static_cast<float>(p.x), static_cast<float>(p.y));
         kiln::feedWindowMessage(message, wParam, lParam);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     }
     case WM_MOUSELEAVE:
     case WM_NCMOUSEMOVE:
-        if (traceEnabled()) trace(messageName(message));
         placePointer(-10000, -10000);
-        s.owed = owedAfter(message, s.owed);
         break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN: {
-        if (traceEnabled()) trace("WM_KEYDOWN " + std::to_string(static_cast<unsigned>(wParam)));
         const bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0, shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
         kiln::feedWindowMessage(message, wParam, lParam);
         if (ctrl && shift && wParam == VK_F5) {
@@ -403,7 +396,6 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         } else {
             s.keys.push_back(view::KeyEvent{static_cast<uint32_t>(wParam), ctrl, shift});
         }
-        s.owed = owedAfter(message, s.owed);
         if (message == WM_SYSKEYDOWN) break;  // Alt+F4 and the system menu
         return 0;
     }
@@ -412,18 +404,14 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
         kiln::feedWindowMessage(message, wParam, lParam);
         break;
     case WM_CHAR:
-        if (traceEnabled()) trace("WM_CHAR " + std::to_string(static_cast<unsigned>(wParam)));
         if (wParam >= 32 || wParam == 8) {
             s.typed.push_back(static_cast<uint32_t>(wParam));
             kiln::feedWindowMessage(message, wParam, lParam);
         }
-        s.owed = owedAfter(message, s.owed);
         return 0;
     case app::kPostedTaskMessage:
         // A worker's completion: run on this thread, then freed.
         app::runPostedTask(static_cast<uintptr_t>(lParam));
-        traceOwing(message);
-        s.owed = owedAfter(message, s.owed);
         return 0;
     default:
         break;

@@ -265,6 +265,49 @@ TEST_F(LayoutTest, ARowChildOfANewWidthIsMeasuredAgain) {
     EXPECT_TRUE(sameRect(node(t).box, {280, 0, 20, 75}));
 }
 
+TEST_F(LayoutTest, WrappingTextBesideFixedChildrenIsMeasuredAtTheWidthLeft) {
+    // A 300 px row with 5 px padding and 10 px gaps: a 40 px icon, the text
+    // (240 px on one line) and an 80 px button. The text gets what the icon
+    // and the button leave and wraps there in the very first layout, and the
+    // row is as tall as the wrapped text.
+    struct Case {
+        const char* what;
+        const char* css;
+        bool inColumn;  // the text inside a growing column rather than growing itself
+        Rect text, row;
+    };
+    const Case cases[] = {
+        {"the text grows itself: 150 px, two lines", ".t { flex: 1; }", false, {55, 5, 150, 50}, {0, 0, 300, 60}},
+        {"the text in a growing column", ".col { flex: 1; display: flex; flex-direction: column; }", true,
+         {55, 5, 150, 50}, {0, 0, 300, 60}},
+        {"an icon's margin is taken too: 130 px, three lines",
+         ".col { flex: 1; display: flex; flex-direction: column; } .icon { margin-right: 20; }", true,
+         {75, 5, 130, 75}, {0, 0, 300, 85}},
+    };
+    for (const Case& c : cases) {
+        css(std::string("root { font-size: 20; align-items: flex-start; }"
+                        ".p { display: flex; flex-direction: row; align-items: center; width: 300; padding: 5; gap: 10; }"
+                        ".icon { width: 40; height: 40; } .btn { width: 80; height: 30; }") +
+            c.css);
+        int32_t p = -1, t = -1;
+        frame([&] {
+            openElement("div.p");
+            p = here();
+            openElement("div.icon");
+            closeElement();
+            if (c.inColumn) openElement("div.col");
+            textElement("aaaa bbbb cccc dddd eeee", "text.t");
+            t = here();
+            if (c.inColumn) closeElement();
+            openElement("div.btn");
+            closeElement();
+            closeElement();
+        });
+        EXPECT_TRUE(sameRect(node(t).box, c.text)) << c.what;
+        EXPECT_TRUE(sameRect(node(p).box, c.row)) << c.what;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Scrolling and clipping
 

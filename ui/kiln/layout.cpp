@@ -1,5 +1,7 @@
 // KilnUI layout, in named passes over the styled tree:
-//   measure   sizes wanted by each element, bottom-up (text wrapped here)
+//   measure   sizes wanted by each element, bottom-up (text wrapped here;
+//             a row's growing children after its fixed ones, at the width
+//             those leave)
 //   arrange   border and content boxes, top-down (flex rows and columns,
 //             grow and shrink, justify, align, absolute placement)
 //   paint     the paint order: in-flow tree first, then absolute subtrees
@@ -20,6 +22,8 @@ bool isRow(const Style& s) { return s.display == DisplayFlex && s.direction == D
 bool isAbsolute(const Style& s) { return s.position == PositionAbsolute; }
 bool inFlow(const Style& s) { return s.display != DisplayNone && !isAbsolute(s); }
 bool scrolls(const Style& s) { return s.overflow == OverflowScroll; }
+// A row child whose width is what the others leave it.
+bool flexible(const Style& s) { return inFlow(s) && s.grow > 0 && s.width.isAuto(); }
 
 // The scrollbar's room at the right of a scrolling box.
 float gutter(const Style& s) { return std::max(s.scrollbarWidth, 3.0f) + 7.0f; }
@@ -90,16 +94,38 @@ void measure(UiContext& c, int32_t index, float availW, float availH) {
         bool row = isRow(s);
         float mainSum = 0, crossMax = 0;
         int count = 0;
-        for (int32_t ci = n.firstChild; ci >= 0; ci = c.nodes[size_t(ci)].nextSibling) {
-            measure(c, ci, inner, availH);
-            const Node& child = c.nodes[size_t(ci)];
+        float growSum = 0;
+        auto add = [&](const Node& child) {
             const Style& cs = child.computed;
-            if (!inFlow(cs)) continue;
-            ++count;
             float cw = child.measuredW + cs.margin[SideLeft] + cs.margin[SideRight];
             float ch = child.measuredH + cs.margin[SideTop] + cs.margin[SideBottom];
             mainSum += row ? cw : ch;
             crossMax = std::max(crossMax, row ? ch : cw);
+        };
+        // Fixed children first; a row's growing children wait for the
+        // width the fixed ones leave.
+        for (int32_t ci = n.firstChild; ci >= 0; ci = c.nodes[size_t(ci)].nextSibling) {
+            const Style& cs = c.nodes[size_t(ci)].computed;
+            if (row && flexible(cs)) {
+                ++count;
+                growSum += cs.grow;
+                continue;
+            }
+            measure(c, ci, inner, availH);
+            if (!inFlow(cs)) continue;
+            ++count;
+            add(c.nodes[size_t(ci)]);
+        }
+        // Growing children of a row at their share of what is left, so
+        // that text in them wraps (and is as tall) as it will be drawn.
+        if (growSum > 0) {
+            float left = std::max(0.0f, inner - mainSum - float(count - 1) * s.gap);
+            for (int32_t ci = n.firstChild; ci >= 0; ci = c.nodes[size_t(ci)].nextSibling) {
+                const Style& cs = c.nodes[size_t(ci)].computed;
+                if (!flexible(cs)) continue;
+                measure(c, ci, left * cs.grow / growSum, availH);
+                add(c.nodes[size_t(ci)]);
+            }
         }
         if (count > 1 && s.gap > 0) mainSum += float(count - 1) * s.gap;
         w += row ? mainSum : crossMax;

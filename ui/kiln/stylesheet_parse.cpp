@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "base/text.h"
+#include "ui/kiln/properties.h"
 #include "ui/kiln/registry.h"
 #include "ui/kiln/style.h"
 
@@ -42,7 +43,9 @@ const char* const kNoClosingBrace = "  a rule with no '}'\n";
 const char* const kTooManyRules = "  more than 10000 rules; the rest of the stylesheet is ignored\n";
 const char* const kOnlyTranslate = "transform: only translate() is supported";
 
-std::string badColourWarning(std::string_view value) { return "color: " + std::string(value) + " is not a colour"; }
+std::string badColourWarning(std::string_view name, std::string_view value) {
+    return std::string(name) + ": " + std::string(value) + " is not a colour";
+}
 std::string badBackgroundWarning(std::string_view value) {
     return "background: " + std::string(value) + " is not a colour or url()";
 }
@@ -202,127 +205,15 @@ bool parseColour(std::string_view text, Colour& out) {
 
 // ---------------------------------------------------------------------------
 // Declarations
+//
+// Every property is one row of the property table: its name, the kind of
+// value it takes, where in the Style the value lands, the group bit it sets
+// and how scaleStylesheet treats its numbers. applyRow reads a value by its
+// row's kind; the properties with a grammar of their own (shorthands, url(),
+// translate(), keywords with numbers) name a reader that returns the bits it
+// set.
 
 namespace {
-
-enum class Property {
-    Color,
-    Background,
-    BackgroundImage,
-    BorderWidth,
-    Border,
-    BorderColor,
-    BorderImage,
-    Padding,
-    PaddingSide,
-    Margin,
-    MarginSide,
-    Width,
-    Height,
-    MinWidth,
-    MinHeight,
-    MaxWidth,
-    MaxHeight,
-    Display,
-    FlexDirection,
-    Justify,
-    Align,
-    Gap,
-    Flex,
-    FontFamily,
-    FontSize,
-    FontWeight,
-    FontStyle,
-    TextAlign,
-    LineHeight,
-    WhiteSpace,
-    Overflow,
-    Opacity,
-    BorderRadius,
-    Position,
-    Left,
-    Top,
-    Right,
-    Bottom,
-    Transform,
-    TextShadow,
-    LetterSpacing,
-    ZIndex,
-    BackgroundSize,
-    Glow,
-    TextOutline,
-    ScrollbarWidth,
-    ScrollbarTrack,
-    ScrollbarThumb,
-};
-
-struct PropertyName {
-    Property property;
-    int side;  // for the one-side padding and margin names
-};
-
-const std::unordered_map<std::string_view, PropertyName>& propertyNames() {
-    static const std::unordered_map<std::string_view, PropertyName> names = {
-        {"color", {Property::Color, 0}},
-        {"background", {Property::Background, 0}},
-        {"background-color", {Property::Background, 0}},
-        {"background-image", {Property::BackgroundImage, 0}},
-        {"border-width", {Property::BorderWidth, 0}},
-        {"border", {Property::Border, 0}},
-        {"border-color", {Property::BorderColor, 0}},
-        {"border-image", {Property::BorderImage, 0}},
-        {"padding", {Property::Padding, 0}},
-        {"padding-top", {Property::PaddingSide, SideTop}},
-        {"padding-right", {Property::PaddingSide, SideRight}},
-        {"padding-bottom", {Property::PaddingSide, SideBottom}},
-        {"padding-left", {Property::PaddingSide, SideLeft}},
-        {"margin", {Property::Margin, 0}},
-        {"margin-top", {Property::MarginSide, SideTop}},
-        {"margin-right", {Property::MarginSide, SideRight}},
-        {"margin-bottom", {Property::MarginSide, SideBottom}},
-        {"margin-left", {Property::MarginSide, SideLeft}},
-        {"width", {Property::Width, 0}},
-        {"height", {Property::Height, 0}},
-        {"min-width", {Property::MinWidth, 0}},
-        {"min-height", {Property::MinHeight, 0}},
-        {"max-width", {Property::MaxWidth, 0}},
-        {"max-height", {Property::MaxHeight, 0}},
-        {"display", {Property::Display, 0}},
-        {"flex-direction", {Property::FlexDirection, 0}},
-        {"justify-content", {Property::Justify, 0}},
-        {"align-items", {Property::Align, 0}},
-        {"gap", {Property::Gap, 0}},
-        {"flex", {Property::Flex, 0}},
-        {"flex-grow", {Property::Flex, 0}},
-        {"font-family", {Property::FontFamily, 0}},
-        {"font-size", {Property::FontSize, 0}},
-        {"font-weight", {Property::FontWeight, 0}},
-        {"font-style", {Property::FontStyle, 0}},
-        {"text-align", {Property::TextAlign, 0}},
-        {"line-height", {Property::LineHeight, 0}},
-        {"white-space", {Property::WhiteSpace, 0}},
-        {"overflow", {Property::Overflow, 0}},
-        {"overflow-y", {Property::Overflow, 0}},
-        {"opacity", {Property::Opacity, 0}},
-        {"border-radius", {Property::BorderRadius, 0}},
-        {"position", {Property::Position, 0}},
-        {"left", {Property::Left, 0}},
-        {"top", {Property::Top, 0}},
-        {"right", {Property::Right, 0}},
-        {"bottom", {Property::Bottom, 0}},
-        {"transform", {Property::Transform, 0}},
-        {"text-shadow", {Property::TextShadow, 0}},
-        {"letter-spacing", {Property::LetterSpacing, 0}},
-        {"z-index", {Property::ZIndex, 0}},
-        {"background-size", {Property::BackgroundSize, 0}},
-        {"glow", {Property::Glow, 0}},
-        {"text-outline", {Property::TextOutline, 0}},
-        {"scrollbar-width", {Property::ScrollbarWidth, 0}},
-        {"scrollbar-track", {Property::ScrollbarTrack, 0}},
-        {"scrollbar-thumb", {Property::ScrollbarThumb, 0}},
-    };
-    return names;
-}
 
 void warn(DeclarationContext& context, const std::string& message) {
     if (!context.warnings) return;
@@ -368,8 +259,74 @@ void readColourAndNumbers(std::string_view value, OnColour onColour, OnNumber on
     }
 }
 
-void readTranslate(Style& style, std::string_view value) {
+// ---- The readers of the properties with a grammar of their own
+
+StyleMask readBackground(Style& style, std::string_view value, DeclarationContext& context) {
+    Colour colour;
+    if (startsWith(value, "url(")) {
+        style.backgroundImage = internUrl(value);
+        return bit(BitBackgroundImage);
+    }
+    if (parseColour(value, colour)) {
+        style.background = colour;
+        return bit(BitBackground);
+    }
+    warn(context, badBackgroundWarning(value));
+    return 0;
+}
+
+StyleMask readBackgroundImage(Style& style, std::string_view value, DeclarationContext&) {
+    // Anything without url() (`none`) takes an earlier picture away.
+    style.backgroundImage = internUrl(value);
+    return bit(BitBackgroundImage);
+}
+
+StyleMask readBackgroundSize(Style& style, std::string_view value, DeclarationContext&) {
+    style.backgroundWidth = style.backgroundHeight = -1;
+    int numbers = 0;
+    for (const std::string& word : splitValue(value)) {
+        bool used = false;
+        float v = readNumber(word, &used);
+        if (!used) continue;
+        if (numbers == 0) style.backgroundWidth = style.backgroundHeight = v;
+        if (numbers == 1) style.backgroundHeight = v;
+        if (++numbers == 2) break;
+    }
+    return bit(BitBackgroundSize);
+}
+
+StyleMask readBorder(Style& style, std::string_view value, DeclarationContext&) {
+    StyleMask set = 0;
+    readColourAndNumbers(
+        value,
+        [&](const Colour& c) {
+            style.borderColor = c;
+            set |= bit(BitBorderColor);
+        },
+        [&](float v) {
+            for (float& w : style.border) w = v;
+            set |= bit(BitBorderWidth);
+        });
+    return set;
+}
+
+StyleMask readBorderImage(Style& style, std::string_view value, DeclarationContext&) {
+    for (const std::string& word : splitValue(value)) {
+        if (startsWith(word, "url(")) {
+            style.borderImage = internUrl(word);
+        } else {
+            style.borderSlice = readNumber(word);
+        }
+    }
+    return bit(BitBorderImage) | bit(BitBorderSlice);
+}
+
+StyleMask readTransform(Style& style, std::string_view value, DeclarationContext& context) {
     size_t open = value.find("translate(");
+    if (open == std::string_view::npos) {
+        warn(context, kOnlyTranslate);
+        return 0;
+    }
     size_t start = open + 10;
     size_t close = value.find(')', start);
     std::string_view inner = value.substr(start, close == std::string_view::npos ? std::string_view::npos : close - start);
@@ -380,242 +337,294 @@ void readTranslate(Style& style, std::string_view value) {
     style.txPercent = x.find('%') != std::string_view::npos;
     style.ty = readNumber(y);
     style.tyPercent = y.find('%') != std::string_view::npos;
+    return bit(BitTransform);
+}
+
+StyleMask readZIndex(Style& style, std::string_view value, DeclarationContext&) {
+    style.zIndex = toInt(readNumber(value), -1000000000, 1000000000);
+    return bit(BitZIndex);
+}
+
+StyleMask readFontFamily(Style& style, std::string_view value, DeclarationContext&) {
+    style.fontFamily = registerFamily(std::string(value));
+    return bit(BitFontFamily);
+}
+
+StyleMask readFontWeight(Style& style, std::string_view value, DeclarationContext&) {
+    float weight = readNumber(value);
+    // Weights above 1000 mean nothing to the font system.
+    style.fontWeight = value == "bold"     ? 700
+                       : value == "normal" ? 400
+                       : weight > 0        ? toInt(weight, 1, 1000)
+                                           : 400;
+    return bit(BitFontWeight);
+}
+
+StyleMask readLineHeight(Style& style, std::string_view value, DeclarationContext&) {
+    float factor = readNumber(value);
+    style.lineHeight = factor > 0 ? factor : 1.25f;
+    return bit(BitLineHeight);
+}
+
+StyleMask readTextShadow(Style& style, std::string_view value, DeclarationContext&) {
+    // The first two numbers are the offset; a missing one is 1.
+    style.shadowDx = style.shadowDy = 1;
+    int numbers = 0;
+    readColourAndNumbers(
+        value, [&](const Colour& c) { style.shadowColour = c; },
+        [&](float v) {
+            if (numbers == 0) style.shadowDx = v;
+            if (numbers == 1) style.shadowDy = v;
+            ++numbers;
+        });
+    return bit(BitTextShadow);
+}
+
+StyleMask readTextOutline(Style& style, std::string_view value, DeclarationContext&) {
+    readColourAndNumbers(
+        value, [&](const Colour& c) { style.outlineColour = c; }, [&](float v) { style.outlineWidth = v; });
+    return bit(BitTextOutline);
+}
+
+StyleMask readGlow(Style& style, std::string_view value, DeclarationContext&) {
+    readColourAndNumbers(
+        value, [&](const Colour& c) { style.glowColour = c; }, [&](float v) { style.glowRadius = v; });
+    return bit(BitGlow);
+}
+
+// ---- The rows
+
+enum class ValueKind : uint8_t {
+    Colour,       // a colour; anything else is warned about
+    QuietColour,  // a colour; anything else is ignored
+    Length,       // auto, a number, a percentage
+    Number,
+    Box,      // one to four numbers (readBox)
+    BoxSide,  // one number for one side of a box
+    Keyword,  // a word of the row's list, else the row's fallback
+    Flag,     // true for a word of the row's list
+    Reader,   // the row's reader
+};
+
+struct Keyword {
+    std::string_view word;
+    uint8_t value;
+};
+
+struct PropertyRow {
+    std::string_view name;
+    ValueKind kind = ValueKind::Number;
+    StyleMask bits = 0;  // what a read value sets (a reader says itself)
+    ScaleKind scale = ScaleKind::None;
+    // Where the value lands: the member for the row's kind.
+    Colour Style::*colour = nullptr;
+    Length Style::*length = nullptr;
+    float Style::*number = nullptr;
+    float (Style::*box)[4] = nullptr;
+    int side = 0;
+    uint8_t Style::*keyword = nullptr;
+    bool Style::*flag = nullptr;
+    const Keyword* words = nullptr;
+    size_t wordCount = 0;
+    uint8_t fallback = 0;
+    StyleMask (*read)(Style&, std::string_view, DeclarationContext&) = nullptr;
+};
+
+constexpr PropertyRow colourRow(std::string_view name, Colour Style::*at, StyleBit b, ValueKind kind = ValueKind::Colour) {
+    PropertyRow row{name, kind, bit(b)};
+    row.colour = at;
+    return row;
+}
+constexpr PropertyRow quietColourRow(std::string_view name, Colour Style::*at, StyleBit b) {
+    return colourRow(name, at, b, ValueKind::QuietColour);
+}
+constexpr PropertyRow lengthRow(std::string_view name, Length Style::*at, StyleBit b, ScaleKind scale) {
+    PropertyRow row{name, ValueKind::Length, bit(b), scale};
+    row.length = at;
+    return row;
+}
+constexpr PropertyRow numberRow(std::string_view name, float Style::*at, StyleBit b,
+                                ScaleKind scale = ScaleKind::None) {
+    PropertyRow row{name, ValueKind::Number, bit(b), scale};
+    row.number = at;
+    return row;
+}
+constexpr PropertyRow boxRow(std::string_view name, float (Style::*at)[4], StyleBit b, ScaleKind scale) {
+    PropertyRow row{name, ValueKind::Box, bit(b), scale};
+    row.box = at;
+    return row;
+}
+constexpr PropertyRow boxSideRow(std::string_view name, float (Style::*at)[4], Side side, StyleBit b) {
+    PropertyRow row{name, ValueKind::BoxSide, bit(b), ScaleKind::Plain};
+    row.box = at;
+    row.side = side;
+    return row;
+}
+template <size_t N>
+constexpr PropertyRow keywordRow(std::string_view name, uint8_t Style::*at, StyleBit b, const Keyword (&words)[N],
+                                 uint8_t fallback) {
+    PropertyRow row{name, ValueKind::Keyword, bit(b)};
+    row.keyword = at;
+    row.words = words;
+    row.wordCount = N;
+    row.fallback = fallback;
+    return row;
+}
+template <size_t N>
+constexpr PropertyRow flagRow(std::string_view name, bool Style::*at, StyleBit b, const Keyword (&words)[N]) {
+    PropertyRow row{name, ValueKind::Flag, bit(b)};
+    row.flag = at;
+    row.words = words;
+    row.wordCount = N;
+    return row;
+}
+constexpr PropertyRow readerRow(std::string_view name,
+                                StyleMask (*read)(Style&, std::string_view, DeclarationContext&),
+                                ScaleKind scale = ScaleKind::None) {
+    PropertyRow row{name, ValueKind::Reader, 0, scale};
+    row.read = read;
+    return row;
+}
+
+constexpr Keyword kDisplayWords[] = {{"flex", DisplayFlex}, {"none", DisplayNone}};
+constexpr Keyword kDirectionWords[] = {{"row", DirectionRow}};
+constexpr Keyword kJustifyWords[] = {
+    {"center", JustifyCenter}, {"flex-end", JustifyEnd}, {"end", JustifyEnd}, {"space-between", JustifySpaceBetween}};
+constexpr Keyword kAlignWords[] = {{"center", AlignCenter},
+                                   {"flex-end", AlignEnd},
+                                   {"end", AlignEnd},
+                                   {"flex-start", AlignStart},
+                                   {"start", AlignStart}};
+constexpr Keyword kOverflowWords[] = {{"hidden", OverflowHidden}, {"auto", OverflowScroll}, {"scroll", OverflowScroll}};
+constexpr Keyword kPositionWords[] = {{"absolute", PositionAbsolute}, {"fixed", PositionAbsolute}};
+constexpr Keyword kTextAlignWords[] = {{"center", TextCenter}, {"right", TextRight}};
+constexpr Keyword kItalicWords[] = {{"italic", 1}, {"oblique", 1}};
+constexpr Keyword kNowrapWords[] = {{"nowrap", 1}};
+
+// Scale: Plain multiplies every length, Border keeps borders whole pixels,
+// Size keeps hairline sizes crisp (see stylesheet_scale.cpp).
+constexpr PropertyRow kProperties[] = {
+    // Colours and pictures
+    colourRow("color", &Style::color, BitColor),
+    readerRow("background", readBackground),
+    readerRow("background-color", readBackground),
+    readerRow("background-image", readBackgroundImage),
+    readerRow("background-size", readBackgroundSize, ScaleKind::Plain),
+    // Borders
+    boxRow("border-width", &Style::border, BitBorderWidth, ScaleKind::Border),
+    readerRow("border", readBorder, ScaleKind::Border),
+    quietColourRow("border-color", &Style::borderColor, BitBorderColor),
+    readerRow("border-image", readBorderImage),
+    numberRow("border-radius", &Style::borderRadius, BitBorderRadius, ScaleKind::Plain),
+    // Box
+    boxRow("padding", &Style::padding, BitPadding, ScaleKind::Plain),
+    boxSideRow("padding-top", &Style::padding, SideTop, BitPadding),
+    boxSideRow("padding-right", &Style::padding, SideRight, BitPadding),
+    boxSideRow("padding-bottom", &Style::padding, SideBottom, BitPadding),
+    boxSideRow("padding-left", &Style::padding, SideLeft, BitPadding),
+    boxRow("margin", &Style::margin, BitMargin, ScaleKind::Plain),
+    boxSideRow("margin-top", &Style::margin, SideTop, BitMargin),
+    boxSideRow("margin-right", &Style::margin, SideRight, BitMargin),
+    boxSideRow("margin-bottom", &Style::margin, SideBottom, BitMargin),
+    boxSideRow("margin-left", &Style::margin, SideLeft, BitMargin),
+    lengthRow("width", &Style::width, BitWidth, ScaleKind::Size),
+    lengthRow("height", &Style::height, BitHeight, ScaleKind::Size),
+    lengthRow("min-width", &Style::minWidth, BitMinWidth, ScaleKind::Plain),
+    lengthRow("min-height", &Style::minHeight, BitMinHeight, ScaleKind::Size),
+    lengthRow("max-width", &Style::maxWidth, BitMaxWidth, ScaleKind::Plain),
+    lengthRow("max-height", &Style::maxHeight, BitMaxHeight, ScaleKind::Size),
+    // Layout
+    keywordRow("display", &Style::display, BitDisplay, kDisplayWords, DisplayBlock),
+    keywordRow("flex-direction", &Style::direction, BitFlexDirection, kDirectionWords, DirectionColumn),
+    keywordRow("justify-content", &Style::justify, BitJustify, kJustifyWords, JustifyStart),
+    keywordRow("align-items", &Style::align, BitAlign, kAlignWords, AlignStretch),
+    numberRow("gap", &Style::gap, BitGap, ScaleKind::Plain),
+    numberRow("flex", &Style::grow, BitFlexGrow),
+    numberRow("flex-grow", &Style::grow, BitFlexGrow),
+    keywordRow("overflow", &Style::overflow, BitOverflow, kOverflowWords, OverflowVisible),
+    keywordRow("overflow-y", &Style::overflow, BitOverflow, kOverflowWords, OverflowVisible),
+    keywordRow("position", &Style::position, BitPosition, kPositionWords, PositionStatic),
+    lengthRow("left", &Style::left, BitLeft, ScaleKind::Plain),
+    lengthRow("top", &Style::top, BitTop, ScaleKind::Plain),
+    lengthRow("right", &Style::right, BitRight, ScaleKind::Plain),
+    lengthRow("bottom", &Style::bottom, BitBottom, ScaleKind::Plain),
+    readerRow("transform", readTransform, ScaleKind::Plain),
+    readerRow("z-index", readZIndex),
+    // Text
+    readerRow("font-family", readFontFamily),
+    numberRow("font-size", &Style::fontSize, BitFontSize, ScaleKind::Plain),
+    readerRow("font-weight", readFontWeight),
+    flagRow("font-style", &Style::italic, BitFontStyle, kItalicWords),
+    keywordRow("text-align", &Style::textAlign, BitTextAlign, kTextAlignWords, TextLeft),
+    readerRow("line-height", readLineHeight),
+    flagRow("white-space", &Style::nowrap, BitWhiteSpace, kNowrapWords),
+    numberRow("letter-spacing", &Style::letterSpacing, BitLetterSpacing, ScaleKind::Plain),
+    readerRow("text-shadow", readTextShadow, ScaleKind::Plain),
+    readerRow("text-outline", readTextOutline, ScaleKind::Plain),
+    // Effects
+    numberRow("opacity", &Style::opacity, BitOpacity),
+    readerRow("glow", readGlow, ScaleKind::Plain),
+    numberRow("scrollbar-width", &Style::scrollbarWidth, BitScrollbarWidth, ScaleKind::Plain),
+    quietColourRow("scrollbar-track", &Style::scrollbarTrack, BitScrollbarTrack),
+    quietColourRow("scrollbar-thumb", &Style::scrollbarThumb, BitScrollbarThumb),
+};
+
+const PropertyRow* findProperty(std::string_view name) {
+    static const std::unordered_map<std::string_view, const PropertyRow*> rows = [] {
+        std::unordered_map<std::string_view, const PropertyRow*> byName;
+        for (const PropertyRow& row : kProperties) byName.emplace(row.name, &row);
+        return byName;
+    }();
+    auto found = rows.find(name);
+    return found == rows.end() ? nullptr : found->second;
+}
+
+uint8_t keywordValue(const PropertyRow& row, std::string_view value) {
+    for (size_t i = 0; i < row.wordCount; ++i) {
+        if (value == row.words[i].word) return row.words[i].value;
+    }
+    return row.fallback;
+}
+
+// Reads `value` by the row's kind into the row's place; returns the bits set
+// (none when the value was refused).
+StyleMask applyRow(const PropertyRow& row, Style& style, std::string_view value, DeclarationContext& context) {
+    switch (row.kind) {
+        case ValueKind::Colour:
+        case ValueKind::QuietColour: {
+            Colour colour;
+            if (!parseColour(value, colour)) {
+                if (row.kind == ValueKind::Colour) warn(context, badColourWarning(row.name, value));
+                return 0;
+            }
+            style.*row.colour = colour;
+            return row.bits;
+        }
+        case ValueKind::Length: style.*row.length = readLength(value); return row.bits;
+        case ValueKind::Number: style.*row.number = readNumber(value); return row.bits;
+        case ValueKind::Box: readBox(value, style.*row.box); return row.bits;
+        case ValueKind::BoxSide: (style.*row.box)[row.side] = readNumber(value); return row.bits;
+        case ValueKind::Keyword: style.*row.keyword = keywordValue(row, value); return row.bits;
+        case ValueKind::Flag: style.*row.flag = keywordValue(row, value) != 0; return row.bits;
+        case ValueKind::Reader: return row.read(style, value, context);
+    }
+    return 0;
 }
 
 }  // namespace
 
 void applyDeclaration(Style& style, std::string_view name, std::string_view value, DeclarationContext& context) {
-    value = trim(value);
-    const auto& names = propertyNames();
-    auto found = names.find(name);
-    if (found == names.end()) {
+    const PropertyRow* row = findProperty(name);
+    if (!row) {
         warn(context, unknownPropertyWarning(name));
         return;
     }
-    const int side = found->second.side;
-    StyleMask set = 0;
-    Colour colour;
-    switch (found->second.property) {
-        // Colours and pictures
-        case Property::Color:
-            if (!parseColour(value, colour)) {
-                warn(context, badColourWarning(value));
-                break;
-            }
-            style.color = colour;
-            set = bit(BitColor);
-            break;
-        case Property::Background:
-            if (startsWith(value, "url(")) {
-                style.backgroundImage = internUrl(value);
-                set = bit(BitBackgroundImage);
-            } else if (parseColour(value, colour)) {
-                style.background = colour;
-                set = bit(BitBackground);
-            } else {
-                warn(context, badBackgroundWarning(value));
-            }
-            break;
-        case Property::BackgroundImage:
-            // Anything without url() (`none`) takes an earlier picture away.
-            style.backgroundImage = internUrl(value);
-            set = bit(BitBackgroundImage);
-            break;
-        case Property::BackgroundSize: {
-            style.backgroundWidth = style.backgroundHeight = -1;
-            int numbers = 0;
-            for (const std::string& word : splitValue(value)) {
-                bool used = false;
-                float v = readNumber(word, &used);
-                if (!used) continue;
-                if (numbers == 0) style.backgroundWidth = style.backgroundHeight = v;
-                if (numbers == 1) style.backgroundHeight = v;
-                if (++numbers == 2) break;
-            }
-            set = bit(BitBackgroundSize);
-            break;
-        }
-        // Borders
-        case Property::BorderWidth:
-            readBox(value, style.border);
-            set = bit(BitBorderWidth);
-            break;
-        case Property::Border:
-            readColourAndNumbers(
-                value,
-                [&](const Colour& c) {
-                    style.borderColor = c;
-                    set |= bit(BitBorderColor);
-                },
-                [&](float v) {
-                    for (float& w : style.border) w = v;
-                    set |= bit(BitBorderWidth);
-                });
-            break;
-        case Property::BorderColor:
-            if (parseColour(value, colour)) {
-                style.borderColor = colour;
-                set = bit(BitBorderColor);
-            }
-            break;
-        case Property::BorderImage:
-            for (const std::string& word : splitValue(value)) {
-                if (startsWith(word, "url(")) {
-                    style.borderImage = internUrl(word);
-                } else {
-                    style.borderSlice = readNumber(word);
-                }
-            }
-            set = bit(BitBorderImage) | bit(BitBorderSlice);
-            break;
-        case Property::BorderRadius:
-            style.borderRadius = readNumber(value);
-            set = bit(BitBorderRadius);
-            break;
-        // Box
-        case Property::Padding:
-            readBox(value, style.padding);
-            set = bit(BitPadding);
-            break;
-        case Property::PaddingSide:
-            style.padding[side] = readNumber(value);
-            set = bit(BitPadding);
-            break;
-        case Property::Margin:
-            readBox(value, style.margin);
-            set = bit(BitMargin);
-            break;
-        case Property::MarginSide:
-            style.margin[side] = readNumber(value);
-            set = bit(BitMargin);
-            break;
-        case Property::Width: style.width = readLength(value), set = bit(BitWidth); break;
-        case Property::Height: style.height = readLength(value), set = bit(BitHeight); break;
-        case Property::MinWidth: style.minWidth = readLength(value), set = bit(BitMinWidth); break;
-        case Property::MinHeight: style.minHeight = readLength(value), set = bit(BitMinHeight); break;
-        case Property::MaxWidth: style.maxWidth = readLength(value), set = bit(BitMaxWidth); break;
-        case Property::MaxHeight: style.maxHeight = readLength(value), set = bit(BitMaxHeight); break;
-        // Layout
-        case Property::Display:
-            style.display = value == "flex" ? DisplayFlex : value == "none" ? DisplayNone : DisplayBlock;
-            set = bit(BitDisplay);
-            break;
-        case Property::FlexDirection:
-            style.direction = value == "row" ? DirectionRow : DirectionColumn;
-            set = bit(BitFlexDirection);
-            break;
-        case Property::Justify:
-            style.justify = value == "center"                        ? JustifyCenter
-                            : value == "flex-end" || value == "end" ? JustifyEnd
-                            : value == "space-between"              ? JustifySpaceBetween
-                                                                    : JustifyStart;
-            set = bit(BitJustify);
-            break;
-        case Property::Align:
-            style.align = value == "center"                            ? AlignCenter
-                          : value == "flex-end" || value == "end"     ? AlignEnd
-                          : value == "flex-start" || value == "start" ? AlignStart
-                                                                      : AlignStretch;
-            set = bit(BitAlign);
-            break;
-        case Property::Gap: style.gap = readNumber(value), set = bit(BitGap); break;
-        case Property::Flex: style.grow = readNumber(value), set = bit(BitFlexGrow); break;
-        case Property::Overflow:
-            style.overflow = value == "hidden"                      ? OverflowHidden
-                             : value == "auto" || value == "scroll" ? OverflowScroll
-                                                                    : OverflowVisible;
-            set = bit(BitOverflow);
-            break;
-        case Property::Position:
-            style.position = value == "absolute" || value == "fixed" ? PositionAbsolute : PositionStatic;
-            set = bit(BitPosition);
-            break;
-        case Property::Left: style.left = readLength(value), set = bit(BitLeft); break;
-        case Property::Top: style.top = readLength(value), set = bit(BitTop); break;
-        case Property::Right: style.right = readLength(value), set = bit(BitRight); break;
-        case Property::Bottom: style.bottom = readLength(value), set = bit(BitBottom); break;
-        case Property::Transform:
-            if (value.find("translate(") == std::string_view::npos) {
-                warn(context, kOnlyTranslate);
-                break;
-            }
-            readTranslate(style, value);
-            set = bit(BitTransform);
-            break;
-        case Property::ZIndex:
-            style.zIndex = toInt(readNumber(value), -1000000000, 1000000000);
-            set = bit(BitZIndex);
-            break;
-        // Text
-        case Property::FontFamily:
-            style.fontFamily = registerFamily(std::string(value));
-            set = bit(BitFontFamily);
-            break;
-        case Property::FontSize: style.fontSize = readNumber(value), set = bit(BitFontSize); break;
-        case Property::FontWeight: {
-            float weight = readNumber(value);
-            // Weights above 1000 mean nothing to the font system.
-            style.fontWeight = value == "bold"     ? 700
-                               : value == "normal" ? 400
-                               : weight > 0        ? toInt(weight, 1, 1000)
-                                                   : 400;
-            set = bit(BitFontWeight);
-            break;
-        }
-        case Property::FontStyle:
-            style.italic = value == "italic" || value == "oblique";
-            set = bit(BitFontStyle);
-            break;
-        case Property::TextAlign:
-            style.textAlign = value == "center" ? TextCenter : value == "right" ? TextRight : TextLeft;
-            set = bit(BitTextAlign);
-            break;
-        case Property::LineHeight: {
-            float factor = readNumber(value);
-            style.lineHeight = factor > 0 ? factor : 1.25f;
-            set = bit(BitLineHeight);
-            break;
-        }
-        case Property::WhiteSpace:
-            style.nowrap = value == "nowrap";
-            set = bit(BitWhiteSpace);
-            break;
-        case Property::LetterSpacing: style.letterSpacing = readNumber(value), set = bit(BitLetterSpacing); break;
-        case Property::TextShadow: {
-            // The first two numbers are the offset; a missing one is 1.
-            style.shadowDx = style.shadowDy = 1;
-            int numbers = 0;
-            readColourAndNumbers(
-                value, [&](const Colour& c) { style.shadowColour = c; },
-                [&](float v) {
-                    if (numbers == 0) style.shadowDx = v;
-                    if (numbers == 1) style.shadowDy = v;
-                    ++numbers;
-                });
-            set = bit(BitTextShadow);
-            break;
-        }
-        case Property::TextOutline:
-            readColourAndNumbers(
-                value, [&](const Colour& c) { style.outlineColour = c; }, [&](float v) { style.outlineWidth = v; });
-            set = bit(BitTextOutline);
-            break;
-        // Effects
-        case Property::Opacity: style.opacity = readNumber(value), set = bit(BitOpacity); break;
-        case Property::Glow:
-            readColourAndNumbers(
-                value, [&](const Colour& c) { style.glowColour = c; }, [&](float v) { style.glowRadius = v; });
-            set = bit(BitGlow);
-            break;
-        case Property::ScrollbarWidth: style.scrollbarWidth = readNumber(value), set = bit(BitScrollbarWidth); break;
-        case Property::ScrollbarTrack:
-            if (parseColour(value, colour)) style.scrollbarTrack = colour, set = bit(BitScrollbarTrack);
-            break;
-        case Property::ScrollbarThumb:
-            if (parseColour(value, colour)) style.scrollbarThumb = colour, set = bit(BitScrollbarThumb);
-            break;
-    }
-    style.mask |= set;
+    style.mask |= applyRow(*row, style, trim(value), context);
+}
+
+ScaleKind scaleKindOf(std::string_view name) {
+    const PropertyRow* row = findProperty(name);
+    return row ? row->scale : ScaleKind::None;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,13 +1,13 @@
-// Scaling a stylesheet for the monitor: every length of the listed
-// properties is multiplied by the UI scale, as text, so the scaled copy can
-// be written out and read like the original.
+// Scaling a stylesheet for the monitor: every length of the size properties
+// (their scale kind is in the property table) is multiplied by the UI scale,
+// as text, so the scaled copy can be written out and read like the original.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <unordered_map>
 
 #include "base/text.h"
+#include "ui/kiln/properties.h"
 #include "ui/kiln/style.h"
 
 namespace kiln {
@@ -16,47 +16,6 @@ using ember::launcher::isAsciiDigit;
 using ember::launcher::trim;
 
 namespace {
-
-enum class ScaleKind { None, Plain, Border, Size };
-
-ScaleKind scaleKind(std::string_view name) {
-    static const std::unordered_map<std::string_view, ScaleKind> kinds = {
-        {"width", ScaleKind::Size},
-        {"height", ScaleKind::Size},
-        {"min-height", ScaleKind::Size},
-        {"max-height", ScaleKind::Size},
-        {"min-width", ScaleKind::Plain},
-        {"max-width", ScaleKind::Plain},
-        {"padding", ScaleKind::Plain},
-        {"padding-top", ScaleKind::Plain},
-        {"padding-right", ScaleKind::Plain},
-        {"padding-bottom", ScaleKind::Plain},
-        {"padding-left", ScaleKind::Plain},
-        {"margin", ScaleKind::Plain},
-        {"margin-top", ScaleKind::Plain},
-        {"margin-right", ScaleKind::Plain},
-        {"margin-bottom", ScaleKind::Plain},
-        {"margin-left", ScaleKind::Plain},
-        {"border-width", ScaleKind::Border},
-        {"border", ScaleKind::Border},
-        {"gap", ScaleKind::Plain},
-        {"font-size", ScaleKind::Plain},
-        {"letter-spacing", ScaleKind::Plain},
-        {"left", ScaleKind::Plain},
-        {"top", ScaleKind::Plain},
-        {"right", ScaleKind::Plain},
-        {"bottom", ScaleKind::Plain},
-        {"border-radius", ScaleKind::Plain},
-        {"text-shadow", ScaleKind::Plain},
-        {"glow", ScaleKind::Plain},
-        {"text-outline", ScaleKind::Plain},
-        {"scrollbar-width", ScaleKind::Plain},
-        {"background-size", ScaleKind::Plain},
-        {"transform", ScaleKind::Plain},
-    };
-    auto found = kinds.find(name);
-    return found == kinds.end() ? ScaleKind::None : found->second;
-}
 
 std::string removeComments(const std::string& text) {
     std::string out;
@@ -180,7 +139,7 @@ std::string scaleStylesheet(const std::string& text, float scale) {
             size_t end = semi == std::string_view::npos || semi > bodyEnd ? bodyEnd : semi;
             std::string_view piece = all.substr(start, end - start);
             size_t colon = piece.find(':');
-            ScaleKind kind = colon == std::string_view::npos ? ScaleKind::None : scaleKind(trim(piece.substr(0, colon)));
+            ScaleKind kind = colon == std::string_view::npos ? ScaleKind::None : scaleKindOf(trim(piece.substr(0, colon)));
             if (kind == ScaleKind::None) {
                 out.append(piece);
             } else {
