@@ -191,7 +191,7 @@ bool fetchManifest(const std::string& url, Manifest& manifest) {
 int apply(const std::string& url, const std::string& dir, int inFlight) {
     Manifest manifest;
     if (!fetchManifest(url, manifest)) return 1;
-    std::string error;
+    ApplyError error;
     Config config;
     Plan plan = makePlan(manifest, dir, config, false, Reporter());
     if (std::getenv("EMBER_FIGURES_FETCH_ONLY")) {
@@ -211,8 +211,8 @@ int apply(const std::string& url, const std::string& dir, int inFlight) {
     double s = secondsSince(start);
     std::printf("applyClient (%d at once): %d files, %.1f MiB in %.2f s = %.1f MB/s%s%s\n", inFlight, done,
                 plan.downloadBytes / 1048576.0,
-                s, plan.downloadBytes / 1e6 / s, error.empty() ? "" : ", error: ", error.c_str());
-    return error.empty() ? 0 : 1;
+                s, plan.downloadBytes / 1e6 / s, error.text.empty() ? "" : ", error: ", error.text.c_str());
+    return error.kind == ApplyFault::none ? 0 : 1;
 }
 
 // "scheme://host:port" of a URL.
@@ -266,7 +266,7 @@ int resume(const std::string& url, const std::string& dir) {
     if (!fetchManifest(url, manifest)) return 1;
     const std::string origin = originOf(url);
     Config config;
-    std::string error;
+    ApplyError error;
 
     // 1. Cancelled once the progress passes half of the bytes.
     Plan plan = makePlan(manifest, dir, config, false, Reporter());
@@ -280,14 +280,11 @@ int resume(const std::string& url, const std::string& dir) {
     auto start = std::chrono::steady_clock::now();
     applyClient(manifest, dir, config, plan, halfway, error);
     const double first = secondsSince(start);
-    // A cancel reads "cancelled", or "<path>: cancelled" when it ended a
-    // transfer in flight.
-    const std::string inTransfer = std::string(": ") + http::kCancelled;
-    const bool wasCancelled = error == kApplyCancelled ||
-                              (error.size() > inTransfer.size() &&
-                               error.compare(error.size() - inTransfer.size(), inTransfer.size(), inTransfer) == 0);
+    // A cancel between files, or one that ended a transfer in flight.
+    const bool wasCancelled = error.kind == ApplyFault::cancelled || error.kind == ApplyFault::interrupted;
     if (!wasCancelled) {
-        std::fprintf(stderr, "the first try was not cancelled: %s\n", error.empty() ? "it finished" : error.c_str());
+        std::fprintf(stderr, "the first try was not cancelled: %s\n",
+                     error.text.empty() ? "it finished" : error.text.c_str());
         return 1;
     }
 
@@ -306,8 +303,8 @@ int resume(const std::string& url, const std::string& dir) {
     Plan again = makePlan(manifest, dir, config, false, Reporter());
     const int done = applyClient(manifest, dir, config, again, Reporter(), error);
     const double second = secondsSince(start);
-    if (!error.empty() || done != static_cast<int>(again.download.size())) {
-        std::fprintf(stderr, "the second try failed: %s\n", error.c_str());
+    if (error.kind != ApplyFault::none || done != static_cast<int>(again.download.size())) {
+        std::fprintf(stderr, "the second try failed: %s\n", error.text.c_str());
         return 1;
     }
     Plan after = makePlan(manifest, dir, config, true, Reporter());

@@ -48,25 +48,29 @@ void takeSelfUpdateBookkeeping(const Config& from) {
 }
 
 // The fault for a client whose files could not be brought up to date.
-Fault applyFault(const std::string& error, const std::string& gameFolder, uint64_t downloadBytes,
+Fault applyFault(const ApplyError& error, const std::string& gameFolder, uint64_t downloadBytes,
                  const PipelineSteps& steps, bool cancelled) {
-    // A cancel between files says "cancelled"; one inside a download says
-    // "<path>: cancelled". Both are the player's choice, not a failure.
-    const std::string insideDownload = std::string(": ") + http::kCancelled;
-    bool endsInCancel = error.size() >= insideDownload.size() &&
-                        error.compare(error.size() - insideDownload.size(), insideDownload.size(), insideDownload) == 0;
-    if (error == kApplyCancelled || (cancelled && endsInCancel)) return makeFault(FaultKind::cancelled, "cancelled");
-    if (error.find("cannot replace") != std::string::npos) return makeFault(FaultKind::fileLocked, text::kFileLocked, error);
-    if (error.find(kUnsafeTarget) != std::string::npos) return makeFault(FaultKind::download, text::kUnsafeFileRefused, error);
-    if (error.find("disk write failed") != std::string::npos) {
-        Fault f = makeFault(FaultKind::noSpace, text::kRanOutOfSpace, error);
-        f.blocker.drive = driveLabel(gameFolder);
-        f.blocker.path = spaceFolder(gameFolder);
-        f.blocker.freeBytes = steps.freeSpace ? steps.freeSpace(gameFolder) : 0;
-        f.blocker.neededBytes = f.blocker.freeBytes + downloadBytes;
-        return f;
+    switch (error.kind) {
+        // A cancel between files, or one that stopped a download part way,
+        // is the player's choice, not a failure.
+        case ApplyFault::cancelled: return makeFault(FaultKind::cancelled, "cancelled");
+        case ApplyFault::interrupted:
+            if (cancelled) return makeFault(FaultKind::cancelled, "cancelled");
+            break;
+        case ApplyFault::fileLocked: return makeFault(FaultKind::fileLocked, text::kFileLocked, error.text);
+        case ApplyFault::unsafeTarget: return makeFault(FaultKind::download, text::kUnsafeFileRefused, error.text);
+        case ApplyFault::diskFull: {
+            Fault f = makeFault(FaultKind::noSpace, text::kRanOutOfSpace, error.text);
+            f.blocker.drive = driveLabel(gameFolder);
+            f.blocker.path = spaceFolder(gameFolder);
+            f.blocker.freeBytes = steps.freeSpace ? steps.freeSpace(gameFolder) : 0;
+            f.blocker.neededBytes = f.blocker.freeBytes + downloadBytes;
+            return f;
+        }
+        case ApplyFault::none:
+        case ApplyFault::failed: break;
     }
-    return makeFault(FaultKind::download, text::kDownloadFailed, error);
+    return makeFault(FaultKind::download, text::kDownloadFailed, error.text);
 }
 
 // The player id for playing without an account: kept in config.json, made
@@ -226,13 +230,15 @@ Fault installClientFiles(Run& run) {
         f.blocker.freeBytes = free;
         return f;
     }
-    std::string error;
+    ApplyError error;
     if (run.steps.apply) {
         run.steps.apply(in.manifest, in.gameFolder, config, plan, run.r, error);
     } else if (!plan.upToDate) {
-        error = "no way to install client files in this build";
+        error = {ApplyFault::failed, "no way to install client files in this build"};
     }
-    if (!error.empty()) return applyFault(error, in.gameFolder, plan.downloadBytes, run.steps, run.r.isCancelled());
+    if (error.kind != ApplyFault::none) {
+        return applyFault(error, in.gameFolder, plan.downloadBytes, run.steps, run.r.isCancelled());
+    }
     config.lastClientVersion = in.manifest.clientVersion;
     return Fault();
 }

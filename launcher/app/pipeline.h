@@ -19,6 +19,7 @@
 #include "launcher/app/state.h"
 #include "launcher/formats/config.h"
 #include "launcher/formats/manifest.h"
+#include "launcher/install/apply.h"
 #include "launcher/install/game.h"
 #include "launcher/install/plan.h"
 #include "launcher/install/reporter.h"
@@ -64,7 +65,7 @@ struct PipelineSteps {
     std::function<bool()> gameRunning;
     std::function<uint64_t(const std::string& folder)> freeSpace;
     std::function<int(const Manifest&, const std::string& gameFolder, Config&, const Plan&, const Reporter&,
-                      std::string& error)>
+                      ApplyError& error)>
         apply;
     std::function<bool(const std::string& gameFolder, const std::string& loader, std::string& error)> launch;
 

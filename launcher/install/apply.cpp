@@ -55,19 +55,25 @@ constexpr auto kSaveInterval = std::chrono::milliseconds(1000);
 }  // namespace
 
 int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter,
-                    const FetchFile& fetch, int inFlight, std::string& error) {
-    error.clear();
+                    const FetchFile& fetch, int inFlight, ApplyError& error) {
+    error = ApplyError();
     const size_t count = plan.download.size();
     if (count == 0) return 0;
 
     // One job per planned file, fetched into its part file and moved into
-    // place.
+    // place. Each job keeps the kind of its ending in a slot of its own,
+    // read after the pool has joined its workers.
     TransferPool pool(inFlight);
-    for (const ManifestFile& entry : plan.download) {
-        pool.add([&fetch, &gameFolder, &entry](const TransferPool::Progress& progress,
-                                               const TransferPool::Stopped& stopped) {
-            return fetch(entry, joinPath(gameFolder, entry.path), partPathFor(gameFolder, entry.path), progress,
-                         stopped);
+    std::vector<ApplyFault> endings(count, ApplyFault::none);
+    for (size_t i = 0; i < count; ++i) {
+        const ManifestFile& entry = plan.download[i];
+        ApplyFault& ending = endings[i];
+        pool.add([&fetch, &gameFolder, &entry, &ending](const TransferPool::Progress& progress,
+                                                        const TransferPool::Stopped& stopped) {
+            ApplyError got =
+                fetch(entry, joinPath(gameFolder, entry.path), partPathFor(gameFolder, entry.path), progress, stopped);
+            ending = got.kind;
+            return got.kind == ApplyFault::none ? std::string() : got.text;
         });
     }
 
@@ -114,9 +120,11 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
 
     if (unsaved) saveNow();
     if (!result.failure.empty()) {
-        error = plan.download[result.failed].path + ": " + result.failure;
+        const ApplyFault kind = endings[result.failed];
+        error = {kind == ApplyFault::none ? ApplyFault::failed : kind,
+                 plan.download[result.failed].path + ": " + result.failure};
     } else if (result.cancelled) {
-        error = kApplyCancelled;
+        error = {ApplyFault::cancelled, kApplyCancelled};
     }
     return done;
 }

@@ -23,6 +23,22 @@ namespace ember::launcher {
 // No-op for an empty list.
 void pruneRetired(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter);
 
+// Why an apply stopped, for the pipeline to act on; the text says it for
+// the log and the details ("<path>: <reason>", or kApplyCancelled).
+enum class ApplyFault : uint8_t {
+    none,
+    cancelled,     // the player cancelled between files
+    interrupted,   // a transfer was stopped part way (a cancel, or the exit)
+    fileLocked,    // a file in place is held open (http::kCannotReplace)
+    diskFull,      // the disk would not take the bytes (http::kDiskWriteFailed)
+    unsafeTarget,  // a planned path leaves the game folder (kUnsafeTarget)
+    failed,        // anything else: a refused path, a link, the network, a digest
+};
+struct ApplyError {
+    ApplyFault kind = ApplyFault::none;
+    std::string text;
+};
+
 // Downloads kept in flight at once (the per-host habit of browsers).
 inline constexpr int kParallelDownloads = 6;
 
@@ -30,24 +46,25 @@ inline constexpr int kParallelDownloads = 6;
 // checked, replaced in one rename), several at once in plan order
 // (downloadPlanned, kParallelDownloads), recording each; config.json is saved after the first
 // file, then at most once a second, and before returning. Returns the
-// number of files installed; `error` is empty on success, "cancelled", or
-// the first failing file's path + ": " + the download's error. A plan
+// number of files installed; `error` has kind none on success, else its
+// kind and text: kApplyCancelled, or the first failing file's path + ": " +
+// the download's error. A plan
 // naming a file outside the game folder or among the part files, or one
 // whose folder (or the part files' folder) is a link, is refused before
 // anything changes (a link: linkRefusal, after the first file it stands in
 // the way of); a folder made a link later stops the file it is the folder
 // of. Windows only (WinHTTP).
 int applyClient(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
-                const Reporter& reporter, std::string& error);
+                const Reporter& reporter, ApplyError& error);
 // The same with another number of transfers at once (1: one after another).
 int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
-                        const Reporter& reporter, std::string& error, int inFlight);
+                        const Reporter& reporter, ApplyError& error, int inFlight);
 
 // One file's transfer into place, as the download loop sees it: `progress`
 // gets the bytes received so far (any thread), `cancelled` may be asked from
-// any thread and, once true, must end the transfer promptly. Empty on
-// success, else the reason (http::download's texts).
-using FetchFile = std::function<std::string(const ManifestFile& entry, const std::string& target,
+// any thread and, once true, must end the transfer promptly. Kind none on
+// success, else the kind and the reason (http::download's texts).
+using FetchFile = std::function<ApplyError(const ManifestFile& entry, const std::string& target,
                                             const std::string& partPath,
                                             const std::function<void(uint64_t received)>& progress,
                                             const std::function<bool()>& cancelled)>;
@@ -59,7 +76,7 @@ using FetchFile = std::function<std::string(const ManifestFile& entry, const std
 // the first failure is the one reported; every file that landed is recorded.
 // With `inFlight` 1 it fetches one file after another.
 int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter,
-                    const FetchFile& fetch, int inFlight, std::string& error);
+                    const FetchFile& fetch, int inFlight, ApplyError& error);
 
 // Where the bytes of a planned file gather before they are moved into place:
 // a folder of the launcher's own, under a name made from the file's path.

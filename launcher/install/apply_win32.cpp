@@ -26,30 +26,41 @@ bool inPartsFolder(const std::string& path) {
            lower[folder.size()] == '\\';
 }
 
+ApplyFault faultOf(http::DownloadEnd end) {
+    switch (end) {
+        case http::DownloadEnd::landed: return ApplyFault::none;
+        case http::DownloadEnd::writeFailed: return ApplyFault::diskFull;
+        case http::DownloadEnd::cannotReplace: return ApplyFault::fileLocked;
+        case http::DownloadEnd::stopped: return ApplyFault::interrupted;
+        case http::DownloadEnd::failed: return ApplyFault::failed;
+    }
+    return ApplyFault::failed;
+}
+
 }  // namespace
 
 int applyClient(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
-                const Reporter& reporter, std::string& error) {
+                const Reporter& reporter, ApplyError& error) {
     return applyClientInFlight(manifest, gameFolder, config, plan, reporter, error, kParallelDownloads);
 }
 
 int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder, Config& config, const Plan& plan,
-                        const Reporter& reporter, std::string& error, int inFlight) {
-    error.clear();
+                        const Reporter& reporter, ApplyError& error, int inFlight) {
+    error = ApplyError();
 
     // A file that would land outside the game folder, or among the part
     // files, stops the whole apply before anything is deleted or written.
     for (const ManifestFile& entry : plan.download) {
         if (!isSafeGamePath(entry.path)) {
-            error = entry.path + ": " + kUnsafeTarget;
+            error = {ApplyFault::unsafeTarget, entry.path + ": " + kUnsafeTarget};
             return 0;
         }
         if (inPartsFolder(entry.path)) {
-            error = entry.path + ": " + kReservedTarget;
+            error = {ApplyFault::failed, entry.path + ": " + kReservedTarget};
             return 0;
         }
         if (isClientSettingsFile(gameFolder, entry.path)) {
-            error = entry.path + ": " + kSettingsTarget;
+            error = {ApplyFault::failed, entry.path + ": " + kSettingsTarget};
             return 0;
         }
     }
@@ -63,13 +74,13 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         if (folder.empty() || !asked.insert(fileNameFold(folder)).second) continue;
         const std::string link = linkOnPath(gameFolder, folder);
         if (!link.empty()) {
-            error = entry.path + ": " + linkRefusal(link);
+            error = {ApplyFault::failed, entry.path + ": " + linkRefusal(link)};
             return 0;
         }
     }
     const std::string partsLink = linkOnPath(gameFolder, kPartsFolder);
     if (!partsLink.empty() && !plan.download.empty()) {
-        error = plan.download.front().path + ": " + linkRefusal(partsLink);
+        error = {ApplyFault::failed, plan.download.front().path + ": " + linkRefusal(partsLink)};
         return 0;
     }
 
@@ -90,7 +101,7 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         // link may have been put in place while other files came.
         std::string link = linkOnPath(gameFolder, parentDir(entry.path));
         if (link.empty()) link = linkOnPath(gameFolder, kPartsFolder);
-        if (!link.empty()) return linkRefusal(link);
+        if (!link.empty()) return ApplyError{ApplyFault::failed, linkRefusal(link)};
         http::Download job;
         job.url = manifest.baseUrl + http::encodePath(entry.path);
         job.destPath = target;
@@ -104,7 +115,8 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
             progress(received);
             return !cancelled();
         };
-        return http::download(job);
+        http::DownloadResult got = http::download(job);
+        return ApplyError{faultOf(got.end), std::move(got.error)};
     };
     return downloadPlanned(gameFolder, config, plan, reporter, fetch, inFlight, error);
 }

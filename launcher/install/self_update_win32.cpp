@@ -51,7 +51,7 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
         http::download(manifest.launcherUrl, newPath, manifest.launcherSha256, [&](uint64_t received, uint64_t total) {
             reporter.sayProgress(0, 1, received, total);
             return !reporter.isCancelled();
-        });
+        }).error;
     if (!failure.empty()) {
         error = kSelfUpdateFailed + failure;
         return false;

@@ -168,10 +168,22 @@ Response request(const Request& request);
 // kCancelled, as do all later ones, until allowRequests(). Any thread.
 void cancelAllRequests();
 void allowRequests();
-// Empty string on success, else the reason.
-std::string download(const Download& job);
-std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
-                     const Progress& progress = nullptr);
+// How a download ended, for the caller to act on; the error text says it
+// for people.
+enum class DownloadEnd : uint8_t {
+    landed,
+    writeFailed,    // kDiskWriteFailed: the disk would not take the bytes (full)
+    cannotReplace,  // kCannotReplace: the file in place is held open
+    stopped,        // cancelled, stopped by its progress, or the process is exiting
+    failed,         // anything else: the connection, the status, the length, the digest
+};
+struct DownloadResult {
+    DownloadEnd end = DownloadEnd::landed;
+    std::string error;  // empty when it landed, else the reason
+};
+DownloadResult download(const Download& job);
+DownloadResult download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
+                        const Progress& progress = nullptr);
 
 // A relative file path made fit to follow a base URL: every byte but
 // letters, digits, '-', '.', '_', '~' and the '/' between segments is

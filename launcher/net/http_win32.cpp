@@ -391,8 +391,8 @@ Response request(const Request& req) {
     return reply;
 }
 
-std::string download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
-                     const Progress& progress) {
+DownloadResult download(const std::string& url, const std::string& destPath, const std::string& sha256Hex,
+                        const Progress& progress) {
     Download job;
     job.url = url;
     job.destPath = destPath;
@@ -441,7 +441,7 @@ bool keptPartFor(const Download& job, const std::string& part, PartRecord& recor
 // One try of a download into the part file: from nothing, or after the
 // kept bytes of `resume`. `startOver` is set when the server would not
 // continue them (the try then leaves nothing behind).
-std::string transfer(const Download& job, const std::string& part, const PartRecord* resume, bool& startOver) {
+DownloadResult transfer(const Download& job, const std::string& part, const PartRecord* resume, bool& startOver) {
     startOver = false;
     Sha256 hash;
     uint64_t done = 0;  // bytes in the part file
@@ -461,13 +461,14 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
         hash.reset();
         done = base = 0;
     }
-    if (!file) return kCannotWrite + part;
+    if (!file) return {DownloadEnd::failed, kCannotWrite + part};
     // The C runtime's small default buffer turns a large body into tens of
     // thousands of writes; 1 MiB pieces keep the count low.
     std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
 
     // Every chunk goes to disk and through the hash.
     bool writeFailed = false;
+    bool stoppedByProgress = false;
     std::string validator = resume ? resume->validator : std::string();
     Request req;
     req.url = job.url;
@@ -535,7 +536,11 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
         }
         hash.update(data, static_cast<size_t>(length));
         done += length;
-        return job.progress ? job.progress(done, total > 0 ? base + total : 0) : true;
+        if (job.progress && !job.progress(done, total > 0 ? base + total : 0)) {
+            stoppedByProgress = true;
+            return false;
+        }
+        return true;
     };
     Response reply = request(req);
     if (reply.status == 416 && resume) {
@@ -552,12 +557,24 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
     // Kept bytes that made the whole file come out wrong were not this
     // version after all (changed on disk since): the file starts over.
     if (resume && decided.kind == Verdict::kWrongDigest) startOver = true;
-    std::string verdict = decided.text;
-    if (verdict.empty() && !MoveFileExW(toWide(part).c_str(), toWide(job.destPath).c_str(),
-                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        verdict = kCannotReplace + job.destPath + kGameRunning;
+    DownloadResult verdict;
+    verdict.error = decided.text;
+    switch (decided.kind) {
+        case Verdict::kLands: verdict.end = DownloadEnd::landed; break;
+        case Verdict::kWriteFailed: verdict.end = DownloadEnd::writeFailed; break;
+        case Verdict::kTransferFailed:
+            verdict.end = stoppedByProgress || (job.cancelled && job.cancelled()) || allRequestsCancelled()
+                              ? DownloadEnd::stopped
+                              : DownloadEnd::failed;
+            break;
+        case Verdict::kStatus:
+        case Verdict::kWrongDigest: verdict.end = DownloadEnd::failed; break;
     }
-    if (verdict.empty()) {
+    if (verdict.end == DownloadEnd::landed && !MoveFileExW(toWide(part).c_str(), toWide(job.destPath).c_str(),
+                                                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        verdict = {DownloadEnd::cannotReplace, kCannotReplace + job.destPath + kGameRunning};
+    }
+    if (verdict.end == DownloadEnd::landed) {
         DeleteFileW(toWide(recordPath).c_str());
         return verdict;
     }
@@ -572,7 +589,7 @@ std::string transfer(const Download& job, const std::string& part, const PartRec
 
 }  // namespace
 
-std::string download(const Download& job) {
+DownloadResult download(const Download& job) {
     // The folders; the part file and the record of an earlier try.
     const std::string& destPath = job.destPath;
     std::string parent = parentDir(destPath);
@@ -589,7 +606,7 @@ std::string download(const Download& job) {
     // continue, or that turn out wrong (changed on disk since), are
     // fetched again from the first byte, once.
     bool startOver = false;
-    std::string verdict = transfer(job, part, resume ? &kept : nullptr, startOver);
+    DownloadResult verdict = transfer(job, part, resume ? &kept : nullptr, startOver);
     if (resume && startOver) verdict = transfer(job, part, nullptr, startOver);
     return verdict;
 }

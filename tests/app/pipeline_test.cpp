@@ -63,6 +63,7 @@ struct Rig {
     bool writable = true, running = false;
     uint64_t free = uint64_t(1) << 40;
     std::string applyError;
+    ApplyFault applyKind = ApplyFault::failed;  // the kind the failing apply reports
     account::ErrorKind sessionCode = account::ErrorKind::ok;
     bool selfUpdateStarts = false;
     std::string selfUpdateError;
@@ -96,7 +97,7 @@ struct Rig {
         steps.freeSpace = [this](const std::string&) { return free; };
         // Installs from the release in memory, as the download would.
         steps.apply = [this](const Manifest&, const std::string& folder, Config& cfg, const Plan& plan,
-                             const Reporter& r, std::string& error) {
+                             const Reporter& r, ApplyError& error) {
             ++applies;
             pruneRetired(folder, cfg, plan, r);
             int done = 0;
@@ -106,9 +107,11 @@ struct Rig {
                     // path comes first (and the player did ask for it).
                     if (applyError == "cancelled in a download") {
                         app::cancelOperation();
-                        error = f.path + ": cancelled";
+                        error = {ApplyFault::interrupted, f.path + ": cancelled"};
+                    } else if (applyError == kApplyCancelled) {
+                        error = {ApplyFault::cancelled, applyError};
                     } else {
-                        error = applyError == kApplyCancelled ? applyError : f.path + ": " + applyError;
+                        error = {applyKind, f.path + ": " + applyError};
                     }
                     return done;
                 }
@@ -305,17 +308,31 @@ TEST(Pipeline, EveryRefusalIsOneFaultWithItsMessage) {
         {"game running", [](Rig& r) { r.running = true; }, "game-running",
          "Oblivion Remastered is already running. Close it, then press Play again.", ""},
         {"no space", [](Rig& r) { r.free = 10; }, "no-space", "*", ""},
-        {"file locked", [](Rig& r) { r.applyError = "cannot replace X (is the game running?)"; }, "file-locked",
+        {"file locked", [](Rig& r) {
+             r.applyError = "cannot replace X (is the game running?)";
+             r.applyKind = ApplyFault::fileLocked;
+         }, "file-locked",
          "A file the update needs is open in another program. Close Oblivion Remastered, and let your antivirus "
          "finish scanning, then press Play again.",
          "Emberlane/Emberlane.dll: cannot replace X (is the game running?)"},
-        {"disk filled up", [](Rig& r) { r.applyError = "disk write failed for X"; }, "no-space",
+        {"disk filled up", [](Rig& r) {
+             r.applyError = "disk write failed for X";
+             r.applyKind = ApplyFault::diskFull;
+         }, "no-space",
          "Your drive ran out of space part-way through the update. Free some space and press Play again.",
          "Emberlane/Emberlane.dll: disk write failed for X"},
         {"download", [](Rig& r) { r.applyError = "HTTP 404"; }, "download",
          "The client files could not be updated. Check your connection and press Play again.",
          "Emberlane/Emberlane.dll: HTTP 404"},
-        {"unsafe path refused", [](Rig& r) { r.applyError = kUnsafeTarget; }, "download",
+        // The kind decides, never the words: a failure that reads like a
+        // locked file or a full disk is a failed download.
+        {"failure worded like a locked file", [](Rig& r) { r.applyError = "cannot replace X, disk write failed for X"; },
+         "download", "The client files could not be updated. Check your connection and press Play again.",
+         "Emberlane/Emberlane.dll: cannot replace X, disk write failed for X"},
+        {"unsafe path refused", [](Rig& r) {
+             r.applyError = kUnsafeTarget;
+             r.applyKind = ApplyFault::unsafeTarget;
+         }, "download",
          "The client files could not be updated: this realm's update names a file outside your game folder, and the "
          "launcher will not write it.",
          "Emberlane/Emberlane.dll: refused: the path leaves the game folder"},

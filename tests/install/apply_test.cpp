@@ -69,7 +69,9 @@ struct Fake {
                 }
             }
             --running;
-            return result;
+            // A failure carries its kind with it to the loop's answer.
+            if (result.empty()) return ApplyError();
+            return ApplyError{result == "cancelled" ? ApplyFault::interrupted : ApplyFault::fileLocked, result};
         };
     }
 };
@@ -123,11 +125,16 @@ TEST(DownloadPlanned, InFlightOrderFailuresAndCancel) {
             std::lock_guard<std::mutex> guard(fake.lock);
             return c.cancelAtSix && fake.started.size() >= 6;
         };
-        std::string error;
+        ApplyError error;
         const int done = downloadPlanned(game.path(), config, plan, reporter, fake.fetch(plan), c.inFlight, error);
 
-        // A cancel is reported as itself, not as the transfers it ended.
-        EXPECT_EQ(error, c.cancelAtSix ? "cancelled" : c.error);
+        // A cancel is reported as itself, not as the transfers it ended; a
+        // failure keeps the kind its transfer gave it.
+        EXPECT_EQ(error.text, c.cancelAtSix ? "cancelled" : c.error);
+        const ApplyFault kind = c.cancelAtSix         ? ApplyFault::cancelled
+                                : c.error.empty() ? ApplyFault::none
+                                                  : ApplyFault::fileLocked;
+        EXPECT_EQ(static_cast<int>(error.kind), static_cast<int>(kind));
         EXPECT_EQ(fake.running, 0) << "a transfer outlived the loop";
         EXPECT_EQ(fake.most, c.mostAtOnce);
         // Started in plan order (the files started are the plan's first

@@ -38,13 +38,20 @@ struct Install {
     ScopedEnv env{"EMBERLANE_CONFIG_DIR", configDir.path()};
     Config config;
 
+    ApplyFault lastFault = ApplyFault::none;
+
     std::string folder() const { return game.path(); }
     std::string path(const std::string& rel) const { return joinPath(game.path(), rel); }
     Plan plan(const Manifest& m, bool full = false) { return makePlan(m, folder(), config, full, Reporter()); }
     // One file after another unless told otherwise: the order the faults
     // below rely on.
+    // The apply's text in `error`, its kind in `lastFault`.
     int apply(const Manifest& m, const Plan& p, std::string& error, const Reporter& r = Reporter(), int inFlight = 1) {
-        return applyClientInFlight(m, folder(), config, p, r, error, inFlight);
+        ApplyError got;
+        const int done = applyClientInFlight(m, folder(), config, p, r, got, inFlight);
+        error = got.text;
+        lastFault = got.kind;
+        return done;
     }
 };
 
@@ -150,6 +157,7 @@ TEST(ApplyClient, DigestMismatchAndLockedFileKeepTheOldFile) {
     EXPECT_EQ(install.apply(three, install.plan(three), error), 1);
     CloseHandle(held);
     EXPECT_EQ(error, "Emberlane/Emberlane.dll: cannot replace " + dll + " (is the game running?)");
+    EXPECT_EQ(install.lastFault, ApplyFault::fileLocked);
     EXPECT_EQ(fileText(dll), "old Emberlane/Emberlane.dll");
     EXPECT_FALSE(fileExists(dll + ".part"));
     EXPECT_EQ(loadConfig().installed.size(), 1u) << "the file installed before the failure stays recorded";
@@ -187,6 +195,7 @@ TEST(ApplyClient, CancelDuringTheThirdOfFiveKeepsTwo) {
     Plan plan = install.plan(five);
     EXPECT_EQ(install.apply(five, plan, error, reporter), 2);
     EXPECT_EQ(error, "cancelled");
+    EXPECT_EQ(install.lastFault, ApplyFault::cancelled);
     EXPECT_TRUE(sawThird);
     EXPECT_EQ(fileText(third), "old third");
     EXPECT_FALSE(fileExists(third + ".part"));
@@ -278,7 +287,7 @@ TEST(ApplyChild, InstallUntilKilled) {
     Config config;
     Manifest m = standinManifest(3);
     Plan plan = makePlan(m, *game, config, false, Reporter());
-    std::string error;
+    ApplyError error;
     applyClientInFlight(m, *game, config, plan, Reporter(), error, 1);
 }
 
@@ -361,14 +370,15 @@ TEST(DiskFull, WriteFailureKeepsTheOldFile) {
     ASSERT_TRUE(putFile(joinPath(game, "filler.bin"), std::string(free - 500000, 'f')));
     Config config;
     Plan plan = makePlan(m, game, config, false, Reporter());
-    std::string error;
+    ApplyError error;
     applyClient(m, game, config, plan, Reporter(), error);
     // Whichever write met the full disk first is the one reported.
     bool named = false;
     for (const ManifestFile& f : m.files) {
-        named = named || error == f.path + ": disk write failed for " + joinPath(game, f.path);
+        named = named || error.text == f.path + ": disk write failed for " + joinPath(game, f.path);
     }
-    EXPECT_TRUE(named) << error;
+    EXPECT_TRUE(named) << error.text;
+    EXPECT_EQ(error.kind, ApplyFault::diskFull);
     EXPECT_EQ(fileText(dll), "old dll");
     // What landed is recorded and whole; a part file is kept only with its
     // record (a transfer the failure ended, to continue next time).
@@ -399,6 +409,7 @@ TEST(ApplyClient, AnUnsafePathIsRefusedBeforeAnythingChanges) {
     std::string error;
     EXPECT_EQ(install.apply(m, plan, error), 0);
     EXPECT_EQ(error, std::string("nul.txt: ") + kUnsafeTarget);
+    EXPECT_EQ(install.lastFault, ApplyFault::unsafeTarget);
     EXPECT_FALSE(fileExists(install.path(m.files[0].path)));
     EXPECT_TRUE(fileExists(install.path("Emberlane/keep.txt")));
 

@@ -506,7 +506,7 @@ TEST(Download, VerifiedFileReplacesTheOldOne) {
         lastTotal = total;
         ++calls;
         return true;
-    });
+    }).error;
     EXPECT_EQ(error, "");
     std::string written;
     ASSERT_TRUE(readWholeFile(dest, written));
@@ -521,14 +521,14 @@ TEST(Download, CreatesMissingFoldersAndTakesEmptyFiles) {
     Scratch dir;
     ManifestFile empty = publishedFile("Emberlane/data/empty.bin");
     std::string dest = dir.path("a/b\\c/empty.bin");
-    EXPECT_EQ(download(empty.url, dest, empty.sha256), "");
+    EXPECT_EQ(download(empty.url, dest, empty.sha256).error, "");
     EXPECT_EQ(fileSize(dest), 0);
 }
 
 TEST(Download, WithoutDigestOrProgress) {
     Scratch dir;
     std::string dest = dir.path("plain.bin");
-    EXPECT_EQ(download(service().http + "bytes?n=70000", dest, ""), "");
+    EXPECT_EQ(download(service().http + "bytes?n=70000", dest, "").error, "");
     std::string written;
     ASSERT_TRUE(readWholeFile(dest, written));
     EXPECT_EQ(written, referenceBytes().substr(0, 70000));
@@ -568,7 +568,7 @@ TEST(Download, FailuresLeaveNoPartAndKeepTheDestination) {
             ++calls;
             return c.name != "cancelled";
         };
-        EXPECT_EQ(download(c.url, dest, c.sha256, progress), c.error);
+        EXPECT_EQ(download(c.url, dest, c.sha256, progress).error, c.error);
         std::string kept;
         EXPECT_TRUE(readWholeFile(dest, kept));
         EXPECT_EQ(kept, "previous");
@@ -624,7 +624,9 @@ TEST(Request, ATrickleEndsAtCancelDeadlineOrMinimumRate) {
     job.destPath = dir.path("slow.bin");
     start = GetTickCount();
     job.cancelled = [&] { return GetTickCount() - start > 300; };
-    EXPECT_EQ(download(job), "cancelled");
+    const DownloadResult stopped = download(job);
+    EXPECT_EQ(stopped.error, "cancelled");
+    EXPECT_EQ(stopped.end, DownloadEnd::stopped);
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_FALSE(fileExists(job.destPath + ".part"));
 }
@@ -659,7 +661,7 @@ TEST(Download, NeverWritesMoreThanTheExpectedSize) {
             ++calls;
             return true;
         };
-        const std::string error = download(job);
+        const std::string error = download(job).error;
         EXPECT_LE(most, 1000u);
         if (c.error) {
             EXPECT_EQ(error, c.error);
@@ -680,7 +682,7 @@ TEST(Download, UnwritableFolder) {
     // can be made.
     ASSERT_TRUE(writeFileAtomic(dir.path("blocker"), "x"));
     std::string dest = dir.path("blocker\\sub\\file.bin");
-    EXPECT_EQ(download(service().http + "bytes?n=10", dest, ""), "cannot write " + dest + ".part");
+    EXPECT_EQ(download(service().http + "bytes?n=10", dest, "").error, "cannot write " + dest + ".part");
 }
 
 TEST(Download, DestinationThatCannotBeReplaced) {
@@ -688,7 +690,9 @@ TEST(Download, DestinationThatCannotBeReplaced) {
     // A folder in the way of the file stands in for a file held open by the game.
     std::string dest = dir.path("Emberlane.dll");
     ASSERT_TRUE(createDirectories(dest));
-    EXPECT_EQ(download(service().http + "bytes?n=10", dest, ""), "cannot replace " + dest + " (is the game running?)");
+    const DownloadResult held = download(service().http + "bytes?n=10", dest, "");
+    EXPECT_EQ(held.error, "cannot replace " + dest + " (is the game running?)");
+    EXPECT_EQ(held.end, DownloadEnd::cannotReplace);
     EXPECT_TRUE(isDirectory(dest));
     EXPECT_FALSE(fileExists(dest + ".part"));
 }
@@ -702,7 +706,7 @@ TEST(Download, LauncherBuildFromTheManifest) {
     std::string digest = jsonString(manifest.body.substr(manifest.body.find("\"launcher\"")), "sha256");
     ASSERT_EQ(url.rfind(service().https, 0), 0u) << url;
     Scratch dir;
-    EXPECT_EQ(download(url, dir.path("Emberlane.exe.new"), digest), "");
+    EXPECT_EQ(download(url, dir.path("Emberlane.exe.new"), digest).error, "");
 }
 
 // ---- Resuming a part file ----
@@ -765,7 +769,7 @@ TEST(Download, AResumeContinuesOnlyTheSameBytes) {
         ASSERT_TRUE(writeFileAtomic(job.destPath, "previous"));
         requestsFor(path);
         faultOnce(path, "truncate");
-        EXPECT_EQ(download(job), "reply cut short");
+        EXPECT_EQ(download(job).error, "reply cut short");
         EXPECT_EQ(fileSize(job.partPath), half);
         std::string record;
         ASSERT_TRUE(readWholeFile(job.partPath + kPartRecordSuffix, record));
@@ -783,10 +787,10 @@ TEST(Download, AResumeContinuesOnlyTheSameBytes) {
             // The record is for another digest: nothing is continued, and
             // the (real) file fails the other digest as a whole.
             job.sha256Hex = std::string(64, 'a');
-            EXPECT_EQ(download(job).rfind("checksum mismatch", 0), 0u);
+            EXPECT_EQ(download(job).error.rfind("checksum mismatch", 0), 0u);
             EXPECT_EQ(fileText(job.destPath), "previous");
         } else {
-            EXPECT_EQ(download(job), "");
+            EXPECT_EQ(download(job).error, "");
             EXPECT_EQ(fileText(job.destPath), content);
         }
         const auto seen = requestsFor(path);
