@@ -96,6 +96,20 @@ constexpr Spelled<Tab> kTabs[] = {
     {Tab::none, ""}, {Tab::home, "home"}, {Tab::settings, "settings"}, {Tab::login, "login"}, {Tab::reg, "register"},
 };
 
+constexpr Spelled<PlayState> kPlayStates[] = {
+    {PlayState::checking, "checking"},
+    {PlayState::install, "install"},
+    {PlayState::update, "update"},
+    {PlayState::updating, "updating"},
+    {PlayState::repairing, "repairing"},
+    {PlayState::launching, "launching"},
+    {PlayState::running, "running"},
+    {PlayState::unsupported, "unsupported"},
+    {PlayState::offline, "offline"},
+    {PlayState::ready, "ready"},
+    {PlayState::blocked, "blocked"},
+};
+
 }  // namespace
 
 std::string_view spelling(FaultKind kind) { return textOf(kFaultKinds, kind); }
@@ -105,6 +119,7 @@ std::string_view spelling(NoticeAction action) { return textOf(kNoticeActions, a
 std::string_view spelling(FormAction action) { return textOf(kFormActions, action); }
 std::string_view spelling(ModalKind kind) { return textOf(kModalKinds, kind); }
 std::string_view spelling(Tab tab) { return textOf(kTabs, tab); }
+std::string_view spelling(PlayState state) { return textOf(kPlayStates, state); }
 
 bool parseKind(std::string_view text, FaultKind& out) { return kindOf(kFaultKinds, text, out); }
 bool parseKind(std::string_view text, BlockerKind& out) { return kindOf(kBlockerKinds, text, out); }

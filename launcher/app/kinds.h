@@ -65,6 +65,21 @@ enum class FormAction : uint8_t { none, retry, restore, resend, openSite };
 // The dialog on top of everything.
 enum class ModalKind : uint8_t { none, create, remove, logout, ignoreVersion, reset, changeId, stopUpdate };
 
+// What the Play button stands for (its label, whether it is pressable).
+enum class PlayState : uint8_t {
+    checking,
+    install,
+    update,
+    updating,
+    repairing,
+    launching,
+    running,
+    unsupported,
+    offline,
+    ready,
+    blocked,
+};
+
 // The page the player chose; `none` before any choice.
 enum class Tab : uint8_t { none, home, settings, login, reg };
 
@@ -75,6 +90,7 @@ std::string_view spelling(NoticeAction action);
 std::string_view spelling(FormAction action);
 std::string_view spelling(ModalKind kind);
 std::string_view spelling(Tab tab);
+std::string_view spelling(PlayState state);
 
 // The kind a text spells; false (and `out` untouched) for any other text.
 bool parseKind(std::string_view text, FaultKind& out);

@@ -169,9 +169,9 @@ void setIgnoreVersion(bool on);
 
 // The Play button: its state, label and the line under it, for the given
 // state (the screens pass the one they build from) or the controller's.
-std::string playState(const AppState& state);
-std::string playState();
-std::string playLabel(const std::string& state);
+PlayState playState(const AppState& state);
+PlayState playState();
+std::string playLabel(PlayState state);
 std::string playSubline(const AppState& state, uint64_t now);
 std::string playSubline(uint64_t now);
 // The notices derived from the state this frame, then the pushed ones.

@@ -11,38 +11,42 @@
 
 namespace ember::launcher::app {
 
-std::string playState() { return playState(state()); }
+PlayState playState() { return playState(state()); }
 
-std::string playState(const AppState& s) {
-    if (s.gameWatch.running) return "running";
+PlayState playState(const AppState& s) {
+    if (s.gameWatch.running) return PlayState::running;
     if (s.busy) {
-        if (s.repair) return "repairing";
+        if (s.repair) return PlayState::repairing;
         std::string key = s.operation ? s.operation->key : "";
-        if (key == "download" || key == "verify" || key == "prune" || key == "selfupdate") return "updating";
-        return "launching";
+        if (key == "download" || key == "verify" || key == "prune" || key == "selfupdate") return PlayState::updating;
+        return PlayState::launching;
     }
-    if (s.fault.kind == FaultKind::unsupportedVersion) return "unsupported";
+    if (s.fault.kind == FaultKind::unsupportedVersion) return PlayState::unsupported;
     // Every fault with a screen of its own blocks the button (a launcher too
     // old for the manifest, or a locked file, must not leave it "checking").
-    if (s.fault.blocker.kind != BlockerKind::none) return "blocked";
+    if (s.fault.blocker.kind != BlockerKind::none) return PlayState::blocked;
     if (!s.gameFolder.empty() && !s.supported && !s.manifest.supportedVersions.empty() && !s.config.ignoreVersion) {
-        return "unsupported";
+        return PlayState::unsupported;
     }
-    if (s.offline) return "offline";
-    if (!s.plan.known) return "checking";
-    if (!s.plan.upToDate) return s.config.lastClientVersion.empty() ? "install" : "update";
-    return "ready";
+    if (s.offline) return PlayState::offline;
+    if (!s.plan.known) return PlayState::checking;
+    if (!s.plan.upToDate) return s.config.lastClientVersion.empty() ? PlayState::install : PlayState::update;
+    return PlayState::ready;
 }
 
-std::string playLabel(const std::string& st) {
-    static const char* const labels[][2] = {
-        {"checking", "Checking for updates…"}, {"install", "INSTALL & PLAY"}, {"update", "UPDATE & PLAY"},
-        {"updating", "UPDATING…"},             {"repairing", "REPAIRING…"},  {"launching", "STARTING…"},
-        {"running", "GAME RUNNING"},           {"unsupported", "WHAT DO I DO?"}, {"offline", "PLAY OFFLINE"},
-        {"ready", "PLAY"},                     {"blocked", "PLAY"},
-    };
-    for (const auto& row : labels) {
-        if (st == row[0]) return row[1];
+std::string playLabel(PlayState st) {
+    switch (st) {
+        case PlayState::checking: return "Checking for updates…";
+        case PlayState::install: return "INSTALL & PLAY";
+        case PlayState::update: return "UPDATE & PLAY";
+        case PlayState::updating: return "UPDATING…";
+        case PlayState::repairing: return "REPAIRING…";
+        case PlayState::launching: return "STARTING…";
+        case PlayState::running: return "GAME RUNNING";
+        case PlayState::unsupported: return "WHAT DO I DO?";
+        case PlayState::offline: return "PLAY OFFLINE";
+        case PlayState::ready:
+        case PlayState::blocked: return "PLAY";
     }
     return "PLAY";
 }
@@ -50,17 +54,17 @@ std::string playLabel(const std::string& st) {
 std::string playSubline(uint64_t t) { return playSubline(state(), t); }
 
 std::string playSubline(const AppState& s, uint64_t t) {
-    std::string st = playState(s);
+    const PlayState st = playState(s);
     std::string line;
-    if (st == "install" || st == "update") {
+    if (st == PlayState::install || st == PlayState::update) {
         line = planSummary(s.plan.downloadBytes, s.plan.downloadCount, s.plan.removeCount);
-    } else if (st == "running") {
+    } else if (st == PlayState::running) {
         // In the screens' relative form, from the tick clock's seconds.
         line = s.gameWatch.launchedAt != 0
                    ? "Launched " + relativeDate(static_cast<int64_t>(s.gameWatch.launchedAt / 1000),
                                                 static_cast<int64_t>(t / 1000))
                    : "Oblivion Remastered is running";
-    } else if (st == "unsupported") {
+    } else if (st == PlayState::unsupported) {
         if (s.gameVersion.empty() || s.gameVersion == "unknown") {
             line = "Emberlane can't run on this Oblivion Remastered yet";
         } else {
@@ -68,10 +72,10 @@ std::string playSubline(const AppState& s, uint64_t t) {
                    (s.manifest.supportedVersions.empty() ? "a different version"
                                                          : joined(s.manifest.supportedVersions, " or "));
         }
-    } else if (st == "offline") {
+    } else if (st == PlayState::offline) {
         line = "Using the client you already have" +
                (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")");
-    } else if (st == "blocked") {
+    } else if (st == PlayState::blocked) {
         switch (s.blocker.kind) {
             case BlockerKind::gameNotFound: line = "Oblivion Remastered has not been found on this PC"; break;
             case BlockerKind::permission:
@@ -83,11 +87,11 @@ std::string playSubline(const AppState& s, uint64_t t) {
             case BlockerKind::launcherOutdated: line = "This launcher is out of date"; break;
             default: line = "Emberlane can't start yet — see above"; break;
         }
-    } else if (st == "ready") {
+    } else if (st == PlayState::ready) {
         line = std::string(text::kUpToDate) +
                (s.manifest.clientVersion.empty() ? "" : " · client " + s.manifest.clientVersion);
     }
-    bool usable = st == "install" || st == "update" || st == "ready" || st == "offline";
+    bool usable = st == PlayState::install || st == PlayState::update || st == PlayState::ready || st == PlayState::offline;
     if (usable && s.signedIn && !s.playWithoutAccount && s.charactersLoaded && s.characterCount == 0) {
         line = "Create a character on this realm first";
     }

@@ -86,12 +86,12 @@ void characterRow(app::AppState& state, const account::Character& c) {
     kiln::textElement(c.name, "text.row__name");
     kiln::textElement("id " + c.id, "text.row__id");
     kiln::closeElement();
-    const std::string st = app::playState(state);
+    const app::PlayState st = app::playState(state);
     ButtonOptions playAs;
     playAs.label = "Play as";
     playAs.kind = selected ? "primary" : "secondary";
     playAs.extraClass = "btn--sm";
-    playAs.disabled = !(st == "install" || st == "update" || st == "ready" || st == "offline");
+    playAs.disabled = !(st == app::PlayState::install || st == app::PlayState::update || st == app::PlayState::ready || st == app::PlayState::offline);
     kiln::pushKey("playas");
     const bool playClicked = button(playAs);
     kiln::popKey();
@@ -233,8 +233,8 @@ void firstRunCards(app::AppState& state) {
         endCard();
         kiln::popKey();
     }
-    const std::string st = app::playState(state);
-    if (!state.config.seenFirstRunNote && st == "install") {
+    const app::PlayState st = app::playState(state);
+    if (!state.config.seenFirstRunNote && st == app::PlayState::install) {
         kiln::pushKey("card:firstrun");
         beginCard();
         kiln::openElement("div.intro");
@@ -433,7 +433,7 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     // (so its lines are measured at the width they get), then the row with
     // the launcher line and the Play button.
     kiln::openElement("div.footer");
-    const std::string st = app::playState(state);
+    const app::PlayState st = app::playState(state);
     if (state.operation.has_value()) {
         kiln::openElement("div.footer__work");
         progressBlock(state, *state.operation);
@@ -443,14 +443,14 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     footerLeft(state);
 
     kiln::openElement("div.footer__right");
-    if (st == "updating" || st == "repairing") {
+    if (st == app::PlayState::updating || st == app::PlayState::repairing) {
         ButtonOptions cancel;
         cancel.label = "Cancel";
         cancel.kind = "ghost";
         kiln::pushKey("footer:cancel");
         if (button(cancel)) app::cancelOperation();
         kiln::popKey();
-    } else if (st == "running") {
+    } else if (st == app::PlayState::running) {
         ButtonOptions close;
         close.label = "Close launcher";
         close.kind = "ghost";
@@ -459,11 +459,11 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
         kiln::popKey();
     }
     kiln::openElement("div.play");
-    const bool disabled = st == "checking" || st == "updating" || st == "repairing" || st == "launching" ||
-                          st == "running" || st == "blocked";
+    const bool disabled = st == app::PlayState::checking || st == app::PlayState::updating || st == app::PlayState::repairing || st == app::PlayState::launching ||
+                          st == app::PlayState::running || st == app::PlayState::blocked;
     kiln::pushKey("play");
     if (playButton(app::playLabel(st), disabled)) {
-        if (st == "unsupported") {
+        if (st == app::PlayState::unsupported) {
             app::noticeAction(app::NoticeAction::showUnsupported);
             app::showTab(app::Tab::home);
         } else {
@@ -473,7 +473,7 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     kiln::popKey();
     const std::string sub = app::playSubline(state, nowMs);
     if (!sub.empty()) {
-        const bool warn = sub == "Create a character on this realm first" || st == "unsupported" || st == "blocked";
+        const bool warn = sub == "Create a character on this realm first" || st == app::PlayState::unsupported || st == app::PlayState::blocked;
         kiln::textElement(sub, warn ? "text.play__sub.play__sub--warn" : "text.play__sub");
     }
     kiln::closeElement();  // play

@@ -123,7 +123,7 @@ void buildFrame(app::AppState& state, float width, float height, float scale, ui
         const std::string r = route(state);
         if (r == "checking") {
             kiln::openElement("div.checking");
-            kiln::textElement(app::playLabel("checking"), "text.checking__title");
+            kiln::textElement(app::playLabel(app::PlayState::checking), "text.checking__title");
             kiln::closeElement();
         } else if (r == "login" || r == "register") {
             authScreen(state, r == "register");

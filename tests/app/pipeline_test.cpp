@@ -211,7 +211,7 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
             EXPECT_EQ(app::spelling(s.blocker.kind), "launcher-outdated");
             EXPECT_EQ(app::playSubline(0), "This launcher is out of date");
         }
-        EXPECT_EQ(app::playState(), c.state);
+        EXPECT_EQ(app::spelling(app::playState()), c.state);
         if (std::string(c.state) == "offline") {
             auto notices = app::currentNotices();
             ASSERT_FALSE(notices.empty());
@@ -220,7 +220,7 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
             EXPECT_NE(rig.log().find("manifest: offline, using the cached one (1.4.2): HTTP 503"), std::string::npos);
         }
         if (std::string(c.state) == "install") {
-            EXPECT_EQ(app::playLabel("install"), "INSTALL & PLAY");
+            EXPECT_EQ(app::playLabel(app::PlayState::install), "INSTALL & PLAY");
             EXPECT_EQ(app::playSubline(0), planSummary(s.plan.downloadBytes, 2, 0));
             EXPECT_EQ(s.config.lastManifest, rig.release.manifest()) << "a fresh manifest is kept for the cache";
         }
@@ -287,7 +287,7 @@ TEST(Preflight, UpToDateReadsNoClientFile) {
     uint64_t hashed = plannerFilesHashed();
     rig.preflight();
     EXPECT_EQ(plannerFilesHashed(), hashed) << "an up-to-date client was read again";
-    EXPECT_EQ(app::playState(), "ready");
+    EXPECT_EQ(app::spelling(app::playState()), "ready");
     EXPECT_EQ(app::playSubline(0), "Up to date · client 1.4.2");
 }
 
@@ -451,7 +451,7 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     EXPECT_LT(startLine, log.find("Emberlane/EmberlaneLoader.exe -> play.test")) << log;
 
     // Running: Play refuses; the watch notices the end.
-    EXPECT_EQ(app::playState(), "running");
+    EXPECT_EQ(app::spelling(app::playState()), "running");
     app::startPipeline(false);
     EXPECT_EQ(app::state().notices.back().title,
               "Oblivion Remastered is already running. Close it first, then press Play again.");
@@ -464,12 +464,12 @@ TEST(Pipeline, PlayInstallsStartsTheGameAndNoticesItsEnd) {
     app::gameWatchFrame(at + 3000);
     EXPECT_TRUE(s.gameWatch.looking);
     ASSERT_TRUE(rig.ui.runUntil([&] { return !s.gameWatch.looking; }));
-    EXPECT_EQ(app::playState(), "running");
+    EXPECT_EQ(app::spelling(app::playState()), "running");
     rig.running = false;
     app::gameWatchFrame(at + 6000);
     app::gameWatchFrame(at + 6016);
-    EXPECT_EQ(app::playState(), "running") << "the UI thread looked at the process list itself";
-    ASSERT_TRUE(rig.ui.runUntil([] { return app::playState() == "ready"; })) << "the game's end was never shown";
+    EXPECT_EQ(app::spelling(app::playState()), "running") << "the UI thread looked at the process list itself";
+    ASSERT_TRUE(rig.ui.runUntil([] { return app::playState() == app::PlayState::ready; })) << "the game's end was never shown";
     EXPECT_NE(rig.log().find("the game has closed"), std::string::npos);
 
     // The finished block goes 1201 ms after it finished, and so does the
@@ -518,7 +518,7 @@ TEST(Pipeline, IgnoreVersionPlaysAnUnsupportedGame) {
     Rig rig;
     ScopedEnv oldGame("EMBERLANE_GAME_VERSION", std::string("0.400.0.0"));
     rig.preflight();
-    EXPECT_EQ(app::playState(), "unsupported");
+    EXPECT_EQ(app::spelling(app::playState()), "unsupported");
     EXPECT_EQ(app::playSubline(0), "Your Oblivion Remastered is 0.400.0.0 — Emberlane needs 0.411.140.0 or 0.412.3.0");
     EXPECT_EQ(app::currentNotices().at(0).id, "badversion");
     app::setIgnoreVersion(true);

@@ -114,12 +114,12 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
 
     // First install, and the game started through the loader.
     road.preflight(1);
-    ASSERT_EQ(app::playState(), "install") << app::state().fault.message << " " << app::state().manifestError;
+    ASSERT_EQ(app::spelling(app::playState()), "install") << app::state().fault.message << " " << app::state().manifestError;
     road.play();
     ASSERT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
     road.expectFiles();
     EXPECT_EQ(app::state().operation->title, "Oblivion Remastered is starting");
-    EXPECT_EQ(app::playState(), "running");
+    EXPECT_EQ(app::spelling(app::playState()), "running");
     std::string record = road.game.file("Emberlane\\loader-record.txt");
     for (int i = 0; i < 150 && !fileExists(record); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_NE(fileText(record).find("\narg --game\n"), std::string::npos) << "the loader never ran";
@@ -127,12 +127,12 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     road.waitForTheGameToClose();
     EXPECT_FALSE(app::state().gameWatch.running) << "the game's end was not noticed";
     EXPECT_NE(road.log().find("the game has closed"), std::string::npos);
-    EXPECT_EQ(app::playState(), "ready");
+    EXPECT_EQ(app::spelling(app::playState()), "ready");
 
     // Up to date: nothing is read again.
     uint64_t hashed = plannerFilesHashed();
     road.preflight(1);
-    EXPECT_EQ(app::playState(), "ready");
+    EXPECT_EQ(app::spelling(app::playState()), "ready");
     EXPECT_EQ(plannerFilesHashed(), hashed);
 
     // The second client release: first with a file it replaces held open
@@ -146,7 +146,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     }
     ASSERT_FALSE(changed.empty());
     road.preflight(2);
-    EXPECT_EQ(app::playState(), "update");
+    EXPECT_EQ(app::spelling(app::playState()), "update");
     HANDLE held = CreateFileW(toWide(road.game.file(changed)).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -181,7 +181,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
     // Offline: the cached manifest, no download, the installed client plays.
     testing::standinFault("/client/r2/manifest.json", "status:503", 1);
     road.preflight(2);
-    EXPECT_EQ(app::playState(), "offline");
+    EXPECT_EQ(app::spelling(app::playState()), "offline");
     EXPECT_TRUE(app::state().offline);
     road.play();
     EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.message << " " << app::state().fault.detail;
@@ -240,7 +240,7 @@ TEST(PipelineOnWine, RefusalsFromWhatTheServicePublishesAndThePcLacks) {
 TEST(PipelineOnWine, IgnoringTheVersionPlaysAndPlayTwiceRunsOnce) {
     Road road;
     road.preflight(1, "?supported=0.500.1.0");
-    ASSERT_EQ(app::playState(), "unsupported");
+    ASSERT_EQ(app::spelling(app::playState()), "unsupported");
     app::setIgnoreVersion(true);
     // Two presses in a row: the second is told the launcher is busy.
     app::startPipeline(false);
