@@ -211,7 +211,8 @@ class Catalog:
             "launcher": {"version": self.launcher_version,
                          "url": origin + LAUNCHER_PREFIX + self.launcher_name +
                                 ("?fault=" + launcher_fault if launcher_fault else ""),
-                         "sha256": self.launcher.sha256},
+                         "sha256": self.launcher.sha256,
+                         "size": self.launcher.size},
         }
         text = json.dumps(doc, indent=2).encode("utf-8")
         with self._cache_lock:

@@ -39,7 +39,11 @@ Python 3 standard library only. Serves, on loopback, over HTTP and HTTPS:
   /control/...                          test control, see below
 
 The manifests' baseUrl, launcher URL and accounts apiBase point back at the
-listener (scheme, host and port) that served the manifest.
+listener (scheme, host and port) that served the manifest. Every manifest is
+signed with the test key (fixtures/signing) by running minisign; its
+signature is at the manifest's path + ".minisig" (same query), its sequence
+100 + the release; ?sig=FAULT (or a signing space, see /control/signing)
+spoils it the ways signing.py lists.
 
 Faults, per request, with one or more query parameters fault=SPEC (or
 several specs separated by commas):
@@ -75,6 +79,9 @@ Test control (JSON bodies and replies):
                              URLs themselves
   DELETE /control/fault     remove every such fault
   GET    /control/faults    list them
+  POST   /control/signing   {"space": S, "fault": NAME}: the signature fault
+                             (signing.py lists them; "" for none) of every
+                             manifest fetched with ?sigspace=S
   POST   /control/release   {"release": 2}: publish another client release
                              (new client version, changed files, one file
                              retired and one added)
@@ -130,6 +137,7 @@ from urllib.parse import parse_qs, urlsplit, urlencode, unquote
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import accounts  # noqa: E402
 import catalog  # noqa: E402
+import signing  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 MAX_REQUEST_BODY = 16 * 1024 * 1024
@@ -181,6 +189,7 @@ class Service:
         self.requests = collections.deque(maxlen=1000)
         self.routes = []       # (prefix, handler), longest prefix first
         self.accounts = accounts.Accounts(args.account_state)
+        self.signer = signing.Signer()
         for spec in args.fault:
             path, _, fault = spec.partition("=")
             self.path_faults.append({"path": path, "fault": fault, "times": None})
@@ -252,6 +261,10 @@ def handle_client(svc, req):
         return Reply(200, entry.content(), headers=[("ETag", '"%s"' % entry.sha256[:20]),
                                                     ("Accept-Ranges", "bytes")])
     name = path[len("/client/"):]
+    # A manifest's signature lives beside it, at its path + ".minisig".
+    signature = name.endswith(".minisig")
+    if signature:
+        name = name[:-len(".minisig")]
     channel = None
     if name == "manifest.json":
         channel = "stable"
@@ -277,7 +290,18 @@ def handle_client(svc, req):
         doc = json.loads(text)
         doc["accounts"]["apiBase"] = req.origin + accounts.SPACE_PREFIX + space
         text = json.dumps(doc, indent=2).encode("utf-8")
-    return Reply(200, text, "application/json")
+    # Every manifest is signed; a release's sequence grows with the release.
+    fault = svc.signer.fault_for(req.query)
+    if fault and fault not in signing.FAULTS:
+        return json_reply({"error": "unknown signature fault"}, 400)
+    if signature:
+        other = svc.pinned_catalog(cat.release + 1).manifest(channel, req.origin, files_prefix, launcher_fault,
+                                                             int(schema), supported)
+        sig = svc.signer.signature(text, 100 + cat.release, fault, other)
+        if sig is None:
+            return json_reply({"error": "no signature published"}, 404)
+        return Reply(200, sig, "text/plain")
+    return Reply(200, svc.signer.served_manifest(text, fault), "application/json")
 
 
 def handle_launcher(svc, req):
@@ -370,6 +394,13 @@ def handle_control(svc, req):
         built = svc._build(release)
         svc.catalog = built
         return json_reply({"ok": True, "clientVersion": built.client_version})
+    if what == "signing" and req.command == "POST":
+        fault = str(doc.get("fault", ""))
+        space = str(doc.get("space", ""))
+        if not space or (fault and fault not in signing.FAULTS):
+            return json_reply({"error": "need a space and a known fault (or none)"}, 400)
+        svc.signer.set_space(space, fault)
+        return json_reply({"ok": True})
     if what == "requests" and req.command == "DELETE":
         svc.requests.clear()
         return json_reply({"ok": True})
