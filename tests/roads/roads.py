@@ -288,8 +288,10 @@ def road_account(make):
     app.click("LOG IN", kind="button")
     app.wait_route("home", 60)
     road.note("signed in after the proof-of-work and the picture code")
-    cfg = road.config_json()
-    expect(cfg.get("account", {}).get("email") == email, "config.json does not name the account: %s" % cfg.get("account"))
+    # The install worker writes config.json after the sign-in changed the
+    # state: wait for the write itself.
+    wait_until(lambda: road.config_json().get("account", {}).get("email") == email, 20,
+               "config.json to name the account")
     app.click("New character")
     app.wait_target("Create", kind="button")
     app.type_into("Name", "Aelinor")
