@@ -29,6 +29,8 @@ enum class FaultKind : uint8_t {
     internal,
     launcherOutdated,
     loginRequired,
+    // The fresh manifest failed its signature check, and nothing is installed.
+    manifestRefused,
     noNetwork,
     noSpace,
     notWritable,
@@ -46,6 +48,7 @@ enum class BlockerKind : uint8_t {
     fileLocked,
     gameNotFound,
     launcherOutdated,
+    manifestRefused,
     noNetwork,
     permission,
     restarting,

@@ -139,6 +139,7 @@ BlockerKind blockerKindFor(FaultKind kind) {
         case FaultKind::blockedMods: return BlockerKind::blockedMods;
         case FaultKind::unsupportedVersion: return BlockerKind::unsupportedVersion;
         case FaultKind::boot: return BlockerKind::error;
+        case FaultKind::manifestRefused: return BlockerKind::manifestRefused;
         default: return BlockerKind::none;
     }
 }

@@ -107,6 +107,13 @@ struct PreflightResult {
     std::string manifestText;
     std::string error;
     bool served = false;  // the service answered (the connection is not at fault)
+    // The fresh manifest failed its signature check (error says why); a
+    // cached copy may still be in use.
+    bool refused = false;
+    // The signature of a fresh manifest, and what its acceptance recorded.
+    std::string manifestSignature;
+    std::string manifestUrl;
+    AcceptedManifest accepted;
     std::vector<GameCandidate> candidates;
     std::vector<std::string> searched;
     bool writable = false;
@@ -235,6 +242,12 @@ inline constexpr const char kManifestUnusable[] =
     "the connection works, but the service sent no manifest this launcher can use: ";  // + the reason
 inline constexpr const char kManifestCompressed[] =
     "manifest: the reply is compressed, which this launcher does not read: ";  // + the encoding
+// A manifest whose signature did not pass (+ the reason).
+inline constexpr const char kManifestRefused[] = "manifest refused: ";
+inline constexpr const char kManifestRefusedBlocker[] =
+    "The update published at %s did not pass the launcher's signature check, so nothing was installed. This is not "
+    "your connection: the file on the server is not the one the Emberlane team signed. Choose Try again later; if it "
+    "keeps happening, tell the Emberlane team.";
 inline constexpr const char kNoClientForVersion[] = "This realm published no client for your game version.";
 inline constexpr const char kClientNotInstalled[] = "The client is not installed. Use Verify & repair in Settings.";
 inline constexpr const char kLoginToPlay[] = "Log in to play.";

@@ -113,7 +113,14 @@ std::vector<Notice> currentNotices(const AppState& s) {
         n.action = action;
         out.push_back(n);
     };
-    if (s.offline) {
+    if (s.offline && s.manifestRefused) {
+        add("refused", Tone::warning,
+            "The update from " + urlHost(effectiveManifestUrl(s.config)) +
+                " failed the launcher's signature check, so it was not installed — using the client you already "
+                "have" +
+                (s.config.lastClientVersion.empty() ? "." : " (" + s.config.lastClientVersion + ")."),
+            s.manifestError, "Retry", NoticeAction::preflight);
+    } else if (s.offline) {
         add("offline", Tone::warning,
             "Can't reach " + urlHost(effectiveManifestUrl(s.config)) + " — using the client you already have" +
                 (s.config.lastClientVersion.empty() ? "" : " (" + s.config.lastClientVersion + ")."),

@@ -4,6 +4,7 @@
 #include "launcher/app/pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "launcher/app/accounts.h"
@@ -15,6 +16,7 @@
 #include "launcher/install/apply.h"
 #include "launcher/install/blocked_mods.h"
 #include "launcher/install/self_update.h"
+#include "launcher/trust/signature.h"
 
 namespace ember::launcher::app {
 
@@ -31,8 +33,44 @@ bool offerFor(const Manifest& build, const Config& config, const std::string& di
            pipelineSteps().offerLauncherUpdate(build, config, digest);
 }
 
+namespace {
+
+int64_t unixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+trust::AcceptedRecord acceptedAt(const Config& config, const std::string& url) {
+    trust::AcceptedRecord record;
+    auto found = config.acceptedManifests.find(url);
+    if (found != config.acceptedManifests.end()) {
+        record.sequence = found->second.sequence;
+        record.digest = found->second.digest;
+    }
+    return record;
+}
+
+// The cached copy, checked again each time it is used: the pinned key, the
+// signature, and that it is not older than what its address gave since. It
+// may have expired: it only plays what is installed.
+bool restoreCachedManifest(const Config& config, Manifest& manifest, std::string& error) {
+    if (config.lastManifest.empty()) return false;
+    trust::Verified verified;
+    trust::Failure f =
+        trust::verifyManifest(config.lastManifest, config.lastManifestSignature, trust::pinnedKeys(), verified);
+    if (!f.failed()) f = trust::checkTerms(verified, acceptedAt(config, config.lastManifestUrl), 0, false);
+    if (f.failed()) {
+        error = "the saved manifest: " + f.message;
+        return false;
+    }
+    return parseManifest(config.lastManifest, manifest, error);
+}
+
+}  // namespace
+
 PreflightResult runPreflight(const std::string& url, Config config, const PipelineSteps& steps) {
     PreflightResult result;
+    result.manifestUrl = url;
 
     // The manifest: fresh, else the last good copy (never for a schema this
     // launcher is too old for: an old copy would hide that it must update).
@@ -45,12 +83,50 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     // A reply cut short may be the connection's doing; any other answer is
     // the service's.
     result.served = response.status != 0 && response.error != http::kReplyCutShort;
+    // The signature beside it, checked before a byte of the manifest is read.
+    trust::Verified verified;
+    trust::Failure refusal;
+    bool signatureFetched = true;
     if (response.error.empty() && response.status >= 200 && response.status <= 299) {
+        http::Request sigRequest = request;
+        sigRequest.url = trust::signatureUrlFor(url);
+        sigRequest.accept = "*/*";
+        sigRequest.maxBytes = trust::kMaxSignatureBytes;
+        http::Response sig = steps.fetch ? steps.fetch(sigRequest) : http::Response{};
+        if (sig.status == 0) {
+            // No answer at all: the connection, not the manifest.
+            signatureFetched = false;
+            response.error = sig.error.empty() ? std::string("no reply for the signature") : sig.error;
+            result.served = false;
+        } else if (!sig.error.empty() || sig.status < 200 || sig.status > 299) {
+            refusal.kind = trust::FailureKind::missing;
+            refusal.message = "no signature could be fetched from " + sigRequest.url + " (" +
+                              (sig.error.empty() ? http::kHttpStatus + std::to_string(sig.status) : sig.error) + ")";
+        } else {
+            refusal = trust::verifyManifest(response.body, sig.body, trust::pinnedKeys(), verified);
+            if (!refusal.failed()) refusal = trust::checkTerms(verified, acceptedAt(config, url), unixNow(), true);
+            if (!refusal.failed()) result.manifestSignature = sig.body;
+        }
+    }
+    if (signatureFetched && refusal.failed()) {
+        result.refused = true;
+        result.error = text::kManifestRefused + refusal.message;
+    } else if (response.error.empty() && response.status >= 200 && response.status <= 299) {
         std::string error;
         bool newer = false;
         if (parseManifest(response.body, result.manifest, error, &newer)) {
             result.ok = true;
             result.manifestText = response.body;
+            result.accepted.sequence = verified.terms.sequence;
+            result.accepted.digest = verified.digest;
+            // Recorded on disk before anything acts on it.
+            const trust::AcceptedRecord before = acceptedAt(config, url);
+            if (before.sequence != verified.terms.sequence || before.digest != verified.digest ||
+                config.lastManifestUrl != url) {
+                if (!recordAcceptedManifest(url, result.accepted, response.body, result.manifestSignature)) {
+                    logLine("manifest: could not record the accepted manifest in " + configPath());
+                }
+            }
         } else {
             result.error = error;
             result.schemaTooNew = newer;
@@ -70,11 +146,13 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     }
     if (!result.ok && !result.schemaTooNew && !config.lastManifest.empty()) {
         Manifest cached;
-        std::string ignored;
-        if (parseManifest(config.lastManifest, cached, ignored)) {
+        std::string why;
+        if (restoreCachedManifest(config, cached, why)) {
             result.manifest = cached;
             result.ok = true;
             result.fromCache = true;
+        } else {
+            logLine("manifest: " + why);
         }
     }
 
@@ -139,7 +217,8 @@ void applyPreflightResult(const PreflightResult& r) {
     // The manifest.
     // What went wrong, as the details show it: a reply that came but was no
     // use is the service's doing, not the connection's.
-    const std::string failure = r.served ? text::kManifestUnusable + r.error : r.error;
+    const std::string failure = r.served && !r.refused ? text::kManifestUnusable + r.error : r.error;
+    s.manifestRefused = r.refused;
     if (!r.ok) {
         s.manifestFailed = true;
         s.manifestError = failure;
@@ -156,9 +235,20 @@ void applyPreflightResult(const PreflightResult& r) {
         s.manifest = r.manifest;
         s.offline = r.fromCache;
         s.manifestError = r.fromCache ? failure : "";
-        if (!r.fromCache && s.config.lastManifest != r.manifestText) {
+        if (!r.fromCache && (s.config.lastManifest != r.manifestText ||
+                             s.config.lastManifestSignature != r.manifestSignature)) {
             s.config.lastManifest = r.manifestText;
+            s.config.lastManifestSignature = r.manifestSignature;
+            s.config.lastManifestUrl = r.manifestUrl;
+            s.config.lastManifestSequence = r.accepted.sequence;
             configChanged = true;
+        }
+        if (!r.fromCache) {
+            AcceptedManifest& record = s.config.acceptedManifests[r.manifestUrl];
+            if (record.sequence < r.accepted.sequence || record.digest != r.accepted.digest) {
+                record = r.accepted;
+                configChanged = true;
+            }
         }
         logLine(r.fromCache ? "manifest: offline, using the cached one (" + r.manifest.clientVersion + "): " + r.error
                             : "manifest: client " + r.manifest.clientVersion);
@@ -198,6 +288,10 @@ void applyPreflightResult(const PreflightResult& r) {
     // The first fault that stops play.
     if (r.schemaTooNew) {
         showFault(makeFault(FaultKind::launcherOutdated, text::kOutdated, r.error));
+    } else if (!r.ok && r.refused) {
+        std::string body = text::kManifestRefusedBlocker;
+        body.replace(body.find("%s"), 2, site);
+        showFault(makeFault(FaultKind::manifestRefused, body, r.error));
     } else if (!r.ok) {
         showFault(makeFault(FaultKind::noNetwork,
                             "Can't reach " + site +
@@ -231,8 +325,10 @@ void startUp() {
     // The last good manifest stands in until the first check answers.
     if (!s.config.lastManifest.empty()) {
         Manifest cached;
-        std::string ignored;
-        if (parseManifest(s.config.lastManifest, cached, ignored)) {
+        std::string why;
+        if (!restoreCachedManifest(s.config, cached, why)) {
+            logLine("manifest: " + why);
+        } else {
             s.manifest = cached;
             s.manifestLoaded = true;
             s.offline = true;
@@ -240,7 +336,8 @@ void startUp() {
         }
     }
     applyAccountsManifest();
-    logLine(std::string("launcher ") + kLauncherVersion + " started");
+    logLine(std::string("launcher ") + kLauncherVersion + " started" +
+            (trust::trustsTestKey() ? " (this build trusts the stand-in's test signing key)" : ""));
     preflight();
 }
 

@@ -64,7 +64,11 @@ void resetLauncher() {
     AppState& s = state();
     // The old file goes first, on the worker that writes the new one.
     if (!s.demo) runInstallTask([] { removeFile(configPath()); });
+    // What was accepted is not a setting: a reset must not let an older
+    // manifest back in.
+    std::map<std::string, AcceptedManifest> accepted = s.config.acceptedManifests;
     s.config = Config();
+    s.config.acceptedManifests = accepted;
     s.fault = Fault();
     s.blocker = Blocker();
     s.notices.clear();

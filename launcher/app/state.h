@@ -250,6 +250,7 @@ struct AppState {
     bool manifestLoaded = false;
     bool manifestFailed = false;
     bool offline = false;  // the manifest came from the cache
+    bool manifestRefused = false;  // the fresh one failed its signature check
     std::string manifestError;
     Manifest manifest;
 

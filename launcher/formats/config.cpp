@@ -18,6 +18,17 @@ void putIfNotEmpty(JsonValue& object, const char* key, const std::string& text) 
     if (!text.empty()) set(object, key, JsonValue::makeString(text));
 }
 
+// Sequences are written as decimal text: a JSON number would round above 2^53.
+uint64_t sequenceOf(const std::string& text) {
+    if (text.empty() || text.size() > 19) return 0;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
 }  // namespace
 
 std::string configPath() { return joinPath(configDir(), "config.json"); }
@@ -45,6 +56,15 @@ Config configFromText(const std::string& rawText, bool& unparseable) {
     config.realm = getString(doc, "realm");
     config.lastClientVersion = getString(doc, "lastClientVersion");
     config.lastManifest = getString(doc, "lastManifest");
+    config.lastManifestSignature = getString(doc, "lastManifestSignature");
+    config.lastManifestUrl = getString(doc, "lastManifestUrl");
+    config.lastManifestSequence = sequenceOf(getString(doc, "lastManifestSequence"));
+    for (const JsonValue::Member& entry : member(doc, "acceptedManifests").members()) {
+        AcceptedManifest accepted;
+        accepted.sequence = sequenceOf(getString(entry.second, "sequence"));
+        accepted.digest = getString(entry.second, "digest");
+        if (!accepted.digest.empty()) config.acceptedManifests[entry.first] = accepted;
+    }
     config.profileId = getInt(doc, "profileId", 0);
 
     for (const JsonValue::Member& entry : member(doc, "installed").members()) {
@@ -96,6 +116,21 @@ std::string configToText(const Config& config) {
     // The client version last installed and the manifest it came from.
     set(doc, "lastClientVersion", JsonValue::makeString(config.lastClientVersion));
     set(doc, "lastManifest", JsonValue::makeString(config.lastManifest));
+    putIfNotEmpty(doc, "lastManifestSignature", config.lastManifestSignature);
+    putIfNotEmpty(doc, "lastManifestUrl", config.lastManifestUrl);
+    if (!config.lastManifestSignature.empty()) {
+        set(doc, "lastManifestSequence", JsonValue::makeString(std::to_string(config.lastManifestSequence)));
+    }
+    if (!config.acceptedManifests.empty()) {
+        JsonValue accepted = JsonValue::makeObject();
+        for (const auto& [url, record] : config.acceptedManifests) {
+            JsonValue entry = JsonValue::makeObject();
+            set(entry, "sequence", JsonValue::makeString(std::to_string(record.sequence)));
+            set(entry, "digest", JsonValue::makeString(record.digest));
+            set(accepted, url, std::move(entry));
+        }
+        set(doc, "acceptedManifests", std::move(accepted));
+    }
     // Only while a self-update is pending.
     if (!config.selfUpdateTarget.empty()) {
         JsonValue selfUpdate = JsonValue::makeObject();
@@ -138,7 +173,56 @@ Config loadConfig() {
     return config;
 }
 
-bool saveConfig(const Config& config) { return writeFileAtomic(configPath(), configToText(config)); }
+void keepNewerAcceptance(Config& config, const Config& onDisk) {
+    for (const auto& [url, record] : onDisk.acceptedManifests) {
+        auto mine = config.acceptedManifests.find(url);
+        if (mine == config.acceptedManifests.end() || mine->second.sequence < record.sequence) {
+            config.acceptedManifests[url] = record;
+        }
+    }
+    if (!onDisk.lastManifestSignature.empty() &&
+        (config.lastManifestSignature.empty() ||
+         (onDisk.lastManifestUrl == config.lastManifestUrl &&
+          onDisk.lastManifestSequence > config.lastManifestSequence))) {
+        config.lastManifest = onDisk.lastManifest;
+        config.lastManifestSignature = onDisk.lastManifestSignature;
+        config.lastManifestUrl = onDisk.lastManifestUrl;
+        config.lastManifestSequence = onDisk.lastManifestSequence;
+    }
+}
+
+bool saveConfig(const Config& config) {
+    const std::string path = configPath();
+    std::string text;
+    bool unparseable = false;
+    Config onDisk;
+    if (readWholeFile(path, text)) onDisk = configFromText(text, unparseable);
+    if (onDisk.acceptedManifests.empty() && onDisk.lastManifestSignature.empty()) {
+        return writeFileAtomic(path, configToText(config));
+    }
+    Config merged = config;
+    keepNewerAcceptance(merged, onDisk);
+    return writeFileAtomic(path, configToText(merged));
+}
+
+bool recordAcceptedManifest(const std::string& url, const AcceptedManifest& accepted, const std::string& manifest,
+                            const std::string& signature) {
+    const std::string path = configPath();
+    std::string text;
+    bool unparseable = false;
+    Config config;
+    if (readWholeFile(path, text)) config = configFromText(text, unparseable);
+    // An unreadable file is the start-up's to set aside, not this write's to replace.
+    if (unparseable) return false;
+    AcceptedManifest& record = config.acceptedManifests[url];
+    if (record.sequence > accepted.sequence) return false;
+    record = accepted;
+    config.lastManifest = manifest;
+    config.lastManifestSignature = signature;
+    config.lastManifestUrl = url;
+    config.lastManifestSequence = accepted.sequence;
+    return writeFileAtomic(path, configToText(config));
+}
 
 int64_t makeProfileId(uint64_t unixMs, uint64_t tickMs) {
     return static_cast<int64_t>((unixMs % 1000000000ULL) * 1000ULL + tickMs % 1000ULL);

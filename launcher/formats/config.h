@@ -23,6 +23,13 @@ struct InstalledFile {
     int64_t mtime = 0;
 };
 
+// The newest signed manifest accepted from one address: its sequence and a
+// digest of its bytes (the same sequence with other bytes is refused).
+struct AcceptedManifest {
+    uint64_t sequence = 0;
+    std::string digest;
+};
+
 struct Config {
     // Where and what the player plays.
     std::string gamePath;
@@ -33,6 +40,13 @@ struct Config {
     // The last accepted manifest and the client version installed from it.
     std::string lastClientVersion;
     std::string lastManifest;
+    // Its signature file, the address it came from and its sequence: the
+    // copy is checked again whenever it is used.
+    std::string lastManifestSignature;
+    std::string lastManifestUrl;
+    uint64_t lastManifestSequence = 0;
+    // Manifest address -> the newest accepted there (never lowered).
+    std::map<std::string, AcceptedManifest> acceptedManifests;
 
     // The player id (0: not yet assigned).
     int64_t profileId = 0;
@@ -67,7 +81,21 @@ std::string configPath();
 // config.json.corrupt and the defaults come back with settingsWereReset set.
 Config loadConfig();
 // Writes the whole record atomically; false leaves the previous file intact.
+// What the file on disk has accepted is never lowered: a newer accepted
+// manifest there (recorded by the worker that accepted it) is kept, and
+// with it the cached copy when that is the newer one.
 bool saveConfig(const Config& config);
+// The merge saveConfig makes: `config` keeps the higher of each address's
+// accepted sequence, and `onDisk`'s cached manifest when it is newer.
+void keepNewerAcceptance(Config& config, const Config& onDisk);
+
+// Records a manifest just accepted (its address, sequence and digest, and
+// the manifest with its signature as the cached copy) in config.json on
+// disk, keeping everything else there as it is. The worker that accepted it
+// calls this before anything acts on the manifest, so a launcher stopped at
+// any point never forgets an acceptance it acted on. False: not written.
+bool recordAcceptedManifest(const std::string& url, const AcceptedManifest& accepted, const std::string& text,
+                            const std::string& signature);
 
 // The pure halves of load and save, for tests and tools.
 Config configFromText(const std::string& text, bool& unparseable);

@@ -234,6 +234,8 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
     manifest.launcherVersion = getString(launcher, "version");
     manifest.launcherUrl = getString(launcher, "url");
     manifest.launcherSha256 = getString(launcher, "sha256");
+    const JsonValue& size = member(launcher, "size");
+    if (size.isNumber() && size.number >= 1 && size.number <= 9.0e15) manifest.launcherSize = getInt(launcher, "size", -1);
 
     // Only schema 1 is understood.
     if (manifest.schema != kSupportedSchema) {

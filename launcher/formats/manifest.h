@@ -77,6 +77,9 @@ struct Manifest {
     std::string launcherVersion;
     std::string launcherUrl;
     std::string launcherSha256;
+    // Its length in bytes (launcher.size, optional; -1: not published), so
+    // that its download is bounded by what was signed too.
+    int64_t launcherSize = -1;
 
     // Setting name -> text, written to the client settings file.
     std::map<std::string, std::string> clientSettings;

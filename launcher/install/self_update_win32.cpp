@@ -47,11 +47,18 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
     // into place only when its digest matches.
     reporter.sayPhase(kSelfUpdatePhase, kSelfUpdateTitle);
     const std::string newPath = exePath + ".new";
-    const std::string failure =
-        http::download(manifest.launcherUrl, newPath, manifest.launcherSha256, [&](uint64_t received, uint64_t total) {
-            reporter.sayProgress(0, 1, received, total);
-            return !reporter.isCancelled();
-        }).error;
+    http::Download job;
+    job.url = manifest.launcherUrl;
+    job.destPath = newPath;
+    job.sha256Hex = manifest.launcherSha256;
+    // A signed size bounds the download; without one the deadline and the
+    // minimum rate do.
+    job.size = manifest.launcherSize;
+    job.progress = [&](uint64_t received, uint64_t total) {
+        reporter.sayProgress(0, 1, received, total);
+        return !reporter.isCancelled();
+    };
+    const std::string failure = http::download(job).error;
     if (!failure.empty()) {
         error = kSelfUpdateFailed + failure;
         return false;

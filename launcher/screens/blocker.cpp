@@ -84,6 +84,7 @@ bool explainsItself(app::BlockerKind kind) {
         case app::BlockerKind::permission:
         case app::BlockerKind::fileLocked:
         case app::BlockerKind::launcherOutdated:
+        case app::BlockerKind::manifestRefused:
         case app::BlockerKind::restarting: return true;
         default: return false;
     }
@@ -285,6 +286,11 @@ const Screen kScreens[] = {
      [](Page& p, Actions& action) {
          if (action("Update & restart")) app::applyLauncherUpdate();
          if (action("Open " + p.host)) app::openWebPage(app::siteUrl());
+     }},
+    {app::BlockerKind::manifestRefused, [](const Page&) { return fixedTitle("This update can't be trusted"); },
+     [](const Page& p) { paragraph(p.blocker.body); },
+     [](Page&, Actions& action) {
+         if (action("Try again")) app::preflight();
      }},
     {app::BlockerKind::restarting, [](const Page&) { return fixedTitle("Restarting the launcher\xE2\x80\xA6"); },
      [](const Page&) { paragraph("The update is installed. This window closes and reopens in a moment."); },

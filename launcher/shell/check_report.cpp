@@ -4,9 +4,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "base/text.h"
 #include "launcher/formats/manifest.h"
+#include "launcher/trust/signature.h"
 
 #if defined(__MINGW32__)
 #define EMBER_PRINTF_LIKE(f, a) __attribute__((format(gnu_printf, f, a)))
@@ -121,6 +123,59 @@ bool loadText(const CheckArgs& args, const CheckSources& sources, std::string& t
 
 
 
+// The signature's lines, after the rest of the report. True when it passes
+// (or, for a local file, when there is none: a publisher checks a manifest
+// before signing it).
+bool describeSignature(const CheckArgs& args, const CheckSources& sources, const std::string& text,
+                       std::string& out) {
+    const bool url = isUrl(args.source);
+    std::string sigText;
+    std::string sigSource = url ? trust::signatureUrlFor(args.source) : args.source + ".minisig";
+    bool present = false;
+    std::string fetchError;
+    if (url) {
+        http::Request request = manifestCheckRequest(sigSource);
+        request.accept = "*/*";
+        request.maxBytes = trust::kMaxSignatureBytes;
+        http::Response reply = sources.fetch ? sources.fetch(request) : http::Response{};
+        if (reply.error.empty() && reply.status >= 200 && reply.status <= 299) {
+            sigText = reply.body;
+            present = true;
+        } else {
+            fetchError = !reply.error.empty() ? reply.error : "HTTP " + std::to_string(reply.status);
+        }
+    } else {
+        present = sources.readFile &&
+                  sources.readFile(sigSource, trust::kMaxSignatureBytes + 1, sigText) == FileRead::Ok;
+    }
+    if (trust::trustsTestKey()) out += check_text::kTrustsTestKey;
+    if (!present && !url) {
+        appendf(out, "signature not signed (no %s beside it)\n", printable(sigSource).c_str());
+        return true;
+    }
+    trust::Verified verified;
+    trust::Failure failure;
+    if (!present) {
+        failure.kind = trust::FailureKind::missing;
+        failure.message = "no signature at " + sigSource + " (" + fetchError + ")";
+    } else {
+        failure = trust::verifyManifest(text, sigText, trust::pinnedKeys(), verified);
+    }
+    if (!failure.failed()) {
+        const int64_t now = static_cast<int64_t>(std::time(nullptr));
+        failure = trust::checkTerms(verified, trust::AcceptedRecord(), now, true);
+    }
+    if (failure.failed()) {
+        appendf(out, "signature REFUSED (%s): %s\n", trust::kindName(failure.kind), printable(failure.message).c_str());
+        return false;
+    }
+    appendf(out, "signature key %s (%s%s), sequence %llu, expires %s\n",
+            trust::keyIdText(verified.key.id).c_str(), verified.key.role.c_str(),
+            verified.key.role == "test" ? ": the test key" : "",
+            static_cast<unsigned long long>(verified.terms.sequence), verified.terms.expiresText.c_str());
+    return true;
+}
+
 // The block printed for a manifest that passed validation.
 void describe(const Manifest& manifest, const std::string& source, size_t textBytes, std::string& out) {
     const std::string& host = manifest.serverHost.empty() ? manifest.serverIp : manifest.serverHost;
@@ -190,6 +245,18 @@ CheckOutcome checkManifestReport(const std::vector<std::string>& args, const Che
         return outcome;
     }
 
+    // A fetched manifest is checked as the launcher checks it: its signature
+    // first, before the document is read.
+    std::string signatureLines;
+    bool signedWell = true;
+    if (isUrl(parsed.source)) signedWell = describeSignature(parsed, sources, text, signatureLines);
+    if (!signedWell) {
+        rejected(outcome.output, parsed.source, check_text::kSignatureRefused);
+        outcome.output += signatureLines;
+        outcome.exitCode = kCheckRejected;
+        return outcome;
+    }
+
     // Validate exactly as the launcher does; the launcher block is worth
     // showing even for a refused document, since old launchers use it.
     Manifest manifest;
@@ -208,11 +275,12 @@ CheckOutcome checkManifestReport(const std::vector<std::string>& args, const Che
     describe(manifest, parsed.source, text.size(), outcome.output);
 
     // And, when asked, what a player on one game version would get.
-    if (parsed.hasGame && !describeForGame(manifest, parsed.gameVersion, outcome.output)) {
-        outcome.exitCode = kCheckRejected;
-        return outcome;
-    }
-    outcome.exitCode = kCheckValid;
+    const bool built = !parsed.hasGame || describeForGame(manifest, parsed.gameVersion, outcome.output);
+
+    // Then the signature (a local file's is read only now).
+    if (!isUrl(parsed.source)) signedWell = describeSignature(parsed, sources, text, signatureLines);
+    outcome.output += signatureLines;
+    outcome.exitCode = built && signedWell ? kCheckValid : kCheckRejected;
     return outcome;
 }
 

@@ -33,6 +33,8 @@ inline constexpr const char* kNotSupported = "NOT SUPPORTED - the launcher shows
 inline constexpr const char* kExactBuild = "exact";
 inline constexpr const char* kOtherBuild = "another version's build";
 inline constexpr const char* kNoBuild = "  client    NONE published for this version\n";
+inline constexpr const char* kSignatureRefused = "the signature does not pass: the launcher would refuse it";
+inline constexpr const char* kTrustsTestKey = "trust     this build trusts the stand-in's test signing key\n";
 }  // namespace check_text
 
 // Exit codes of the report.

@@ -15,6 +15,7 @@
 #include "launcher/net/sha256.h"
 #include "tests/app/ui_loop.h"
 #include "tests/support/scratch.h"
+#include "tests/support/signing.h"
 
 namespace ember::launcher {
 namespace {
@@ -55,6 +56,9 @@ struct Rig {
     ScopedEnv versionEnv{"EMBERLANE_GAME_VERSION", std::string("0.412.3.0")};
     UiLoop ui;
     Release release;
+    // Every manifest served is signed with the stand-in's test key.
+    testing::TestSigner signer = testing::TestSigner::standinKey();
+    uint64_t sequence = 5;
 
     // What the steps answer.
     std::string served;  // the manifest text; empty: no network
@@ -71,6 +75,13 @@ struct Rig {
     // What the steps saw.
     int fetches = 0, applies = 0, launches = 0;
 
+    // Keeps `text` in `config` as the last accepted manifest, signed.
+    void cache(Config& config, const std::string& text) {
+        config.lastManifest = text;
+        config.lastManifestSignature = signer.sign(text, testing::manifestTerms(sequence));
+        config.lastManifestSequence = sequence;
+    }
+
     Rig() {
         std::string exe = game.file("OblivionRemastered\\Binaries\\Win64\\OblivionRemastered-Win64-Shipping.exe");
         createDirectories(parentDir(exe));
@@ -79,8 +90,13 @@ struct Rig {
         app::init(ui.hooks(), false);
         app::PipelineSteps steps = app::defaultPipelineSteps();
         steps.fetch = [this](const http::Request& request) {
-            ++fetches;
             http::Response r;
+            if (request.url.size() > 8 && request.url.compare(request.url.size() - 8, 8, ".minisig") == 0) {
+                r.status = served.empty() ? 0 : 200;
+                r.body = served.empty() ? "" : signer.sign(served, testing::manifestTerms(sequence));
+                return r;
+            }
+            ++fetches;
             EXPECT_EQ(request.timeoutMs, 15000u);
             EXPECT_EQ(request.maxBytes, 0x800000u);
             if (served.empty()) {
@@ -183,11 +199,11 @@ TEST(Preflight, DecidesThePlayButtonBeforePlay) {
          "connection, then choose Try again."},
         {"service error, cached copy", [](Rig& r) {
              r.status = 503;
-             app::state().config.lastManifest = r.release.manifest();
+             r.cache(app::state().config, r.release.manifest());
          }, "offline", "", ""},
         {"schema too new never falls back", [](Rig& r) {
              r.served = r.release.manifest(2);
-             app::state().config.lastManifest = r.release.manifest();
+             r.cache(app::state().config, r.release.manifest());
              // As restored at start-up.
              app::state().manifestLoaded = true;
              app::state().offline = true;
@@ -269,7 +285,7 @@ TEST(Preflight, AManifestServedButUnusableIsNotBlamedOnTheConnection) {
         // Beside a cached copy, the offline notice's details say the same.
         Rig cachedRig;
         c.setUp(cachedRig);
-        app::state().config.lastManifest = cachedRig.release.manifest();
+        cachedRig.cache(app::state().config, cachedRig.release.manifest());
         cachedRig.preflight();
         auto notices = app::currentNotices();
         ASSERT_FALSE(notices.empty());
@@ -578,7 +594,7 @@ TEST(Settings, ASaveThatFailsIsANoticeAndALogLineOnce) {
 TEST(StartUp, TheCachedManifestStandsInUntilTheFirstCheckAnswers) {
     Rig rig;
     Config saved;
-    saved.lastManifest = rig.release.manifest();
+    rig.cache(saved, rig.release.manifest());
     saved.manifestUrl = "https://emberlane-test.invalid/client/manifest.json";
     ASSERT_TRUE(saveConfig(saved));
     app::startUp();
@@ -588,7 +604,8 @@ TEST(StartUp, TheCachedManifestStandsInUntilTheFirstCheckAnswers) {
     ASSERT_TRUE(rig.ui.runUntil([] { return app::state().preflightDone; }));
     EXPECT_FALSE(app::state().offline) << "the fresh manifest did not replace the cached one";
     EXPECT_EQ(rig.fetches, 1);
-    EXPECT_NE(rig.log().find("launcher 2.1.0 started\n"), std::string::npos);
+    EXPECT_NE(rig.log().find("launcher 2.1.0 started (this build trusts the stand-in's test signing key)\n"),
+              std::string::npos);
 }
 
 TEST(PipelineSteps, TheRealBlockedModScanRefusesOnlyForBlockSeverity) {
@@ -735,6 +752,58 @@ TEST(LauncherActions, ALauncherTooOldForTheManifestUpdatesFromTheRefusedDocument
     }
     EXPECT_EQ(updatedFrom, "https://cdn.test/E-2.2.0.exe " + digest);
     EXPECT_EQ(app::spelling(app::state().blocker.kind), "restarting");
+}
+
+}  // namespace
+}  // namespace ember::launcher
+
+namespace ember::launcher {
+namespace {
+
+// A launcher stopped after accepting a manifest, before the UI ever saved
+// it, and a stale save after that: neither lets an older manifest in later.
+TEST(SignedManifests, AnAcceptanceSurvivesAStopBeforeTheSettingsAreWritten) {
+    Rig rig;
+    const std::string url = "https://emberlane-test.invalid/client/manifest.json";
+    Config before = loadConfig();
+    before.manifestUrl = url;
+    ASSERT_TRUE(saveConfig(before));
+
+    // Sequence 5 is accepted on the worker; its result never reaches the
+    // UI (the launcher is stopped there), and the UI's last write, handed
+    // over before, lands after it.
+    rig.sequence = 5;
+    app::PreflightResult accepted = app::runPreflight(url, before, app::pipelineSteps());
+    ASSERT_TRUE(accepted.ok && !accepted.fromCache) << accepted.error;
+    ASSERT_TRUE(saveConfig(before));
+
+    // The next start: an older signed manifest is refused, and the copy of
+    // the accepted one is what plays.
+    Config restarted = loadConfig();
+    ASSERT_EQ(restarted.acceptedManifests.count(url), 1u);
+    EXPECT_EQ(restarted.acceptedManifests.at(url).sequence, 5u);
+    rig.sequence = 4;
+    app::PreflightResult older = app::runPreflight(url, restarted, app::pipelineSteps());
+    EXPECT_TRUE(older.refused);
+    EXPECT_EQ(older.error, "manifest refused: sequence 4 is older than the 5 already accepted");
+    EXPECT_TRUE(older.ok && older.fromCache) << "the accepted copy plays";
+    EXPECT_EQ(loadConfig().acceptedManifests.at(url).sequence, 5u);
+
+    // The same sequence with other bytes is a fork.
+    rig.sequence = 5;
+    rig.release.files[kDll] = "client library v2";
+    rig.served = rig.release.manifest();
+    app::PreflightResult fork = app::runPreflight(url, loadConfig(), app::pipelineSteps());
+    EXPECT_EQ(fork.error, "manifest refused: sequence 5 was accepted before with other contents");
+
+    // A reset of the launcher's settings keeps what was accepted.
+    app::state().config = loadConfig();
+    app::resetLauncher();
+    rig.ui.runUntil([] { return !app::state().preflightRunning && app::state().preflightDone; });
+    rig.sequence = 4;
+    rig.release.files[kDll] = "client library v1";
+    rig.served = rig.release.manifest();
+    EXPECT_TRUE(app::runPreflight(url, app::state().config, app::pipelineSteps()).refused);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "launcher/app/controller.h"
@@ -279,6 +280,93 @@ TEST(PipelineOnWine, AtExitATricklingRequestEndsAndNoWorkerIsLeft) {
     // The worker ended within shutdown's wait, although the manifest was
     // still minutes from its end.
     EXPECT_EQ(app::shutdownWorkers(), 0);
+}
+
+
+// Each way a published manifest can be spoiled, through the whole
+// preflight against the stand-in: refused with its reason, the game folder
+// and config.json untouched, no launcher build fetched, and the accepted
+// copy still what Play plays.
+TEST(PipelineOnWine, SignedManifestsRefuseEveryAttack) {
+    Road road;
+    const std::string space = "sig" + std::to_string(GetCurrentProcessId());
+    const std::string query = "?sigspace=" + space;
+    auto setFault = [&](const std::string& fault) {
+        http::Request request;
+        request.method = "POST";
+        request.url = testing::standinHttps() + "control/signing";
+        request.body = "{\"space\": \"" + space + "\", \"fault\": \"" + fault + "\"}";
+        http::Response reply = http::request(request);
+        ASSERT_EQ(reply.status, 200) << reply.error << reply.body;
+    };
+
+    // A signed release 2 installs (sequence 102).
+    road.preflight(2, query);
+    ASSERT_EQ(app::playState(), app::PlayState::install) << app::state().manifestError;
+    road.play();
+    ASSERT_EQ(app::state().fault.kind, app::FaultKind::none) << app::state().fault.message << " " << app::state().fault.detail;
+    road.waitForTheGameToClose();
+    auto folder = [&] {
+        std::string listing;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(road.game.path())) {
+            // Every launch writes ember.ini and the loader's record afresh.
+            const std::string name = e.path().filename().string();
+            if (!e.is_regular_file() || name == "loader-record.txt" || name == "ember.ini") continue;
+            std::string digest;
+            sha256File(e.path().string(), digest);
+            listing += e.path().string() + " " + digest + "\n";
+        }
+        return listing;
+    };
+    const std::string installed = folder();
+    // The install fetched the published launcher build (not a program, so
+    // it never started); from here on none may be fetched.
+    removeFile(road.launcher.file("Emberlane.exe.new"));
+    app::flushSettings();
+    const std::string config = fileText(joinPath(road.config.path(), "config.json"));
+    ASSERT_NE(config.find("\"lastManifestSequence\": \"102\""), std::string::npos) << config;
+
+    struct Row {
+        const char* fault;
+        const char* reason;  // in the refusal's text
+    } rows[] = {
+        {"unsigned", "(HTTP 404)"},
+        {"unknownkey", ", which this launcher does not trust"},
+        {"bodychanged", "the manifest is not what key AAF801633C66F4C4 signed"},
+        {"commentchanged", "the trusted comment is not what key AAF801633C66F4C4 signed"},
+        {"othermanifest", "the manifest is not what key AAF801633C66F4C4 signed"},
+        {"lowerseq", "sequence 101 is older than the 102 already accepted"},
+        {"expired", "the manifest expired at "},
+        {"huge", http::kReplyTooLarge},
+        {"malformed", "the signature file does not have the four lines of a minisign signature"},
+    };
+    for (const Row& row : rows) {
+        setFault(row.fault);
+        road.preflight(2, query);
+        const app::AppState& s = app::state();
+        EXPECT_TRUE(s.manifestRefused) << row.fault;
+        EXPECT_NE(s.manifestError.find(std::string(app::text::kManifestRefused)), std::string::npos) << row.fault;
+        EXPECT_NE(s.manifestError.find(row.reason), std::string::npos) << row.fault << ": " << s.manifestError;
+        EXPECT_TRUE(s.manifestLoaded && s.offline) << row.fault << ": the accepted copy must stand in";
+        EXPECT_EQ(app::playState(), app::PlayState::offline) << row.fault;
+        auto notices = app::currentNotices();
+        ASSERT_FALSE(notices.empty()) << row.fault;
+        EXPECT_EQ(notices[0].id, "refused") << row.fault;
+        app::flushSettings();  // every write handed over is on disk
+        EXPECT_EQ(fileText(joinPath(road.config.path(), "config.json")), config) << row.fault;
+        EXPECT_EQ(folder(), installed) << row.fault;
+    }
+
+    // Play goes on from the accepted copy: no self-update, the game starts.
+    road.preflight(2, query);
+    road.play();
+    EXPECT_EQ(app::state().fault.kind, app::FaultKind::none) << app::state().fault.message;
+    EXPECT_TRUE(app::state().gameWatch.running);
+    EXPECT_EQ(fileText(road.launcher.file("Emberlane.exe")), "the old launcher");
+    EXPECT_FALSE(fileExists(road.launcher.file("Emberlane.exe.new")));
+    road.waitForTheGameToClose();
+    EXPECT_EQ(folder(), installed);
+    setFault("");
 }
 
 }  // namespace

@@ -218,16 +218,8 @@ TEST(LaunchGame, TheLoaderSeesTheFolderAndSettingsAndTheWatchSeesTheGame) {
     EXPECT_FALSE(isGameRunning());
     ASSERT_TRUE(launchGame(game, loaderRel, error)) << error;
     const std::string record = joinPath(dir.path(), "Emberlane/loader-record.txt");
-    // The loader renames its whole record into place; under load a read
-    // right after the rename can still find nothing, so wait for the text.
-    std::string seen;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            seen = fileText(record);
-            return seen.find("\nini\n") != std::string::npos;
-        },
-        15000))
-        << "the loader never wrote its record: " << seen;
+    ASSERT_TRUE(waitFor([&] { return fileExists(record); }, 15000)) << "the loader never ran";
+    const std::string seen = fileText(record);
     EXPECT_NE(seen.find("\narg --game\narg " + game + "\n"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\ncwd " + joinPath(dir.path(), "Emberlane")), std::string::npos) << seen;
     const std::string converted =

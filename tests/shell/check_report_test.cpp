@@ -2,6 +2,7 @@
 // over in-memory files and canned HTTP replies (the real console, WinHTTP and
 // files are exercised end to end under Wine in tests/e2e).
 #include "launcher/shell/check_report.h"
+#include "tests/support/signing.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,18 @@ const std::string kValidReport =
     "files     3, 1.5 MB total, baseUrl https://cdn.example.test/c/\n"
     "launcher  2.2.0  https://example.test/Emberlane-2.2.0.exe\n"
     "supports  0.411.140.0, 0.412.3.0\n";
+
+// What a local manifest without a signature file adds.
+std::string unsignedLines(const std::string& source) {
+    return std::string(check_text::kTrustsTestKey) + "signature not signed (no " + source + ".minisig beside it)\n";
+}
+const std::string kSignedLine = "signature key AAF801633C66F4C4 (test: the test key), sequence 1042, expires "
+                                "2099-01-01T00:00:00Z\n";
+
+const testing::TestSigner& signer() {
+    static const testing::TestSigner key = testing::TestSigner::standinKey();
+    return key;
+}
 
 // In-memory files and canned replies; remembers what was asked for.
 struct Sources {
@@ -118,7 +131,7 @@ TEST(CheckReport, AValidManifestFromAFile) {
     Sources sources;
     sources.files["m.json"] = kValid;
     const CheckOutcome outcome = run(sources, {"m.json"});
-    EXPECT_EQ(outcome.output, kValidReport);
+    EXPECT_EQ(outcome.output, kValidReport + unsignedLines("m.json"));
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_TRUE(sources.requests.empty());
 }
@@ -134,7 +147,8 @@ TEST(CheckReport, ABareManifestShowsTheIpNoLauncherAndNoVersions) {
                                   "accounts  mode=\"\" enabled=false apiBase=\"\" realm=\"\"\n"
                                   "files     0, 0.0 MB total, baseUrl http://h/\n"
                                   "launcher  none published - self-update cannot run\n"
-                                  "supports  \n");
+                                  "supports  \n" +
+                                  unsignedLines("bare.json"));
     EXPECT_EQ(outcome.exitCode, 0);
 }
 
@@ -156,7 +170,7 @@ TEST(CheckReport, WhichArgumentIsTheSource) {
         sources.files["m.json"] = kValid;
         const CheckOutcome outcome = run(sources, c.args);
         ASSERT_FALSE(sources.reads.empty());
-        EXPECT_EQ(sources.reads.back(), c.read) << c.args.back();
+        EXPECT_EQ(sources.reads.front(), c.read) << c.args.back();
         EXPECT_EQ(outcome.exitCode, c.exitCode) << c.args.back() << "\n" << outcome.output;
     }
 }
@@ -246,7 +260,7 @@ TEST(CheckReport, AsAPlayerOnAGameVersion) {
         Sources sources;
         sources.files["m.json"] = kValid;
         const CheckOutcome outcome = run(sources, {"m.json", "--game", c.version});
-        EXPECT_EQ(outcome.output, kValidReport + c.tail) << c.version;
+        EXPECT_EQ(outcome.output, kValidReport + c.tail + unsignedLines("m.json")) << c.version;
         EXPECT_EQ(outcome.exitCode, c.exitCode) << c.version;
     }
 }
@@ -259,8 +273,7 @@ TEST(CheckReport, NoClientBuildForTheGameFails) {
         "\nas a player on game 0.412.3.0:\n"
         "  version   NOT SUPPORTED - the launcher shows the version screen\n"
         "  client    NONE published for this version\n";
-    ASSERT_GE(outcome.output.size(), tail.size());
-    EXPECT_EQ(outcome.output.substr(outcome.output.size() - tail.size()), tail);
+    EXPECT_NE(outcome.output.find(tail + check_text::kTrustsTestKey), std::string::npos) << outcome.output;
     EXPECT_EQ(outcome.exitCode, 1);
 }
 
@@ -280,12 +293,14 @@ TEST(CheckReport, AUrlIsFetchedWithTheManifestRequest) {
     Sources sources;
     const std::string url = "https://example.test/client/manifest.json";
     sources.replies[url] = reply(200, kValid);
+    sources.replies[url + ".minisig"] = reply(200, signer().sign(kValid, testing::manifestTerms(1042)));
     const CheckOutcome outcome = run(sources, {url});
     std::string expected = kValidReport;
     expected.replace(10, 6, url);
-    EXPECT_EQ(outcome.output, expected);
+    EXPECT_EQ(outcome.output, expected + check_text::kTrustsTestKey + kSignedLine);
     EXPECT_EQ(outcome.exitCode, 0);
-    ASSERT_EQ(sources.requests.size(), 1u);
+    ASSERT_EQ(sources.requests.size(), 2u);
+    EXPECT_EQ(sources.requests[1].url, url + ".minisig");
     const http::Request& sent = sources.requests[0];
     EXPECT_EQ(sent.method, "GET");
     EXPECT_EQ(sent.url, url);
@@ -329,6 +344,7 @@ TEST(CheckReport, AnyTwoHundredStatusCarriesTheManifest) {
     for (int32_t status : {200, 203, 299}) {
         Sources sources;
         sources.replies["http://h/m.json"] = reply(status, kBare);
+        sources.replies["http://h/m.json.minisig"] = reply(status, signer().sign(kBare, testing::manifestTerms(1)));
         EXPECT_EQ(run(sources, {"http://h/m.json"}).exitCode, 0) << status;
     }
 }
@@ -371,6 +387,64 @@ TEST(CheckReport, TextsOutsideAsciiPassUnchanged) {
         R"({"schema": 1, "baseUrl": "h/", "server": {"name": "Cyrodiil \u00e9t\u00e9", "ip": "1.2.3.4", "port": 1}})";
     const std::string out = run(sources, {"m.json"}).output;
     EXPECT_NE(out.find("realm     Cyrodiil \xc3\xa9t\xc3\xa9 -> 1.2.3.4:1\n"), std::string::npos) << out;
+}
+
+
+// The signature's verdict: a URL must be signed by a pinned key; a local
+// file may be unsigned (checked before signing) but not badly signed.
+TEST(CheckReport, SignatureVerdicts) {
+    const std::string url = "https://example.test/client/manifest.json";
+    const std::string good = signer().sign(kValid, testing::manifestTerms(1042));
+    const std::string refusedHead = "REJECTED  " + url + "\n          " + check_text::kSignatureRefused + "\n" +
+                                    check_text::kTrustsTestKey + "signature REFUSED (";
+    struct Row {
+        const char* name;
+        bool local;
+        bool published;  // a signature file is there
+        std::string signature;
+        int exitCode;
+        std::string ending;  // how the report ends
+    } rows[] = {
+        {"URL, signed", false, true, good, 0, kSignedLine},
+        {"URL, unsigned", false, false, "", 1, "(HTTP 404)\n"},
+        {"URL, body changed after signing", false, true, signer().sign(kValid + " ", testing::manifestTerms(1042)),
+         1, "bad-signature): the manifest is not what key AAF801633C66F4C4 signed\n"},
+        {"URL, an unknown key", false, true, testing::TestSigner::freshKey().sign(kValid, testing::manifestTerms(1)),
+         1, ", which this launcher does not trust\n"},
+        {"URL, expired", false, true, signer().sign(kValid, testing::manifestTerms(7, "2001-01-01T00:00:00Z")), 1,
+         "expired): the manifest expired at 2001-01-01T00:00:00Z\n"},
+        {"URL, malformed", false, true, "<html>no</html>", 1,
+         "malformed): the signature file does not have the four lines of a minisign signature\n"},
+        {"file, signed", true, true, good, 0, kSignedLine},
+        {"file, unsigned", true, false, "", 0, "signature not signed (no m.json.minisig beside it)\n"},
+        {"file, badly signed", true, true, signer().sign("{}", testing::manifestTerms(1)), 1,
+         "bad-signature): the manifest is not what key AAF801633C66F4C4 signed\n"},
+    };
+    for (const Row& row : rows) {
+        Sources sources;
+        std::string source = row.local ? "m.json" : url;
+        if (row.local) {
+            sources.files["m.json"] = kValid;
+            if (row.published) sources.files["m.json.minisig"] = row.signature;
+        } else {
+            sources.replies[url] = reply(200, kValid);
+            sources.replies[url + ".minisig"] = row.published ? reply(200, row.signature) : reply(404, "not here");
+        }
+        const CheckOutcome outcome = run(sources, {source});
+        EXPECT_EQ(outcome.exitCode, row.exitCode) << row.name << "\n" << outcome.output;
+        ASSERT_GE(outcome.output.size(), row.ending.size()) << row.name;
+        EXPECT_EQ(outcome.output.substr(outcome.output.size() - row.ending.size()), row.ending) << row.name;
+        if (row.local || row.exitCode == 0) {
+            // Every line of the report is there before the signature's.
+            std::string before = kValidReport;
+            before.replace(10, 6, source);
+            EXPECT_EQ(outcome.output.compare(0, before.size(), before), 0) << row.name << "\n" << outcome.output;
+        } else {
+            // The launcher would refuse it before reading it: so does the report.
+            EXPECT_EQ(outcome.output.compare(0, refusedHead.size(), refusedHead), 0) << row.name << "\n"
+                                                                                     << outcome.output;
+        }
+    }
 }
 
 }  // namespace
