@@ -165,6 +165,7 @@ struct AuthView {
     uint64_t busySince = 0;
     std::string busyLabel;
     uint64_t shownInFrame = 0;  // the toolkit frame that last drew the form
+    bool registering = false;   // which form it drew
 };
 
 // The refusal screen's memory: which explanation is unfolded, for the
@@ -209,6 +210,11 @@ struct ViewState {
     std::string submitted;      // the field Enter was pressed in
     bool enterPressed = false;  // Enter with no field focused
     bool escapePressed = false; // Escape with no field focused
+    // The keyboard over the other elements (launcher/kit/focus.h).
+    uint64_t keyFocus = 0;     // the element identity the keyboard is on when no field has it
+    uint64_t focusOpener = 0;  // what had the keyboard when the open dialog opened
+    bool focusRing = false;    // the keyboard moved since the last click: the ring shows
+    bool layerOpen = false;    // a dialog was open in the last frame
 
     // Requests the window carries out after the frame.
     bool minimiseRequested = false;

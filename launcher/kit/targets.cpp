@@ -2,6 +2,7 @@
 #include "launcher/kit/targets.h"
 
 #include <cmath>
+#include <memory>
 #include <unordered_map>
 
 namespace ember::launcher::view {
@@ -84,24 +85,39 @@ std::string fieldLabel(const kiln::UiContext& c, size_t i) {
     return {};
 }
 
-std::string kindOf(const kiln::Node& n) {
+// False for elements that are no target.
+bool kindOf(const kiln::Node& n, TargetKind& out) {
     const Names& k = names();
     if (n.kind == kiln::KindText) {
         // Headings, field errors, the sign-in form's messages and countdown, the progress phase.
         for (uint32_t c : {k.h1, k.h2, k.h3, k.fieldErr, k.formTitle, k.formText, k.clock, k.phase})
-            if (hasClass(n, c)) return "text";
-        return {};
+            if (hasClass(n, c)) {
+                out = TargetKind::text;
+                return true;
+            }
+        return false;
     }
-    if (hasClass(n, k.btn)) return "button";  // disabled ones too: a test waits for them to wake
-    if (!n.clickable) return {};
-    if (hasClass(n, k.tabsItem)) return "tab";
-    if (hasClass(n, k.input)) return "field";
-    if (hasClass(n, k.check)) return "check";
-    if (hasClass(n, k.radio)) return "radio";
-    if (hasClass(n, k.realm)) return "realm";
-    if (hasClass(n, k.row)) return "row";
-    return "item";
+    if (hasClass(n, k.btn)) {  // disabled ones too: a test waits for them to wake
+        out = TargetKind::button;
+        return true;
+    }
+    if (!n.clickable) return false;
+    out = hasClass(n, k.tabsItem) ? TargetKind::tab
+          : hasClass(n, k.input)  ? TargetKind::field
+          : hasClass(n, k.check)  ? TargetKind::check
+          : hasClass(n, k.radio)  ? TargetKind::radio
+          : hasClass(n, k.realm)  ? TargetKind::realm
+          : hasClass(n, k.row)    ? TargetKind::row
+                                  : TargetKind::item;
+    return true;
 }
+
+constexpr struct {
+    TargetKind kind;
+    const char* text;
+} kKindTexts[] = {{TargetKind::button, "button"}, {TargetKind::tab, "tab"},     {TargetKind::field, "field"},
+                  {TargetKind::check, "check"},   {TargetKind::radio, "radio"}, {TargetKind::realm, "realm"},
+                  {TargetKind::row, "row"},       {TargetKind::text, "text"},   {TargetKind::item, "item"}};
 
 // Element spec texts by the class array a node points at (and by tag for
 // specs without classes).
@@ -161,9 +177,12 @@ std::string oneLine(std::string text) {
 
 }  // namespace
 
-std::vector<Target> frameTargets(const kiln::UiContext& c) {
+namespace {
+
+std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
     std::vector<Target> out;
-    const SpecTexts specs(c);
+    std::unique_ptr<SpecTexts> specs;
+    if (full) specs = std::make_unique<SpecTexts>(c);
     const Names& k = names();
     for (size_t i = 1; i < c.nodes.size(); ++i) {
         const kiln::Node& n = c.nodes[i];
@@ -171,35 +190,75 @@ std::vector<Target> frameTargets(const kiln::UiContext& c) {
             i = subtreeEnd(c, i) - 1;
             continue;
         }
-        std::string kind = kindOf(n);
-        if (kind.empty()) continue;
+        TargetKind kind;
+        if (!kindOf(n, kind)) continue;
         const kiln::Rect shown = kiln::intersect(n.box, n.clip);
         if (shown.w < 1 || shown.h < 1) continue;
         Target t;
         t.kind = kind;
+        t.identity = n.identity;
+        if ((kind == TargetKind::radio || kind == TargetKind::realm || kind == TargetKind::row) && n.parent >= 0)
+            t.group = c.nodes[size_t(n.parent)].identity;
         t.x = static_cast<int>(std::lround(shown.x));
         t.y = static_cast<int>(std::lround(shown.y));
         t.w = static_cast<int>(std::lround(shown.w));
         t.h = static_cast<int>(std::lround(shown.h));
-        t.spec = specs.of(n);
-        t.label = kind == "field" ? fieldLabel(c, i) : kind == "text" ? std::string(kiln::nodeText(n)) : textsOf(c, i);
+        if (full) {
+            t.spec = specs->of(n);
+            t.label = kind == TargetKind::field  ? fieldLabel(c, i)
+                      : kind == TargetKind::text ? std::string(kiln::nodeText(n))
+                                                 : textsOf(c, i);
+        }
         std::string state;
         auto flag = [&state](bool on, const char* name) {
             if (!on) return;
             if (!state.empty()) state += ',';
             state += name;
         };
-        flag(hasClass(n, k.disabled) || (kind == "button" && !n.clickable), "disabled");
-        flag(hasClass(n, k.readOnly), "readonly");
+        const bool disabled = hasClass(n, k.disabled) || (kind == TargetKind::button && !n.clickable);
+        const bool readOnly = hasClass(n, k.readOnly);
+        const bool covered = coveredAt(c, i, shown.x + shown.w * 0.5f, shown.y + shown.h * 0.5f);
+        flag(disabled, "disabled");
+        flag(readOnly, "readonly");
         flag(hasClass(n, k.focus), "focus");
-        flag(hasClass(n, k.on) || hasClass(n, k.selected) || hasClass(n, k.realmOn), "on");
+        t.chosen = hasClass(n, k.on) || hasClass(n, k.selected) || hasClass(n, k.realmOn);
+        flag(t.chosen, "on");
         flag(hasClass(n, k.current), "current");
-        flag(coveredAt(c, i, shown.x + shown.w * 0.5f, shown.y + shown.h * 0.5f), "covered");
+        flag(covered, "covered");
         t.state = state.empty() ? "-" : state;
+        // A surface that only takes the clicks around its own controls (a
+        // dialog's body) does nothing when pressed.
+        bool surface = false;
+        if (kind == TargetKind::item) {
+            const size_t end = subtreeEnd(c, i);
+            for (size_t j = i + 1; j < end && !surface; ++j) surface = c.nodes[j].clickable;
+        }
+        t.pressable = kind != TargetKind::text && n.clickable && !disabled && !readOnly && !covered && !surface;
         out.push_back(std::move(t));
     }
     return out;
 }
+
+}  // namespace
+
+std::string_view spelling(TargetKind kind) {
+    for (const auto& row : kKindTexts)
+        if (row.kind == kind) return row.text;
+    return "item";
+}
+
+bool parseKind(std::string_view text, TargetKind& out) {
+    for (const auto& row : kKindTexts) {
+        if (text == row.text) {
+            out = row.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Target> frameTargets(const kiln::UiContext& c) { return collectTargets(c, true); }
+std::vector<Target> frameTargetsBare(const kiln::UiContext& c) { return collectTargets(c, false); }
 
 std::vector<std::string> targetLines(const std::vector<Target>& targets, const std::string& route,
                                      const std::string& focus) {
@@ -207,7 +266,7 @@ std::vector<std::string> targetLines(const std::vector<Target>& targets, const s
     lines.reserve(targets.size() + 1);
     lines.push_back("targets " + route + " " + std::to_string(targets.size()) + " focus=" + oneLine(focus));
     for (const Target& t : targets) {
-        lines.push_back("target " + t.kind + " " + std::to_string(t.x) + " " + std::to_string(t.y) + " " +
+        lines.push_back("target " + std::string(spelling(t.kind)) + " " + std::to_string(t.x) + " " + std::to_string(t.y) + " " +
                         std::to_string(t.w) + " " + std::to_string(t.h) + " " + t.state + " " + t.spec +
                         " :: " + oneLine(t.label));
     }

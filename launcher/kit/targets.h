@@ -7,15 +7,28 @@
 // coordinates; it is also the first shape of a screen-reader tree.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/kiln/kiln.h"
 
 namespace ember::launcher::view {
 
+// What a target is; spelled in the trace by spelling() ("button", "tab",
+// "field", "check", "radio", "realm", "row", "text", "item").
+enum class TargetKind : uint8_t { button, tab, field, check, radio, realm, row, text, item };
+std::string_view spelling(TargetKind kind);
+bool parseKind(std::string_view text, TargetKind& out);
+
 struct Target {
-    std::string kind;   // button, tab, field, check, radio, realm, row, text, item
+    TargetKind kind = TargetKind::item;
+    uint64_t identity = 0;  // the element's identity (not in the trace)
+    uint64_t group = 0;     // radios, realms and character rows: their parent's identity; else 0
+    bool chosen = false;    // the selected radio, realm or character ("on" in the state)
+    bool pressable = false; // takes a press now: no text, not disabled, read-only, covered, nor a
+                            // surface that only holds other targets (a dialog's body)
     int x = 0, y = 0, w = 0, h = 0;  // the visible part of the element, rounded
     std::string state;  // comma-separated: disabled, focus, on, current, covered; "-" for none
     std::string spec;   // the element spec ("div.btn.btn--primary")
@@ -26,6 +39,9 @@ struct Target {
 // tree order. Elements that are not painted or lie wholly outside their
 // clip are left out.
 std::vector<Target> frameTargets(const kiln::UiContext& context);
+// The same without labels and specs (kind, identity, group, rectangle,
+// state flags): what the keyboard's focus order needs every frame.
+std::vector<Target> frameTargetsBare(const kiln::UiContext& context);
 
 // The list as trace lines: "targets <route> <count> focus=<field id>",
 // then one "target <kind> <x> <y> <w> <h> <state> <spec> :: <label>" per

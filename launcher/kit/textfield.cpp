@@ -6,6 +6,7 @@
 #include "launcher/app/pipeline.h"
 #include "base/text.h"
 #include "launcher/kit/clipboard.h"
+#include "launcher/kit/focus.h"
 #include "ui/kiln/kiln.h"
 
 namespace ember::launcher::view {
@@ -221,10 +222,12 @@ void runFieldPass(app::AppState& state, const std::vector<KeyEvent>& keys, const
             if (!state.demo && !state.preflightRunning) app::preflight();
             continue;
         }
-        if (k.key == kVkTab && !k.ctrl) {
+        if (k.key == kVkTab && !k.ctrl && focusFrame().stops.empty()) {
+            // No frame settled its focus order yet: the fields the last build drew.
             if (!order.empty()) tabKey(state, order, k.shift, now);
             continue;
         }
+        if (!k.ctrl && focusKey(state, k.key, k.shift, now)) continue;
         if (!v.focus.empty()) {
             v.lastActivity = now;
             fieldKey(state, k);
@@ -234,6 +237,7 @@ void runFieldPass(app::AppState& state, const std::vector<KeyEvent>& keys, const
             v.escapePressed = true;
         }
     }
+    focusBeforeBuild(state);
     if (!v.focus.empty()) {
         app::FieldState& f = v.fields[v.focus];
         if (!f.readOnly) {

@@ -29,8 +29,9 @@ std::vector<uint32_t> joinUtf16(const std::vector<uint32_t>& units);
 // Applies the frame's keys and typed characters (Unicode code points) to
 // view.fields / view.focus and sets view.submitted, view.enterPressed and
 // view.escapePressed. `now` is the frame time in ms. F5 and Ctrl+R start a
-// preflight (not while one runs, nor in demo mode); Tab and Shift+Tab move
-// through the fields the last build drew, in draw order.
+// preflight (not while one runs, nor in demo mode); Tab, Shift+Tab, the
+// arrows, Space and Enter on what is no field go to the focus order
+// (focus.h), in which the fields keep their draw order.
 void runFieldPass(app::AppState& state, const std::vector<KeyEvent>& keys, const std::vector<uint32_t>& chars,
                   uint64_t now);
 

@@ -46,6 +46,7 @@ void beginWidgets(uint64_t nowMs, float scale) {
     f.next = -1;
     f.textFields.clear();
     f.tabOrder.clear();
+    f.fieldInputs.clear();
 }
 uint64_t widgetClock() { return widgetFrame().now; }
 float widgetScale() { return widgetFrame().scale; }
@@ -126,10 +127,11 @@ bool button(const ButtonOptions& o) {
     const std::string spec = buttonSpec(o);
     const bool inert = o.disabled || o.busy;
     bool clicked = false;
+    // One identity whatever the button's state (its focus stays on it).
     if (inert) {
-        kiln::openElement(spec);
+        kiln::openElement(spec, "div.btn");
     } else {
-        clicked = kiln::buttonElement(spec);
+        clicked = kiln::buttonElement(spec, "div.btn");
     }
     if (o.busy) {
         spinner(true);
@@ -190,7 +192,7 @@ void boxIcon(std::string_view name, bool fill) {
 }
 
 bool checkbox(std::string_view label, bool& value) {
-    const bool clicked = kiln::buttonElement(value ? "div.check.is-on" : "div.check");
+    const bool clicked = kiln::buttonElement(value ? "div.check.is-on" : "div.check", "div.check");
     kiln::openElement("div.check__box");
     if (value) kiln::textElement(iconGlyph("check12"), "text.ico__g.ig-check12");
     kiln::closeElement();
@@ -204,7 +206,7 @@ bool checkbox(std::string_view label, bool& value) {
 }
 
 bool radio(std::string_view label, bool selected) {
-    const bool clicked = kiln::buttonElement(selected ? "div.radio.is-on" : "div.radio");
+    const bool clicked = kiln::buttonElement(selected ? "div.radio.is-on" : "div.radio", "div.radio");
     kiln::openElement("div.radio__ring");
     kiln::openElement("div.radio__in");
     if (selected) {
@@ -397,8 +399,9 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
     if (o.readOnly) input += ".is-readonly";
     if (inFieldButton) input += ".input--btn";
     if (!o.inputClass.empty()) input += "." + o.inputClass;
-    const bool clicked = kiln::buttonElement(input);
+    const bool clicked = kiln::buttonElement(input, "div.input");
     const kiln::Rect inputRect = kiln::lastRect();
+    if (!o.id.empty()) widgetFrame().fieldInputs.push_back({kiln::currentId(), o.id});
     if (!o.readOnly) widgetFrame().textFields.push_back(inputRect);
     InputMemory& memory = kiln::memoryFor<InputMemory>(kiln::currentId());
     float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
@@ -560,7 +563,7 @@ void sectionHead(std::string_view title, bool label, bool grow) {
 }
 
 bool tab(std::string_view label, bool current) {
-    const bool clicked = kiln::buttonElement(current ? "div.tabs__item.is-current" : "div.tabs__item");
+    const bool clicked = kiln::buttonElement(current ? "div.tabs__item.is-current" : "div.tabs__item", "div.tabs__item");
     kiln::openElement("div.tabs__lab");
     kiln::textElement(label, "text.tabs__text");
     kiln::closeElement();
@@ -574,7 +577,7 @@ bool tab(std::string_view label, bool current) {
 bool playButton(std::string_view label, bool disabled) {
     bool clicked = false;
     if (disabled) {
-        kiln::openElement("div.btn.btn--play.is-disabled");
+        kiln::openElement("div.btn.btn--play.is-disabled", "div.btn.btn--play");
     } else {
         clicked = kiln::buttonElement("div.btn.btn--play");
         if (kiln::currentState() & kiln::StateHover) trace("play hover");
@@ -642,7 +645,10 @@ float haloPulse(uint64_t t) {
 
 void details(std::string_view text, bool& open, uint64_t& copiedUntil) {
     kiln::openElement("div.details");
-    if (kiln::buttonElement("div.details__sum")) open = !open;
+    if (kiln::buttonElement("div.details__sum")) {
+        open = !open;
+        trace(open ? "click details (open)" : "click details (close)");
+    }
     kiln::textElement("Details", "text.details__text");
     kiln::arrowElement(open ? kiln::ArrowDown : kiln::ArrowRight, 10 * widgetScale(), "arrow.details__arrow");
     kiln::closeElement();

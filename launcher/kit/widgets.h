@@ -34,6 +34,11 @@ struct WidgetFrame {
     int64_t next = -1;                   // the earliest next-frame request, ms; -1: none
     std::vector<kiln::Rect> textFields;  // editable inputs, where the frame before laid them out
     std::vector<std::string> tabOrder;   // the editable fields' ids, in draw order
+    struct FieldInput {
+        uint64_t identity = 0;  // the input element's
+        std::string id;         // the field's id
+    };
+    std::vector<FieldInput> fieldInputs;  // every field's input, in draw order
 };
 WidgetFrame& widgetFrame();
 

@@ -297,9 +297,14 @@ void authScreen(app::AppState& state, bool registering) {
         form.errors.clear();
         form.ageError = false;
     }
+    const bool arriving =
+        form.shownInFrame == 0 || form.shownInFrame + 1 != frame || form.registering != registering;
     form.shownInFrame = frame;
+    form.registering = registering;
 
     const bool closed = registering && !state.manifest.registerOpen;
+    // The form opens with the keyboard in its first field.
+    if (arriving && !closed && state.view.focus.compare(0, 5, "auth:") != 0) state.view.focus = kEmail;
     const std::string submitted = state.view.submitted;
 
     kiln::openElement("div.solo");

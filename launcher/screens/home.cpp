@@ -80,7 +80,7 @@ void localCharacterCard(app::AppState& state) {
 void characterRow(app::AppState& state, const account::Character& c) {
     const bool selected = c.id == state.config.characterId;
     kiln::pushKey("char:" + c.id);
-    const bool clicked = kiln::buttonElement(selected ? "div.row.is-selected" : "div.row");
+    const bool clicked = kiln::buttonElement(selected ? "div.row.is-selected" : "div.row", "div.row");
     avatar(c.name.empty() ? "?" : c.name.substr(0, 1), true);
     kiln::openElement("div.row__text");
     kiln::textElement(c.name, "text.row__name");

@@ -36,7 +36,7 @@ void realmRow(app::AppState& state, const account::Realm& realm) {
     if (realm.key == state.realmKey) spec += ".realm--on";
     if (!realm.online) spec += ".realm--down";
     kiln::pushKey("realm:" + realm.key);
-    const bool clicked = kiln::buttonElement(spec);
+    const bool clicked = kiln::buttonElement(spec, "div.realm");
     kiln::openElement("div.realm__halo");
     if (realmChecking(state)) {
         kiln::setOpacity(haloPulse(widgetClock()));

@@ -1,6 +1,8 @@
 // Command-line parsing into the start-up settings.
 #include "launcher/shell/cmdline.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 
 #include <charconv>
@@ -191,7 +193,8 @@ StartupSettings parseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         bool takesValue = option == "--demo" || option == "--shot" || option == "--frames" ||
-                          option == "--scale" || option == "--size" || option == "--mouse" || option == "--wheel";
+                          option == "--scale" || option == "--size" || option == "--mouse" || option == "--wheel" ||
+                          option == "--tab";
         // Anything else, and a value option with nothing after it, is ignored.
         if (!takesValue || i + 1 >= args.size()) continue;
         const std::string& value = args[++i];
@@ -211,6 +214,8 @@ StartupSettings parseCommandLine(const std::vector<std::string>& args) {
             applyMouse(value, settings);
         } else if (option == "--wheel") {
             applyWheel(value, settings);
+        } else if (option == "--tab") {
+            settings.tabPresses = std::min<int32_t>(200, std::max<int32_t>(0, parseIntLikeWtoi(value)));
         }
     }
     return settings;

@@ -48,6 +48,7 @@ struct StartupSettings {
     float wheelX = 0.0f;
     float wheelY = 0.0f;
     float wheelDelta = 0.0f;  // in notches; 0: no wheel event
+    int32_t tabPresses = 0;   // --tab n: Tab pressed n times before the third frame (0..200)
 
     // Drawing device (--warp).
     bool warp = false;

@@ -25,6 +25,7 @@
 #include "launcher/shell/stylesheet_road.h"
 #include "launcher/demo/demo.h"
 #include "launcher/screens/screens.h"
+#include "launcher/kit/focus.h"
 #include "launcher/kit/targets.h"
 #include "launcher/kit/textfield.h"
 #include "launcher/app/controller.h"
@@ -165,9 +166,14 @@ void drawFrame(WindowState& s) {
     const float w = static_cast<float>(d.width), h = static_cast<float>(d.height);
     kiln::beginFrame(w, h, s.scale);
     app::AppState& a = app::state();
+    if (s.framesDrawn == 2) {
+        // --tab n: the keyboard's focus for a screenshot
+        for (int32_t i = 0; i < s.settings.tabPresses; ++i) s.keys.push_back(view::KeyEvent{VK_TAB, false, false});
+    }
     view::runFieldPass(a, s.keys, view::joinUtf16(s.typed), now);
     view::buildFrame(a, w, h, s.scale, now, view::demoBody(a));
     kiln::endFrame();
+    view::settleFocus(a);
     const LONGLONG built = perfNow();
     traceTargets(a);
     s.keys.clear();

@@ -82,7 +82,7 @@ int32_t pictureFor(UiContext& c, std::string_view path) {
 
 // Creates an element under the open one (or the root when nothing is open)
 // and makes it current. Returns its index.
-int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
+int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind, std::string_view identityText = {}) {
     // Parent: the top of the open stack
     int32_t parent = c.openStack.empty() ? -1 : c.openStack.back();
     const NodeSpec& spec = specFor(c, specText);
@@ -99,7 +99,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
         const Node& p = c.nodes[size_t(parent)];
         identity = p.identity != 0 ? p.identity : kZeroParentSeed;
         for (uint32_t key : c.keyStack) identity = combineIdentity(identity, key);
-        identity = combineIdentity(identity, spec.textHash);
+        identity = combineIdentity(identity, identityText.empty() ? spec.textHash : nameHash(identityText));
         identity = combineIdentity(identity, uint64_t(p.childCount));
     }
     if (identity == 0) identity = 1;
@@ -124,6 +124,7 @@ int32_t createElement(UiContext& c, std::string_view specText, NodeKind kind) {
         if (identity == c.activeId) n.state |= StateActive;
         if (c.focusId != nullptr && *c.focusId == identity) n.state |= StateFocus;
     }
+    if (c.focusRingShown && c.keyboardFocus == identity) n.state |= StateFocus;
 
     // Linked as the parent's last child
     if (parent >= 0) {
@@ -221,6 +222,7 @@ void beginFrame(float width, float height, float scale) {
     // The tree and the per-frame input start empty (capacity is kept).
     clearTree(c);
     c.clickTaken = false;
+    c.activateId = 0;
     for (int b = 0; b < 2; ++b) c.buttonPressed[b] = c.buttonReleased[b] = false;
     c.wheel = 0;
     c.keys.clear();
@@ -322,9 +324,11 @@ void endFrame() {
 // ---------------------------------------------------------------------------
 // Builder
 
-void openElement(std::string_view spec) {
+void openElement(std::string_view spec) { openElement(spec, {}); }
+
+void openElement(std::string_view spec, std::string_view identitySpec) {
     UiContext& c = g_context;
-    c.openStack.push_back(createElement(c, spec, KindBox));
+    c.openStack.push_back(createElement(c, spec, KindBox, identitySpec));
 }
 
 int32_t closeElement() {
@@ -336,14 +340,21 @@ int32_t closeElement() {
     return index;
 }
 
-bool buttonElement(std::string_view spec) {
+bool buttonElement(std::string_view spec) { return buttonElement(spec, {}); }
+
+bool buttonElement(std::string_view spec, std::string_view identitySpec) {
     UiContext& c = g_context;
-    int32_t index = createElement(c, spec, KindBox);
+    int32_t index = createElement(c, spec, KindBox, identitySpec);
     c.openStack.push_back(index);
     Node& n = c.nodes[size_t(index)];
     n.clickable = true;
     // One press per frame, for the element that was under the mouse.
     if (c.mouseInWindow && c.buttonPressed[0] && !c.clickTaken && n.identity == c.hotId) {
+        c.clickTaken = true;
+        return true;
+    }
+    if (c.activateId != 0 && n.identity == c.activateId && !c.clickTaken) {
+        c.activateId = 0;
         c.clickTaken = true;
         return true;
     }
@@ -525,6 +536,11 @@ bool overPainted() { return g_context.overPainted; }
 uint64_t hotId() { return g_context.hotId; }
 uint64_t activeId() { return g_context.activeId; }
 void setFocusIdPointer(uint64_t* focus) { g_context.focusId = focus; }
+void setKeyboardFocus(uint64_t identity, bool ringShown) {
+    g_context.keyboardFocus = identity;
+    g_context.focusRingShown = ringShown;
+}
+void activateByKeyboard(uint64_t identity) { g_context.activateId = identity; }
 uint64_t focusId() { return g_context.focusId != nullptr ? *g_context.focusId : 0; }
 void setPointerDrawing(bool on) { g_context.drawPointer = on; }
 bool pointerDrawing() { return g_context.drawPointer; }
@@ -562,6 +578,9 @@ void resetContext() {
     c.pendingHighSurrogate = 0;
     c.hotId = c.activeId = 0;
     c.focusId = nullptr;
+    c.keyboardFocus = 0;
+    c.focusRingShown = false;
+    c.activateId = 0;
     c.clickTaken = c.overPainted = c.keyboardCapture = c.drawPointer = c.started = false;
     {
         std::lock_guard<std::mutex> lock(c.queueLock);

@@ -478,6 +478,21 @@ void paintBox(DrawBuilder& b, const Node& n, float opacity) {
         b.rect(Rect{box.x + box.w - r, box.y + t, r, box.h - t - bo}, c);
     }
 
+    // The focus ring: the gap band, then the ring, outside the border box
+    if (s.ringWidth > 0 && s.ringColour.a > 0) {
+        auto frame = [&b](const Rect& o, float w, Rgba8 c) {
+            b.rect(Rect{o.x, o.y, o.w, w}, c);
+            b.rect(Rect{o.x, o.y + o.h - w, o.w, w}, c);
+            b.rect(Rect{o.x, o.y + w, w, o.h - 2 * w}, c);
+            b.rect(Rect{o.x + o.w - w, o.y + w, w, o.h - 2 * w}, c);
+        };
+        const float g = s.ringGap, w = s.ringWidth;
+        if (g > 0 && s.ringGapColour.a > 0)
+            frame(Rect{box.x - g, box.y - g, box.w + 2 * g, box.h + 2 * g}, g, toRgba8(s.ringGapColour, opacity));
+        frame(Rect{box.x - g - w, box.y - g - w, box.w + 2 * (g + w), box.h + 2 * (g + w)}, w,
+              toRgba8(s.ringColour, opacity));
+    }
+
     // Picture of an image element
     if (n.kind == KindImage && n.image >= 0) picture(b, n.image, box, opacity);
 

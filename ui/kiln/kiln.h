@@ -218,6 +218,12 @@ struct UiContext {
     uint32_t pendingHighSurrogate = 0;
     uint64_t hotId = 0, activeId = 0;
     uint64_t* focusId = nullptr;  // owned by the screens
+    // The keyboard's element (kept by the layer above, handed in before
+    // each build): it is drawn in the :focus state while the ring shows,
+    // and `activateId` is pressed by the keyboard this frame.
+    uint64_t keyboardFocus = 0;
+    bool focusRingShown = false;
+    uint64_t activateId = 0;
     bool clickTaken = false;
     bool overPainted = false;
     bool keyboardCapture = false;
@@ -316,8 +322,14 @@ void openElement(std::string_view spec = "div");
 // Closes the open element (never the root) and makes it current; returns it.
 int32_t closeElement();
 // An open element that reports a left press on it this frame (at most one
-// element per frame takes a press).
+// element per frame takes a press), or the keyboard's press
+// (activateByKeyboard).
 bool buttonElement(std::string_view spec = "div");
+// The same two with the identity taken from `identitySpec` instead of the
+// spec, so an element whose modifier classes change with its state
+// ("div.check.is-on") keeps one identity (and its memory and focus).
+bool buttonElement(std::string_view spec, std::string_view identitySpec);
+void openElement(std::string_view spec, std::string_view identitySpec);
 // Leaf elements (not opened).
 void textElement(std::string_view text, std::string_view spec = "text");
 void imageElement(std::string_view path, float width, float height, std::string_view spec = "img");
@@ -371,6 +383,13 @@ bool overPainted();
 uint64_t hotId();
 uint64_t activeId();
 void setFocusIdPointer(uint64_t* focus);
+// The element the keyboard is on, and whether its ring shows (the :focus
+// state); set before the build, kept until changed.
+void setKeyboardFocus(uint64_t identity, bool ringShown);
+// A press by the keyboard: the element of this identity built by
+// buttonElement in this frame's build reports a press, exactly as a click
+// would (cleared by beginFrame).
+void activateByKeyboard(uint64_t identity);
 uint64_t focusId();  // 0 when none
 void setPointerDrawing(bool on);
 bool pointerDrawing();

@@ -86,6 +86,12 @@ inline void copyGroup(Style& to, const Style& from, int group) {
         case BitScrollbarWidth: to.scrollbarWidth = from.scrollbarWidth; break;
         case BitScrollbarTrack: to.scrollbarTrack = from.scrollbarTrack; break;
         case BitScrollbarThumb: to.scrollbarThumb = from.scrollbarThumb; break;
+        case BitFocusRing:
+            to.ringColour = from.ringColour;
+            to.ringGapColour = from.ringGapColour;
+            to.ringWidth = from.ringWidth;
+            to.ringGap = from.ringGap;
+            break;
         default: break;
     }
 }

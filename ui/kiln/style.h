@@ -91,7 +91,8 @@ enum StyleBit : int {
     BitScrollbarWidth = 43,
     BitScrollbarTrack = 44,
     BitScrollbarThumb = 45,
-    StyleBitCount = 46
+    BitFocusRing = 46,
+    StyleBitCount = 47
 };
 constexpr StyleMask bit(StyleBit b) { return StyleMask(1) << b; }
 
@@ -154,6 +155,13 @@ struct Style {
     float scrollbarWidth = 9;
     Colour scrollbarTrack{0.0f, 0.0f, 0.0f, 0.3f};
     Colour scrollbarThumb{0.78f, 0.66f, 0.42f, 0.75f};
+    // The keyboard focus ring ("focus-ring: <width> <gap> <ring colour>
+    // [<gap colour>]"): a ring of `ringWidth` drawn `ringGap` outside the
+    // border box, the gap between filled with the gap colour (a dark band
+    // keeps the ring visible on a light background too).
+    Colour ringColour{};
+    Colour ringGapColour{};
+    float ringWidth = 0, ringGap = 0;
 
     StyleMask mask = 0;
 };

@@ -392,6 +392,17 @@ StyleMask readGlow(Style& style, std::string_view value, DeclarationContext&) {
     return bit(BitGlow);
 }
 
+// "focus-ring: 2px 2px #FFD98A #0A1628": width, gap, ring colour, gap colour.
+StyleMask readFocusRing(Style& style, std::string_view value, DeclarationContext&) {
+    int colours = 0, numbers = 0;
+    style.ringGapColour = Colour{};
+    readColourAndNumbers(
+        value,
+        [&](const Colour& c) { (colours++ == 0 ? style.ringColour : style.ringGapColour) = c; },
+        [&](float v) { (numbers++ == 0 ? style.ringWidth : style.ringGap) = std::max(0.0f, v); });
+    return bit(BitFocusRing);
+}
+
 // ---- The rows
 
 enum class ValueKind : uint8_t {
@@ -564,6 +575,7 @@ constexpr PropertyRow kProperties[] = {
     // Effects
     numberRow("opacity", &Style::opacity, BitOpacity),
     readerRow("glow", readGlow, ScaleKind::Plain),
+    readerRow("focus-ring", readFocusRing, ScaleKind::Plain),
     numberRow("scrollbar-width", &Style::scrollbarWidth, BitScrollbarWidth, ScaleKind::Plain),
     quietColourRow("scrollbar-track", &Style::scrollbarTrack, BitScrollbarTrack),
     quietColourRow("scrollbar-thumb", &Style::scrollbarThumb, BitScrollbarThumb),
