@@ -221,6 +221,7 @@ std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
         flag(disabled, "disabled");
         flag(readOnly, "readonly");
         flag(hasClass(n, k.focus), "focus");
+        flag(n.identity == c.keyboardFocus && c.keyboardFocus != 0, "keyboard");
         t.chosen = hasClass(n, k.on) || hasClass(n, k.selected) || hasClass(n, k.realmOn);
         flag(t.chosen, "on");
         flag(hasClass(n, k.current), "current");

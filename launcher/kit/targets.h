@@ -30,7 +30,8 @@ struct Target {
     bool pressable = false; // takes a press now: no text, not disabled, read-only, covered, nor a
                             // surface that only holds other targets (a dialog's body)
     int x = 0, y = 0, w = 0, h = 0;  // the visible part of the element, rounded
-    std::string state;  // comma-separated: disabled, focus, on, current, covered; "-" for none
+    std::string state;  // comma-separated: disabled, readonly, focus, keyboard (the keyboard is on it),
+                        // on, current, covered; "-" for none
     std::string spec;   // the element spec ("div.btn.btn--primary")
     std::string label;  // the button's or tab's text, a field's label (else its placeholder), a heading's text
 };

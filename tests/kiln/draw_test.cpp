@@ -208,6 +208,39 @@ TEST_F(Draw, BordersAreFourStraightEdgesAndTheFillAloneIsRounded) {
     }
 }
 
+// The keyboard's ring: while it shows, the focused element is :focus and
+// gets the gap band, then the ring, outside its border box.
+TEST_F(Draw, TheFocusRingIsTheGapBandThenTheRingOutsideTheBox) {
+    css(".a { margin: 20; width: 40; height: 20; background: #fff; } .a:focus { focus-ring: 2 1 #ff0 #00f; }");
+    uint64_t id = 0;
+    auto build = [&id] {
+        openElement("div.a");
+        id = currentId();
+        closeElement();
+    };
+    frame(build);
+    const size_t plain = quads().size();
+    for (const bool shown : {false, true}) {
+        setKeyboardFocus(id, shown);
+        frame(build);
+        const std::vector<Quad> q = quads();
+        if (!shown) {
+            EXPECT_EQ(q.size(), plain) << "no ring until the keyboard is used";
+            continue;
+        }
+        ASSERT_EQ(q.size(), plain + 8);
+        const Rect gap[] = {{19, 19, 42, 1}, {19, 40, 42, 1}, {19, 20, 1, 20}, {60, 20, 1, 20}};
+        const Rect ring[] = {{17, 17, 46, 2}, {17, 41, 46, 2}, {17, 19, 2, 22}, {61, 19, 2, 22}};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(sameRect(q[plain + size_t(i)].r, gap[i])) << "gap " << i;
+            EXPECT_EQ(q[plain + size_t(i)].colour, (Rgba8{0, 0, 255, 255}));
+            EXPECT_TRUE(sameRect(q[plain + 4 + size_t(i)].r, ring[i])) << "ring " << i;
+            EXPECT_EQ(q[plain + 4 + size_t(i)].colour, (Rgba8{255, 255, 0, 255}));
+        }
+    }
+    setKeyboardFocus(0, false);
+}
+
 TEST_F(Draw, GlowIsFourGrowingFadingRoundedBoxesUnderTheFill) {
     css(".a { margin: 50; width: 40; height: 20; background: #fff; glow: 8 #00ff00; }");
     frame([] {

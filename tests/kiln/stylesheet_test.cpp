@@ -254,6 +254,13 @@ TEST(ApplyDeclaration, ReadsEveryProperty) {
         {"opacity", ".5", bit(BitOpacity), [](const Style& s) { EXPECT_EQ(s.opacity, 0.5f); }},
         {"glow", "#f00 8px", bit(BitGlow),
          [&](const Style& s) { EXPECT_EQ(s.glowRadius, 8); EXPECT_TRUE(sameColour(s.glowColour, red)); }},
+        {"focus-ring", "2px 3px #f00 #00f", bit(BitFocusRing),
+         [&](const Style& s) {
+             EXPECT_EQ(s.ringWidth, 2); EXPECT_EQ(s.ringGap, 3); EXPECT_TRUE(sameColour(s.ringColour, red));
+             EXPECT_TRUE(sameColour(s.ringGapColour, Colour{0, 0, 1, 1}));
+         }},
+        {"focus-ring", "-2 #f00", bit(BitFocusRing),
+         [](const Style& s) { EXPECT_EQ(s.ringWidth, 0) << "no negative ring"; EXPECT_EQ(s.ringGapColour.a, 0); }},
         {"scrollbar-width", "2", bit(BitScrollbarWidth), [](const Style& s) { EXPECT_EQ(s.scrollbarWidth, 2); }},
         {"scrollbar-track", "#f00", bit(BitScrollbarTrack),
          [&](const Style& s) { EXPECT_TRUE(sameColour(s.scrollbarTrack, red)); }},
@@ -493,6 +500,7 @@ Style unusualStyle() {
     s.outlineColour = {0, 1, 1, 1}, s.outlineWidth = 2;
     s.opacity = 0.5f, s.glowColour = {1, 0, 0, 1}, s.glowRadius = 8;
     s.scrollbarWidth = 2, s.scrollbarTrack = {1, 1, 1, 1}, s.scrollbarThumb = {0, 0, 0, 1};
+    s.ringColour = {1, 1, 0, 1}, s.ringGapColour = {0, 0, 1, 1}, s.ringWidth = 3, s.ringGap = 1;
     s.mask = 0;
     return s;
 }
@@ -562,6 +570,11 @@ TEST(ApplyStyleBits, CopiesExactlyTheFieldsOfEachGroup) {
         {BitScrollbarWidth, [](const Style& a, const Style& b) { return a.scrollbarWidth == b.scrollbarWidth; }},
         {BitScrollbarTrack, [](const Style& a, const Style& b) { return eq(a.scrollbarTrack, b.scrollbarTrack); }},
         {BitScrollbarThumb, [](const Style& a, const Style& b) { return eq(a.scrollbarThumb, b.scrollbarThumb); }},
+        {BitFocusRing,
+         [](const Style& a, const Style& b) {
+             return eq(a.ringColour, b.ringColour) && eq(a.ringGapColour, b.ringGapColour) &&
+                    a.ringWidth == b.ringWidth && a.ringGap == b.ringGap;
+         }},
     };
     const Style from = unusualStyle();
     const Style defaults;

@@ -306,6 +306,134 @@ def road_account(make):
 
 
 # ---------------------------------------------------------------------------
+# 4b. The same player's road with the keyboard alone: no pointer event
+#    reaches the window once it is open (xdotool key and type only).
+
+class Keyboard:
+    """Keys for a launcher that is driven without the pointer: the trace's
+    target list says where the keyboard is (the state "keyboard")."""
+
+    def __init__(self, road, app):
+        self.road, self.app = road, app
+
+        def no_pointer():
+            raise RoadFailed("the keyboard road would have to press the title bar")
+        app.press_caption = no_pointer
+        app.activate()
+
+    def on(self):
+        t = [x for x in self.app.targets().items if "keyboard" in x["state"].split(",")]
+        return t[0] if t else None
+
+    def key(self, name):
+        before = len(self.app.blocks)
+        self.app._key(name, activate=False)
+        return before
+
+    def tab_to(self, label=None, kind=None, spec=None, most=40):
+        """Tab until the keyboard is on the target; returns it."""
+        def matches(t):
+            if t is None or (kind and t["kind"] != kind) or (spec and spec not in t["spec"]):
+                return False
+            if label is None:
+                return True
+            return label.search(t["label"]) if isinstance(label, re.Pattern) else t["label"] == label
+        for _ in range(most):
+            if matches(self.on()):
+                return self.on()
+            before = self.key("Tab")
+            # The next list, with the keyboard moved.
+            try:
+                wait_until(lambda: (self.app.read(), len(self.app.blocks) > before)[1], 5, "the keyboard to move")
+            except RoadFailed:
+                pass
+        t = self.on()
+        if not matches(t):
+            raise RoadFailed("%d Tabs never reached %s '%s'; the last list: %s" % (
+                most, kind or "target", label.pattern if isinstance(label, re.Pattern) else label,
+                self.app.targets().describe()))
+        return t
+
+    def type_into(self, label, text):
+        self.tab_to(label, kind="field")
+        self.key("ctrl+a")
+        self.app.type_text(text)
+
+
+def road_keyboard(make):
+    road = make()
+    road.write_config({"settings": {"manifestUrl": road.manifest_url()}})
+    accounts(road, {"layers": {"login": ["pow", "visual"], "register": []}, "powDifficulty": 12})
+    email, password, name = "keys-player@emberlane.test", "a-long-passw0rd", "Kestrel"
+    app = road.launch()
+    app.wait_route("login", 60)
+    kb = Keyboard(road, app)
+    wait_until(lambda: app.targets().focus == "auth:email", 10, "the sign-in form to open in its Email field")
+    kb.tab_to("Create account", kind="button")
+    kb.key("Return")
+    app.wait_route("register")
+    wait_until(lambda: app.targets().focus == "auth:email", 10, "the registration form to open in its Email field")
+    app.type_text(email)
+    kb.type_into("Password", password)
+    kb.type_into("Confirm password", password)
+    kb.type_into("Display name", name)
+    kb.tab_to("I'm 13 or older", kind="check")
+    kb.key("space")
+    wait_until(lambda: app.has("I'm 13 or older", kind="check") and "on" in app.targets().find(
+        "I'm 13 or older", kind="check")[0]["state"].split(","), 10, "the checkbox to be ticked")
+    kb.tab_to("CREATE ACCOUNT", kind="button")
+    kb.key("Return")
+    mail = wait_until(lambda: [m for m in accounts(road)["mails"] if m["to"] == email], 60, "the activation mail")[-1]
+    status, _ = road.service.get(mail["link"])
+    expect(status == 200, "the activation link answered %d" % status)
+    wait_until(lambda: app.targets().route == "login" or app.has("Log in", kind="button"), 30,
+               "the sign-in form or its link")
+    if app.targets().route != "login":
+        kb.tab_to("Log in", kind="button")
+        kb.key("Return")
+    app.wait_route("login")
+    kb.type_into("Email", email)
+    kb.type_into("Password", password)
+    kb.tab_to("LOG IN", kind="button")
+    kb.key("Return")
+    app.wait_target("Enter the 6 digits", kind="field", seconds=60)
+    code = shown_code(road, app)
+    kb.type_into("Enter the 6 digits", code)
+    kb.key("Return")  # Enter in the form's field sends it
+    app.wait_route("home", 60)
+    road.note("signed in with the keyboard after the proof-of-work and the picture code")
+    wait_until(lambda: road.config_json().get("account", {}).get("email") == email, 20,
+               "config.json to name the account")
+    # The realm list is one stop: Home, then Space chooses its first realm.
+    app.wait_target(kind="realm", seconds=30)
+    kb.tab_to(kind="realm")
+    since = len(app.trace)
+    kb.key("Home")
+    kb.key("space")
+    app.wait_trace(r"^click realm test-realm$", 10, since)
+    kb.tab_to("New character", kind="button")
+    kb.key("Return")
+    app.wait_target("Create", kind="button")
+    wait_until(lambda: app.targets().focus == "modal:name", 10, "the dialog to open in its Name field")
+    app.type_text("Aelinor")
+    kb.key("Return")
+    app.wait_target(re.compile(r"Aelinor"), kind="row", seconds=30, usable=False)
+    with road.play_lock:
+        record = road.game_file("Emberlane/loader-record.txt")
+        if os.path.exists(record):
+            os.remove(record)
+        closed = app.log_count(GAME_CLOSED)
+        kb.tab_to(spec="btn--play")
+        kb.key("Return")
+        wait_until(lambda: os.path.exists(record), 120, "the stand-in loader's record")
+        app.wait_log(GAME_CLOSED, 60, after=closed)
+    expect(not app.saw(r"^WM_(LBUTTON|RBUTTON|MOUSEWHEEL)"), "a pointer press reached the window")
+    ini = ini_values(road)
+    expect(ini.get("name") == "Aelinor", "ember.ini names %r, not the new character" % ini.get("name"))
+    expect("Aelinor" in loader_record(road), "the loader's record does not name the character")
+
+
+# ---------------------------------------------------------------------------
 # 5. A rate-limited sign-in whose countdown ends.
 
 def login_calls(road):
@@ -422,6 +550,7 @@ ROADS = {
     "update-repair": road_update_repair,
     "blocked-mod": road_blocked_mod,
     "account": road_account,
+    "keyboard": road_keyboard,
     "rate-limit": road_rate_limit,
     "offline": road_offline,
     "stop-update": road_stop_update,
