@@ -223,6 +223,11 @@ void settleFocus(app::AppState& state) {
     if (!v.focus.empty()) v.keyFocus = 0;
     v.layerOpen = layer;
     f.focused = focusedIdentity(state);
+    if (f.focused != before && v.focusRing) {
+        // The keyboard moved: what it is on scrolls into view.
+        kiln::scrollIntoView(f.focused);
+        requestFrameIn(0);
+    }
     if (f.focused != kiln::ui().keyboardFocus) {
         kiln::setKeyboardFocus(f.focused, v.focusRing);
         if (v.focusRing) requestFrameIn(0);  // the ring moved without a key

@@ -193,16 +193,30 @@ std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
         TargetKind kind;
         if (!kindOf(n, kind)) continue;
         const kiln::Rect shown = kiln::intersect(n.box, n.clip);
-        if (shown.w < 1 || shown.h < 1) continue;
+        // Scrolled out of its list or page: not in the trace's list; the
+        // keyboard's order keeps it (Tab scrolls it into view), covered
+        // when its scroller's visible part is.
+        int32_t scroller = -1;
+        if (shown.w < 1 || shown.h < 1) {
+            if (full) continue;
+            for (int32_t p = n.parent; p > 0 && scroller < 0; p = c.nodes[size_t(p)].parent)
+                if (c.nodes[size_t(p)].computed.overflow == kiln::OverflowScroll) scroller = p;
+            if (scroller < 0) continue;
+            const kiln::Node& sc = c.nodes[size_t(scroller)];
+            const kiln::Rect view = kiln::intersect(sc.box, sc.clip);
+            if (view.w < 1 || view.h < 1) continue;
+        }
         Target t;
+        t.inView = scroller < 0;
         t.kind = kind;
         t.identity = n.identity;
         if ((kind == TargetKind::radio || kind == TargetKind::realm || kind == TargetKind::row) && n.parent >= 0)
             t.group = c.nodes[size_t(n.parent)].identity;
-        t.x = static_cast<int>(std::lround(shown.x));
-        t.y = static_cast<int>(std::lround(shown.y));
-        t.w = static_cast<int>(std::lround(shown.w));
-        t.h = static_cast<int>(std::lround(shown.h));
+        const kiln::Rect& r = t.inView ? shown : n.box;
+        t.x = static_cast<int>(std::lround(r.x));
+        t.y = static_cast<int>(std::lround(r.y));
+        t.w = static_cast<int>(std::lround(r.w));
+        t.h = static_cast<int>(std::lround(r.h));
         if (full) {
             t.spec = specs->of(n);
             t.label = kind == TargetKind::field  ? fieldLabel(c, i)
@@ -217,7 +231,14 @@ std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
         };
         const bool disabled = hasClass(n, k.disabled) || (kind == TargetKind::button && !n.clickable);
         const bool readOnly = hasClass(n, k.readOnly);
-        const bool covered = coveredAt(c, i, shown.x + shown.w * 0.5f, shown.y + shown.h * 0.5f);
+        bool covered;
+        if (scroller < 0) {
+            covered = coveredAt(c, i, shown.x + shown.w * 0.5f, shown.y + shown.h * 0.5f);
+        } else {
+            const kiln::Node& sc = c.nodes[size_t(scroller)];
+            const kiln::Rect view = kiln::intersect(sc.box, sc.clip);
+            covered = coveredAt(c, size_t(scroller), view.x + view.w * 0.5f, view.y + view.h * 0.5f);
+        }
         flag(disabled, "disabled");
         flag(readOnly, "readonly");
         flag(hasClass(n, k.focus), "focus");

@@ -26,6 +26,7 @@ struct Target {
     TargetKind kind = TargetKind::item;
     uint64_t identity = 0;  // the element's identity (not in the trace)
     uint64_t group = 0;     // radios, realms and character rows: their parent's identity; else 0
+    bool inView = true;     // false: scrolled out of its list (frameTargetsBare only)
     bool chosen = false;    // the selected radio, realm or character ("on" in the state)
     bool pressable = false; // takes a press now: no text, not disabled, read-only, covered, nor a
                             // surface that only holds other targets (a dialog's body)
@@ -41,7 +42,9 @@ struct Target {
 // clip are left out.
 std::vector<Target> frameTargets(const kiln::UiContext& context);
 // The same without labels and specs (kind, identity, group, rectangle,
-// state flags): what the keyboard's focus order needs every frame.
+// state flags), and with the targets scrolled out of their list or page
+// (`inView` false, their whole box): what the keyboard's focus order
+// needs every frame.
 std::vector<Target> frameTargetsBare(const kiln::UiContext& context);
 
 // The list as trace lines: "targets <route> <count> focus=<field id>",

@@ -60,11 +60,13 @@ int nodeOf(uint64_t identity) {
 }
 
 // What lies behind a node's ring: its ancestors' backgrounds over the
-// window's clear colour.
+// window's clear colour, and its own for a ring inside its box.
 kiln::Colour behind(int index) {
     const auto& nodes = kiln::ui().nodes;
     std::vector<int> chain;
-    for (int at = nodes[size_t(index)].parent; at >= 0; at = nodes[size_t(at)].parent) chain.push_back(at);
+    const bool inside = nodes[size_t(index)].computed.ringGap < 0;
+    for (int at = inside ? index : nodes[size_t(index)].parent; at >= 0; at = nodes[size_t(at)].parent)
+        chain.push_back(at);
     kiln::Colour c{10 / 255.0f, 22 / 255.0f, 40 / 255.0f, 1};
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const kiln::Colour& b = nodes[size_t(*it)].computed.background;
@@ -72,6 +74,11 @@ kiln::Colour behind(int index) {
         c = kiln::Colour{b.r * a + c.r * (1 - a), b.g * a + c.g * (1 - a), b.b * a + c.b * (1 - a), 1};
     }
     return c;
+}
+
+// A bare target (no label) as a fault names it: its kind and place.
+std::string where(const Target& t) {
+    return std::string(spelling(t.kind)) + " at " + std::to_string(t.x) + "," + std::to_string(t.y);
 }
 
 class KeyboardTest : public ::testing::Test {
@@ -207,16 +214,24 @@ TEST_F(KeyboardTest, TabCyclesOverEveryPressableTargetOfEveryScene) {
     std::vector<std::string> faults;
     for (const std::string& name : scenes) {
         app::AppState& s = scene(name);
-        const std::vector<Target> targets = frameTargets(kiln::ui());
-        // What takes a press, read from the trace's own view of the target.
+        // Every target, scrolled out of view too (Tab scrolls to it); what
+        // takes a press read from its state flags as the trace spells them.
+        const std::vector<Target> targets = focusFrame().targets;
         std::vector<size_t> pressable;
         for (size_t i = 0; i < targets.size(); ++i) {
             const Target& t = targets[i];
             const bool idle = t.state.find("disabled") == std::string::npos &&
                               t.state.find("readonly") == std::string::npos &&
                               t.state.find("covered") == std::string::npos;
-            const bool dialogBody = t.spec.compare(0, 9, "div.modal") == 0;
+            const int n = nodeOf(t.identity);
+            const bool dialogBody = n >= 0 && hasClass(kiln::ui().nodes[size_t(n)], "modal");
             if (t.kind != TargetKind::text && idle && !dialogBody) pressable.push_back(i);
+        }
+        // ... and each one the trace lists among them.
+        for (const Target& shown : frameTargets(kiln::ui())) {
+            if (shown.kind == TargetKind::text || shown.state.find("disabled") != std::string::npos) continue;
+            if (std::none_of(targets.begin(), targets.end(), [&](const Target& t) { return t.identity == shown.identity; }))
+                faults.push_back(name + ": '" + shown.label + "' is missing from the keyboard's targets");
         }
         std::set<uint64_t> groups;
         size_t expected = 0;
@@ -246,22 +261,23 @@ TEST_F(KeyboardTest, TabCyclesOverEveryPressableTargetOfEveryScene) {
             visited.push_back(index);
             ++seen[t->group != 0 ? t->group : t->identity];
             if (std::find(pressable.begin(), pressable.end(), size_t(index)) == pressable.end())
-                faults.push_back(name + ": Tab visits " + std::string(spelling(t->kind)) + " '" + t->label + "' (" +
-                                 t->state + "), which takes no press");
+                faults.push_back(name + ": Tab visits " + std::string(spelling(t->kind)) + " at " +
+                                 std::to_string(t->x) + "," + std::to_string(t->y) + " (" + t->state +
+                                 "), which takes no press");
             // Inside the open dialog.
             const int n = nodeOf(id);
             if (dialog >= 0 && n >= 0) {
                 bool inside = false;
                 for (int at = n; at >= 0; at = kiln::ui().nodes[size_t(at)].parent) inside |= at == dialog;
-                if (!inside) faults.push_back(name + ": Tab leaves the dialog for '" + t->label + "'");
+                if (!inside) faults.push_back(name + ": Tab leaves the dialog for " + where(*t) + "");
             }
             // The ring.
             if (n >= 0) {
                 const kiln::Node& node = kiln::ui().nodes[size_t(n)];
                 if (!(node.state & kiln::StateFocus) || node.computed.ringWidth < 1) {
-                    faults.push_back(name + ": no focus ring on '" + t->label + "'");
+                    faults.push_back(name + ": no focus ring on " + where(*t) + "");
                 } else if (contrast(node.computed.ringColour, behind(n)) < 3.0) {
-                    faults.push_back(name + ": the ring on '" + t->label + "' has contrast " +
+                    faults.push_back(name + ": the ring on " + where(*t) + " has contrast " +
                                      std::to_string(contrast(node.computed.ringColour, behind(n))));
                 }
             }
@@ -270,13 +286,12 @@ TEST_F(KeyboardTest, TabCyclesOverEveryPressableTargetOfEveryScene) {
         std::rotate(visited.begin(), std::min_element(visited.begin(), visited.end()), visited.end());
         for (size_t i = 1; i < visited.size(); ++i)
             if (visited[i] <= visited[i - 1])
-                faults.push_back(name + ": '" + targets[size_t(visited[i])].label + "' comes after '" +
-                                 targets[size_t(visited[i - 1])].label + "' out of tree order");
+                faults.push_back(name + ": " + where(targets[size_t(visited[i])]) + " comes after " +
+                                 where(targets[size_t(visited[i - 1])]) + " out of tree order");
         for (size_t i : pressable) {
             const uint64_t key = targets[i].group != 0 ? targets[i].group : targets[i].identity;
             if (seen[key] != 1)
-                faults.push_back(name + ": " + std::string(spelling(targets[i].kind)) + " '" + targets[i].label +
-                                 "' visited " + std::to_string(seen[key]) + " times in a cycle");
+                faults.push_back(name + ": " + where(targets[i]) + " visited " + std::to_string(seen[key]) + " times in a cycle");
         }
         if (expected == 0 && name != "restarting" && name != "checking")
             faults.push_back(name + ": nothing to Tab to");
@@ -373,6 +388,9 @@ TEST_F(KeyboardTest, KeysDoWhatAClickDoes) {
         frame({kTab}, 0, true);
         EXPECT_EQ(focusedIdentity(s), realms[first]) << "Shift+Tab comes back to the chosen realm";
         frame({kEnd});
+        const uint64_t last = focusedIdentity(s);
+        frame({});
+        EXPECT_EQ(focusedIdentity(s), last) << "scrolled into view, the realm keeps the keyboard";
         frame({kSpace});
         frame({});
         EXPECT_NE(s.realmKey, chosenBefore) << "Space chooses the focused realm";

@@ -541,6 +541,31 @@ void setKeyboardFocus(uint64_t identity, bool ringShown) {
     g_context.focusRingShown = ringShown;
 }
 void activateByKeyboard(uint64_t identity) { g_context.activateId = identity; }
+
+void scrollIntoView(uint64_t identity) {
+    UiContext& c = g_context;
+    if (identity == 0) return;
+    size_t i = 0;
+    while (i < c.nodes.size() && c.nodes[i].identity != identity) ++i;
+    if (i >= c.nodes.size()) return;
+    const float room = 6 * (c.scale > 0 ? c.scale : 1);
+    const Rect& b = c.nodes[i].box;
+    for (int32_t p = c.nodes[i].parent; p > 0; p = c.nodes[size_t(p)].parent) {
+        const Node& s = c.nodes[size_t(p)];
+        if (s.computed.overflow != OverflowScroll) continue;
+        auto m = c.memory.find(s.identity);
+        if (m == c.memory.end()) return;
+        const Rect& view = s.content;
+        float delta = 0;
+        if (b.y - room < view.y) {
+            delta = b.y - room - view.y;
+        } else if (b.y + b.h + room > view.y + view.h) {
+            delta = std::min(b.y - room - view.y, b.y + b.h + room - (view.y + view.h));
+        }
+        m->second.scrollOffset = std::min(std::max(m->second.scrollOffset + delta, 0.0f), m->second.scrollRange);
+        return;
+    }
+}
 uint64_t focusId() { return g_context.focusId != nullptr ? *g_context.focusId : 0; }
 void setPointerDrawing(bool on) { g_context.drawPointer = on; }
 bool pointerDrawing() { return g_context.drawPointer; }

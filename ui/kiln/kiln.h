@@ -390,6 +390,10 @@ void setKeyboardFocus(uint64_t identity, bool ringShown);
 // buttonElement in this frame's build reports a press, exactly as a click
 // would (cleared by beginFrame).
 void activateByKeyboard(uint64_t identity);
+// Scrolls the nearest scroll container around the element of this
+// identity (in the frame just laid out) so that the element, with a few
+// pixels around it for its ring, shows from the next frame on.
+void scrollIntoView(uint64_t identity);
 uint64_t focusId();  // 0 when none
 void setPointerDrawing(bool on);
 bool pointerDrawing();

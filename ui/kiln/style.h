@@ -158,7 +158,8 @@ struct Style {
     // The keyboard focus ring ("focus-ring: <width> <gap> <ring colour>
     // [<gap colour>]"): a ring of `ringWidth` drawn `ringGap` outside the
     // border box, the gap between filled with the gap colour (a dark band
-    // keeps the ring visible on a light background too).
+    // keeps the ring visible on a light background too); a gap of -width
+    // draws it just inside the box.
     Colour ringColour{};
     Colour ringGapColour{};
     float ringWidth = 0, ringGap = 0;

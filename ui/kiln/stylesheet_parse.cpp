@@ -393,13 +393,20 @@ StyleMask readGlow(Style& style, std::string_view value, DeclarationContext&) {
 }
 
 // "focus-ring: 2px 2px #FFD98A #0A1628": width, gap, ring colour, gap colour.
+// A gap of minus the width or less puts the ring inside the border box.
 StyleMask readFocusRing(Style& style, std::string_view value, DeclarationContext&) {
     int colours = 0, numbers = 0;
     style.ringGapColour = Colour{};
     readColourAndNumbers(
         value,
         [&](const Colour& c) { (colours++ == 0 ? style.ringColour : style.ringGapColour) = c; },
-        [&](float v) { (numbers++ == 0 ? style.ringWidth : style.ringGap) = std::max(0.0f, v); });
+        [&](float v) {
+            if (numbers++ == 0) {
+                style.ringWidth = std::max(0.0f, v);
+            } else {
+                style.ringGap = v;  // below 0: the ring lies inside the box (in a list that clips)
+            }
+        });
     return bit(BitFocusRing);
 }
 
