@@ -1,15 +1,18 @@
-// uia_walk [close]: reads the launcher's window (class "EmberlaneLauncher") from
+// uia_walk [close | time N]: reads the launcher's window (class "EmberlaneLauncher") from
 // another process the way a screen reader does, through UI Automation's
 // flat client API, and prints its tree depth first, one element a line:
 //   <depth> <control type> <automation id> <focus> <enabled> <password> <name>
 // separated by tabs (the flags 0 or 1, the name in UTF-8). Exit code 1 when
 // there is no window or no tree. mingw declares none of the client calls:
 // they are found in uiautomationcore.dll at run time. With "close", asks
-// the window to close instead.
+// the window to close instead; with "time N", walks N times without
+// printing and reports the requests answered per second (bench/access-figures).
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -46,11 +49,14 @@ struct Client {
     NavigateCall navigate = nullptr;
     NodeFromVariantCall fromVariant = nullptr;
     NodeReleaseCall release = nullptr;
+    bool quiet = false;
+    long requests = 0, elements = 0;
 
     std::string text(Node node, int id) {
         VARIANT v;
         VariantInit(&v);
         std::string out;
+        ++requests;
         if (SUCCEEDED(property(node, id, &v)) && v.vt == VT_BSTR && v.bstrVal != nullptr) {
             const int n = WideCharToMultiByte(CP_UTF8, 0, v.bstrVal, -1, nullptr, 0, nullptr, nullptr);
             out.resize(static_cast<size_t>(n > 0 ? n - 1 : 0));
@@ -63,6 +69,7 @@ struct Client {
         VARIANT v;
         VariantInit(&v);
         long out = -1;
+        ++requests;
         if (SUCCEEDED(property(node, id, &v)) && v.vt == VT_I4) out = v.lVal;
         VariantClear(&v);
         return out;
@@ -71,6 +78,7 @@ struct Client {
         VARIANT v;
         VariantInit(&v);
         int out = -1;
+        ++requests;
         if (SUCCEEDED(property(node, id, &v)) && v.vt == VT_BOOL) out = v.boolVal != VARIANT_FALSE ? 1 : 0;
         VariantClear(&v);
         return out;
@@ -82,6 +90,7 @@ struct Client {
         SAFEARRAY* data = nullptr;
         BSTR structure = nullptr;
         Node found = nullptr;
+        ++requests;
         if (SUCCEEDED(navigate(from, direction, &always, &request, &data, &structure)) && data != nullptr) {
             LONG at[2] = {0, 0};
             VARIANT v;
@@ -94,8 +103,14 @@ struct Client {
         return found;
     }
     void print(Node node, int depth) {
-        std::printf("%d\t%ld\t%s\t%d\t%d\t%d\t%s\n", depth, number(node, 30003), text(node, 30011).c_str(),
-                    flag(node, 30008), flag(node, 30010), flag(node, 30019), text(node, 30005).c_str());
+        ++elements;
+        const long type = number(node, 30003);
+        const std::string id = text(node, 30011), name = text(node, 30005);
+        const int focus = flag(node, 30008), enabled = flag(node, 30010), secret = flag(node, 30019);
+        if (!quiet) {
+            std::printf("%d\t%ld\t%s\t%d\t%d\t%d\t%s\n", depth, type, id.c_str(), focus, enabled, secret,
+                        name.c_str());
+        }
         for (Node child = step(node, kFirstChild); child != nullptr;) {
             print(child, depth + 1);
             Node next = step(child, kNextSibling);
@@ -136,7 +151,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "uia_walk: no tree for the window\n");
         return 1;
     }
-    c.print(root, 0);
+    if (argc > 2 && std::string(argv[1]) == "time") {
+        const int walks = std::max(1, std::atoi(argv[2]));
+        c.quiet = true;
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        for (int i = 0; i < walks; ++i) c.print(root, 0);
+        QueryPerformanceCounter(&end);
+        const double ms = double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+        std::printf("%d walks of %ld elements, %ld requests in %.0f ms: %.0f requests/s, %.1f ms a walk\n", walks,
+                    c.elements / walks, c.requests, ms, double(c.requests) * 1000.0 / ms, ms / walks);
+    } else {
+        c.print(root, 0);
+    }
     c.release(root);
     std::fflush(stdout);
     return 0;
