@@ -22,6 +22,7 @@
 #include "launcher/kit/textfield.h"
 #include "launcher/screens/screens.h"
 #include "tests/support/scratch.h"
+#include "ui/kiln/contrast.h"
 #include "ui/kiln/kiln.h"
 #include "ui/kiln/registry.h"
 #include "ui/kiln/text.h"
@@ -85,6 +86,16 @@ public:
         std::vector<std::string> faults;
         const auto& nodes = kiln::ui().nodes;
         for (size_t i = 1; i < nodes.size(); ++i) check(nodes, i, faults);
+        // Every text readable against what lies under it (the window clears to #0A1628).
+        size_t judged = 0;
+        const auto low = kiln::lowContrastTexts(kiln::ui(), {0.0392f, 0.0863f, 0.1569f, 1}, "is-disabled", &judged);
+        if (judged == 0) faults.push_back(scene_ + ": no text could be judged for contrast");
+        for (const kiln::ContrastFault& f : low) {
+            std::ostringstream line;
+            line << scene_ << " at " << scale_ << ": contrast " << std::fixed << std::setprecision(2) << f.ratio
+                 << " < " << f.needed << ": " << describe(nodes, f.node);
+            faults.push_back(line.str());
+        }
         return faults;
     }
 
