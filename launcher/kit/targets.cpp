@@ -1,6 +1,8 @@
 // The frame's targets (see targets.h).
 #include "launcher/kit/targets.h"
 
+#include "launcher/kit/widgets.h"
+
 #include <cmath>
 #include <memory>
 #include <unordered_map>
@@ -18,6 +20,7 @@ struct Names {
              h3 = kiln::nameHash("t-h3"), fieldErr = kiln::nameHash("field__err"),
              formTitle = kiln::nameHash("formmsg__title"), formText = kiln::nameHash("formmsg__text"),
              clock = kiln::nameHash("auth__clock"), phase = kiln::nameHash("progress__phase"),
+             modalNote = kiln::nameHash("modal__note"), modal = kiln::nameHash("modal"),
              disabled = kiln::nameHash("is-disabled"), focus = kiln::nameHash("is-focus"), on = kiln::nameHash("is-on"),
              current = kiln::nameHash("is-current"), selected = kiln::nameHash("is-selected"),
              realmOn = kiln::nameHash("realm--on"), readOnly = kiln::nameHash("is-readonly");
@@ -89,8 +92,8 @@ std::string fieldLabel(const kiln::UiContext& c, size_t i) {
 bool kindOf(const kiln::Node& n, TargetKind& out) {
     const Names& k = names();
     if (n.kind == kiln::KindText) {
-        // Headings, field errors, the sign-in form's messages and countdown, the progress phase.
-        for (uint32_t c : {k.h1, k.h2, k.h3, k.fieldErr, k.formTitle, k.formText, k.clock, k.phase})
+        // Headings, field errors, the sign-in form's messages and countdown, the progress phase, a dialog's note.
+        for (uint32_t c : {k.h1, k.h2, k.h3, k.fieldErr, k.formTitle, k.formText, k.clock, k.phase, k.modalNote})
             if (hasClass(n, c)) {
                 out = TargetKind::text;
                 return true;
@@ -108,6 +111,7 @@ bool kindOf(const kiln::Node& n, TargetKind& out) {
           : hasClass(n, k.radio)  ? TargetKind::radio
           : hasClass(n, k.realm)  ? TargetKind::realm
           : hasClass(n, k.row)    ? TargetKind::row
+          : hasClass(n, k.modal)  ? TargetKind::dialog  // it takes the clicks that miss its buttons
                                   : TargetKind::item;
     return true;
 }
@@ -117,7 +121,8 @@ constexpr struct {
     const char* text;
 } kKindTexts[] = {{TargetKind::button, "button"}, {TargetKind::tab, "tab"},     {TargetKind::field, "field"},
                   {TargetKind::check, "check"},   {TargetKind::radio, "radio"}, {TargetKind::realm, "realm"},
-                  {TargetKind::row, "row"},       {TargetKind::text, "text"},   {TargetKind::item, "item"}};
+                  {TargetKind::row, "row"},       {TargetKind::text, "text"},   {TargetKind::dialog, "dialog"},
+                  {TargetKind::item, "item"}};
 
 // Element spec texts by the class array a node points at (and by tag for
 // specs without classes).
@@ -222,6 +227,13 @@ std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
             t.label = kind == TargetKind::field  ? fieldLabel(c, i)
                       : kind == TargetKind::text ? std::string(kiln::nodeText(n))
                                                  : textsOf(c, i);
+            // The name the widget gave: a field's even when its placeholder is
+            // not drawn, a symbol button's word.
+            for (const WidgetFrame::ElementName& named : widgetFrame().names) {
+                if (named.identity != n.identity) continue;
+                if (!named.name.empty()) t.label = named.name;
+                t.secret = named.secret;
+            }
         }
         std::string state;
         auto flag = [&state](bool on, const char* name) {
@@ -255,7 +267,7 @@ std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
             const size_t end = subtreeEnd(c, i);
             for (size_t j = i + 1; j < end && !surface; ++j) surface = c.nodes[j].clickable;
         }
-        t.pressable = kind != TargetKind::text && n.clickable && !disabled && !readOnly && !covered && !surface;
+        t.pressable = kind != TargetKind::text && kind != TargetKind::dialog && n.clickable && !disabled && !readOnly && !covered && !surface;
         out.push_back(std::move(t));
     }
     return out;

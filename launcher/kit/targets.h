@@ -17,24 +17,25 @@
 namespace ember::launcher::view {
 
 // What a target is; spelled in the trace by spelling() ("button", "tab",
-// "field", "check", "radio", "realm", "row", "text", "item").
-enum class TargetKind : uint8_t { button, tab, field, check, radio, realm, row, text, item };
+// "field", "check", "radio", "realm", "row", "text", "dialog", "item").
+enum class TargetKind : uint8_t { button, tab, field, check, radio, realm, row, text, dialog, item };
 std::string_view spelling(TargetKind kind);
 bool parseKind(std::string_view text, TargetKind& out);
 
 struct Target {
     TargetKind kind = TargetKind::item;
-    uint64_t identity = 0;  // the element's identity (not in the trace)
     uint64_t group = 0;     // radios, realms and character rows: their parent's identity; else 0
     bool inView = true;     // false: scrolled out of its list (frameTargetsBare only)
     bool chosen = false;    // the selected radio, realm or character ("on" in the state)
-    bool pressable = false; // takes a press now: no text, not disabled, read-only, covered, nor a
-                            // surface that only holds other targets (a dialog's body)
+    bool pressable = false; // takes a press now: no text or dialog, not disabled, read-only, covered,
+                            // nor a surface that only holds other targets
     int x = 0, y = 0, w = 0, h = 0;  // the visible part of the element, rounded
     std::string state;  // comma-separated: disabled, readonly, focus, keyboard (the keyboard is on it),
                         // on, current, covered; "-" for none
     std::string spec;   // the element spec ("div.btn.btn--primary")
     std::string label;  // the button's or tab's text, a field's label (else its placeholder), a heading's text
+    uint64_t identity = 0;  // the element's identity: the same from frame to frame
+    bool secret = false;    // a field whose text is hidden
 };
 
 // The targets of the frame the context holds (after kiln::endFrame), in

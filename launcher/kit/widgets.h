@@ -39,8 +39,20 @@ struct WidgetFrame {
         std::string id;         // the field's id
     };
     std::vector<FieldInput> fieldInputs;  // every field's input, in draw order
+    // Names a screen reader says instead of what is drawn: a field's label
+    // (else its placeholder, which is not drawn once it holds text, with
+    // whether it is secret), a symbol button's word.
+    struct ElementName {
+        uint64_t identity = 0;
+        std::string name;
+        bool secret = false;
+    };
+    std::vector<ElementName> names;
 };
 WidgetFrame& widgetFrame();
+// Names the current element for screen readers when what it draws is no
+// word (an icon, a symbol).
+void nameElement(std::string name);
 
 // Starts a frame's widget pass: the clock (ms) and the scale, and forgets
 // the previous frame's record (requests, fields, Tab order).
