@@ -194,6 +194,7 @@ std::vector<Target> frameTargets(const kiln::UiContext& c) {
             if (named.identity != n.identity) continue;
             if (!named.name.empty()) t.label = named.name;
             t.secret = named.secret;
+            t.value = named.value;
         }
         std::string state;
         auto flag = [&state](bool on, const char* name) {
