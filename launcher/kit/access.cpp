@@ -69,6 +69,7 @@ std::vector<AccessNode> accessTree(const std::vector<Target>& targets) {
         n.focused = hasState(t, "focus");
         n.secret = t.secret;
         n.on = hasState(t, "on") || hasState(t, "current");
+        n.value = t.value;
         if (n.role == AccessRole::listItem) {
             int& list = t.kind == TargetKind::realm ? realms : characters;
             if (list < 0) {

@@ -24,6 +24,7 @@ struct AccessNode {
     int x = 0, y = 0, w = 0, h = 0;  // window client pixels
     bool enabled = true, focused = false, secret = false;
     bool on = false;  // a checked box, the chosen radio, realm or character, the current tab
+    std::string value;  // a field's text (empty for a secret one)
 };
 
 // The nodes of a frame's targets, lists before their items, in reading order.

@@ -233,6 +233,7 @@ std::vector<Target> collectTargets(const kiln::UiContext& c, bool full) {
                 if (named.identity != n.identity) continue;
                 if (!named.name.empty()) t.label = named.name;
                 t.secret = named.secret;
+                t.value = named.value;
             }
         }
         std::string state;

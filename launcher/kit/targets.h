@@ -36,6 +36,7 @@ struct Target {
     std::string label;  // the button's or tab's text, a field's label (else its placeholder), a heading's text
     uint64_t identity = 0;  // the element's identity: the same from frame to frame
     bool secret = false;    // a field whose text is hidden
+    std::string value;      // a field's text (empty for a secret one)
 };
 
 // The targets of the frame the context holds (after kiln::endFrame), in

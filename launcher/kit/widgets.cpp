@@ -49,7 +49,7 @@ void beginWidgets(uint64_t nowMs, float scale) {
     f.fieldInputs.clear();
     f.names.clear();
 }
-void nameElement(std::string name) { widgetFrame().names.push_back({kiln::currentId(), std::move(name), false}); }
+void nameElement(std::string name) { widgetFrame().names.push_back({kiln::currentId(), std::move(name), false, ""}); }
 uint64_t widgetClock() { return widgetFrame().now; }
 float widgetScale() { return widgetFrame().scale; }
 void requestFrameIn(int64_t ms) {
@@ -405,7 +405,8 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
     const kiln::Rect inputRect = kiln::lastRect();
     if (!o.id.empty()) widgetFrame().fieldInputs.push_back({kiln::currentId(), o.id});
     if (!o.readOnly) widgetFrame().textFields.push_back(inputRect);
-    widgetFrame().names.push_back({kiln::currentId(), o.label.empty() ? o.placeholder : o.label, o.secret});
+    widgetFrame().names.push_back(
+        {kiln::currentId(), o.label.empty() ? o.placeholder : o.label, o.secret, o.secret ? "" : o.text});
     InputMemory& memory = kiln::memoryFor<InputMemory>(kiln::currentId());
     float area = inputRect.w > 0 ? fieldTextWidth(inputRect.w, inFieldButton, widgetScale()) : 0;
     const float laidOut = openTextArea();

@@ -46,6 +46,7 @@ struct WidgetFrame {
         uint64_t identity = 0;
         std::string name;
         bool secret = false;
+        std::string value;  // a field's text (never a secret one's)
     };
     std::vector<ElementName> names;
 };

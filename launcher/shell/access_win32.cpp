@@ -9,9 +9,41 @@
 #include <atomic>
 #include <mutex>
 
+// The control patterns' provider interfaces (mingw's uiautomationcore.h
+// declares none of them), in the order of their vtables.
+struct InvokePattern : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke() = 0;
+};
+struct TogglePattern : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Toggle() = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ToggleState(int* state) = 0;
+};
+struct SelectionItemPattern : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Select() = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddToSelection() = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveFromSelection() = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsSelected(BOOL* selected) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_SelectionContainer(IRawElementProviderSimple** container) = 0;
+};
+struct ValuePattern : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetValue(LPCWSTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Value(BSTR* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* readOnly) = 0;
+};
+__CRT_UUID_DECL(InvokePattern, 0x54fcb24b, 0xe18e, 0x47a2, 0xb4, 0xd3, 0xec, 0xcb, 0xe7, 0x75, 0x99, 0xa2)
+__CRT_UUID_DECL(TogglePattern, 0x56d00bd0, 0xc4f4, 0x433c, 0xa8, 0x36, 0x1a, 0x52, 0xa5, 0x7e, 0x08, 0x92)
+__CRT_UUID_DECL(SelectionItemPattern, 0x2acad808, 0xb2d4, 0x452d, 0xa4, 0x07, 0x91, 0xff, 0x1a, 0xd1, 0x67, 0xb2)
+__CRT_UUID_DECL(ValuePattern, 0xc7935180, 0x6fb3, 0x4201, 0xb1, 0x74, 0x7d, 0xf7, 0x3a, 0xdb, 0xf6, 0x4a)
+
 namespace ember::launcher {
 
 namespace {
+
+constexpr PATTERNID kInvokePattern = 10000, kValuePattern = 10002, kSelectionItemPattern = 10010,
+                    kTogglePattern = 10015;
+constexpr HRESULT kNotEnabled = static_cast<HRESULT>(0x80040200);
+constexpr HRESULT kInvalidOperation = static_cast<HRESULT>(0x80131509);
+constexpr UINT kPressMessage = WM_APP + 2;
 
 // Control types, the focus event and an error mingw's headers leave out.
 constexpr long kButtonType = 50000, kCheckBoxType = 50002, kEditType = 50004, kHyperlinkType = 50005,
@@ -115,7 +147,11 @@ namespace {
 // One provider: the root (id 0) or an element of the tree, by id.
 class Element final : public IRawElementProviderSimple,
                       public IRawElementProviderFragment,
-                      public IRawElementProviderFragmentRoot {
+                      public IRawElementProviderFragmentRoot,
+                      public InvokePattern,
+                      public TogglePattern,
+                      public SelectionItemPattern,
+                      public ValuePattern {
 public:
     Element(std::shared_ptr<AccessShared> shared, uint64_t id) : shared_(std::move(shared)), id_(id) {}
 
@@ -129,6 +165,14 @@ public:
             *out = static_cast<IRawElementProviderFragment*>(this);
         } else if (riid == __uuidof(IRawElementProviderFragmentRoot) && id_ == 0) {
             *out = static_cast<IRawElementProviderFragmentRoot*>(this);
+        } else if (riid == __uuidof(InvokePattern) && supports(kInvokePattern)) {
+            *out = static_cast<InvokePattern*>(this);
+        } else if (riid == __uuidof(TogglePattern) && supports(kTogglePattern)) {
+            *out = static_cast<TogglePattern*>(this);
+        } else if (riid == __uuidof(SelectionItemPattern) && supports(kSelectionItemPattern)) {
+            *out = static_cast<SelectionItemPattern*>(this);
+        } else if (riid == __uuidof(ValuePattern) && supports(kValuePattern)) {
+            *out = static_cast<ValuePattern*>(this);
         } else {
             return E_NOINTERFACE;
         }
@@ -148,9 +192,18 @@ public:
         *out = ProviderOptions_ServerSideProvider;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetPatternProvider(PATTERNID, IUnknown** out) override {
+    HRESULT STDMETHODCALLTYPE GetPatternProvider(PATTERNID pattern, IUnknown** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
+        if (!supports(pattern)) return S_OK;
+        switch (pattern) {
+            case kInvokePattern: *out = static_cast<InvokePattern*>(this); break;
+            case kTogglePattern: *out = static_cast<TogglePattern*>(this); break;
+            case kSelectionItemPattern: *out = static_cast<SelectionItemPattern*>(this); break;
+            case kValuePattern: *out = static_cast<ValuePattern*>(this); break;
+            default: return S_OK;
+        }
+        AddRef();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetPropertyValue(PROPERTYID property, VARIANT* out) override {
@@ -317,8 +370,113 @@ public:
         return S_OK;
     }
 
+    // Invoke, Toggle, SelectionItem: the press a click makes, on the window's thread.
+    HRESULT STDMETHODCALLTYPE Invoke() override { return press(); }
+    HRESULT STDMETHODCALLTYPE Toggle() override { return press(); }
+    HRESULT STDMETHODCALLTYPE Select() override {
+        bool on = false;
+        const HRESULT read = state(on);
+        if (FAILED(read)) return read;
+        return on ? S_OK : press();
+    }
+    HRESULT STDMETHODCALLTYPE AddToSelection() override {
+        bool on = false;
+        const HRESULT read = state(on);
+        return FAILED(read) ? read : on ? S_OK : kInvalidOperation;  // one chosen at a time
+    }
+    HRESULT STDMETHODCALLTYPE RemoveFromSelection() override {
+        bool on = false;
+        const HRESULT read = state(on);
+        return FAILED(read) ? read : on ? kInvalidOperation : S_OK;  // a choice is only replaced
+    }
+    HRESULT STDMETHODCALLTYPE get_ToggleState(int* out) override {
+        if (out == nullptr) return E_POINTER;
+        bool on = false;
+        const HRESULT read = state(on);
+        *out = on ? 1 : 0;
+        return read;
+    }
+    HRESULT STDMETHODCALLTYPE get_IsSelected(BOOL* out) override {
+        if (out == nullptr) return E_POINTER;
+        bool on = false;
+        const HRESULT read = state(on);
+        *out = on ? TRUE : FALSE;
+        return read;
+    }
+    HRESULT STDMETHODCALLTYPE get_SelectionContainer(IRawElementProviderSimple** out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        uint64_t list = 0;
+        {
+            std::lock_guard<std::mutex> hold(shared_->lock);
+            const int at = shared_->find(id_);
+            if (!shared_->connected || at < 0) return kElementNotAvailable;
+            const int parent = shared_->nodes[size_t(at)].parent;
+            if (parent >= 0) list = shared_->nodes[size_t(parent)].id;
+        }
+        if (list != 0) *out = static_cast<IRawElementProviderSimple*>(new Element(shared_, list));
+        return S_OK;
+    }
+    // Value: what the field holds, never a secret one's; read-only here.
+    HRESULT STDMETHODCALLTYPE SetValue(LPCWSTR) override { return kNotSupported; }
+    HRESULT STDMETHODCALLTYPE get_Value(BSTR* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        std::wstring value;
+        {
+            std::lock_guard<std::mutex> hold(shared_->lock);
+            const int at = shared_->find(id_);
+            if (!shared_->connected || at < 0) return kElementNotAvailable;
+            value = wide(shared_->nodes[size_t(at)].value);
+        }
+        *out = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = TRUE;
+        return S_OK;
+    }
+
 private:
     ~Element() = default;
+
+    // Whether the element offers the pattern (by its role; the root none).
+    bool supports(PATTERNID pattern) const {
+        std::lock_guard<std::mutex> hold(shared_->lock);
+        const int at = shared_->find(id_);
+        if (at < 0) return false;
+        const view::AccessRole role = shared_->nodes[size_t(at)].role;
+        switch (pattern) {
+            case kInvokePattern: return role == view::AccessRole::button || role == view::AccessRole::hyperlink;
+            case kTogglePattern: return role == view::AccessRole::checkBox;
+            case kSelectionItemPattern:
+                return role == view::AccessRole::radioButton || role == view::AccessRole::listItem ||
+                       role == view::AccessRole::tabItem;
+            case kValuePattern: return role == view::AccessRole::edit;
+            default: return false;
+        }
+    }
+    HRESULT state(bool& on) const {
+        std::lock_guard<std::mutex> hold(shared_->lock);
+        const int at = shared_->find(id_);
+        if (!shared_->connected || at < 0) return kElementNotAvailable;
+        on = shared_->nodes[size_t(at)].on;
+        return S_OK;
+    }
+    // A press goes to the window's thread, which presses the element in its
+    // next frame as a click would.
+    HRESULT press() const {
+        HWND window = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(shared_->lock);
+            const int at = shared_->find(id_);
+            if (!shared_->connected || at < 0) return kElementNotAvailable;
+            if (!shared_->nodes[size_t(at)].enabled) return kNotEnabled;
+            window = shared_->window;
+        }
+        return PostMessageW(window, kPressMessage, static_cast<WPARAM>(id_), 0) ? S_OK : E_FAIL;
+    }
     std::shared_ptr<AccessShared> shared_;
     uint64_t id_;
     std::atomic<ULONG> refs_{1};
@@ -357,10 +515,14 @@ bool AccessTree::answer(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& resu
         give = shared_->uia.returnProvider;
     }
     if (give == nullptr) return false;
-    Element* root = new Element(shared_, 0);
-    result = give(window, wParam, lParam, static_cast<IRawElementProviderSimple*>(root));
+    IRawElementProviderSimple* root = rootProvider();
+    result = give(window, wParam, lParam, root);
     root->Release();
     return true;
+}
+
+IRawElementProviderSimple* AccessTree::rootProvider() {
+    return static_cast<IRawElementProviderSimple*>(new Element(shared_, 0));
 }
 
 void AccessTree::update(HWND window, std::vector<view::AccessNode> nodes, const std::wstring& title) {

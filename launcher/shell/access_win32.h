@@ -8,6 +8,7 @@
 #pragma once
 
 #include <windows.h>
+#include <uiautomationcore.h>
 
 #include <memory>
 #include <string>
@@ -39,6 +40,10 @@ public:
     void update(HWND window, std::vector<view::AccessNode> nodes, const std::wstring& title);
     // The window is going: providers answer "element not available" from now on.
     void disconnect(HWND window);
+    // The root provider (one reference, the caller's). A pressed element
+    // (Invoke, Toggle, Select) arrives at the window as WM_APP + 2 with its
+    // identity in wParam.
+    IRawElementProviderSimple* rootProvider();
 
 private:
     std::shared_ptr<AccessShared> shared_;
