@@ -66,7 +66,7 @@ std::vector<AccessNode> accessTree(const std::vector<Target>& targets) {
         n.w = t.w;
         n.h = t.h;
         n.enabled = !hasState(t, "disabled") && !hasState(t, "covered");
-        n.focused = hasState(t, "focus");
+        n.focused = hasState(t, "keyboard") || hasState(t, "focus");
         n.secret = t.secret;
         n.on = hasState(t, "on") || hasState(t, "current");
         n.value = t.value;

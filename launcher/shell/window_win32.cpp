@@ -76,8 +76,10 @@ struct WindowState {
     // build and render parts, for the trace.
     std::vector<double> frameMs, buildMs, renderMs;
     bool firstPresented = false;
-    // What screen readers read, kept once one has asked.
+    // What screen readers read, kept once one has asked, and the elements
+    // they pressed (one a frame, as a click is).
     AccessTree access;
+    std::vector<uint64_t> readerPresses;
 };
 
 WindowState* g_state = nullptr;
@@ -182,6 +184,11 @@ void drawFrame(WindowState& s) {
         for (int32_t i = 0; i < s.settings.tabPresses; ++i) s.keys.push_back(view::KeyEvent{VK_TAB, false, false});
     }
     view::runFieldPass(a, s.keys, view::joinUtf16(s.typed), now);
+    if (!s.readerPresses.empty()) {
+        kiln::activateByKeyboard(s.readerPresses.front());
+        s.readerPresses.erase(s.readerPresses.begin());
+        if (!s.readerPresses.empty()) s.owed = std::max(s.owed, 1);
+    }
     view::buildFrame(a, w, h, s.scale, now, view::demoBody(a));
     kiln::endFrame();
     view::settleFocus(a);
@@ -435,6 +442,10 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
             s.typed.push_back(static_cast<uint32_t>(wParam));
             kiln::feedWindowMessage(message, wParam, lParam);
         }
+        return 0;
+    case kMsgApp2:
+        // A screen reader pressed an element (Invoke, Toggle, Select).
+        s.readerPresses.push_back(static_cast<uint64_t>(wParam));
         return 0;
     case app::kPostedTaskMessage:
         // A worker's completion: run on this thread, then freed.

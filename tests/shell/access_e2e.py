@@ -59,6 +59,18 @@ def last_targets(config):
     return found
 
 
+def traced_after(config, first, then):
+    """Whether the trace has the line `then` after the line `first`."""
+    seen = False
+    for line in open(os.path.join(config, "ui-trace.log"), encoding="utf-8", errors="replace"):
+        stamped = re.match(r"^\s*\d+ (.*)$", line.rstrip("\n"))
+        text = stamped.group(1) if stamped else ""
+        seen = seen or text == first
+        if seen and text == then:
+            return True
+    return False
+
+
 def walk():
     result = subprocess.run([WINE_RUN, WALK], capture_output=True, timeout=120)
     nodes = []
@@ -135,7 +147,7 @@ def check_scene(scene, work):
                 fail("%s: a field without a name" % what)
             if node["secret"] != (kind == "field" and "password" in label.lower()):
                 fail("%s: IsPassword %r" % (what, node["secret"]))
-            if node["focus"] != ("focus" in state.split(",")):
+            if node["focus"] != ("focus" in state.split(",") or "keyboard" in state.split(",")):
                 fail("%s: HasKeyboardFocus %r, state %s" % (what, node["focus"], state))
             if node["enabled"] == ("disabled" in state.split(",") or "covered" in state.split(",")):
                 fail("%s: IsEnabled %r, state %s" % (what, node["enabled"], state))
@@ -148,6 +160,18 @@ def check_scene(scene, work):
         if again != ids:
             fail("%s: the automation ids changed between two walks" % scene)
         print("ok: %s: %d elements, %d lists" % (scene, len(elements), len(lists)), flush=True)
+        if scene == "login":
+            # A screen reader's press on the Settings tab does what a click does.
+            tab = [n for n in tree if n["name"] == "Settings" and n["type"] == TYPES["tab"]]
+            subprocess.run([WINE_RUN, WALK, "press", tab[0]["id"]], capture_output=True, timeout=60)
+            def settings_current():
+                return any(t[0] == "tab" and t[3] == "Settings" and "current" in t[1].split(",")
+                           for t in last_targets(config))
+            end = time.time() + 30
+            while time.time() < end and not settings_current():
+                time.sleep(0.2)
+            if not settings_current() or not traced_after(config, "WM_APP+2", "click tab"):
+                fail("login: pressing the Settings tab by its automation id did not do what a click does")
     finally:
         # The window closes itself; the Windows process outlives a killed
         # wine-run, so it is found by its own copy's name if it does not.

@@ -1,4 +1,4 @@
-// uia_walk [close | time N]: reads the launcher's window (class "EmberlaneLauncher") from
+// uia_walk [close | time N | press ID]: reads the launcher's window (class "EmberlaneLauncher") from
 // another process the way a screen reader does, through UI Automation's
 // flat client API, and prints its tree depth first, one element a line:
 //   <depth> <control type> <automation id> <focus> <enabled> <password> <name>
@@ -6,7 +6,9 @@
 // there is no window or no tree. mingw declares none of the client calls:
 // they are found in uiautomationcore.dll at run time. With "close", asks
 // the window to close instead; with "time N", walks N times without
-// printing and reports the requests answered per second (bench/access-figures).
+// printing and reports the requests answered per second (bench/access-figures);
+// with "press ID", posts the press a screen reader's Invoke makes on the
+// element of that automation id (Wine's client has no patterns to call).
 #include <windows.h>
 #include <oleauto.h>
 
@@ -130,6 +132,10 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::string(argv[1]) == "close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (argc > 2 && std::string(argv[1]) == "press") {
+        PostMessageW(window, WM_APP + 2, static_cast<WPARAM>(std::strtoull(argv[2], nullptr, 16)), 0);
         return 0;
     }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
