@@ -100,7 +100,12 @@ Reporter reporter();
 // Says nothing; cancelled when the workers stop.
 Reporter quietReporter();
 
+// Cancel also ends a paused download (its parts stay for the next Play).
 void cancelOperation();
+// Pause while client files download: the transfers stop and keep their
+// parts; the progress block stays as paused (resumeOperation, in the
+// pipeline, starts again from the kept bytes).
+void pauseOperation();
 // Abandons the running account action unless a rate-limit wait runs.
 void cancelAccountTask();
 // Sets the flags, wakes both workers and waits up to 3 s for each; one that

@@ -148,6 +148,24 @@ private:
     bool joined_ = false;
 };
 
+uint64_t steadyMs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+// Waits, in slices of at most 50 ms, until the speed limit has paid for
+// `ticket`; empty when it has, else the limit's reason to end the exchange.
+std::string awaitTicket(Throttle& throttle, uint64_t ticket, Limits& limits) {
+    for (;;) {
+        const uint64_t wait = throttle.waitMs(ticket, steadyMs());
+        if (wait == 0) return std::string();
+        std::string why = limits.breached();
+        if (!why.empty()) return why;
+        Sleep(static_cast<DWORD>(std::min<uint64_t>(wait, 50)));
+    }
+}
+
 // Starts one asynchronous step with `call` and waits for its completion,
 // looking at the limits every 50 ms. Empty on success; else WinHTTP's error
 // text or the limit's reason (then the request is closed at once).
@@ -359,9 +377,25 @@ Response request(const Request& req) {
         if (!reply.error.empty()) break;
         const DWORD available = x.bytes;
         if (available == 0) break;
+        // Under the speed limit a read takes no more than the bucket pays
+        // for, and waits until it has.
+        DWORD want = std::min(available, kChunk);
+        uint64_t ticket = 0;
+        if (req.throttled) {
+            Throttle& throttle = sharedThrottle();
+            want = static_cast<DWORD>(throttle.readSize(want));
+            ticket = throttle.reserve(want, steadyMs());
+            reply.error = awaitTicket(throttle, ticket, limits);
+            if (!reply.error.empty()) {
+                if (ticket != 0) throttle.giveBack(want);
+                request.close();
+                break;
+            }
+        }
         reply.error = step(x, request, limits, [&] {
-            return WinHttpReadData(request.get(), x.buffer.get(), std::min(available, kChunk), nullptr);
+            return WinHttpReadData(request.get(), x.buffer.get(), want, nullptr);
         });
+        if (ticket != 0 && x.bytes < want) sharedThrottle().giveBack(want - (reply.error.empty() ? x.bytes : 0));
         if (!reply.error.empty()) break;
         DWORD read = x.bytes;
         if (read == 0) break;
@@ -477,6 +511,7 @@ DownloadResult transfer(const Download& job, const std::string& part, const Part
     req.maxBytes = UINT64_MAX;
     req.expectedLength = job.size;
     req.cancelled = job.cancelled;
+    req.throttled = true;
     if (resume) {
         req.rangeFrom = resume->bytes;
         req.ifRange = resume->validator;
@@ -494,6 +529,7 @@ DownloadResult transfer(const Download& job, const std::string& part, const Part
         if (resume && status == 206) {
             std::string why = partialReplyError(headers, resume->bytes, job.size, resume->validator);
             startOver = !why.empty();
+            if (why.empty() && job.resumed) job.resumed(resume->bytes);
             return why;
         }
         if (resume) {
