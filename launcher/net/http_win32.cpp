@@ -34,6 +34,14 @@ constexpr DWORD kSchemeChars = 16;
 constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
 // Never reserve more than this up front, whatever a server announces.
 constexpr uint64_t kReserveCap = 64ull << 20;
+// Under the speed limit: what the system takes in on a new request before
+// the first read (its receive window, some 300 KiB on a fresh connection),
+// paid for before the request goes out, or the server would send a burst
+// of this much past the limit for every transfer started. A body no longer
+// than this is then all paid for; a longer one pays for every read as
+// well, so a transfer start costs a window's worth of the limit.
+constexpr uint64_t kTakenAhead = 256 << 10;
+constexpr uint64_t kTakenAheadUnknown = 64 << 10;  // a body of unknown length
 // The slowest download that is still making headway, in bytes a second.
 constexpr uint64_t kMinDownloadRate = 4096;
 
@@ -323,6 +331,22 @@ Response request(const Request& req) {
     DWORD responseTimeout = static_cast<DWORD>(timeout);
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
 
+    // Under the speed limit the bytes the system will take in ahead of our
+    // reads are paid for first; reads then draw on them before the bucket.
+    uint64_t prepaid = 0;
+    if (req.throttled) {
+        Throttle& throttle = sharedThrottle();
+        uint64_t ahead = kTakenAheadUnknown;
+        if (req.expectedLength >= 0) {
+            const uint64_t length = static_cast<uint64_t>(req.expectedLength);
+            ahead = std::min(kTakenAhead, length > req.rangeFrom ? length - req.rangeFrom : 0);
+        }
+        const uint64_t ticket = ahead > 0 ? throttle.reserve(ahead, steadyMs()) : 0;
+        reply.error = awaitTicket(throttle, ticket, limits);
+        if (!reply.error.empty()) return reply;
+        if (ticket != 0 && req.expectedLength >= 0 && ahead < kTakenAhead) prepaid = ahead;
+    }
+
     // Send with our header block and wait for the answer.
     std::wstring headers = toWide(requestHeaderBlock(req));
     LPVOID body = req.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(req.body.data());
@@ -381,7 +405,9 @@ Response request(const Request& req) {
         // for, and waits until it has.
         DWORD want = std::min(available, kChunk);
         uint64_t ticket = 0;
-        if (req.throttled) {
+        if (prepaid > 0) {
+            want = static_cast<DWORD>(std::min<uint64_t>(sharedThrottle().readSize(want), prepaid));
+        } else if (req.throttled) {
             Throttle& throttle = sharedThrottle();
             want = static_cast<DWORD>(throttle.readSize(want));
             ticket = throttle.reserve(want, steadyMs());
@@ -399,6 +425,7 @@ Response request(const Request& req) {
         if (!reply.error.empty()) break;
         DWORD read = x.bytes;
         if (read == 0) break;
+        prepaid -= std::min<uint64_t>(prepaid, read);
         const char* const buffer = x.buffer.get();
         if (lengthHeld && read > total - received) read = static_cast<DWORD>(total - received);
         if (read > cap - received) read = static_cast<DWORD>(cap - received);

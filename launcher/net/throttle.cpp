@@ -11,6 +11,10 @@ namespace {
 // Unused credit may cover a fifth of a second at most.
 constexpr double kBurstSeconds = 0.2;
 constexpr uint64_t kSmallestRead = 4096;
+// One TLS record. The system sizes a connection's receive buffer by what
+// the reader takes at once: small reads keep it (and the bytes a server
+// can push ahead of the limit) small.
+constexpr uint64_t kLargestRead = 16384;
 
 }  // namespace
 
@@ -42,7 +46,7 @@ uint64_t Throttle::rate() const {
 uint64_t Throttle::readSize(uint64_t want) const {
     std::lock_guard<std::mutex> guard(lock_);
     if (rate_ == 0) return want;
-    return std::min(want, std::max<uint64_t>(rate_ / 10, kSmallestRead));
+    return std::min({want, kLargestRead, std::max<uint64_t>(rate_ / 10, kSmallestRead)});
 }
 
 uint64_t Throttle::reserve(uint64_t bytes, uint64_t nowMs) {

@@ -21,7 +21,7 @@ public:
     void setRate(uint64_t bytesPerSecond, uint64_t nowMs);
     uint64_t rate() const;
     // The most one read may ask for under the current rate (`want` when
-    // there is no limit): a tenth of a second's worth, at least 4 KiB.
+    // there is no limit): a tenth of a second's worth, 4 to 16 KiB.
     uint64_t readSize(uint64_t want) const;
     // Reserves `bytes`; the ticket to wait on (0: no limit, read at once).
     uint64_t reserve(uint64_t bytes, uint64_t nowMs);
