@@ -18,7 +18,9 @@
 //   to the install worker's task that started them: they fetch one planned
 //   file after another and are joined before that task goes on; they stop
 //   on the apply's own flag, which the task raises when its reporter says
-//   cancelled.
+//   cancelled (a pause raises it too). Under the speed limit they wait on
+//   the shared bucket (http::sharedThrottle) in their own time; the UI
+//   thread only sets its rate.
 // - WinHTTP's callback threads only complete the exchanges their request()
 //   call waits for (launcher/net).
 // Work done on a worker reaches AppState only through postToUi, whose

@@ -42,3 +42,10 @@ if(WIN32)
     EMBER_STANDIN_STATE="Z:${counting_state}" EMBER_FIXTURES_DIR="Z:${PROJECT_BINARY_DIR}/fixtures")
   add_dependencies(app_download_control_win32_test standin_fixtures)
 endif()
+
+# The speed limit's figures under Wine (bench/limit-figures builds it).
+if(WIN32)
+  add_executable(limit_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/limit_figures.cpp)
+  target_link_libraries(limit_figures PRIVATE ember_shell)
+  target_include_directories(limit_figures PRIVATE ${PROJECT_SOURCE_DIR})
+endif()
