@@ -257,8 +257,8 @@ inline constexpr const char kManifestCompressed[] =
 inline constexpr const char kManifestRefused[] = "manifest refused: ";
 inline constexpr const char kManifestRefusedBlocker[] =
     "The update published at %s did not pass the launcher's signature check, so nothing was installed. This is not "
-    "your connection: the file on the server is not the one the Emberlane team signed. Choose Try again later; if it "
-    "keeps happening, tell the Emberlane team.";
+    "your connection: the file on the server is not the one the Emberlane team signed. Choose Try again in a while; "
+    "if it keeps happening, tell the Emberlane team.";
 inline constexpr const char kNoClientForVersion[] = "This realm published no client for your game version.";
 inline constexpr const char kClientNotInstalled[] = "The client is not installed. Use Verify & repair in Settings.";
 inline constexpr const char kLoginToPlay[] = "Log in to play.";

@@ -250,7 +250,7 @@ const std::vector<std::string>& demoScenes() {
         "settings-advanced", "settings-limit", "settings-dev", "modal:create", "modal:delete", "modal:logout", "modal:change-id",
         "modal:stop-update", "advanced,modal:ignore-version", "advanced,modal:reset", "game-not-found",
         "unsupported-version", "no-network", "disk-space", "blocked-mods", "permission", "file-locked",
-        "launcher-outdated", "restarting", "checking"};
+        "launcher-outdated", "manifest-refused", "restarting", "checking"};
     return scenes;
 }
 

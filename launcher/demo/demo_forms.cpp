@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "launcher/app/controller.h"
+#include "launcher/app/pipeline.h"
 #include "base/paths.h"
 #include "launcher/demo/demo.h"
 #include "launcher/screens/screens.h"
@@ -239,6 +240,10 @@ app::Blocker blockerFor(const app::AppState& s, app::BlockerKind kind) {
     } else if (kind == app::BlockerKind::launcherOutdated) {
         b.body = "This launcher is out of date. Update it to keep playing.";
         b.detail = "manifest schema 3 is newer than this launcher understands";
+    } else if (kind == app::BlockerKind::manifestRefused) {
+        b.body = app::text::kManifestRefusedBlocker;
+        b.body.replace(b.body.find("%s"), 2, "emberlane.example");
+        b.detail = "manifest refused: the manifest is not what key AAF801633C66F4C4 signed";
     } else if (kind == app::BlockerKind::restarting) {
         b.body = "";
     }

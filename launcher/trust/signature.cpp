@@ -228,15 +228,14 @@ Failure verifyManifest(const std::string& bytes, const std::string& signatureTex
                                              "trust");
     }
 
+    // One pass over the bytes: the prehashed form signs their BLAKE2b-512,
+    // and the digest kept for the fork check is made from that hash too.
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    int good = -1;
-    if (sig.prehashed) {
-        unsigned char hash[crypto_generichash_BYTES_MAX];
-        crypto_generichash(hash, sizeof hash, data, bytes.size(), nullptr, 0);
-        good = crypto_sign_verify_detached(sig.signature.data(), hash, sizeof hash, key->key.data());
-    } else {
-        good = crypto_sign_verify_detached(sig.signature.data(), data, bytes.size(), key->key.data());
-    }
+    unsigned char hash[crypto_generichash_BYTES_MAX];
+    crypto_generichash(hash, sizeof hash, data, bytes.size(), nullptr, 0);
+    const int good = sig.prehashed
+                         ? crypto_sign_verify_detached(sig.signature.data(), hash, sizeof hash, key->key.data())
+                         : crypto_sign_verify_detached(sig.signature.data(), data, bytes.size(), key->key.data());
     if (good != 0) return fail(FailureKind::badSignature, "the manifest is not what key " + keyIdText(key->id) + " signed");
 
     std::string global(reinterpret_cast<const char*>(sig.signature.data()), sig.signature.size());
@@ -252,7 +251,7 @@ Failure verifyManifest(const std::string& bytes, const std::string& signatureTex
     if (parsed.failed()) return parsed;
 
     unsigned char digest[32];
-    crypto_generichash(digest, sizeof digest, data, bytes.size(), nullptr, 0);
+    crypto_generichash(digest, sizeof digest, hash, sizeof hash, nullptr, 0);
     out.key = *key;
     out.terms = terms;
     out.digest = hex(digest, sizeof digest);

@@ -90,7 +90,7 @@ Failure parseTerms(const std::string& trustedComment, Terms& terms);
 struct Verified {
     PublicKey key;
     Terms terms;
-    std::string digest;  // BLAKE2b-256 of the manifest bytes, hex
+    std::string digest;  // BLAKE2b-256 of the BLAKE2b-512 of the manifest bytes, hex
 };
 
 // Checks `signatureText` over `manifestBytes` with one of `keys`: the

@@ -30,7 +30,12 @@ import urllib.request
 USAGE = "usage: Emberlane.exe --check-manifest <url|path> [--game VERSION]\n"
 NOT_SUPPORTED = "NOT SUPPORTED - the launcher shows the version screen"
 PAD = " " * 10
+SIGNATURE_REFUSED = "the signature does not pass: the launcher would refuse it"
 RUN_TIMEOUT = 90
+# The builds the tests run trust the stand-in's test key, and say so.
+TRUST = "trust     this build trusts the stand-in's test signing key\n"
+TEST_KEY_ID = "AAF801633C66F4C4"
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 class Case:
@@ -80,18 +85,27 @@ def transport_failure(source):
     return check
 
 
-def rejected_with_prefix(source, prefix):
-    def check(out):
-        head = "REJECTED  %s\n%s%s" % (source, PAD, prefix)
-        if out.startswith(head) and out.endswith("\n") and out.count("\n") == 2:
-            return None
-        return "expected a REJECTED block whose reason starts with %r" % prefix
-    return check
+def unsigned(source):
+    """The signature lines for a local file with no signature beside it."""
+    return TRUST + "signature not signed (no %s.minisig beside it)\n" % source
 
 
-def report(source, text, game=None):
+def signed_by_test_key(signature):
+    """The signature lines for a good signature by the test key."""
+    comment = re.search(r"^trusted comment: emberlane-manifest sequence=(\d+) expires=(\S+)$", signature, re.M)
+    return TRUST + "signature key %s (test: the test key), sequence %s, expires %s\n" % (
+        TEST_KEY_ID, comment.group(1), comment.group(2))
+
+
+def report(source, text, game=None, signature=None):
     """What the report prints for a manifest that validates: an oracle
-    written from the report's format, independent of the C++ code."""
+    written from the report's format, independent of the C++ code. The
+    signature's lines come last (a local file's by default: unsigned)."""
+    out, code = report_body(source, text, game)
+    return out + (unsigned(source) if signature is None else signature), code
+
+
+def report_body(source, text, game):
     doc = json.loads(text)
     server = doc.get("server", {})
     accounts = doc.get("accounts", {})
@@ -157,7 +171,7 @@ def file_cases(data, work):
     if not os.path.exists(fifo):
         os.mkfifo(fifo)
 
-    valid_report = (
+    valid_body = (
         "OK        %s  (%d bytes)\n" % (valid_win, valid_size) +
         "channel   stable, client 1.4.2, generated 2025-05-01T12:00:00Z\n"
         "realm     Ashfall -> play.example.test:7777\n"
@@ -165,6 +179,19 @@ def file_cases(data, work):
         "files     3, 2.2 MB total, baseUrl https://cdn.example.test/client/1.4.2/\n"
         "launcher  2.2.0  https://example.test/launcher/Emberlane-2.2.0.exe\n"
         "supports  0.411.140.0, 0.412.3.0\n")
+    valid_report = valid_body + unsigned(valid_win)
+    # A publisher's signature beside a copy, made by minisign with the test
+    # key; and a copy whose signature is another file's.
+    signed = os.path.join(work, "signed.json")
+    shutil.copyfile(valid, signed)
+    subprocess.run(["minisign", "-S", "-s", os.path.join(TOP, "fixtures", "signing", "test.key"), "-m", signed,
+                    "-t", "emberlane-manifest sequence=7 expires=2099-01-01T00:00:00Z"],
+                   check=True, capture_output=True, stdin=subprocess.DEVNULL)
+    with open(signed + ".minisig") as f:
+        signed_lines = signed_by_test_key(f.read())
+    mismatched = os.path.join(work, "mismatched.json")
+    shutil.copyfile(os.path.join(data, "no-builds.json"), mismatched)
+    shutil.copyfile(signed + ".minisig", mismatched + ".minisig")
     schema2 = windows_path(os.path.join(data, "schema2.json"))
     no_builds = windows_path(os.path.join(data, "no-builds.json"))
     with open(os.path.join(data, "no-builds.json"), "rb") as f:
@@ -174,16 +201,22 @@ def file_cases(data, work):
     return [
         Case("file: valid manifest", [valid_win], 0, valid_report),
         Case("file: valid, backslash path", [valid_win.replace("/", "\\")], 0,
-             valid_report.replace(valid_win, valid_win.replace("/", "\\"), 1)),
+             valid_report.replace(valid_win, valid_win.replace("/", "\\"))),
         Case("file: valid, path relative to the working folder", ["valid.json"], 0,
-             valid_report.replace(valid_win, "valid.json", 1), cwd=data),
+             valid_report.replace(valid_win, "valid.json"), cwd=data),
         Case("file: --game with its exact build", [valid_win, "--game", "0.411.140.0"], 0,
-             valid_report + "\nas a player on game 0.411.140.0:\n  version   supported\n"
-             "  client    1.4.2a (exact)  loader=Emberlane/EmberlaneLoaderOld.exe  dll=Emberlane/EmberlaneOld.dll\n"),
+             valid_body + "\nas a player on game 0.411.140.0:\n  version   supported\n"
+             "  client    1.4.2a (exact)  loader=Emberlane/EmberlaneLoaderOld.exe  dll=Emberlane/EmberlaneOld.dll\n" +
+             unsigned(valid_win)),
         Case("file: --game first, unsupported version", ["--game", "0.500.1.0", valid_win], 0,
-             valid_report + "\nas a player on game 0.500.1.0:\n  version   " + NOT_SUPPORTED + "\n"
+             valid_body + "\nas a player on game 0.500.1.0:\n  version   " + NOT_SUPPORTED + "\n"
              "  client    1.4.2a (another version's build)  loader=Emberlane/EmberlaneLoaderOld.exe"
-             "  dll=Emberlane/EmberlaneOld.dll\n"),
+             "  dll=Emberlane/EmberlaneOld.dll\n" + unsigned(valid_win)),
+        Case("file: signed by the publisher", [windows_path(signed)], 0,
+             report_body(windows_path(signed), open(signed).read(), None)[0] + signed_lines),
+        Case("file: a signature that is another file's fails", [windows_path(mismatched)], 1,
+             report_body(windows_path(mismatched), no_builds_text.decode("utf-8"), None)[0] + TRUST +
+             "signature REFUSED (bad-signature): the manifest is not what key %s signed\n" % TEST_KEY_ID),
         Case("file: no client builds with --game", [no_builds, "--game", "0.411.140.0"], 1,
              report(no_builds, no_builds_text.decode("utf-8"), "0.411.140.0")[0]),
         Case("file: non-ASCII path and version", [unicode_win, "--game", "1.0-\u00e9"], 1,
@@ -245,18 +278,22 @@ def service_cases(state_path):
         for name in ("manifest.json", "manifest-beta.json"):
             url = base + "/client/" + name
             text = fetch(url, ca_pem)
-            out, code = report(url, text)
+            out, code = report(url, text, signature=signed_by_test_key(fetch(url + ".minisig", ca_pem)))
             cases.append(Case("%s: %s" % (scheme, name), [url], code, out))
         url = base + "/client/manifest.json"
         text = fetch(url, ca_pem)
-        out, code = report(url, text, "0.412.3.0")
+        lines = signed_by_test_key(fetch(url + ".minisig", ca_pem))
+        out, code = report(url, text, "0.412.3.0", lines)
         cases.append(Case("%s: --game with its exact build" % scheme, [url, "--game", "0.412.3.0"], code, out))
-        out, code = report(url, text, "0.300.0.0")
+        out, code = report(url, text, "0.300.0.0", lines)
         cases.append(Case("%s: --game unsupported" % scheme, ["--game", "0.300.0.0", url], code, out))
 
     m = http_base + "/client/manifest.json"
     s = https_base + "/client/manifest.json"
     refused = "http://127.0.0.1:%d/client/manifest.json" % closed_port()
+    m_signed = signed_by_test_key(fetch(m + ".minisig", ca_pem))
+    spoiled = rejected(m + "?sig=bodychanged", SIGNATURE_REFUSED) + TRUST + \
+        "signature REFUSED (bad-signature): the manifest is not what key %s signed\n" % TEST_KEY_ID
     cases += [
         Case("http: 404", [http_base + "/client/nothing.json"], 1, rejected(http_base + "/client/nothing.json",
                                                                               "HTTP 404")),
@@ -270,9 +307,12 @@ def service_cases(state_path):
              rejected(m + "?fault=big:8388609", "reply too large")),
         Case("https: reply one byte over 8 MiB", [s + "?fault=big:8388609"], 1,
              rejected(s + "?fault=big:8388609", "reply too large")),
+        # Read whole, then judged: by its signature first, which the same
+        # fault makes 8 MiB too.
         Case("http: reply of exactly 8 MiB is read and judged", [m + "?fault=big:8388608"], 1,
-             rejected_with_prefix(m + "?fault=big:8388608", "manifest: bad JSON: ")),
-        Case("http: chunked reply", [m + "?fault=chunked"], 0, report(m + "?fault=chunked", fetch(m, ca_pem))[0]),
+             rejected(m + "?fault=big:8388608", SIGNATURE_REFUSED) + TRUST +
+             "signature REFUSED (missing): no signature at %s.minisig?fault=big:8388608 (reply too large)\n" % m),
+        Case("http: chunked reply", [m + "?fault=chunked"], 0, report(m + "?fault=chunked", fetch(m, ca_pem), signature=m_signed)[0]),
         Case("http: dropped connection", [m + "?fault=drop"], 1,
              transport_failure(m + "?fault=drop")),
         Case("http: not HTTP at all", [m + "?fault=garbage"], 1, transport_failure(m + "?fault=garbage")),
@@ -281,7 +321,10 @@ def service_cases(state_path):
         Case("http: a silent server times out", [m + "?fault=slow:40000"], 1,
              rejected(m + "?fault=slow:40000", "timed out")),
         Case("http: a slow server is waited for", [m + "?fault=slow:5000"], 0,
-             report(m + "?fault=slow:5000", fetch(m, ca_pem))[0]),
+             report(m + "?fault=slow:5000", fetch(m, ca_pem), signature=m_signed)[0]),
+        # What the launcher would refuse fails the check, before the
+        # document is read.
+        Case("http: a manifest changed after signing", [m + "?sig=bodychanged"], 1, spoiled),
         Case("http: truncated body", [m + "?fault=truncate"], 1,
              lambda out: None if out.startswith("REJECTED  %s?fault=truncate\n%s" % (m, PAD)) and
              out.count("\n") == 2 else "expected a REJECTED block"),

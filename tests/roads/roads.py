@@ -150,7 +150,8 @@ def home_without_account(road, service_args=(), release=None, **kw):
 
 
 # ---------------------------------------------------------------------------
-# 2. An update to the next release; Verify & repair after a damaged file.
+# 2. An update to the next release; Verify & repair after a damaged file;
+#    an older signed manifest refused while the installed client plays.
 
 def road_update_repair(make):
     road = home_without_account(make)
@@ -189,6 +190,19 @@ def road_update_repair(make):
         app.wait_target("Verify & repair files", kind="button", seconds=60)
     check_installed(road, second)
     road.note("Verify & repair put the damaged file back")
+    # The service goes back to release 1's manifest, signed, but older than
+    # the one accepted: the launcher says so and plays what it has.
+    accepted = road.config_json().get("lastManifestSequence")
+    road.service.control("control/release", {"release": 1})
+    app.click("Play", kind="tab")
+    app.key("F5")
+    app.wait_target(re.compile(r"failed the launcher's signature check"), kind="text", seconds=60)
+    app.shot(os.path.join(road.work, "older-manifest.png"))
+    play_and_watch(road, app, re.compile(r"^PLAY OFFLINE$"))
+    check_installed(road, second)
+    expect(road.config_json().get("lastManifestSequence") == accepted,
+           "the older manifest changed the accepted sequence %r" % accepted)
+    road.note("the older signed manifest was refused; release 2 played")
 
 
 # ---------------------------------------------------------------------------

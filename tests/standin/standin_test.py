@@ -2,6 +2,7 @@
 it publishes must be a manifest the launcher accepts, the files must hash to
 their digests, and every fault must do what the network tests rely on."""
 
+import calendar
 import hashlib
 import http.client
 import json
@@ -128,6 +129,70 @@ class PublishedContent(unittest.TestCase):
         self.assertNotEqual(hashlib.sha256(body).hexdigest(), spoilt["sha256"])
         self.assertEqual(hashlib.sha256(self.svc.get(clean["url"])[2]).hexdigest(), clean["sha256"])
         self.assertEqual(self.svc.get(self.svc.http + "client/manifest.json?launcherFault=a%20b")[0], 400)
+
+    def test_manifests_are_signed_and_each_signature_fault_spoils_it(self):
+        """minisign itself (not the launcher's reader) judges what is served."""
+        work = tempfile.mkdtemp(prefix="standin-sig-")
+        public = os.path.join(TOP, "fixtures", "signing", "test.pub")
+
+        def fetched(query):
+            base = self.svc.http + "client/manifest.json"
+            status, _, body = self.svc.get(base + query)
+            sig_status, _, sig = self.svc.get(base + ".minisig" + query)
+            return body, sig_status, sig
+
+        def minisign_accepts(body, sig):
+            with open(os.path.join(work, "m.json"), "wb") as f:
+                f.write(body)
+            with open(os.path.join(work, "m.json.minisig"), "wb") as f:
+                f.write(sig)
+            return subprocess.run(["minisign", "-Vq", "-p", public, "-m", os.path.join(work, "m.json")],
+                                  capture_output=True).returncode == 0
+
+        def terms(sig):
+            found = re.search(rb"^trusted comment: emberlane-manifest sequence=(\d+) expires=(\S+)$", sig, re.M)
+            self.assertTrue(found, sig[:200])
+            expires = calendar.timegm(time.strptime(found.group(2).decode(), "%Y-%m-%dT%H:%M:%SZ"))
+            return int(found.group(1)), expires
+
+        body, status, sig = fetched("")
+        self.assertEqual(status, 200)
+        self.assertTrue(minisign_accepts(body, sig))
+        sequence, expires = terms(sig)
+        self.assertEqual(sequence, 101)
+        self.assertGreater(expires, time.time() + 86400)
+        rows = [  # fault, .minisig status, minisign accepts it, sequence, expired
+            ("unsigned", 404, False, None, None),
+            ("unknownkey", 200, False, None, None),
+            ("bodychanged", 200, False, None, None),
+            ("commentchanged", 200, False, None, None),
+            ("othermanifest", 200, False, None, None),
+            ("lowerseq", 200, True, 100, False),
+            ("expired", 200, True, 101, True),
+            ("huge", 200, False, None, None),
+            ("malformed", 200, False, None, None),
+        ]
+        for fault, want_status, accepted, want_sequence, expired in rows:
+            with self.subTest(fault=fault):
+                body, status, sig = fetched("?sig=" + fault)
+                self.assertEqual(status, want_status)
+                if status != 200:
+                    continue
+                self.assertEqual(minisign_accepts(body, sig), accepted)
+                if fault == "huge":
+                    self.assertGreater(len(sig), 1 << 20)
+                if want_sequence is not None:
+                    sequence, expires = terms(sig)
+                    self.assertEqual(sequence, want_sequence)
+                    self.assertEqual(expires < time.time(), expired)
+        # A signing space switches the fault for its manifest's address.
+        self.assertEqual(self.svc.get(self.svc.http + "control/signing", "POST",
+                                      json.dumps({"space": "t1", "fault": "bodychanged"}).encode())[0], 200)
+        body, _, sig = fetched("?sigspace=t1")
+        self.assertFalse(minisign_accepts(body, sig))
+        self.svc.get(self.svc.http + "control/signing", "POST", json.dumps({"space": "t1", "fault": ""}).encode())
+        body, _, sig = fetched("?sigspace=t1")
+        self.assertTrue(minisign_accepts(body, sig))
 
     def test_channels(self):
         stable = self.manifest(self.svc.http)

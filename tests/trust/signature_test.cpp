@@ -33,6 +33,7 @@ TEST(PinnedKeys, EveryLineReadsAndTheTestKeyIsMarked) {
 // Signature files made by minisign itself, both algorithms.
 TEST(VerifyManifest, AcceptsMinisignsOwnSignatures) {
     const std::string manifest = dataFile("manifest.json");
+    std::vector<std::string> digests;
     for (const char* name : {"manifest.json.minisig", "legacy.json.minisig"}) {
         Verified v;
         Failure f = verifyManifest(manifest, dataFile(name), pinnedKeys(), v);
@@ -41,7 +42,16 @@ TEST(VerifyManifest, AcceptsMinisignsOwnSignatures) {
         EXPECT_EQ(v.terms.expiresText, "2099-01-01T00:00:00Z");
         EXPECT_EQ(v.key.role, "test");
         EXPECT_EQ(v.digest.size(), 64u);
+        digests.push_back(v.digest);
     }
+    // The fork check compares digests: the bytes decide them, not the form
+    // of the signature; other bytes give another.
+    EXPECT_EQ(digests[0], digests[1]);
+    const TestSigner standin = TestSigner::standinKey();
+    const std::string changed = manifest + " ";
+    Verified v;
+    ASSERT_FALSE(verifyManifest(changed, standin.sign(changed, manifestTerms(7)), pinnedKeys(), v).failed());
+    EXPECT_NE(v.digest, digests[0]);
 }
 
 TEST(VerifyManifest, RefusesEachAttack) {
