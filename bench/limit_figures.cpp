@@ -13,6 +13,7 @@
 //
 // Usage: limit_figures bucket | download <scratch folder>
 #include <algorithm>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -124,14 +125,23 @@ int download(const std::string& folder) {
     }
     // The count in whole 10 s windows from the first byte.
     std::map<int64_t, double> buckets;
-    for (const JsonValue& pair : member(getJson(base + "control/sent"), "buckets").items) {
+    const JsonValue sent = getJson(base + "control/sent");
+    for (const JsonValue& pair : member(sent, "buckets").items) {
         if (pair.items.size() == 2) buckets[pair.items[0].asInt()] = pair.items[1].asNumber();
     }
     std::vector<double> shares;
     double total = 0;
-    if (!buckets.empty()) {
-        const int64_t first = buckets.begin()->first;
-        const int64_t last = buckets.rbegin()->first;
+    // From the first to the last bucket that held file bytes (the control
+    // replies are a few hundred bytes).
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const auto& [at, bytes] : buckets) {
+        if (bytes < 4096) continue;
+        first = std::min(first, at);
+        last = std::max(last, at);
+    }
+    if (first <= last) {
+        std::printf("download: buckets %lld to %lld (%zu in all)\n", static_cast<long long>(first),
+                    static_cast<long long>(last), buckets.size());
         for (int64_t from = first; from + 100 <= last + 1; from += 100) {
             double sum = 0;
             for (auto it = buckets.lower_bound(from); it != buckets.end() && it->first < from + 100; ++it) sum += it->second;

@@ -8,8 +8,8 @@ namespace ember::launcher::http {
 
 namespace {
 
-// Unused credit may cover a fifth of a second at most.
-constexpr double kBurstSeconds = 0.2;
+// Unused credit may cover a twentieth of a second at most.
+constexpr double kBurstSeconds = 0.05;
 constexpr uint64_t kSmallestRead = 4096;
 // One TLS record. The system sizes a connection's receive buffer by what
 // the reader takes at once: small reads keep it (and the bytes a server
