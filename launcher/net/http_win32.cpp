@@ -37,9 +37,9 @@ constexpr uint64_t kReserveCap = 64ull << 20;
 // Under the speed limit: what the system takes in on a new request before
 // the first read (its receive window, some 300 KiB on a fresh connection),
 // paid for before the request goes out, or the server would send a burst
-// of this much past the limit for every transfer started. A body no longer
-// than this is then all paid for; a longer one pays for every read as
-// well, so a transfer start costs a window's worth of the limit.
+// of this much past the limit for every transfer started. The reads of the
+// last window's worth of the body are then free (a body no longer than it
+// is all paid for at once).
 constexpr uint64_t kTakenAhead = 256 << 10;
 constexpr uint64_t kTakenAheadUnknown = 64 << 10;  // a body of unknown length
 // The slowest download that is still making headway, in bytes a second.
@@ -332,8 +332,10 @@ Response request(const Request& req) {
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
 
     // Under the speed limit the bytes the system will take in ahead of our
-    // reads are paid for first; reads then draw on them before the bucket.
-    uint64_t prepaid = 0;
+    // reads are paid for first. The server then sends as we read, so the
+    // reads pay until the last window's worth, which came with the
+    // payment: reads from `freeFrom` on cost nothing.
+    uint64_t freeFrom = UINT64_MAX;
     if (req.throttled) {
         Throttle& throttle = sharedThrottle();
         uint64_t ahead = kTakenAheadUnknown;
@@ -344,7 +346,10 @@ Response request(const Request& req) {
         const uint64_t ticket = ahead > 0 ? throttle.reserve(ahead, steadyMs()) : 0;
         reply.error = awaitTicket(throttle, ticket, limits);
         if (!reply.error.empty()) return reply;
-        if (ticket != 0 && req.expectedLength >= 0 && ahead < kTakenAhead) prepaid = ahead;
+        if (ticket != 0 && req.expectedLength >= 0) {
+            const uint64_t length = static_cast<uint64_t>(req.expectedLength);
+            freeFrom = (length > req.rangeFrom ? length - req.rangeFrom : 0) - ahead;
+        }
     }
 
     // Send with our header block and wait for the answer.
@@ -405,15 +410,15 @@ Response request(const Request& req) {
         // for, and waits until it has.
         DWORD want = std::min(available, kChunk);
         uint64_t ticket = 0;
-        if (prepaid > 0) {
-            want = static_cast<DWORD>(std::min<uint64_t>(sharedThrottle().readSize(want), prepaid));
-        } else if (req.throttled) {
+        uint64_t charged = 0;
+        if (req.throttled) {
             Throttle& throttle = sharedThrottle();
             want = static_cast<DWORD>(throttle.readSize(want));
-            ticket = throttle.reserve(want, steadyMs());
+            charged = received < freeFrom ? std::min<uint64_t>(want, freeFrom - received) : 0;
+            ticket = charged > 0 ? throttle.reserve(charged, steadyMs()) : 0;
             reply.error = awaitTicket(throttle, ticket, limits);
             if (!reply.error.empty()) {
-                if (ticket != 0) throttle.giveBack(want);
+                if (ticket != 0) throttle.giveBack(charged);
                 request.close();
                 break;
             }
@@ -421,11 +426,13 @@ Response request(const Request& req) {
         reply.error = step(x, request, limits, [&] {
             return WinHttpReadData(request.get(), x.buffer.get(), want, nullptr);
         });
-        if (ticket != 0 && x.bytes < want) sharedThrottle().giveBack(want - (reply.error.empty() ? x.bytes : 0));
+        if (ticket != 0) {
+            const uint64_t got = reply.error.empty() ? x.bytes : 0;
+            if (got < charged) sharedThrottle().giveBack(charged - got);
+        }
         if (!reply.error.empty()) break;
         DWORD read = x.bytes;
         if (read == 0) break;
-        prepaid -= std::min<uint64_t>(prepaid, read);
         const char* const buffer = x.buffer.get();
         if (lengthHeld && read > total - received) read = static_cast<DWORD>(total - received);
         if (read > cap - received) read = static_cast<DWORD>(cap - received);
