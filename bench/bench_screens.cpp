@@ -4,6 +4,8 @@
 // the fixed-metrics test font.
 //
 //   BM_Screen/<scene>   one frame; the counter "elements" is the tree's size
+//   BM_ScreenRead/<scene>  the same with the screen-reader tree built after
+//                       it (what the window does once a client has asked)
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -12,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "launcher/kit/access.h"
+#include "launcher/kit/targets.h"
 #include "launcher/shell/stylesheet_road.h"
 #include "launcher/demo/demo.h"
 #include "launcher/screens/screens.h"
@@ -33,7 +37,7 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-void BM_Screen(benchmark::State& st, const char* scene) {
+void runScreen(benchmark::State& st, const char* scene, bool readerTree) {
     kiln::TestFontProvider fonts;
     kiln::resetContext();
     kiln::resetRegistry();
@@ -64,6 +68,7 @@ void BM_Screen(benchmark::State& st, const char* scene) {
         kiln::beginFrame(kWidth, kHeight, 1);
         view::buildFrame(state, kWidth, kHeight, 1, now, view::demoBody(state));
         kiln::endFrame();
+        if (readerTree) benchmark::DoNotOptimize(view::accessTree(view::frameTargets(kiln::ui())));
         now += 16;
     };
     for (int i = 0; i < 3; ++i) frame();  // glyphs, layouts and memory warm
@@ -73,10 +78,18 @@ void BM_Screen(benchmark::State& st, const char* scene) {
     kiln::setFontProvider(nullptr);
 }
 
+void BM_Screen(benchmark::State& st, const char* scene) { runScreen(st, scene, false); }
+void BM_ScreenRead(benchmark::State& st, const char* scene) { runScreen(st, scene, true); }
+
 BENCHMARK_CAPTURE(BM_Screen, realms_many, "realms-many")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Screen, home_progress, "home-progress")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Screen, settings_advanced, "settings-advanced")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Screen, kit, "kit")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScreenRead, realms_many, "realms-many")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScreenRead, home_progress, "home-progress")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScreenRead, settings_advanced, "settings-advanced")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScreenRead, modal_create, "modal:create")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Screen, modal_create, "modal:create")->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The frame's targets (see targets.h).
 #include "launcher/kit/targets.h"
 
+#include "launcher/kit/widgets.h"
+
 #include <cmath>
 #include <unordered_map>
 
@@ -17,6 +19,7 @@ struct Names {
              h3 = kiln::nameHash("t-h3"), fieldErr = kiln::nameHash("field__err"),
              formTitle = kiln::nameHash("formmsg__title"), formText = kiln::nameHash("formmsg__text"),
              clock = kiln::nameHash("auth__clock"), phase = kiln::nameHash("progress__phase"),
+             modalNote = kiln::nameHash("modal__note"), modal = kiln::nameHash("modal"),
              disabled = kiln::nameHash("is-disabled"), focus = kiln::nameHash("is-focus"), on = kiln::nameHash("is-on"),
              current = kiln::nameHash("is-current"), selected = kiln::nameHash("is-selected"),
              realmOn = kiln::nameHash("realm--on"), readOnly = kiln::nameHash("is-readonly");
@@ -87,8 +90,8 @@ std::string fieldLabel(const kiln::UiContext& c, size_t i) {
 std::string kindOf(const kiln::Node& n) {
     const Names& k = names();
     if (n.kind == kiln::KindText) {
-        // Headings, field errors, the sign-in form's messages and countdown, the progress phase.
-        for (uint32_t c : {k.h1, k.h2, k.h3, k.fieldErr, k.formTitle, k.formText, k.clock, k.phase})
+        // Headings, field errors, the sign-in form's messages and countdown, the progress phase, a dialog's note.
+        for (uint32_t c : {k.h1, k.h2, k.h3, k.fieldErr, k.formTitle, k.formText, k.clock, k.phase, k.modalNote})
             if (hasClass(n, c)) return "text";
         return {};
     }
@@ -100,6 +103,7 @@ std::string kindOf(const kiln::Node& n) {
     if (hasClass(n, k.radio)) return "radio";
     if (hasClass(n, k.realm)) return "realm";
     if (hasClass(n, k.row)) return "row";
+    if (hasClass(n, k.modal)) return "dialog";  // it takes the clicks that miss its buttons
     return "item";
 }
 
@@ -183,6 +187,15 @@ std::vector<Target> frameTargets(const kiln::UiContext& c) {
         t.h = static_cast<int>(std::lround(shown.h));
         t.spec = specs.of(n);
         t.label = kind == "field" ? fieldLabel(c, i) : kind == "text" ? std::string(kiln::nodeText(n)) : textsOf(c, i);
+        t.identity = n.identity;
+        // The name the widget gave: a field's even when its placeholder is
+        // not drawn, a symbol button's word.
+        for (const WidgetFrame::ElementName& named : widgetFrame().names) {
+            if (named.identity != n.identity) continue;
+            if (!named.name.empty()) t.label = named.name;
+            t.secret = named.secret;
+            t.value = named.value;
+        }
         std::string state;
         auto flag = [&state](bool on, const char* name) {
             if (!on) return;

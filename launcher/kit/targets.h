@@ -15,11 +15,14 @@
 namespace ember::launcher::view {
 
 struct Target {
-    std::string kind;   // button, tab, field, check, radio, realm, row, text, item
+    std::string kind;   // button, tab, field, check, radio, realm, row, text, dialog, item
     int x = 0, y = 0, w = 0, h = 0;  // the visible part of the element, rounded
     std::string state;  // comma-separated: disabled, focus, on, current, covered; "-" for none
     std::string spec;   // the element spec ("div.btn.btn--primary")
     std::string label;  // the button's or tab's text, a field's label (else its placeholder), a heading's text
+    uint64_t identity = 0;  // the element's identity: the same from frame to frame
+    bool secret = false;    // a field whose text is hidden
+    std::string value;      // a field's text (empty for a secret one)
 };
 
 // The targets of the frame the context holds (after kiln::endFrame), in

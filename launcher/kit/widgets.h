@@ -34,8 +34,21 @@ struct WidgetFrame {
     int64_t next = -1;                   // the earliest next-frame request, ms; -1: none
     std::vector<kiln::Rect> textFields;  // editable inputs, where the frame before laid them out
     std::vector<std::string> tabOrder;   // the editable fields' ids, in draw order
+    // Names a screen reader says instead of what is drawn: a field's label
+    // (else its placeholder, which is not drawn once it holds text, with
+    // whether it is secret), a symbol button's word.
+    struct ElementName {
+        uint64_t identity = 0;
+        std::string name;
+        bool secret = false;
+        std::string value;  // a field's text (never a secret one's)
+    };
+    std::vector<ElementName> names;
 };
 WidgetFrame& widgetFrame();
+// Names the current element for screen readers when what it draws is no
+// word (an icon, a symbol).
+void nameElement(std::string name);
 
 // Starts a frame's widget pass: the clock (ms) and the scale, and forgets
 // the previous frame's record (requests, fields, Tab order).

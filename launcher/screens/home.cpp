@@ -81,6 +81,7 @@ void characterRow(app::AppState& state, const account::Character& c) {
     const bool selected = c.id == state.config.characterId;
     kiln::pushKey("char:" + c.id);
     const bool clicked = kiln::buttonElement(selected ? "div.row.is-selected" : "div.row");
+    nameElement(c.name + ", id " + c.id);
     avatar(c.name.empty() ? "?" : c.name.substr(0, 1), true);
     kiln::openElement("div.row__text");
     kiln::textElement(c.name, "text.row__name");
@@ -97,6 +98,7 @@ void characterRow(app::AppState& state, const account::Character& c) {
     kiln::popKey();
     kiln::pushKey("delete");
     const bool deleteClicked = kiln::buttonElement("div.row__del");
+    nameElement("Delete " + c.name);
     boxIcon("trash");
     kiln::closeElement();
     kiln::popKey();

@@ -305,10 +305,12 @@ void modal(app::AppState& state) {
         kiln::closeElement();
         return;
     }
+    nameElement("Close the dialog");
     kiln::closeElement();
 
     // The modal takes the clicks that miss its buttons.
     kiln::buttonElement(d.danger ? "div.modal.modal--danger" : "div.modal");
+    nameElement(d.title(state));
     kiln::openElement("div.modal__in");
     kiln::textElement(d.title(state), "text.t-h2.modal__title");
 

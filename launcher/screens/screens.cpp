@@ -99,6 +99,7 @@ void titleBar(app::AppState& state) {
         trace("click minimise");
         state.view.minimiseRequested = true;
     }
+    nameElement("Minimize");
     kiln::openElement("div.ico-min");
     kiln::closeElement();
     kiln::closeElement();
@@ -106,6 +107,7 @@ void titleBar(app::AppState& state) {
         trace("click close");
         requestClose(state);
     }
+    nameElement("Close");
     kiln::textElement("\xC3\x97", "text.tbtn__x");
     kiln::closeElement();
     kiln::closeElement();

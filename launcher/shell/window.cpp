@@ -50,6 +50,7 @@ int owedAfter(uint32_t message, int owed, bool activated) {
     case kiln::kWmKeyDown:
     case kiln::kWmSysKeyDown:
     case kiln::kWmChar:
+    case kMsgApp2:
         return 3;
     case kMsgApp1:
         return atLeast(2);
@@ -79,6 +80,7 @@ const char* messageName(uint32_t message) {
     case kiln::kWmRButtonUp: return "WM_RBUTTONUP";
     case kiln::kWmMouseWheel: return "WM_MOUSEWHEEL";
     case kMsgApp1: return "WM_APP+1";
+    case kMsgApp2: return "WM_APP+2";
     default: return "";
     }
 }

@@ -23,6 +23,7 @@ enum : uint32_t {
     kMsgMouseLeave = 0x02A3,
     kMsgDpiChanged = 0x02E0,
     kMsgApp1 = 0x8001,  // WM_APP + 1: a worker's completion
+    kMsgApp2 = 0x8002,  // WM_APP + 2: a screen reader presses an element (wParam: its identity)
 };
 
 // Hit codes (the Windows values).

@@ -19,12 +19,14 @@
 
 #include "base/log.h"
 #include "base/paths.h"
+#include "launcher/shell/access_win32.h"
 #include "launcher/shell/device_win32.h"
 #include "ui/kiln/png_write.h"
 #include "launcher/shell/version.h"
 #include "launcher/shell/stylesheet_road.h"
 #include "launcher/demo/demo.h"
 #include "launcher/screens/screens.h"
+#include "launcher/kit/access.h"
 #include "launcher/kit/targets.h"
 #include "launcher/kit/textfield.h"
 #include "launcher/app/controller.h"
@@ -73,6 +75,8 @@ struct WindowState {
     // build and render parts, for the trace.
     std::vector<double> frameMs, buildMs, renderMs;
     bool firstPresented = false;
+    // What screen readers read, kept once one has asked.
+    AccessTree access;
 };
 
 WindowState* g_state = nullptr;
@@ -132,6 +136,13 @@ void traceTargets(const app::AppState& a) {
     last = std::move(lines);
 }
 
+// The screen-reader tree of the frame just built.
+void updateAccess(WindowState& s) {
+    wchar_t title[128] = {};
+    GetWindowTextW(s.window, title, 128);
+    s.access.update(s.window, view::accessTree(view::frameTargets(kiln::ui())), title);
+}
+
 // ---------------------------------------------------------------------------
 // Drawing one frame
 
@@ -170,6 +181,7 @@ void drawFrame(WindowState& s) {
     kiln::endFrame();
     const LONGLONG built = perfNow();
     traceTargets(a);
+    if (s.access.wanted()) updateAccess(s);
     s.keys.clear();
     s.typed.clear();
 
@@ -350,7 +362,16 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
             }
         }
         return 0;
+    case WM_GETOBJECT:
+        if (AccessTree::isRootRequest(lParam)) {
+            // The first question: the tree of the frame on screen, at once.
+            if (!s.access.wanted() && s.framesDrawn > 0) updateAccess(s);
+            LRESULT result = 0;
+            if (s.access.answer(window, wParam, lParam, result)) return result;
+        }
+        break;
     case WM_DESTROY:
+        s.access.disconnect(window);
         PostQuitMessage(0);
         return 0;
     case WM_MOUSEMOVE: {

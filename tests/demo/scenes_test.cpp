@@ -7,6 +7,7 @@
 // real faces); under Wine with the real GDI fonts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -16,8 +17,12 @@
 #include "base/paths.h"
 #include "launcher/shell/stylesheet_road.h"
 #include "launcher/demo/demo.h"
+#include "launcher/kit/access.h"
+#include "launcher/kit/targets.h"
+#include "launcher/kit/textfield.h"
 #include "launcher/screens/screens.h"
 #include "tests/support/scratch.h"
+#include "ui/kiln/contrast.h"
 #include "ui/kiln/kiln.h"
 #include "ui/kiln/registry.h"
 #include "ui/kiln/text.h"
@@ -81,6 +86,16 @@ public:
         std::vector<std::string> faults;
         const auto& nodes = kiln::ui().nodes;
         for (size_t i = 1; i < nodes.size(); ++i) check(nodes, i, faults);
+        // Every text readable against what lies under it (the window clears to #0A1628).
+        size_t judged = 0;
+        const auto low = kiln::lowContrastTexts(kiln::ui(), {0.0392f, 0.0863f, 0.1569f, 1}, "is-disabled", &judged);
+        if (judged == 0) faults.push_back(scene_ + ": no text could be judged for contrast");
+        for (const kiln::ContrastFault& f : low) {
+            std::ostringstream line;
+            line << scene_ << " at " << scale_ << ": contrast " << std::fixed << std::setprecision(2) << f.ratio
+                 << " < " << f.needed << ": " << describe(nodes, f.node);
+            faults.push_back(line.str());
+        }
         return faults;
     }
 
@@ -233,6 +248,54 @@ TEST_F(ScenesTest, EveryScaleOfEverySceneFitsAndWarnsOfNothing) {
         for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         if (lower.find("warn") != std::string::npos || lower.find("failed") != std::string::npos)
             faults.push_back("trace: " + line);
+    }
+    std::string all;
+    for (const std::string& f : faults) all += f + "\n";
+    EXPECT_TRUE(faults.empty()) << faults.size() << " faults:\n" << all;
+}
+
+// What a screen reader gets from every scene: every element that can be
+// pressed or typed into has a name a person would say (symbol buttons and
+// a field holding text included), ids are unique and the same in the next
+// frame, the realms and the characters are lists, the password is secret.
+TEST_F(ScenesTest, EveryTargetOfEverySceneHasANameAndAStableId) {
+    testing::ScopedEnv dir("EMBERLANE_CONFIG_DIR", config_.path());
+    std::string reason;
+    ASSERT_TRUE(loadLauncherStylesheet(road_, 1.0f, reason)) << reason;
+    auto tree = [](app::AppState& state) {
+        for (int i = 0; i < 2; ++i) {
+            kiln::beginFrame(1280, 800, 1);
+            buildFrame(state, 1280, 800, 1, 100000 + 16 * i, demoBody(state));
+            kiln::endFrame();
+        }
+        return accessTree(frameTargets(kiln::ui()));
+    };
+    std::vector<std::string> faults;
+    for (const std::string& scene : demoScenes()) {
+        kiln::resetContext();
+        app::AppState state;
+        state.demo = true;
+        ASSERT_TRUE(fillDemoScene(state, scene)) << scene;
+        if (scene == "home") setFieldText(state, "realm-search", "an");
+        const std::vector<AccessNode> first = tree(state), second = tree(state);
+        std::vector<uint64_t> ids;
+        for (const AccessNode& n : first) {
+            if (n.name.empty() && n.role != AccessRole::text) faults.push_back(scene + ": an unnamed " + spelling(n.role));
+            if (n.role == AccessRole::listItem && (n.parent < 0 || first[size_t(n.parent)].role != AccessRole::list))
+                faults.push_back(scene + ": the item " + n.name + " is in no list");
+            if (n.role == AccessRole::edit && (n.name.find("assword") != std::string::npos) != n.secret)
+                faults.push_back(scene + ": " + n.name + " is marked secret wrongly");
+            if (std::find(ids.begin(), ids.end(), n.id) != ids.end()) faults.push_back(scene + ": a repeated id");
+            ids.push_back(n.id);
+        }
+        std::vector<uint64_t> again;
+        for (const AccessNode& n : second) again.push_back(n.id);
+        if (again != ids) faults.push_back(scene + ": the ids changed in the next frame");
+        if (scene == "home") {
+            bool search = false;
+            for (const AccessNode& n : first) search = search || (n.role == AccessRole::edit && n.name == "search a realm");
+            if (!search) faults.push_back("home: the realm search holding text lost its name");
+        }
     }
     std::string all;
     for (const std::string& f : faults) all += f + "\n";

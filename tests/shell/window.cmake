@@ -12,3 +12,13 @@ if(WIN32 AND TARGET Emberlane)
   set_tests_properties(launcher_window_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK launcher_windows)
   set_tests_properties(shell_window_phase_win32_test PROPERTIES RESOURCE_LOCK launcher_windows)
 endif()
+
+# What a screen reader finds in the window, read from another process.
+if(WIN32 AND TARGET Emberlane)
+  add_executable(uia_walk ${CMAKE_CURRENT_LIST_DIR}/helpers/uia_walk.cpp)
+  target_link_libraries(uia_walk PRIVATE ember_warnings ole32 oleaut32)
+  add_test(NAME launcher_access_e2e
+           COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/access_e2e.py ${PROJECT_SOURCE_DIR}/tools/wine-run
+                   $<TARGET_FILE:Emberlane> $<TARGET_FILE:uia_walk>)
+  set_tests_properties(launcher_access_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK launcher_windows)
+endif()
