@@ -159,11 +159,6 @@ TEST(SpeedLimit, TheServerSendsNoMoreThanTheLimitAllowsAndANewLimitHoldsWithinTw
             // Nor so strict that downloads crawl.
             EXPECT_GE(windowSum(series, from, 100), 10 * 0.75 * limit) << "10 s from " << from * 100 << " ms";
         }
-        if (row.thenMbps > 0) {
-            const double seconds = static_cast<double>(end - settled) / 10.0;
-            EXPECT_LE(windowSum(series, settled, end - settled), seconds * 1.05 * row.thenMbps * kMiB)
-                << "after the change";
-        }
     }
 }
 
