@@ -131,7 +131,26 @@ void onPhase(const std::string& key, const std::string& title) {
 void onProgress(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) {
     AppState& s = gState;
     if (!s.busy || !s.operation) return;
-    applyProgress(*s.operation, step, steps, bytesDone, bytesTotal, now());
+    Operation& op = *s.operation;
+    // A resumed run plans only what is left: what the paused block counted
+    // beyond that was finished before.
+    if (op.key == "download" && (s.resumeBytes != 0 || s.resumeSteps != 0) && bytesTotal > 0) {
+        op.carriedBytes = s.resumeBytes > bytesTotal ? s.resumeBytes - bytesTotal : 0;
+        op.carriedSteps = s.resumeSteps > steps ? s.resumeSteps - steps : 0;
+        s.resumeBytes = 0;
+        s.resumeSteps = 0;
+    }
+    op.rateCap = static_cast<double>(downloadLimitBytes(s.config.downloadLimitTenths));
+    applyProgress(op, step + op.carriedSteps, steps + op.carriedSteps, bytesDone + op.carriedBytes,
+                  bytesTotal + op.carriedBytes, now());
+}
+
+// Kept bytes arrive in the byte count at once; they are not taken as
+// bytes that came over the network in this rate sample.
+void onKept(uint64_t bytes) {
+    AppState& s = gState;
+    if (!s.busy || !s.operation) return;
+    if (s.operation->sampleAt != 0) s.operation->sampleBytes += bytes;
 }
 
 }  // namespace
@@ -260,6 +279,10 @@ void applyProgress(Operation& op, int step, int steps, uint64_t bytesDone, uint6
         op.sampleAt = t;
         op.sampleBytes = bytesDone;
     }
+    // Bytes the system buffered before the limit could hold them arrive in
+    // a burst; over any longer span the limit holds, so the rate shown and
+    // the time left from it never go beyond it.
+    if (op.rateCap > 0 && op.bytesPerSecond > op.rateCap) op.bytesPerSecond = op.rateCap;
     // More bytes than announced (a server that under-reports) is "nearly
     // done", not a time left counted from a wrapped-around difference.
     if (op.bytesPerSecond > 0 && bytesDone < bytesTotal) {
@@ -287,6 +310,7 @@ Reporter reporter() {
         postToUi([=] { onProgress(step, steps, bytesDone, bytesTotal); });
     };
     r.cancelled = [] { return cancelRequested.load() || workerRetired(); };
+    r.kept = [](uint64_t bytes) { postToUi([bytes] { onKept(bytes); }); };
     return r;
 }
 
@@ -296,7 +320,28 @@ Reporter quietReporter() {
     return r;
 }
 
-void cancelOperation() { cancelRequested = true; }
+void cancelOperation() {
+    AppState& s = gState;
+    if (s.pause == Pause::paused) {
+        // Nothing runs: the block goes, the parts stay for the next Play.
+        s.pause = Pause::none;
+        s.operation.reset();
+        logLine("cancelled");
+        return;
+    }
+    s.pause = Pause::none;
+    cancelRequested = true;
+}
+
+void pauseOperation() {
+    AppState& s = gState;
+    if (!s.busy || !s.operation || s.operation->key != "download" || s.pause != Pause::none) return;
+    // The pipeline stops its transfers as for a cancel (each keeps its part
+    // and resume record); its result then leaves the block standing.
+    s.pause = Pause::pausing;
+    cancelRequested = true;
+    logLine("pausing");
+}
 
 void cancelAccountTask() {
     AppState& s = gState;

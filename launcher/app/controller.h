@@ -18,7 +18,9 @@
 //   to the install worker's task that started them: they fetch one planned
 //   file after another and are joined before that task goes on; they stop
 //   on the apply's own flag, which the task raises when its reporter says
-//   cancelled.
+//   cancelled (a pause raises it too). Under the speed limit they wait on
+//   the shared bucket (http::sharedThrottle) in their own time; the UI
+//   thread only sets its rate.
 // - WinHTTP's callback threads only complete the exchanges their request()
 //   call waits for (launcher/net).
 // Work done on a worker reaches AppState only through postToUi, whose
@@ -100,7 +102,12 @@ Reporter reporter();
 // Says nothing; cancelled when the workers stop.
 Reporter quietReporter();
 
+// Cancel also ends a paused download (its parts stay for the next Play).
 void cancelOperation();
+// Pause while client files download: the transfers stop and keep their
+// parts; the progress block stays as paused (resumeOperation, in the
+// pipeline, starts again from the kept bytes).
+void pauseOperation();
 // Abandons the running account action unless a rate-limit wait runs.
 void cancelAccountTask();
 // Sets the flags, wakes both workers and waits up to 3 s for each; one that

@@ -112,6 +112,12 @@ constexpr Spelled<PlayState> kPlayStates[] = {
     {PlayState::blocked, "blocked"},
 };
 
+constexpr Spelled<Pause> kPauses[] = {
+    {Pause::none, "none"},
+    {Pause::pausing, "pausing"},
+    {Pause::paused, "paused"},
+};
+
 }  // namespace
 
 std::string_view spelling(FaultKind kind) { return textOf(kFaultKinds, kind); }
@@ -122,6 +128,7 @@ std::string_view spelling(FormAction action) { return textOf(kFormActions, actio
 std::string_view spelling(ModalKind kind) { return textOf(kModalKinds, kind); }
 std::string_view spelling(Tab tab) { return textOf(kTabs, tab); }
 std::string_view spelling(PlayState state) { return textOf(kPlayStates, state); }
+std::string_view spelling(Pause pause) { return textOf(kPauses, pause); }
 
 bool parseKind(std::string_view text, FaultKind& out) { return kindOf(kFaultKinds, text, out); }
 bool parseKind(std::string_view text, BlockerKind& out) { return kindOf(kBlockerKinds, text, out); }

@@ -83,6 +83,10 @@ enum class PlayState : uint8_t {
     blocked,
 };
 
+// A download the player paused: `pausing` until the pipeline has stopped
+// its transfers, then `paused` (nothing runs) until Resume, Play or Cancel.
+enum class Pause : uint8_t { none, pausing, paused };
+
 // The page the player chose; `none` before any choice.
 enum class Tab : uint8_t { none, home, settings, login, reg };
 
@@ -94,6 +98,7 @@ std::string_view spelling(FormAction action);
 std::string_view spelling(ModalKind kind);
 std::string_view spelling(Tab tab);
 std::string_view spelling(PlayState state);
+std::string_view spelling(Pause pause);
 
 // The kind a text spells; false (and `out` untouched) for any other text.
 bool parseKind(std::string_view text, FaultKind& out);

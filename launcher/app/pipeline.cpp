@@ -383,6 +383,15 @@ void startPipeline(bool repair) {
         pushError(text::kGameRunningPlay, "");
         return;
     }
+    // A paused download goes on from where its block stood.
+    s.resumeBytes = 0;
+    s.resumeSteps = 0;
+    if (s.pause == Pause::paused && s.operation) {
+        s.resumeBytes = s.operation->bytesTotal;
+        s.resumeSteps = s.operation->steps;
+        logLine("resuming");
+    }
+    s.pause = Pause::none;
     // The refusal shown before is decided afresh by this run (a cancelled
     // run must not leave the last one's blocker standing).
     if (s.blocker.kind != BlockerKind::restarting) {
@@ -410,6 +419,12 @@ void startPipeline(bool repair) {
     });
 }
 
+void resumeOperation() {
+    AppState& s = state();
+    if (s.pause != Pause::paused) return;
+    startPipeline(s.pausedRepair);
+}
+
 void applyPipelineResult(const PipelineResult& r) {
     AppState& s = state();
 
@@ -422,6 +437,21 @@ void applyPipelineResult(const PipelineResult& r) {
     s.busy = false;
     bool repair = s.repair;
     s.repair = false;
+
+    // A pause stopped the transfers: the block stays, with its bar where
+    // it stood, until Resume, Play or Cancel. (A run that ended otherwise
+    // before the pause took hold ends as it ended.)
+    const bool pausing = s.pause == Pause::pausing;
+    s.pause = Pause::none;
+    if (pausing && r.fault.kind == FaultKind::cancelled && s.operation) {
+        s.pause = Pause::paused;
+        s.pausedRepair = repair;
+        s.operation->bytesPerSecond = 0;
+        s.operation->etaSeconds = 0;
+        s.blockedMods = r.blockedMods;
+        logLine("paused");
+        return;
+    }
 
     if (r.restarting) {
         s.blocker = Blocker();

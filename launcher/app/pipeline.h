@@ -165,6 +165,9 @@ PipelineResult runPipeline(PipelineInput input, const PipelineSteps& steps, cons
 void preflight();
 void applyPreflightResult(const PreflightResult& result);
 void startPipeline(bool repair);
+// Resume on a paused download: the pipeline again, each file going on from
+// its kept bytes (Play does the same).
+void resumeOperation();
 void applyPipelineResult(const PipelineResult& result);
 void showFault(const Fault& fault);
 // "Update & restart": the launcher's self-update as an operation of its own.
@@ -211,6 +214,14 @@ void setChannel(const std::string& channel);
 // is: a web address, or blank for the channel's default).
 std::string manifestUrlProblem(std::string_view input);
 void setManifestUrl(const std::string& text);
+// What is wrong with a download speed limit the player typed ("" when
+// nothing is: blank for no limit, or 0.1 to 1000 MB/s with at most one
+// decimal); `tenths` gets the limit in tenths of a MB/s (0: off).
+std::string speedLimitProblem(std::string_view input, uint32_t& tenths);
+// Sets the limit (refused the same way); running transfers follow at once.
+void setSpeedLimit(const std::string& text);
+// The limit as the field shows it: "2", "2.5"; "" when off.
+std::string formatSpeedLimit(uint32_t tenths);
 void resetLauncher();
 void restartAsAdministrator();
 
@@ -264,6 +275,9 @@ inline constexpr const char kCouldNotStart[] = "Oblivion Remastered could not be
 inline constexpr const char kRepairDone[] = "Your client files are complete and correct";
 inline constexpr const char kUpToDate[] = "Up to date";
 inline constexpr const char kStarting[] = "Oblivion Remastered is starting";
+inline constexpr const char kSpeedLimitNotANumber[] = "Enter the limit in MB/s as a number, such as 2 or 2.5.";
+inline constexpr const char kSpeedLimitTooLow[] = "The lowest limit is 0.1 MB/s. Leave the field blank for no limit.";
+inline constexpr const char kSpeedLimitTooHigh[] = "The highest limit is 1000 MB/s.";
 inline constexpr const char kNotAWebAddress[] = "That is not a web address (it starts with https://).";
 inline constexpr const char kRestartRefused[] =
     "Windows didn't allow the restart. Choose Yes on the Windows prompt, or move Oblivion Remastered out of Program "

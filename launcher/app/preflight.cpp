@@ -79,6 +79,7 @@ PreflightResult runPreflight(const std::string& url, Config config, const Pipeli
     request.accept = "application/json";
     request.timeoutMs = 15000;
     request.maxBytes = 0x800000;
+    request.throttled = true;  // the manifest keeps to the speed limit too
     http::Response response = steps.fetch ? steps.fetch(request) : http::Response{};
     // A reply cut short may be the connection's doing; any other answer is
     // the service's.
@@ -322,6 +323,7 @@ void startUp() {
     AppState& s = state();
     s.config = loadConfig();
     if (s.config.settingsWereReset) logLine(kConfigResetLog);
+    http::setSpeedLimit(downloadLimitBytes(s.config.downloadLimitTenths));
     // The last good manifest stands in until the first check answers.
     if (!s.config.lastManifest.empty()) {
         Manifest cached;

@@ -32,6 +32,55 @@ void setIgnoreVersion(bool on) {
 }
 
 
+std::string speedLimitProblem(std::string_view input, uint32_t& tenths) {
+    tenths = 0;
+    const std::string_view text = trim(input);
+    if (text.empty()) return std::string();  // no limit
+    // Digits, then at most one decimal after a point (or a comma).
+    size_t digits = 0;
+    uint64_t value = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        if (value <= kHighestLimitTenths) value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    value *= 10;
+    if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+        ++i;
+        if (i + 1 != text.size() || text[i] < '0' || text[i] > '9') return text::kSpeedLimitNotANumber;
+        value += static_cast<uint64_t>(text[i] - '0');
+        ++i;
+    }
+    if (digits == 0 || i != text.size()) return text::kSpeedLimitNotANumber;
+    if (value < kLowestLimitTenths) return text::kSpeedLimitTooLow;
+    if (value > kHighestLimitTenths) return text::kSpeedLimitTooHigh;
+    tenths = static_cast<uint32_t>(value);
+    return std::string();
+}
+
+void setSpeedLimit(const std::string& input) {
+    AppState& s = state();
+    uint32_t tenths = 0;
+    const std::string problem = speedLimitProblem(input, tenths);
+    if (!problem.empty()) {
+        pushError(problem, "");
+        return;
+    }
+    if (tenths == s.config.downloadLimitTenths) return;
+    s.config.downloadLimitTenths = tenths;
+    // The transfers running now go by it from their next read.
+    http::setSpeedLimit(downloadLimitBytes(tenths));
+    saveSettings();
+    logLine(tenths == 0 ? std::string("download speed limit: off")
+                        : "download speed limit: " + formatSpeedLimit(tenths) + " MB/s");
+}
+
+std::string formatSpeedLimit(uint32_t tenths) {
+    if (tenths == 0) return std::string();
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+    return text;
+}
+
 void setChannel(const std::string& channel) {
     AppState& s = state();
     std::string wanted = channel == "dev" ? "dev" : "";
@@ -69,6 +118,7 @@ void resetLauncher() {
     std::map<std::string, AcceptedManifest> accepted = s.config.acceptedManifests;
     s.config = Config();
     s.config.acceptedManifests = accepted;
+    http::setSpeedLimit(0);
     s.fault = Fault();
     s.blocker = Blocker();
     s.notices.clear();

@@ -47,6 +47,13 @@ struct Operation {
     double bytesPerSecond = 0;
     double etaSeconds = 0;
     bool indeterminate = false;
+    // The speed limit in force (bytes a second, 0: none): the rate shown
+    // never exceeds it, whatever a burst of buffered bytes suggests.
+    double rateCap = 0;
+    // Files and bytes this operation finished before it was last resumed;
+    // the block counts them in, so the bar goes on from where it stood.
+    int32_t carriedSteps = 0;
+    uint64_t carriedBytes = 0;
 
     // When it began and ended, and the last rate sample.
     bool finished = false;
@@ -244,6 +251,14 @@ struct AppState {
     bool repair = false;
     std::optional<Operation> operation;
     std::vector<Notice> notices;
+    // A paused download keeps its progress block (operation) while nothing
+    // runs; pausedRepair says what Resume starts again. A resumed run's
+    // first byte count learns from resumeSteps and resumeBytes (the paused
+    // block's totals) what the earlier runs finished.
+    Pause pause = Pause::none;
+    bool pausedRepair = false;
+    int32_t resumeSteps = 0;
+    uint64_t resumeBytes = 0;
 
     // Account-task bookkeeping.
     bool accountBusy = false;

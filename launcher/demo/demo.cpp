@@ -79,6 +79,21 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         s.operation = op;
         return true;
     }
+    if (scene == "home-paused") {
+        // The same download, paused: nothing runs, the block stays.
+        s.pause = app::Pause::paused;
+        s.plan.upToDate = false;
+        s.plan.downloadBytes = 876 * kMiB;
+        s.plan.downloadCount = 24;
+        s.config.downloadLimitTenths = 20;
+        app::Operation op = operation("download", "Updating client files");
+        op.step = 14;
+        op.steps = 38;
+        op.bytesDone = 412 * kMiB + 300 * 1024;
+        op.bytesTotal = 1288 * kMiB;
+        s.operation = op;
+        return true;
+    }
     if (scene == "home-verify") {
         s.busy = true;
         s.repair = true;
@@ -198,6 +213,14 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         s.tab = app::Tab::settings;
         return true;
     }
+    if (scene == "settings-limit") {
+        // A limit in force, and a refused value typed over it.
+        s.tab = app::Tab::settings;
+        s.config.downloadLimitTenths = 25;
+        s.view.fields["settings:limit"].text = "0";
+        s.view.fieldNotes["settings:limit"] = app::text::kSpeedLimitTooLow;
+        return true;
+    }
     if (scene == "settings-advanced") {
         s.tab = app::Tab::settings;
         s.view.advancedOpen = true;
@@ -221,10 +244,10 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
 const std::vector<std::string>& demoScenes() {
     static const std::vector<std::string> scenes = {
         "login", "register", "login-error", "login-busy", "login-captcha", "login-wait", "register-error",
-        "login-pending", "login-activate", "register-closed", "home", "home-progress", "home-verify",
+        "login-pending", "login-activate", "register-closed", "home", "home-progress", "home-paused", "home-verify",
         "home-install", "home-update", "home-empty", "home-loading", "home-chars-error", "home-offline",
         "home-local", "home-unsupported", "home-running", "home-error", "realms-many", "settings",
-        "settings-advanced", "settings-dev", "modal:create", "modal:delete", "modal:logout", "modal:change-id",
+        "settings-advanced", "settings-limit", "settings-dev", "modal:create", "modal:delete", "modal:logout", "modal:change-id",
         "modal:stop-update", "advanced,modal:ignore-version", "advanced,modal:reset", "game-not-found",
         "unsupported-version", "no-network", "disk-space", "blocked-mods", "permission", "file-locked",
         "launcher-outdated", "manifest-refused", "restarting", "checking"};

@@ -1,6 +1,8 @@
 // Reading and writing config.json in its fixed key order.
 #include "launcher/formats/config.h"
 
+#include <cmath>
+
 #include "base/paths.h"
 #include "launcher/formats/json.h"
 
@@ -88,6 +90,11 @@ Config configFromText(const std::string& rawText, bool& unparseable) {
     const JsonValue& settings = member(doc, "settings");
     config.manifestUrl = getString(settings, "manifestUrl");
     config.ignoreVersion = strictBool(settings, "ignoreVersion");
+    // A limit outside the range (or not a number) is no limit.
+    const double limit = getNumber(settings, "downloadLimitMBps", 0.0);
+    if (limit >= kLowestLimitTenths / 10.0 - 1e-9 && limit <= kHighestLimitTenths / 10.0 + 1e-9) {
+        config.downloadLimitTenths = static_cast<uint32_t>(std::lround(limit * 10.0));
+    }
     config.rememberEmail = has(settings, "rememberEmail") ? strictBool(settings, "rememberEmail") : true;
     config.seenFirstRunNote = strictBool(settings, "seenFirstRunNote");
     config.seenPlayerIdIntro = strictBool(settings, "seenPlayerIdIntro");
@@ -150,6 +157,9 @@ std::string configToText(const Config& config) {
     JsonValue settings = JsonValue::makeObject();
     putIfNotEmpty(settings, "manifestUrl", config.manifestUrl);
     if (config.ignoreVersion) set(settings, "ignoreVersion", JsonValue::makeBool(true));
+    if (config.downloadLimitTenths != 0) {
+        set(settings, "downloadLimitMBps", JsonValue::makeNumber(config.downloadLimitTenths / 10.0));
+    }
     set(settings, "rememberEmail", JsonValue::makeBool(config.rememberEmail));
     if (config.seenFirstRunNote) set(settings, "seenFirstRunNote", JsonValue::makeBool(true));
     if (config.seenPlayerIdIntro) set(settings, "seenPlayerIdIntro", JsonValue::makeBool(true));

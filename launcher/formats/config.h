@@ -67,6 +67,9 @@ struct Config {
     // Preferences.
     std::string manifestUrl;
     bool ignoreVersion = false;
+    // The download speed limit in tenths of a MB/s (MiB, as the progress
+    // block counts them); 0: off. Kept as "downloadLimitMBps": 2.5.
+    uint32_t downloadLimitTenths = 0;
     bool rememberEmail = true;
     bool seenFirstRunNote = false;
     bool seenPlayerIdIntro = false;
@@ -74,6 +77,12 @@ struct Config {
     // Set by loadConfig when an unreadable file was set aside; never stored.
     bool settingsWereReset = false;
 };
+
+// The limit's range, in tenths of a MB/s: 0.1 to 1000.
+inline constexpr uint32_t kLowestLimitTenths = 1;
+inline constexpr uint32_t kHighestLimitTenths = 10000;
+// The limit in bytes a second (0: off).
+inline uint64_t downloadLimitBytes(uint32_t tenths) { return static_cast<uint64_t>(tenths) * 1048576 / 10; }
 
 // joinPath(configDir(), "config.json").
 std::string configPath();

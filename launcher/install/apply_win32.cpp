@@ -93,7 +93,7 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
     // The files, several at once, each recorded as it lands. They share the
     // line, so a slow line slows each without failing them.
     http::SharedLine line(inFlight);
-    const FetchFile fetch = [&manifest, &gameFolder, &line](const ManifestFile& entry, const std::string& target,
+    const FetchFile fetch = [&manifest, &gameFolder, &line, &reporter](const ManifestFile& entry, const std::string& target,
                                                             const std::string& partPath,
                                                             const std::function<void(uint64_t)>& progress,
                                                             const std::function<bool()>& cancelled) {
@@ -111,6 +111,7 @@ int applyClientInFlight(const Manifest& manifest, const std::string& gameFolder,
         job.cancelled = cancelled;
         job.resumable = true;
         job.line = &line;
+        job.resumed = [&reporter](uint64_t kept) { reporter.sayKept(kept); };
         job.progress = [&](uint64_t received, uint64_t) {
             progress(received);
             return !cancelled();

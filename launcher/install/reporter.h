@@ -15,6 +15,9 @@ struct Reporter {
     std::function<void(const std::string& line)> log;
     std::function<void(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal)> progress;
     std::function<bool()> cancelled;
+    // Bytes a download took from a kept part instead of the network: they
+    // count as done in the next progress, but not in the rate.
+    std::function<void(uint64_t bytes)> kept;
 
     // Each call is safe with an empty member.
     void sayPhase(const std::string& key, const std::string& title) const {
@@ -25,6 +28,9 @@ struct Reporter {
     }
     void sayProgress(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) const {
         if (progress) progress(step, steps, bytesDone, bytesTotal);
+    }
+    void sayKept(uint64_t bytes) const {
+        if (kept) kept(bytes);
     }
     bool isCancelled() const { return cancelled ? cancelled() : false; }
 };

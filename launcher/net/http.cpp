@@ -3,6 +3,7 @@
 // exchange itself is in http_win32.cpp.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -30,6 +31,19 @@ std::string userAgent() { return g_userAgent; }
 void cancelAllRequests() { g_cancelAll = true; }
 void allowRequests() { g_cancelAll = false; }
 bool allRequestsCancelled() { return g_cancelAll.load(); }
+
+Throttle& sharedThrottle() {
+    // Like the WinHTTP session, one for the process: the limit is the
+    // player's for every transfer at once.
+    static Throttle throttle;
+    return throttle;
+}
+
+void setSpeedLimit(uint64_t bytesPerSecond) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    sharedThrottle().setRate(bytesPerSecond,
+                             static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
+}
 
 std::string requestHeaderBlock(const Request& request) {
     std::string block = "Accept: " + request.accept + "\r\n";

@@ -19,7 +19,18 @@
 #include <map>
 #include <string>
 
+#include "launcher/net/throttle.h"
+
 namespace ember::launcher::http {
+
+// The process's download speed limit: every exchange with
+// Request::throttled set (the client files, the launcher build, the
+// manifest) draws its body from this one bucket, so together they keep to
+// the limit. The UI thread sets it (it never waits); the readers wait on
+// their own threads.
+Throttle& sharedThrottle();
+// 0: no limit.
+void setSpeedLimit(uint64_t bytesPerSecond);
 
 // Transfers that share one line: the files an apply fetches side by side.
 // Each one slows the others, so their minimum rate is judged together (see
@@ -59,6 +70,8 @@ struct Request {
     // With a line, the minimum rate holds for the line as a whole, and this
     // exchange is held only to its share of it (RateRule). Outlives the call.
     SharedLine* line = nullptr;
+    // The body is read under the process's speed limit (sharedThrottle).
+    bool throttled = false;
     uint64_t maxBytes = 8388608;
     // The body length the caller knows (-1: not known). A 2xx reply that
     // announces another length fails with kWrongLength before any byte is
@@ -113,6 +126,10 @@ struct Download {
     // next download of the same URL and digest asks only for the rest. The whole file's digest is checked as
     // always, and kept bytes that fail it are fetched again from the start.
     bool resumable = false;
+    // Called once when the server agreed to continue a kept part, with the
+    // bytes kept (they count in `done` from then on without having come
+    // over the network now).
+    std::function<void(uint64_t kept)> resumed;
 };
 
 // What a kept part file holds: the bytes of `url` at the server's version

@@ -34,6 +34,14 @@ constexpr DWORD kSchemeChars = 16;
 constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
 // Never reserve more than this up front, whatever a server announces.
 constexpr uint64_t kReserveCap = 64ull << 20;
+// Under the speed limit: what the system takes in on a new request before
+// the first read (its receive window, some 300 KiB on a fresh connection),
+// paid for before the request goes out, or the server would send a burst
+// of this much past the limit for every transfer started. The reads of the
+// last window's worth of the body are then free (a body no longer than it
+// is all paid for at once).
+constexpr uint64_t kTakenAhead = 256 << 10;
+constexpr uint64_t kTakenAheadUnknown = 64 << 10;  // a body of unknown length
 // The slowest download that is still making headway, in bytes a second.
 constexpr uint64_t kMinDownloadRate = 4096;
 
@@ -147,6 +155,24 @@ private:
     RateRule rate_;
     bool joined_ = false;
 };
+
+uint64_t steadyMs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+// Waits, in slices of at most 50 ms, until the speed limit has paid for
+// `ticket`; empty when it has, else the limit's reason to end the exchange.
+std::string awaitTicket(Throttle& throttle, uint64_t ticket, Limits& limits) {
+    for (;;) {
+        const uint64_t wait = throttle.waitMs(ticket, steadyMs());
+        if (wait == 0) return std::string();
+        std::string why = limits.breached();
+        if (!why.empty()) return why;
+        Sleep(static_cast<DWORD>(std::min<uint64_t>(wait, 50)));
+    }
+}
 
 // Starts one asynchronous step with `call` and waits for its completion,
 // looking at the limits every 50 ms. Empty on success; else WinHTTP's error
@@ -305,6 +331,27 @@ Response request(const Request& req) {
     DWORD responseTimeout = static_cast<DWORD>(timeout);
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
 
+    // Under the speed limit the bytes the system will take in ahead of our
+    // reads are paid for first. The server then sends as we read, so the
+    // reads pay until the last window's worth, which came with the
+    // payment: reads from `freeFrom` on cost nothing.
+    uint64_t freeFrom = UINT64_MAX;
+    if (req.throttled) {
+        Throttle& throttle = sharedThrottle();
+        uint64_t ahead = kTakenAheadUnknown;
+        if (req.expectedLength >= 0) {
+            const uint64_t length = static_cast<uint64_t>(req.expectedLength);
+            ahead = std::min(kTakenAhead, length > req.rangeFrom ? length - req.rangeFrom : 0);
+        }
+        const uint64_t ticket = ahead > 0 ? throttle.reserve(ahead, steadyMs()) : 0;
+        reply.error = awaitTicket(throttle, ticket, limits);
+        if (!reply.error.empty()) return reply;
+        if (ticket != 0 && req.expectedLength >= 0) {
+            const uint64_t length = static_cast<uint64_t>(req.expectedLength);
+            freeFrom = (length > req.rangeFrom ? length - req.rangeFrom : 0) - ahead;
+        }
+    }
+
     // Send with our header block and wait for the answer.
     std::wstring headers = toWide(requestHeaderBlock(req));
     LPVOID body = req.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(req.body.data());
@@ -359,9 +406,30 @@ Response request(const Request& req) {
         if (!reply.error.empty()) break;
         const DWORD available = x.bytes;
         if (available == 0) break;
+        // Under the speed limit a read takes no more than the bucket pays
+        // for, and waits until it has.
+        DWORD want = std::min(available, kChunk);
+        uint64_t ticket = 0;
+        uint64_t charged = 0;
+        if (req.throttled) {
+            Throttle& throttle = sharedThrottle();
+            want = static_cast<DWORD>(throttle.readSize(want));
+            charged = received < freeFrom ? std::min<uint64_t>(want, freeFrom - received) : 0;
+            ticket = charged > 0 ? throttle.reserve(charged, steadyMs()) : 0;
+            reply.error = awaitTicket(throttle, ticket, limits);
+            if (!reply.error.empty()) {
+                if (ticket != 0) throttle.giveBack(charged);
+                request.close();
+                break;
+            }
+        }
         reply.error = step(x, request, limits, [&] {
-            return WinHttpReadData(request.get(), x.buffer.get(), std::min(available, kChunk), nullptr);
+            return WinHttpReadData(request.get(), x.buffer.get(), want, nullptr);
         });
+        if (ticket != 0) {
+            const uint64_t got = reply.error.empty() ? x.bytes : 0;
+            if (got < charged) sharedThrottle().giveBack(charged - got);
+        }
         if (!reply.error.empty()) break;
         DWORD read = x.bytes;
         if (read == 0) break;
@@ -477,6 +545,7 @@ DownloadResult transfer(const Download& job, const std::string& part, const Part
     req.maxBytes = UINT64_MAX;
     req.expectedLength = job.size;
     req.cancelled = job.cancelled;
+    req.throttled = true;
     if (resume) {
         req.rangeFrom = resume->bytes;
         req.ifRange = resume->validator;
@@ -494,6 +563,7 @@ DownloadResult transfer(const Download& job, const std::string& part, const Part
         if (resume && status == 206) {
             std::string why = partialReplyError(headers, resume->bytes, job.size, resume->validator);
             startOver = !why.empty();
+            if (why.empty() && job.resumed) job.resumed(resume->bytes);
             return why;
         }
         if (resume) {

@@ -421,10 +421,15 @@ static void progressBlock(app::AppState& state, const app::Operation& op) {
             if (!facts.empty()) facts += "  \xC2\xB7  ";
             facts += fact;
         };
+        const bool paused = state.pause != app::Pause::none;
         if (op.bytesTotal > 0) add(formatBytesOf(op.bytesDone, op.bytesTotal));
-        if (op.bytesPerSecond > 0) add(formatBytes(static_cast<uint64_t>(op.bytesPerSecond), ByteStyle::tenthsMiB) + " MB/s");
+        if (paused) {
+            add("Paused");
+        } else if (op.bytesPerSecond > 0) {
+            add(formatBytes(static_cast<uint64_t>(op.bytesPerSecond), ByteStyle::tenthsMiB) + " MB/s");
+        }
         if (op.steps > 0) add(std::to_string(op.step) + " of " + std::to_string(op.steps) + " files");
-        if (op.etaSeconds > 0) add(timeLeft(op.etaSeconds));
+        if (!paused && op.etaSeconds > 0) add(timeLeft(op.etaSeconds));
         if (!facts.empty()) kiln::textElement(facts, "text.progress__facts");
     }
     kiln::closeElement();
@@ -445,7 +450,28 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     footerLeft(state);
 
     kiln::openElement("div.footer__right");
-    if (st == app::PlayState::updating || st == app::PlayState::repairing) {
+    if (state.pause != app::Pause::none ||
+        ((st == app::PlayState::updating || st == app::PlayState::repairing) && state.operation &&
+         state.operation->key == "download")) {
+        // While client files download: Pause (Resume once paused) beside Cancel.
+        ButtonOptions hold;
+        const bool paused = state.pause != app::Pause::none;
+        hold.label = paused ? "Resume" : "Pause";
+        hold.kind = "ghost";
+        hold.disabled = state.pause == app::Pause::pausing;
+        kiln::pushKey("footer:pause");
+        if (button(hold)) {
+            if (state.demo) {
+                trace(paused ? "demo: resume" : "demo: pause");
+            } else if (paused) {
+                app::resumeOperation();
+            } else {
+                app::pauseOperation();
+            }
+        }
+        kiln::popKey();
+    }
+    if (st == app::PlayState::updating || st == app::PlayState::repairing || state.pause == app::Pause::paused) {
         ButtonOptions cancel;
         cancel.label = "Cancel";
         cancel.kind = "ghost";

@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char kFolderField[] = "settings:folder";
 constexpr const char kManifestField[] = "settings:manifest";
+constexpr const char kLimitField[] = "settings:limit";
 
 void beginGroup(std::string_view title) {
     kiln::openElement("div.sgroup");
@@ -110,6 +111,43 @@ void clientGroup(app::AppState& state) {
     kiln::popKey();
     kiln::closeElement();
     if (dev) kiln::textElement("Dev builds can break. You can switch back any time.", "text.snote__text.snote--warn");
+
+    // The download speed limit: checked here first so the refusal stands
+    // under the field; the controller applies it (and refuses the same way).
+    kiln::openElement("div.srule");
+    kiln::closeElement();
+    std::string& limitNote = state.view.fieldNotes[kLimitField];
+    const std::string limitNow = app::formatSpeedLimit(state.config.downloadLimitTenths);
+    kiln::openElement("div.sline.sline--field.sline--labelled.sline--limit");
+    FieldOptions limit;
+    limit.id = kLimitField;
+    limit.label = "Download speed limit";
+    limit.text = limitNow;
+    limit.placeholder = "Off";
+    limit.hint = limitNote.empty() ? (limitNow.empty() ? "Off: downloads run as fast as your connection allows."
+                                                       : "All downloads together keep to " + limitNow + " MB/s.")
+                                   : std::string();
+    limit.error = limitNote;
+    limit.maxLength = 8;
+    editField(state, limit);
+    kiln::textElement("MB/s", "text.sline__unit");
+    const bool applyLimit =
+        smallButton("client:limit", "Apply", "secondary") || state.view.submitted == kLimitField;
+    kiln::closeElement();
+    if (applyLimit) {
+        const std::string typed = fieldText(state, kLimitField);
+        uint32_t tenths = 0;
+        limitNote = app::speedLimitProblem(typed, tenths);
+        if (limitNote.empty()) {
+            if (state.demo) {
+                trace("demo: speed limit " + typed);
+                state.config.downloadLimitTenths = tenths;
+            } else {
+                app::setSpeedLimit(typed);
+            }
+            setFieldText(state, kLimitField, app::formatSpeedLimit(tenths));
+        }
+    }
 
     kiln::openElement("div.srule");
     kiln::closeElement();

@@ -23,3 +23,29 @@ if(WIN32)
   target_link_libraries(click_figures PRIVATE ember_shell ember_test_support)
   target_include_directories(click_figures PRIVATE ${PROJECT_SOURCE_DIR})
 endif()
+
+# Speed limit and pause against a stand-in service of their own, which
+# counts the bytes it sends every 100 ms (--count-sent) and publishes the
+# bench channels.
+if(WIN32)
+  set(counting_state ${PROJECT_BINARY_DIR}/standin/counting.json)
+  add_test(NAME standin_counting_start
+    COMMAND ${EMBER_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/standin/fixture.py start
+            --state ${counting_state} --wine-trust -- --count-sent --bench-channels --accounts none)
+  add_test(NAME standin_counting_stop
+    COMMAND ${EMBER_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/standin/fixture.py stop --state ${counting_state})
+  set_tests_properties(standin_counting_start PROPERTIES FIXTURES_SETUP standin_counting TIMEOUT 120)
+  set_tests_properties(standin_counting_stop PROPERTIES FIXTURES_CLEANUP standin_counting TIMEOUT 30)
+  set_tests_properties(app_download_control_win32_test PROPERTIES FIXTURES_REQUIRED standin_counting
+    ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state}" TIMEOUT 180)
+  target_compile_definitions(app_download_control_win32_test PRIVATE
+    EMBER_STANDIN_STATE="Z:${counting_state}" EMBER_FIXTURES_DIR="Z:${PROJECT_BINARY_DIR}/fixtures")
+  add_dependencies(app_download_control_win32_test standin_fixtures)
+endif()
+
+# The speed limit's figures under Wine (bench/limit-figures builds it).
+if(WIN32)
+  add_executable(limit_figures EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/limit_figures.cpp)
+  target_link_libraries(limit_figures PRIVATE ember_shell)
+  target_include_directories(limit_figures PRIVATE ${PROJECT_SOURCE_DIR})
+endif()

@@ -568,6 +568,54 @@ TEST(Settings, ChannelAddressAndReset) {
               "Program Files.");
 }
 
+TEST(Settings, TheSpeedLimitFieldTakesTenthsOfAMegabyteAndRefusesTheRest) {
+    struct Case {
+        const char* typed;
+        const char* problem;  // "" when taken
+        uint32_t tenths;
+    };
+    const Case cases[] = {
+        {"", "", 0},
+        {"  ", "", 0},
+        {"2", "", 20},
+        {" 2.5 ", "", 25},
+        {"0,5", "", 5},
+        {"0.1", "", 1},
+        {"1000", "", 10000},
+        {"0", app::text::kSpeedLimitTooLow, 0},
+        {"0.0", app::text::kSpeedLimitTooLow, 0},
+        {"1000.1", app::text::kSpeedLimitTooHigh, 0},
+        {"99999999999999999999", app::text::kSpeedLimitTooHigh, 0},
+        {"2.55", app::text::kSpeedLimitNotANumber, 0},
+        {".5", app::text::kSpeedLimitNotANumber, 0},
+        {"2.", app::text::kSpeedLimitNotANumber, 0},
+        {"-1", app::text::kSpeedLimitNotANumber, 0},
+        {"2 MB/s", app::text::kSpeedLimitNotANumber, 0},
+        {"1e3", app::text::kSpeedLimitNotANumber, 0},
+        {"\xD9\xA3", app::text::kSpeedLimitNotANumber, 0},  // an Arabic-Indic three
+    };
+    for (const Case& c : cases) {
+        uint32_t tenths = 99;
+        EXPECT_EQ(app::speedLimitProblem(c.typed, tenths), c.problem) << c.typed;
+        EXPECT_EQ(tenths, c.tenths) << c.typed;
+    }
+    // Taken: in force for the transfers and saved; refused: the limit in
+    // force stays, as does the file.
+    Rig rig;
+    rig.preflight();
+    app::setSpeedLimit("2.5");
+    EXPECT_EQ(http::sharedThrottle().rate(), 2621440u);
+    app::setSpeedLimit("fast");
+    EXPECT_EQ(app::state().notices.back().title, app::text::kSpeedLimitNotANumber);
+    EXPECT_EQ(app::state().config.downloadLimitTenths, 25u);
+    EXPECT_EQ(http::sharedThrottle().rate(), 2621440u);
+    ASSERT_TRUE(testing::installWorkerSettled());
+    EXPECT_EQ(testing::savedConfig().downloadLimitTenths, 25u);
+    app::setSpeedLimit("");
+    EXPECT_EQ(http::sharedThrottle().rate(), 0u);
+    rig.ui.runUntil([] { return !app::state().preflightRunning; });
+}
+
 TEST(Settings, ASaveThatFailsIsANoticeAndALogLineOnce) {
     Rig rig;
     rig.preflight();

@@ -53,6 +53,7 @@ TEST(ConfigText, EveryFieldRoundTripsWithExactLargeNumbers) {
     config.accountDisplayName = "Name";
     config.manifestUrl = "https://x/manifest.json";
     config.ignoreVersion = true;
+    config.downloadLimitTenths = 25;
     config.rememberEmail = false;
     config.seenFirstRunNote = true;
     config.seenPlayerIdIntro = true;
@@ -60,6 +61,7 @@ TEST(ConfigText, EveryFieldRoundTripsWithExactLargeNumbers) {
     const std::string text = configToText(config);
     EXPECT_NE(text.find("\"profileId\": 123456789012,"), std::string::npos) << text;
     EXPECT_NE(text.find("\"mtime\": 133801234567891234"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"downloadLimitMBps\": 2.5"), std::string::npos) << text;
     // Keys in the documented order.
     const char* order[] = {"\"gamePath\"", "\"profileId\"", "\"channel\"", "\"characterId\"", "\"realm\"",
                            "\"installed\"", "\"lastClientVersion\"", "\"lastManifest\"", "\"selfUpdate\"",
@@ -80,6 +82,8 @@ TEST(ConfigText, EveryFieldRoundTripsWithExactLargeNumbers) {
     EXPECT_EQ(back.installed["A/b.pak"].size, 9007199254740993);
     EXPECT_EQ(back.profileId, 123456789012);
     EXPECT_FALSE(back.rememberEmail);
+    EXPECT_EQ(back.downloadLimitTenths, 25u);
+    EXPECT_EQ(configFromText("{\"settings\": {}}", unparseable).downloadLimitTenths, 0u);
 }
 
 TEST(ConfigText, OddValuesLoadAsDefaults) {

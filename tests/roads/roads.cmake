@@ -4,7 +4,7 @@
 # trace, last-screen.png) stay in ${PROJECT_BINARY_DIR}/roads/<road>.
 include(${PROJECT_SOURCE_DIR}/tests/net/standin_fixture.cmake)
 if(WIN32 AND TARGET Emberlane)
-  set(ember_roads first-start update-repair blocked-mod account keyboard rate-limit offline stop-update)
+  set(ember_roads first-start update-repair blocked-mod account keyboard rate-limit offline stop-update pause-resume)
   set(ember_road_locks "")
   foreach(road ${ember_roads})
     add_test(NAME roads_${road}

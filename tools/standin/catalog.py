@@ -130,6 +130,10 @@ class Catalog:
             for name, count, size, per_folder in BENCH_CHANNELS:
                 self.channels[name] = [Entry("Emberlane/%s/d%02d/f%04d.bin" % (name, i // per_folder, i), size, "bench")
                                        for i in range(count)]
+            # A whole client with eight files of 512 KiB more, for downloads
+            # that run long enough under a speed limit to be paused.
+            self.channels["paced"] = stable + [Entry("Emberlane/paced/f%02d.bin" % i, 512 << 10, "bench")
+                                               for i in range(8)]
         self.files = {}
         for files in self.channels.values():
             for entry in files:

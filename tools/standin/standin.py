@@ -85,6 +85,10 @@ Test control (JSON bodies and replies):
   POST   /control/release   {"release": 2}: publish another client release
                              (new client version, changed files, one file
                              retired and one added)
+  GET    /control/sent      with --count-sent: the body bytes sent in each
+                             100 ms since the start (or the last DELETE),
+                             {"bucketMs": 100, "buckets": [[n, bytes]...]},
+                             n counting from an arbitrary zero
   GET    /control/requests  the last 1000 requests (method, path, query,
                              headers, the reply's status and the body bytes
                              sent); DELETE clears the list
@@ -102,7 +106,7 @@ Command line:
              [--launcher-file PATH] [--client-file PATH=LOCALFILE]...
              [--accounts password|none] [--account-state DIR]
              [--fault PATH=SPEC]...
-             [--max-lifetime SECONDS] [--log FILE]
+             [--max-lifetime SECONDS] [--log FILE] [--count-sent]
 
   A port of 0 picks a free one; -1 disables that listener (HTTPS is off by
   default when the CA directory holds no certificate). The untrusted listener
@@ -190,6 +194,7 @@ class Service:
         self.routes = []       # (prefix, handler), longest prefix first
         self.accounts = accounts.Accounts(args.account_state)
         self.signer = signing.Signer()
+        self.sent = collections.Counter()  # 100 ms bucket -> body bytes (--count-sent)
         for spec in args.fault:
             path, _, fault = spec.partition("=")
             self.path_faults.append({"path": path, "fault": fault, "times": None})
@@ -401,6 +406,14 @@ def handle_control(svc, req):
             return json_reply({"error": "need a space and a known fault (or none)"}, 400)
         svc.signer.set_space(space, fault)
         return json_reply({"ok": True})
+    if what == "sent" and req.command == "DELETE":
+        with svc.lock:
+            svc.sent.clear()
+        return json_reply({"ok": True})
+    if what == "sent":
+        with svc.lock:
+            buckets = sorted(svc.sent.items())
+        return json_reply({"bucketMs": 100, "buckets": [[n, b] for n, b in buckets]})
     if what == "requests" and req.command == "DELETE":
         svc.requests.clear()
         return json_reply({"ok": True})
@@ -447,6 +460,14 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         except OSError:
             pass
+        # Counting bytes sent means little when the system takes megabytes
+        # of them ahead of the client's reads: a small send buffer keeps the
+        # count within some tens of KiB of what the client has taken.
+        if Handler.service and Handler.service.args.count_sent:
+            try:
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16384)
+            except OSError:
+                pass
 
     def handle(self):
         # A client that gives up (time-outs, TLS refusal of an untrusted
@@ -607,6 +628,10 @@ class Handler(BaseHTTPRequestHandler):
         rate = Handler.service.args.rate_cap if Handler.service else 0
         if rate > 0:
             pieces = paced(pieces, rate)
+        svc = Handler.service
+        counting = svc is not None and svc.args.count_sent
+        if counting:
+            pieces = sliced(pieces, 16384)
         sent = 0
         for piece in pieces:
             if limit is not None and sent + len(piece) > limit:
@@ -617,6 +642,10 @@ class Handler(BaseHTTPRequestHandler):
                 else:
                     self.wfile.write(piece)
             sent += len(piece)
+            if counting and piece:
+                bucket = int(time.monotonic() * 10)
+                with svc.lock:
+                    svc.sent[bucket] += len(piece)
             if getattr(self, "log_entry", None) is not None:
                 self.log_entry["bytesSent"] = sent
             if limit is not None and sent >= limit:
@@ -672,6 +701,14 @@ def paced(pieces, rate):
             yield part
 
 
+def sliced(pieces, size):
+    """The same bytes in pieces of at most `size` (each write is counted
+    when the system has taken it)."""
+    for piece in pieces:
+        for i in range(0, len(piece), size):
+            yield piece[i:i + size]
+
+
 def halted(pieces, at, pause):
     """The same bytes with a pause once `at` of them have gone (a
     connection that goes quiet part-way)."""
@@ -711,6 +748,17 @@ class Server(ThreadingHTTPServer):
         if log:
             log.write("%s error from %s: %s\n" % (self.scheme, client_address, sys.exc_info()[1]))
             log.flush()
+
+    def server_bind(self):
+        # Loopback's segments are 64 KiB, so a client's receive window opens
+        # in steps of that size and the bytes sent come in lumps no real
+        # line shows; counting them wants segments of an ordinary network.
+        if Handler.service and Handler.service.args.count_sent:
+            try:
+                self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_MAXSEG, 1448)
+            except OSError:
+                pass
+        super().server_bind()
 
     def get_request(self):
         sock, addr = super().get_request()
@@ -754,6 +802,8 @@ def parse_args(argv):
     p.add_argument("--max-lifetime", type=float, default=0,
                    help="exit after this many seconds (a safety net for forgotten services)")
     p.add_argument("--log", help="append one line per request to this file")
+    p.add_argument("--count-sent", action="store_true",
+                   help="count body bytes sent per 100 ms (GET /control/sent), with a small send buffer")
     return p.parse_args(argv)
 
 
