@@ -10,7 +10,8 @@ word, a field's label even when it holds text), an automation id that is
 the same in a second walk, the secret field marked as a password, the
 focused field as the one with keyboard focus, and the realms and the
 characters each as one list of items. The window itself answers its name
-and type (Wine has no default provider for it).
+and type (Wine has no default provider for it). A press posted for an
+automation id (what a screen reader's Invoke makes) does what a click does.
 
 usage: access_e2e.py <wine-run> <Emberlane.exe> <uia_walk.exe>
 """
