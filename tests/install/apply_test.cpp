@@ -102,7 +102,7 @@ TEST(DownloadPlanned, InFlightOrderFailuresAndCancel) {
         {"six at once", 6, std::vector<Act>(20, L), std::vector<int>(20, 20), false, "", 6},
         // File 1 fails first; file 3 fails later; file 4 would hang for ever.
         {"first failure", 6, {L, F, L, F, H, L, L, L}, {0, 40, 10, 200, 0, 5, 5, 5}, false,
-         "Emberlane/f1.bin: HTTP 501", 6},
+         "Emberlane/f1.bin: HTTP 501", 0},
         {"cancel with six in flight", 6, std::vector<Act>(10, H), std::vector<int>(10, 0), true, "", 6},
         {"a failure while one at a time", 1, {L, F, L}, {0, 0, 0}, false, "Emberlane/f1.bin: HTTP 501", 1},
     };
@@ -136,7 +136,13 @@ TEST(DownloadPlanned, InFlightOrderFailuresAndCancel) {
                                                   : ApplyFault::fileLocked;
         EXPECT_EQ(static_cast<int>(error.kind), static_cast<int>(kind));
         EXPECT_EQ(fake.running, 0) << "a transfer outlived the loop";
-        EXPECT_EQ(fake.most, c.mostAtOnce);
+        // 0: no more than the loop allows (a transfer that ends at once
+        // may be gone before the sixth starts on a busy machine).
+        if (c.mostAtOnce > 0) {
+            EXPECT_EQ(fake.most, c.mostAtOnce);
+        } else {
+            EXPECT_LE(fake.most, c.inFlight);
+        }
         // Started in plan order (the files started are the plan's first
         // ones), and none after a cancel or a failure.
         std::vector<size_t> order = fake.started;
