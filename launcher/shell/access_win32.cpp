@@ -9,6 +9,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/paths.h"
+
 // The control patterns' provider interfaces (mingw's uiautomationcore.h
 // declares none of them), in the order of their vtables.
 struct InvokePattern : public IUnknown {
@@ -85,13 +87,6 @@ long controlType(view::AccessRole role) {
     return kTextType;
 }
 
-std::wstring wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
 
 std::wstring idText(uint64_t id) {
     wchar_t text[24];
@@ -227,7 +222,7 @@ public:
         }
         const view::AccessNode& n = shared_->nodes[size_t(at)];
         switch (property) {
-            case UIA_NamePropertyId: setText(out, wide(n.name)); break;
+            case UIA_NamePropertyId: setText(out, toWide(n.name)); break;
             case UIA_ControlTypePropertyId: setInt(out, controlType(n.role)); break;
             case UIA_AutomationIdPropertyId: setText(out, idText(n.id)); break;
             case UIA_IsEnabledPropertyId: setBool(out, n.enabled); break;
@@ -427,7 +422,7 @@ public:
             std::lock_guard<std::mutex> hold(shared_->lock);
             const int at = shared_->find(id_);
             if (!shared_->connected || at < 0) return kElementNotAvailable;
-            value = wide(shared_->nodes[size_t(at)].value);
+            value = toWide(shared_->nodes[size_t(at)].value);
         }
         *out = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
         return S_OK;

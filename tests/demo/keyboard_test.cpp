@@ -17,6 +17,7 @@
 #include "launcher/kit/textfield.h"
 #include "launcher/screens/screens.h"
 #include "launcher/shell/stylesheet_road.h"
+#include "tests/demo/launcher_styles.h"
 #include "tests/support/scratch.h"
 #include "ui/kiln/kiln.h"
 #include "ui/kiln/registry.h"
@@ -81,32 +82,17 @@ std::string where(const Target& t) {
     return std::string(spelling(t.kind)) + " at " + std::to_string(t.x) + "," + std::to_string(t.y);
 }
 
-class KeyboardTest : public ::testing::Test {
+class KeyboardTest : public LauncherStylesTest {
 protected:
     void SetUp() override {
-        kiln::resetContext();
-        kiln::resetRegistry();
-#ifdef _WIN32
-        std::string error;
-        ASSERT_TRUE(kiln::startGdiFonts(error)) << error;
-#else
-        kiln::setFontProvider(&fonts_);
-#endif
-        kiln::setStylesheet(nullptr);
-        road_.exeFolder = exe_.path();
-        road_.configDir = config_.path();
-        road_.resourceText = testing::fileText(joinPath(EMBER_SOURCE_DIR, "res/launcher.css"));
+        LauncherStylesTest::SetUp();
+        if (HasFatalFailure()) return;
         std::string reason;
         ASSERT_TRUE(loadLauncherStylesheet(road_, 1, reason)) << reason;
     }
     void TearDown() override {
-        kiln::resetContext();
+        LauncherStylesTest::TearDown();
         app::state() = app::AppState();
-#ifdef _WIN32
-        kiln::stopGdiFonts();
-#else
-        kiln::setFontProvider(nullptr);
-#endif
     }
 
     // A scene in the program's own state (the screens' actions change it).
@@ -196,11 +182,6 @@ protected:
     }
 
     uint64_t now_ = 100000;
-#ifndef _WIN32
-    kiln::TestFontProvider fonts_;
-#endif
-    testing::ScratchDir exe_, config_;
-    StylesheetRoad road_;
 };
 
 // From every scene, Tab visits every element that takes a press now once

@@ -16,6 +16,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "launcher/shell/stylesheet_road.h"
+#include "tests/demo/launcher_styles.h"
 #include "launcher/demo/demo.h"
 #include "launcher/kit/access.h"
 #include "launcher/kit/targets.h"
@@ -193,38 +194,7 @@ private:
     SpecTexts specs_;
 };
 
-class ScenesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        kiln::resetContext();
-        kiln::resetRegistry();
-#ifdef _WIN32
-        std::string error;
-        ASSERT_TRUE(kiln::startGdiFonts(error)) << error;
-#else
-        kiln::setFontProvider(&fonts_);
-#endif
-        kiln::setStylesheet(nullptr);
-        road_.exeFolder = exe_.path();
-        road_.configDir = config_.path();
-        road_.resourceText = testing::fileText(joinPath(EMBER_SOURCE_DIR, "res/launcher.css"));
-        ASSERT_FALSE(road_.resourceText.empty());
-    }
-    void TearDown() override {
-        kiln::resetContext();
-#ifdef _WIN32
-        kiln::stopGdiFonts();
-#else
-        kiln::setFontProvider(nullptr);
-#endif
-    }
-
-#ifndef _WIN32
-    kiln::TestFontProvider fonts_;
-#endif
-    testing::ScratchDir exe_, config_;
-    StylesheetRoad road_;
-};
+using ScenesTest = LauncherStylesTest;
 
 TEST_F(ScenesTest, EveryScaleOfEverySceneFitsAndWarnsOfNothing) {
     testing::ScopedEnv dir("EMBERLANE_CONFIG_DIR", config_.path());
