@@ -45,7 +45,8 @@ void chooseCharacter(const std::string& id);
 void setPlayWithoutAccount(bool on);
 
 // Name checks and character changes; the callbacks run on the UI thread.
-void checkName(const std::string& name, std::function<void(const std::string& text)> done);
+// `free` is true only when the service said the name can be had.
+void checkName(const std::string& name, std::function<void(bool free, const std::string& text)> done);
 void createCharacter(const std::string& name, std::function<void(bool ok, const std::string& message)> done);
 void deleteCharacter(const std::string& id, std::function<void(bool ok, const std::string& message)> done);
 

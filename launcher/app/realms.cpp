@@ -241,16 +241,16 @@ std::string validateName(const std::string& name) {
     return "";
 }
 
-void checkName(const std::string& name, std::function<void(const std::string&)> done) {
+void checkName(const std::string& name, std::function<void(bool, const std::string&)> done) {
     std::string rule = validateName(name);
     if (!rule.empty()) {
-        if (done) done(rule);
+        if (done) done(false, rule);
         return;
     }
     AppState& s = state();
     if (s.demo) return;
     if (!s.client) {
-        if (done) done(std::string("The name could not be checked: ") + kNoServiceRegister);
+        if (done) done(false, std::string("The name could not be checked: ") + kNoServiceRegister);
         return;
     }
     ClientPtr client = s.client;
@@ -261,13 +261,13 @@ void checkName(const std::string& name, std::function<void(const std::string&)> 
         postToUi([e, check, name, done] {
             if (!done) return;
             if (!e.ok()) {
-                done("The name could not be checked: " + e.message);
+                done(false, "The name could not be checked: " + e.message);
             } else if (check.valid && check.available) {
-                done(name + " is free.");
+                done(true, name + " is free.");
             } else if (check.valid) {
-                done(name + " is taken.");
+                done(false, name + " is taken.");
             } else {
-                done("Not a valid name" + (check.reason.empty() ? std::string() : ": " + check.reason));
+                done(false, "Not a valid name" + (check.reason.empty() ? std::string() : ": " + check.reason));
             }
         });
     });

@@ -196,6 +196,7 @@ struct ModalView {
     std::string errorFor;     // the field text the error was about
     bool checking = false;    // "Is it free?" is asking
     std::string nameNote;     // its answer
+    bool nameFree = false;    // the answer says the name can be had
     std::string nameNoteFor;  // for this name
     bool stopping = false;    // "Stop and close": waiting for the update to stop
     uint64_t stopDeadline = 0;

@@ -68,6 +68,7 @@ std::vector<AccessNode> accessTree(const std::vector<Target>& targets) {
         n.enabled = !hasState(t, "disabled") && !hasState(t, "covered");
         n.focused = hasState(t, "keyboard") || hasState(t, "focus");
         n.secret = t.secret;
+        n.readOnly = hasState(t, "readonly");
         n.on = hasState(t, "on") || hasState(t, "current");
         n.value = t.value;
         if (n.role == AccessRole::listItem) {

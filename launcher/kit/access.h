@@ -23,6 +23,7 @@ struct AccessNode {
     std::string name;
     int x = 0, y = 0, w = 0, h = 0;  // window client pixels
     bool enabled = true, focused = false, secret = false;
+    bool readOnly = false;  // a field that takes no typing
     bool on = false;  // a checked box, the chosen radio, realm or character, the current tab
     std::string value;  // a field's text (empty for a secret one)
 };

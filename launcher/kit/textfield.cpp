@@ -56,6 +56,14 @@ void clearText(app::FieldState& f) {
     f.selectAll = false;
 }
 
+// Pasted or set text loses its line breaks, tabs and other controls.
+std::string withoutControls(const std::string& text) {
+    std::string clean;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 32 && c != 127) clean += c;
+    return clean;
+}
+
 // Typing and paste alike: a selection is replaced; then code point by code
 // point at the caret until the field holds its maximum.
 void insertText(app::FieldState& f, const std::string& utf8) {
@@ -109,10 +117,7 @@ void fieldKey(app::AppState& state, const KeyEvent& k) {
             if (f.readOnly) break;
             std::string pasted;
             if (!clipboardText(pasted)) break;
-            std::string clean;
-            for (char c : pasted)
-                if (static_cast<unsigned char>(c) >= 32 && c != 127) clean += c;
-            insertText(f, clean);
+            insertText(f, withoutControls(pasted));
             break;
         }
         case 'X':
@@ -290,6 +295,21 @@ void setFieldText(app::AppState& state, const std::string& id, const std::string
     f.text = text;
     f.caret = text.size();
     f.selectAll = false;
+}
+
+bool setFieldValue(app::AppState& state, uint64_t identity, const std::string& text) {
+    for (const WidgetFrame::FieldInput& input : widgetFrame().fieldInputs) {
+        if (input.identity != identity) continue;
+        auto at = state.view.fields.find(input.id);
+        if (at == state.view.fields.end() || at->second.readOnly || at->second.secret) return false;
+        app::FieldState& f = at->second;
+        f.selectAll = true;
+        insertText(f, withoutControls(text));
+        f.selectAll = false;
+        f.caret = f.text.size();
+        return true;
+    }
+    return false;
 }
 
 }  // namespace ember::launcher::view

@@ -48,5 +48,10 @@ bool editField(app::AppState& state, const FieldOptions& options, bool& buttonCl
 const std::string& fieldText(const app::AppState& state, const std::string& id);
 // Replaces a field's text (caret to the end, select-all off).
 void setFieldText(app::AppState& state, const std::string& id, const std::string& text);
+// A screen reader's new value for the field whose input has `identity` in
+// the last build, as a paste over all of it would give (no line breaks or
+// controls, at most the field's length). False, changing nothing, for a
+// field that is gone, read-only or secret.
+bool setFieldValue(app::AppState& state, uint64_t identity, const std::string& text);
 
 }  // namespace ember::launcher::view

@@ -129,18 +129,18 @@ void createBody(app::AppState& state) {
     if (button(check)) {
         m.checking = true;
         m.nameNote.clear();
-        app::checkName(name, [generation, name](const std::string& answer) {
+        app::checkName(name, [generation, name](bool free, const std::string& answer) {
             app::ModalView& open = app::state().view.modal;
             if (generation != open.generation) return;
             open.checking = false;
             open.nameNote = answer;
+            open.nameFree = free;
             open.nameNoteFor = name;
         });
     }
     kiln::popKey();
     if (!m.nameNote.empty() && m.nameNoteFor == name) {
-        const bool free = endsWith(m.nameNote, " is free.") && m.nameNote.size() > 9;
-        kiln::textElement(m.nameNote, free ? "text.modal__note.is-ok" : "text.modal__note.is-bad");
+        kiln::textElement(m.nameNote, m.nameFree ? "text.modal__note.is-ok" : "text.modal__note.is-bad");
     }
     kiln::closeElement();  // check
     text("This is the name other players see. It has to be unique on " + realm + ".",

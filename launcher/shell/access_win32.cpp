@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 #include "base/paths.h"
 
@@ -46,6 +47,7 @@ constexpr PATTERNID kInvokePattern = 10000, kValuePattern = 10002, kSelectionIte
 constexpr HRESULT kNotEnabled = static_cast<HRESULT>(0x80040200);
 constexpr HRESULT kInvalidOperation = static_cast<HRESULT>(0x80131509);
 constexpr UINT kPressMessage = WM_APP + 2;
+constexpr UINT kValueMessage = WM_APP + 3;
 
 // Control types, the focus event and an error mingw's headers leave out.
 constexpr long kButtonType = 50000, kCheckBoxType = 50002, kEditType = 50004, kHyperlinkType = 50005,
@@ -125,6 +127,7 @@ struct AccessShared {
     SIZE client{};
     std::wstring title;
     std::vector<view::AccessNode> nodes;
+    std::vector<AccessTree::NewValue> values;  // set by clients, not yet taken by the window
     UiaCalls uia;
     HMODULE module = nullptr;
 
@@ -412,8 +415,24 @@ public:
         if (list != 0) *out = static_cast<IRawElementProviderSimple*>(new Element(shared_, list));
         return S_OK;
     }
-    // Value: what the field holds, never a secret one's; read-only here.
-    HRESULT STDMETHODCALLTYPE SetValue(LPCWSTR) override { return kNotSupported; }
+    // Value: what the field holds, never a secret one's. A new value goes
+    // to the window's thread like a press; a secret, read-only or disabled
+    // field takes none.
+    HRESULT STDMETHODCALLTYPE SetValue(LPCWSTR value) override {
+        if (value == nullptr) return E_POINTER;
+        HWND window = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(shared_->lock);
+            const int at = shared_->find(id_);
+            if (!shared_->connected || at < 0) return kElementNotAvailable;
+            const view::AccessNode& node = shared_->nodes[size_t(at)];
+            if (!node.enabled) return kNotEnabled;
+            if (node.secret || node.readOnly) return kInvalidOperation;
+            shared_->values.push_back({id_, toUtf8(value)});
+            window = shared_->window;
+        }
+        return PostMessageW(window, kValueMessage, static_cast<WPARAM>(id_), 0) ? S_OK : E_FAIL;
+    }
     HRESULT STDMETHODCALLTYPE get_Value(BSTR* out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
@@ -429,7 +448,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* out) override {
         if (out == nullptr) return E_POINTER;
-        *out = TRUE;
+        std::lock_guard<std::mutex> hold(shared_->lock);
+        const int at = shared_->find(id_);
+        if (!shared_->connected || at < 0) return kElementNotAvailable;
+        const view::AccessNode& node = shared_->nodes[size_t(at)];
+        *out = node.secret || node.readOnly || !node.enabled;
         return S_OK;
     }
 
@@ -494,6 +517,11 @@ AccessTree::AccessTree() : shared_(std::make_shared<AccessShared>()) {
 AccessTree::~AccessTree() = default;
 
 bool AccessTree::isRootRequest(LPARAM lParam) { return static_cast<long>(lParam) == kUiaRootObjectId; }
+
+std::vector<AccessTree::NewValue> AccessTree::takeValues() {
+    std::lock_guard<std::mutex> hold(shared_->lock);
+    return std::exchange(shared_->values, {});
+}
 
 bool AccessTree::wanted() const {
     std::lock_guard<std::mutex> hold(shared_->lock);

@@ -42,8 +42,16 @@ public:
     void disconnect(HWND window);
     // The root provider (one reference, the caller's). A pressed element
     // (Invoke, Toggle, Select) arrives at the window as WM_APP + 2 with its
-    // identity in wParam.
+    // identity in wParam; a field's new value (Value) as WM_APP + 3, the
+    // value itself kept here for takeValues().
     IRawElementProviderSimple* rootProvider();
+
+    struct NewValue {
+        uint64_t id = 0;    // the field's input element
+        std::string text;   // UTF-8
+    };
+    // The values clients set since the last call, oldest first.
+    std::vector<NewValue> takeValues();
 
 private:
     std::shared_ptr<AccessShared> shared_;

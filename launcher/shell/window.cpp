@@ -51,6 +51,7 @@ int owedAfter(uint32_t message, int owed, bool activated) {
     case kiln::kWmSysKeyDown:
     case kiln::kWmChar:
     case kMsgApp2:
+    case kMsgApp3:
         return 3;
     case kMsgApp1:
         return atLeast(2);
@@ -81,6 +82,7 @@ const char* messageName(uint32_t message) {
     case kiln::kWmMouseWheel: return "WM_MOUSEWHEEL";
     case kMsgApp1: return "WM_APP+1";
     case kMsgApp2: return "WM_APP+2";
+    case kMsgApp3: return "WM_APP+3";
     default: return "";
     }
 }

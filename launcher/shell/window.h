@@ -24,6 +24,7 @@ enum : uint32_t {
     kMsgDpiChanged = 0x02E0,
     kMsgApp1 = 0x8001,  // WM_APP + 1: a worker's completion
     kMsgApp2 = 0x8002,  // WM_APP + 2: a screen reader presses an element (wParam: its identity)
+    kMsgApp3 = 0x8003,  // WM_APP + 3: a screen reader sets a field's text (wParam: its identity)
 };
 
 // Hit codes (the Windows values).

@@ -184,6 +184,7 @@ void drawFrame(WindowState& s) {
         for (int32_t i = 0; i < s.settings.tabPresses; ++i) s.keys.push_back(view::KeyEvent{VK_TAB, false, false});
     }
     view::runFieldPass(a, s.keys, view::joinUtf16(s.typed), now);
+    for (const AccessTree::NewValue& value : s.access.takeValues()) view::setFieldValue(a, value.id, value.text);
     if (!s.readerPresses.empty()) {
         kiln::activateByKeyboard(s.readerPresses.front());
         s.readerPresses.erase(s.readerPresses.begin());
@@ -446,6 +447,9 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
     case kMsgApp2:
         // A screen reader pressed an element (Invoke, Toggle, Select).
         s.readerPresses.push_back(static_cast<uint64_t>(wParam));
+        return 0;
+    case kMsgApp3:
+        // A screen reader set a field's text: the frame takes it from the tree.
         return 0;
     case app::kPostedTaskMessage:
         // A worker's completion: run on this thread, then freed.

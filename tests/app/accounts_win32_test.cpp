@@ -194,12 +194,19 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
 
     // A character: the local rules, then the service's answer.
     std::string said;
-    app::checkName("Al1", [&](const std::string& t) { said = t; });
+    bool free = true;
+    const auto answer = [&](bool f, const std::string& t) {
+        free = f;
+        said = t;
+    };
+    app::checkName("Al1", answer);
     EXPECT_EQ(said, "A name cannot contain numbers.");
+    EXPECT_FALSE(free);
     said.clear();
-    app::checkName("Aldric", [&](const std::string& t) { said = t; });
+    app::checkName("Aldric", answer);
     ASSERT_TRUE(l.ui.runUntil([&] { return !said.empty(); }));
     EXPECT_EQ(said, "Aldric is free.");
+    EXPECT_TRUE(free);
     bool created = false, answered = false;
     app::createCharacter(" Aldric", [&](bool ok, const std::string& m) {
         created = ok;
@@ -213,9 +220,10 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     EXPECT_EQ(S().config.characterId, id);
     EXPECT_EQ(testing::savedConfig().characterId, id);
     said.clear();
-    app::checkName("aldric", [&](const std::string& t) { said = t; });
+    app::checkName("aldric", answer);
     ASSERT_TRUE(l.ui.runUntil([&] { return !said.empty(); }));
     EXPECT_EQ(said, "aldric is taken.");
+    EXPECT_FALSE(free);
 
     // The pipeline's play session for it, from the account service.
     app::PipelineInput in;

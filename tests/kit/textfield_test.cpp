@@ -179,5 +179,23 @@ TEST_F(TextFieldTabTest, TabMovesInDrawOrderAndWraps) {
     EXPECT_EQ(state.view.focus, "d") << "from a field not drawn, Shift+Tab goes to the last";
 }
 
+TEST_F(TextFieldTabTest, AScreenReaderSetsATextAsAPasteWouldButNeverAReadOnlyOrSecretOne) {
+    css(".input { width: 200; height: 30 }");
+    app::AppState state;
+    frame(state, {}, 0);
+    const std::vector<WidgetFrame::FieldInput> inputs = widgetFrame().fieldInputs;
+    ASSERT_EQ(inputs.size(), 4u);
+    state.view.fields["a"].maxLength = 5;
+    EXPECT_TRUE(setFieldValue(state, inputs[0].identity, "x\r\ny\tz\xC3\xA9long"));
+    EXPECT_EQ(state.view.fields["a"].text, "xyz\xC3\xA9l") << "controls dropped, cut at the field's length";
+    EXPECT_EQ(state.view.fields["a"].caret, state.view.fields["a"].text.size());
+    EXPECT_FALSE(setFieldValue(state, inputs[1].identity, "new")) << "read-only";
+    EXPECT_EQ(state.view.fields["b"].text, "b-text");
+    state.view.fields["c"].secret = true;
+    EXPECT_FALSE(setFieldValue(state, inputs[2].identity, "new")) << "secret";
+    EXPECT_EQ(state.view.fields["c"].text, "c-text");
+    EXPECT_FALSE(setFieldValue(state, 12345, "new")) << "an element that is no field";
+}
+
 }  // namespace
 }  // namespace ember::launcher::view

@@ -18,6 +18,7 @@ namespace {
 
 constexpr HRESULT kElementNotAvailable = static_cast<HRESULT>(0x80040201);
 constexpr HRESULT kNotEnabled = static_cast<HRESULT>(0x80040200);
+constexpr HRESULT kInvalidOperation = static_cast<HRESULT>(0x80131509);
 
 // The pattern interfaces, as the providers lay them out.
 struct Invoke : IUnknown {
@@ -96,11 +97,12 @@ Pattern* pattern(IRawElementProviderSimple* e, PATTERNID id) {
 }
 
 // The press the window received, if any (its identity), within a moment.
-uint64_t pressed(HWND window) {
+uint64_t posted(HWND window, UINT message) {
     MSG msg;
-    if (PeekMessageW(&msg, window, WM_APP + 2, WM_APP + 2, PM_REMOVE)) return msg.wParam;
+    if (PeekMessageW(&msg, window, message, message, PM_REMOVE)) return msg.wParam;
     return 0;
 }
+uint64_t pressed(HWND window) { return posted(window, WM_APP + 2); }
 
 TEST(AccessProviders, TreePropertiesPatternsAndAnElementThatWent) {
     HWND window = CreateWindowExW(0, L"STATIC", L"Emberlane", WS_POPUP, 100, 200, 400, 300, nullptr, nullptr,
@@ -214,7 +216,7 @@ TEST(AccessProviders, TreePropertiesPatternsAndAnElementThatWent) {
     bravil->Release();
     list->Release();
 
-    // Value: the field's text; a password's is never given.
+    // Value: the field's text; a password's is never given nor set.
     Value* email = pattern<Value>(top[3], 10002);
     Value* password = pattern<Value>(top[4], 10002);
     ASSERT_TRUE(email != nullptr && password != nullptr);
@@ -228,6 +230,17 @@ TEST(AccessProviders, TreePropertiesPatternsAndAnElementThatWent) {
     BOOL readOnly = FALSE;
     EXPECT_EQ(password->readOnly(&readOnly), S_OK);
     EXPECT_TRUE(readOnly);
+    EXPECT_EQ(email->readOnly(&readOnly), S_OK);
+    EXPECT_FALSE(readOnly);
+    EXPECT_EQ(email->set(L"gr\u00E2ce@example.com"), S_OK);
+    EXPECT_EQ(password->set(L"hunter2"), kInvalidOperation);
+    EXPECT_EQ(posted(window, WM_APP + 3), 15u);
+    EXPECT_EQ(posted(window, WM_APP + 3), 0u) << "the refused password posts nothing";
+    const std::vector<AccessTree::NewValue> values = tree.takeValues();
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].id, 15u);
+    EXPECT_EQ(values[0].text, "gr\xC3\xA2ce@example.com");
+    EXPECT_TRUE(tree.takeValues().empty());
     email->Release();
     password->Release();
 

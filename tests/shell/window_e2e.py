@@ -147,7 +147,7 @@ def check_screenshots(work, env):
 RAISE, SET = "raise", "set"
 TABLE = {
     "WM_PAINT": (RAISE, 1), "WM_MOUSEMOVE": (RAISE, 1), "WM_MOUSELEAVE": (RAISE, 1), "WM_NCMOUSEMOVE": (RAISE, 1),
-    "WM_ACTIVATE": (RAISE, 1), "WM_APP+1": (RAISE, 2), "WM_APP+2": (SET, 3),
+    "WM_ACTIVATE": (RAISE, 1), "WM_APP+1": (RAISE, 2), "WM_APP+2": (SET, 3), "WM_APP+3": (SET, 3),
     "WM_SIZE": (SET, 2), "WM_EXITSIZEMOVE": (SET, 2), "WM_DPICHANGED": (SET, 2),
     "WM_CLOSE": (SET, 3), "WM_LBUTTONDOWN": (SET, 3), "WM_LBUTTONUP": (SET, 3), "WM_RBUTTONDOWN": (SET, 3),
     "WM_RBUTTONUP": (SET, 3), "WM_MOUSEWHEEL": (SET, 3), "WM_KEYDOWN": (SET, 3), "WM_CHAR": (SET, 3),
