@@ -59,7 +59,7 @@ void signOutLocally() {
     s.account = account::Account();
     s.tokens = account::Tokens();
     s.characters = account::CharacterList();
-    setCharactersStatus("loading");
+    setCharactersStatus(CharactersStatus::loading);
     s.tab = Tab::login;
     logLine("signed out");
 }
@@ -230,11 +230,10 @@ void formMessage(Tone tone, const std::string& title, const std::string& detail,
     m.action = action;
 }
 
-void setCharactersStatus(const std::string& status) {
+void setCharactersStatus(CharactersStatus status) {
     AppState& s = state();
     s.charactersStatus = status;
-    s.charactersLoaded = status == "ok";
-    if (status != "ok") s.characterCount = s.characters.characters.size();
+    if (status != CharactersStatus::ok) s.characterCount = s.characters.characters.size();
 }
 
 // ---- Sign-in and registration ----

@@ -17,6 +17,6 @@ std::string errorText(const account::Error& e);
 void formMessage(Tone tone, const std::string& title, const std::string& detail = "",
                  const std::string& actionLabel = "", FormAction action = FormAction::none);
 // The character list's status: "loading", "ok" or "error".
-void setCharactersStatus(const std::string& status);
+void setCharactersStatus(CharactersStatus status);
 
 }  // namespace ember::launcher::app

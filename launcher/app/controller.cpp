@@ -116,12 +116,12 @@ std::shared_ptr<const UiHooks> hooks() {
 }
 
 // The UI-thread halves of the reporter.
-void onPhase(const std::string& key, const std::string& title) {
+void onPhase(Phase phase, const std::string& title) {
     AppState& s = gState;
     if (!s.busy) return;
     uint64_t t = now();
     Operation op;
-    op.key = key;
+    op.phase = phase;
     op.title = title;
     op.startedAt = t;
     op.indeterminate = true;
@@ -134,7 +134,7 @@ void onProgress(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal) {
     Operation& op = *s.operation;
     // A resumed run plans only what is left: what the paused block counted
     // beyond that was finished before.
-    if (op.key == "download" && (s.resumeBytes != 0 || s.resumeSteps != 0) && bytesTotal > 0) {
+    if (op.phase == Phase::download && (s.resumeBytes != 0 || s.resumeSteps != 0) && bytesTotal > 0) {
         op.carriedBytes = s.resumeBytes > bytesTotal ? s.resumeBytes - bytesTotal : 0;
         op.carriedSteps = s.resumeSteps > steps ? s.resumeSteps - steps : 0;
         s.resumeBytes = 0;
@@ -297,9 +297,9 @@ Reporter reporter() {
     // The log takes the worker's lines as they happen, so they stay in
     // order with the lines it writes itself; only the screens wait for the
     // UI thread.
-    r.phase = [](const std::string& key, const std::string& title) {
+    r.phase = [](Phase phase, const std::string& title) {
         logLine(title);
-        postToUi([key, title] { onPhase(key, title); });
+        postToUi([phase, title] { onPhase(phase, title); });
     };
     r.log = [](const std::string& line) { logLine("  " + line); };
     auto last = std::make_shared<std::atomic<uint64_t>>(std::numeric_limits<uint64_t>::max());
@@ -335,7 +335,7 @@ void cancelOperation() {
 
 void pauseOperation() {
     AppState& s = gState;
-    if (!s.busy || !s.operation || s.operation->key != "download" || s.pause != Pause::none) return;
+    if (!s.busy || !s.operation || s.operation->phase != Phase::download || s.pause != Pause::none) return;
     // The pipeline stops its transfers as for a cancel (each keeps its part
     // and resume record); its result then leaves the block standing.
     s.pause = Pause::pausing;

@@ -25,12 +25,12 @@ namespace {
 PipelineSteps gSteps = defaultPipelineSteps();
 
 // An install operation starts: busy, a fresh progress block, no cancel.
-void beginOperation(const std::string& key, const std::string& title) {
+void beginOperation(Phase phase, const std::string& title) {
     AppState& s = state();
     s.busy = true;
     cancelRequested = false;
     Operation op;
-    op.key = key;
+    op.phase = phase;
     op.title = title;
     op.startedAt = now();
     op.indeterminate = true;
@@ -188,7 +188,7 @@ Fault updateLauncher(Run& run) {
 // The game folder, its version, the write test, the game process.
 Fault checkGame(Run& run) {
     const PipelineInput& in = run.in;
-    run.r.sayPhase("game", "Locating Oblivion Remastered");
+    run.r.sayPhase(Phase::game, "Locating Oblivion Remastered");
     if (in.gameFolder.empty() || !isGameFolder(in.gameFolder)) {
         return makeFault(FaultKind::gameNotFound, text::kGameNotFound);
     }
@@ -255,7 +255,7 @@ Fault findClient(Run& run) {
             return makeFault(FaultKind::internal, text::kClientNotInstalled, "missing " + path);
         }
     }
-    run.r.sayPhase("client",
+    run.r.sayPhase(Phase::client,
                    "Client " + run.build.version + " ready" + (exact ? "" : " (built for another game version)"));
     return Fault();
 }
@@ -286,7 +286,7 @@ Fault endRepair(Run& run) {
 Fault choosePlayer(Run& run) {
     const PipelineInput& in = run.in;
     ClientSettings& settings = run.settings;
-    run.r.sayPhase("account", "Preparing your character");
+    run.r.sayPhase(Phase::account, "Preparing your character");
     settings.host = !in.realm.host.empty()             ? in.realm.host
                     : !in.manifest.serverHost.empty() ? in.manifest.serverHost
                                                       : in.manifest.serverIp;
@@ -333,12 +333,12 @@ Fault choosePlayer(Run& run) {
 Fault launchGame(Run& run) {
     const PipelineInput& in = run.in;
     const ClientSettings& settings = run.settings;
-    run.r.sayPhase("settings", "Writing client settings");
+    run.r.sayPhase(Phase::settings, "Writing client settings");
     std::string error;
     if (!writeClientSettings(in.gameFolder, settings, error)) {
         return makeFault(FaultKind::internal, text::kSettingsNotWritten, error);
     }
-    run.r.sayPhase("launch", "Starting Oblivion Remastered");
+    run.r.sayPhase(Phase::launch, "Starting Oblivion Remastered");
     logLine(run.build.loader + " -> " + settings.host + ":" + std::to_string(settings.port) + " as " + settings.name);
     if (!(run.steps.launch && run.steps.launch(in.gameFolder, run.build.loader, error))) {
         if (error.empty()) error = "no way to start programs in this build";
@@ -398,7 +398,7 @@ void startPipeline(bool repair) {
         s.blocker = Blocker();
         s.fault = Fault();
     }
-    beginOperation("manifest", repair ? "Checking your client files" : "Checking for updates");
+    beginOperation(Phase::manifest, repair ? "Checking your client files" : "Checking for updates");
     s.repair = repair;
 
     PipelineInput in;
@@ -511,7 +511,7 @@ void applyLauncherUpdate() {
         pushError(kAlreadyWorking, "");
         return;
     }
-    beginOperation(kSelfUpdatePhase, kSelfUpdateTitle);
+    beginOperation(Phase::selfUpdate, kSelfUpdateTitle);
 
     Manifest manifest = s.manifestLoaded ? s.manifest : s.launcherBuild;
     Config config = s.config;

@@ -184,6 +184,9 @@ PlayState playState();
 std::string playLabel(PlayState state);
 std::string playSubline(const AppState& state, uint64_t now);
 std::string playSubline(uint64_t now);
+// Play could go ahead but the signed-in player has no character on the
+// chosen realm (the line under the button asks for one, as a warning).
+bool needsCharacter(const AppState& state);
 // The notices derived from the state this frame, then the pushed ones.
 std::vector<Notice> currentNotices(const AppState& state);
 std::vector<Notice> currentNotices();

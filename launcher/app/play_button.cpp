@@ -17,8 +17,9 @@ PlayState playState(const AppState& s) {
     if (s.gameWatch.running) return PlayState::running;
     if (s.busy) {
         if (s.repair) return PlayState::repairing;
-        std::string key = s.operation ? s.operation->key : "";
-        if (key == "download" || key == "verify" || key == "prune" || key == "selfupdate") return PlayState::updating;
+        const Phase phase = s.operation ? s.operation->phase : Phase::manifest;
+        if (phase == Phase::download || phase == Phase::verify || phase == Phase::prune || phase == Phase::selfUpdate)
+            return PlayState::updating;
         return PlayState::launching;
     }
     if (s.fault.kind == FaultKind::unsupportedVersion) return PlayState::unsupported;
@@ -91,11 +92,16 @@ std::string playSubline(const AppState& s, uint64_t t) {
         line = std::string(text::kUpToDate) +
                (s.manifest.clientVersion.empty() ? "" : " · client " + s.manifest.clientVersion);
     }
-    bool usable = st == PlayState::install || st == PlayState::update || st == PlayState::ready || st == PlayState::offline;
-    if (usable && s.signedIn && !s.playWithoutAccount && s.charactersLoaded && s.characterCount == 0) {
-        line = "Create a character on this realm first";
-    }
+    if (needsCharacter(s)) line = "Create a character on this realm first";
     return line;
+}
+
+bool needsCharacter(const AppState& s) {
+    const PlayState st = playState(s);
+    const bool usable =
+        st == PlayState::install || st == PlayState::update || st == PlayState::ready || st == PlayState::offline;
+    return usable && s.signedIn && !s.playWithoutAccount && s.charactersStatus == CharactersStatus::ok &&
+           s.characterCount == 0;
 }
 
 std::vector<Notice> currentNotices() { return currentNotices(state()); }

@@ -24,8 +24,7 @@ namespace {
 void setCharacters(const account::CharacterList& list) {
     AppState& s = state();
     s.characters = list;
-    s.charactersStatus = "ok";
-    s.charactersLoaded = true;
+    s.charactersStatus = CharactersStatus::ok;
     s.characterCount = list.characters.size();
 }
 
@@ -156,7 +155,7 @@ void chooseRealm(const std::string& key) {
     s.config.realm = key;
     saveSettings();
     logLine("realm changed to " + key);
-    setCharactersStatus("loading");
+    setCharactersStatus(CharactersStatus::loading);
     fetchCharactersNow();
 }
 
@@ -166,7 +165,7 @@ void fetchCharactersNow() {
     AppState& s = state();
     if (s.demo || !s.signedIn || !s.client || s.playWithoutAccount || s.charactersInFlight) return;
     s.charactersInFlight = true;
-    if (s.characters.characters.empty()) setCharactersStatus("loading");
+    if (s.characters.characters.empty()) setCharactersStatus(CharactersStatus::loading);
     ClientPtr client = s.client;
     std::string token = s.tokens.accessToken;
     std::string realm = s.realmKey;
@@ -191,7 +190,7 @@ void fetchCharactersNow() {
                     logout();
                     formMessage(Tone::info, text::kPleaseSignIn);
                 } else {
-                    setCharactersStatus("error");
+                    setCharactersStatus(CharactersStatus::error);
                 }
                 return;
             }

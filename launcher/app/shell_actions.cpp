@@ -50,10 +50,10 @@ std::string helpUrl() {
     return help.empty() ? siteUrl() : help;
 }
 
-void dismissFirstRunCard(const std::string& which) {
+void dismissFirstRunCard(FirstRunCard card) {
     AppState& s = state();
-    if (which == "playerid") s.config.seenPlayerIdIntro = true;
-    if (which == "firstrun") s.config.seenFirstRunNote = true;
+    if (card == FirstRunCard::playerId) s.config.seenPlayerIdIntro = true;
+    if (card == FirstRunCard::firstDownload) s.config.seenFirstRunNote = true;
     saveSettings();
 }
 

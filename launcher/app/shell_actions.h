@@ -30,9 +30,12 @@ void openWebPage(const std::string& url);
 std::string siteUrl();
 std::string helpUrl();
 
-// The first-run cards, put away for good: "playerid" (the character id
-// intro) or "firstrun" (the first download note). Saved to config.json.
-void dismissFirstRunCard(const std::string& which);
+// The first-run cards, put away for good (saved to config.json).
+enum class FirstRunCard : uint8_t {
+    playerId,       // the character id intro
+    firstDownload,  // the note before the first download
+};
+void dismissFirstRunCard(FirstRunCard card);
 
 // The tab the player picked (the route decides what stands there).
 void showTab(Tab tab);

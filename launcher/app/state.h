@@ -34,9 +34,12 @@ struct QuietPlan {
     std::vector<ManifestFile> downloadList;
 };
 
+// Whether the chosen realm's character list is in.
+enum class CharactersStatus { loading, ok, error };
+
 struct Operation {
     // What is being done.
-    std::string key;
+    Phase phase = Phase::manifest;
     std::string title;
 
     // How far it got.
@@ -337,9 +340,8 @@ struct AppState {
     // Characters on the chosen realm. The local character id for playing
     // without an account is config.profileId.
     account::CharacterList characters;
-    std::string charactersStatus = "loading";  // "loading", "ok" or "error"
+    CharactersStatus charactersStatus = CharactersStatus::loading;
     bool charactersInFlight = false;
-    bool charactersLoaded = false;  // status "ok"
     size_t characterCount = 0;
 
     // The window should close at this tick (0: not asked).

@@ -41,13 +41,12 @@ void setCharacters(app::AppState& s, std::vector<account::Character> list, uint3
     s.characters.maxSlots = maxSlots;
     s.characters.used = static_cast<uint32_t>(s.characters.characters.size());
     s.characterCount = s.characters.characters.size();
-    s.charactersStatus = "ok";
-    s.charactersLoaded = true;
+    s.charactersStatus = app::CharactersStatus::ok;
 }
 
-app::Operation operation(const char* key, const char* title) {
+app::Operation operation(Phase phase, const char* title) {
     app::Operation op;
-    op.key = key;
+    op.phase = phase;
     op.title = title;
     op.startedAt = app::now();
     return op;
@@ -69,7 +68,7 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         s.plan.upToDate = false;
         s.plan.downloadBytes = 1288 * kMiB;
         s.plan.downloadCount = 38;
-        app::Operation op = operation("download", "Downloading the client");
+        app::Operation op = operation(Phase::download, "Downloading the client");
         op.step = 14;
         op.steps = 38;
         op.bytesDone = 412 * kMiB + 300 * 1024;
@@ -86,7 +85,7 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         s.plan.downloadBytes = 876 * kMiB;
         s.plan.downloadCount = 24;
         s.config.downloadLimitTenths = 20;
-        app::Operation op = operation("download", "Updating client files");
+        app::Operation op = operation(Phase::download, "Updating client files");
         op.step = 14;
         op.steps = 38;
         op.bytesDone = 412 * kMiB + 300 * 1024;
@@ -97,7 +96,7 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
     if (scene == "home-verify") {
         s.busy = true;
         s.repair = true;
-        app::Operation op = operation("verify", "Checking your client files");
+        app::Operation op = operation(Phase::verify, "Checking your client files");
         op.step = 212;
         op.steps = 640;
         op.etaSeconds = 95;
@@ -131,8 +130,7 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
         s.plan = app::QuietPlan();
         s.characters = account::CharacterList();
         s.characterCount = 0;
-        s.charactersStatus = "loading";
-        s.charactersLoaded = false;
+        s.charactersStatus = app::CharactersStatus::loading;
         s.realmsInFlight = true;
         s.realmsLoading = true;
         s.preflightRunning = true;
@@ -141,8 +139,7 @@ bool fillScreenScene(app::AppState& s, const std::string& scene) {
     if (scene == "home-chars-error") {
         s.characters = account::CharacterList();
         s.characterCount = 0;
-        s.charactersStatus = "error";
-        s.charactersLoaded = false;
+        s.charactersStatus = app::CharactersStatus::error;
         return true;
     }
     if (scene == "home-offline") {
@@ -342,7 +339,7 @@ bool fillDemoScene(app::AppState& state, const std::string& scene) {
     if (state.view.openModal == app::ModalKind::stopUpdate) {
         state.busy = true;
         app::Operation op;
-        op.key = "download";
+        op.phase = Phase::download;
         op.title = "Downloading the client";
         op.step = 9;
         op.steps = 38;

@@ -191,8 +191,7 @@ void ensureRealmAndCharacters(app::AppState& s) {
         c.slot = 1;
         s.characters.characters.push_back(c);
         s.characters.used = 1;
-        s.charactersStatus = "ok";
-        s.charactersLoaded = true;
+        s.charactersStatus = app::CharactersStatus::ok;
         s.characterCount = 1;
     }
     bool chosen = false;

@@ -83,7 +83,7 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
     // than the downloads. A file that landed after the last save has the
     // right size and content, so after a crash the next plan hashes it,
     // records it and does not fetch it again.
-    reporter.sayPhase("download", "Updating client files");
+    reporter.sayPhase(Phase::download, "Updating client files");
     const int steps = static_cast<int>(count);
     int done = 0;
     uint64_t bytesDone = 0;
@@ -131,7 +131,7 @@ int downloadPlanned(const std::string& gameFolder, Config& config, const Plan& p
 
 void pruneRetired(const std::string& gameFolder, Config& config, const Plan& plan, const Reporter& reporter) {
     if (plan.remove.empty()) return;
-    reporter.sayPhase("prune", "Removing " + std::to_string(plan.remove.size()) + " old file(s)");
+    reporter.sayPhase(Phase::prune, "Removing " + std::to_string(plan.remove.size()) + " old file(s)");
     for (const std::string& path : plan.remove) {
         // A failed deletion is not fatal: the record stays, so the next plan
         // tries again. A path that leaves the game folder, passes through a

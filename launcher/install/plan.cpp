@@ -164,7 +164,7 @@ bool needsDownload(const std::string& gameFolder, const ManifestFile& entry, Con
 Plan makePlan(const Manifest& manifest, const std::string& gameFolder, Config& config, bool fullCheck,
               const Reporter& reporter) {
     Plan plan;
-    reporter.sayPhase("verify", "Checking your client files");
+    reporter.sayPhase(Phase::verify, "Checking your client files");
 
     // Every listed file, in manifest order.
     FolderFacts facts;

@@ -10,8 +10,12 @@
 
 namespace ember::launcher {
 
+// What installation work is doing: the progress block shows the title, the
+// Play button and the pause controls go by the phase.
+enum class Phase { manifest, game, verify, download, prune, client, account, settings, launch, selfUpdate };
+
 struct Reporter {
-    std::function<void(const std::string& key, const std::string& title)> phase;
+    std::function<void(Phase phase, const std::string& title)> phase;
     std::function<void(const std::string& line)> log;
     std::function<void(int step, int steps, uint64_t bytesDone, uint64_t bytesTotal)> progress;
     std::function<bool()> cancelled;
@@ -20,8 +24,8 @@ struct Reporter {
     std::function<void(uint64_t bytes)> kept;
 
     // Each call is safe with an empty member.
-    void sayPhase(const std::string& key, const std::string& title) const {
-        if (phase) phase(key, title);
+    void sayPhase(Phase which, const std::string& title) const {
+        if (phase) phase(which, title);
     }
     void sayLog(const std::string& line) const {
         if (log) log(line);

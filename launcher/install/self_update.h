@@ -111,7 +111,6 @@ bool resumeInterruptedSwap(const std::string& exePath, const SwapTiming& timing 
 void cleanUpAfterUpdate(const std::string& exePath);
 
 // Texts (the variable part is appended where the comment says).
-inline constexpr const char kSelfUpdatePhase[] = "selfupdate";
 inline constexpr const char kSelfUpdateTitle[] = "Updating the launcher";
 inline constexpr const char kNoVerifiableDigest[] = "launcher update has no verifiable digest; ignored";
 inline constexpr const char kBuildNotInstallable[] =

@@ -45,7 +45,7 @@ bool selfUpdateExecutable(const Manifest& manifest, Config& config, const std::s
 
     // The build goes to X.new, never over X; http::download renames it
     // into place only when its digest matches.
-    reporter.sayPhase(kSelfUpdatePhase, kSelfUpdateTitle);
+    reporter.sayPhase(Phase::selfUpdate, kSelfUpdateTitle);
     const std::string newPath = exePath + ".new";
     http::Download job;
     job.url = manifest.launcherUrl;

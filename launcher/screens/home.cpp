@@ -230,7 +230,7 @@ void firstRunCards(app::AppState& state) {
         ButtonOptions ok;
         ok.label = "Got it";
         ok.kind = "primary";
-        if (button(ok)) app::dismissFirstRunCard("playerid");
+        if (button(ok)) app::dismissFirstRunCard(app::FirstRunCard::playerId);
         kiln::closeElement();
         endCard();
         kiln::popKey();
@@ -252,7 +252,7 @@ void firstRunCards(app::AppState& state) {
         ButtonOptions ok;
         ok.label = "Got it";
         ok.kind = "ghost";
-        if (button(ok)) app::dismissFirstRunCard("firstrun");
+        if (button(ok)) app::dismissFirstRunCard(app::FirstRunCard::firstDownload);
         kiln::closeElement();
         endCard();
         kiln::popKey();
@@ -290,7 +290,7 @@ void characterPanel(app::AppState& state) {
     sectionHead(local ? "Character" : "Characters");
     if (local) {
         localCharacterCard(state);
-    } else if (state.charactersStatus == "error") {
+    } else if (state.charactersStatus == app::CharactersStatus::error) {
         kiln::pushKey("chars:error");
         const int clicked = strip("error",
                                   "Can't load your characters \xE2\x80\x94 " + siteHost(state) +
@@ -298,7 +298,7 @@ void characterPanel(app::AppState& state) {
                                   "", {"Retry"});
         kiln::popKey();
         if (clicked == 0) app::fetchCharactersNow();
-    } else if (state.charactersStatus == "loading") {
+    } else if (state.charactersStatus == app::CharactersStatus::loading) {
         kiln::openElement("div.chars__list");
         for (int i = 0; i < 2; ++i) {
             kiln::pushKey(static_cast<uint64_t>(i));
@@ -452,7 +452,7 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     kiln::openElement("div.footer__right");
     if (state.pause != app::Pause::none ||
         ((st == app::PlayState::updating || st == app::PlayState::repairing) && state.operation &&
-         state.operation->key == "download")) {
+         state.operation->phase == Phase::download)) {
         // While client files download: Pause (Resume once paused) beside Cancel.
         ButtonOptions hold;
         const bool paused = state.pause != app::Pause::none;
@@ -501,7 +501,7 @@ void footerBar(app::AppState& state, uint64_t nowMs) {
     kiln::popKey();
     const std::string sub = app::playSubline(state, nowMs);
     if (!sub.empty()) {
-        const bool warn = sub == "Create a character on this realm first" || st == app::PlayState::unsupported || st == app::PlayState::blocked;
+        const bool warn = app::needsCharacter(state) || st == app::PlayState::unsupported || st == app::PlayState::blocked;
         kiln::textElement(sub, warn ? "text.play__sub.play__sub--warn" : "text.play__sub");
     }
     kiln::closeElement();  // play

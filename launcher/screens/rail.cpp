@@ -182,8 +182,9 @@ void realmRail(app::AppState& state) {
         const std::string name = chosen != nullptr ? (chosen->name.empty() ? chosen->key : chosen->name) : "Realm";
         const std::string count = chosen != nullptr && chosen->online ? std::to_string(chosen->players) : "";
         kiln::openElement("div.rail__chip");
-        const float halo = c.state == "checking" ? haloPulse(widgetClock()) : 1.0f;
-        if (c.state == "checking") requestFrameIn(50);
+        const bool checking = realmChecking(state);
+        const float halo = checking ? haloPulse(widgetClock()) : 1.0f;
+        if (checking) requestFrameIn(50);
         if (chip(c.state, name, count, c.sub, c.retry, halo)) app::fetchRealmsNow();
         kiln::closeElement();
     }

@@ -61,20 +61,32 @@ std::string siteHost(const app::AppState& state) {
     return host.empty() ? "emberlane.example" : host;
 }
 
-std::string route(const app::AppState& state) {
+Route route(const app::AppState& state) {
     const app::Blocker* blocker = activeBlocker(state);
-    if (blocker != nullptr && blocker->kind == app::BlockerKind::restarting) return "blocker:restarting";
+    if (blocker != nullptr && blocker->kind == app::BlockerKind::restarting) return {Screen::blocker, blocker->kind};
     // Until a manifest (fresh or saved) says whether accounts are on, no
     // screen may claim what the launcher does not know yet.
     const bool accountsKnown = state.manifestLoaded || state.preflightDone || state.accountsActive;
     if (!accountsKnown && blocker == nullptr && state.tab != app::Tab::settings) {
-        return "checking";
+        return {Screen::checking};
     }
     if (state.accountsActive && !state.signedIn && !state.playWithoutAccount)
-        return state.tab == app::Tab::reg ? "register" : "login";
+        return {state.tab == app::Tab::reg ? Screen::reg : Screen::login};
     if (blocker != nullptr && (state.tab == app::Tab::none || state.tab == app::Tab::home))
-        return "blocker:" + std::string(app::spelling(blocker->kind));
-    if (state.tab == app::Tab::settings) return "settings";
+        return {Screen::blocker, blocker->kind};
+    if (state.tab == app::Tab::settings) return {Screen::settings};
+    return {Screen::home};
+}
+
+std::string spelling(const Route& route) {
+    switch (route.screen) {
+    case Screen::checking: return "checking";
+    case Screen::login: return "login";
+    case Screen::reg: return "register";
+    case Screen::blocker: return "blocker:" + std::string(app::spelling(route.blocker));
+    case Screen::settings: return "settings";
+    case Screen::home: return "home";
+    }
     return "home";
 }
 
@@ -122,19 +134,19 @@ void buildFrame(app::AppState& state, float width, float height, float scale, ui
     if (body != nullptr) {
         body(state);
     } else {
-        const std::string r = route(state);
-        if (r == "checking") {
+        const Route r = route(state);
+        if (r.screen == Screen::checking) {
             kiln::openElement("div.checking");
             kiln::textElement(app::playLabel(app::PlayState::checking), "text.checking__title");
             kiln::closeElement();
-        } else if (r == "login" || r == "register") {
-            authScreen(state, r == "register");
+        } else if (r.screen == Screen::login || r.screen == Screen::reg) {
+            authScreen(state, r.screen == Screen::reg);
         } else {
             realmRail(state);
             const app::Blocker* blocker = activeBlocker(state);
-            if (r.compare(0, 8, "blocker:") == 0 && blocker != nullptr) {
+            if (r.screen == Screen::blocker && blocker != nullptr) {
                 blockerScreen(state, *blocker);
-            } else if (r == "settings") {
+            } else if (r.screen == Screen::settings) {
                 settingsScreen(state);
             } else {
                 homePage(state, nowMs);

@@ -27,10 +27,18 @@ namespace ember::launcher::view {
 // The blocker that stops play: the pipeline's wins; otherwise the
 // preflight's once the preflight has finished. Null when none.
 const app::Blocker* activeBlocker(const app::AppState& state);
-// "checking" (no manifest, fresh or saved, has answered yet), "home",
-// "settings", "login", "register" or "blocker:" + kind, computed from the
-// state every frame.
-std::string route(const app::AppState& state);
+// Which screen the body shows, computed from the state every frame:
+// checking (no manifest, fresh or saved, has answered yet), sign-in,
+// registration, a blocker's full-window page, settings or home.
+enum class Screen : uint8_t { checking, login, reg, blocker, settings, home };
+struct Route {
+    Screen screen = Screen::home;
+    app::BlockerKind blocker = app::BlockerKind::none;  // Screen::blocker's kind
+};
+Route route(const app::AppState& state);
+// As the trace writes it: "checking", "login", "register", "blocker:" +
+// kind, "settings" or "home".
+std::string spelling(const Route& route);
 
 // ---------------------------------------------------------------------------
 // The frame

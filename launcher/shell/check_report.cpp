@@ -170,8 +170,8 @@ bool describeSignature(const CheckArgs& args, const CheckSources& sources, const
         return false;
     }
     appendf(out, "signature key %s (%s%s), sequence %llu, expires %s\n",
-            trust::keyIdText(verified.key.id).c_str(), verified.key.role.c_str(),
-            verified.key.role == "test" ? ": the test key" : "",
+            trust::keyIdText(verified.key.id).c_str(), trust::spelling(verified.key.role),
+            verified.key.role == trust::KeyRole::test ? ": the test key" : "",
             static_cast<unsigned long long>(verified.terms.sequence), verified.terms.expiresText.c_str());
     return true;
 }

@@ -1,7 +1,8 @@
 // The keys built into this launcher. CMake writes pinned_keys.inc from
 // launcher/trust/trusted-keys.txt (and, in builds that trust it, the
 // stand-in's test key from fixtures/signing/test.pub): one
-// {"role", "base64 key"} pair a line.
+// {KeyRole::<role>, "base64 key"} pair a line, so a role the table does
+// not know fails the build.
 #include "launcher/trust/signature.h"
 
 namespace ember::launcher::trust {
@@ -9,7 +10,7 @@ namespace ember::launcher::trust {
 namespace {
 
 struct KeyLine {
-    const char* role;
+    KeyRole role;
     const char* base64;
 };
 
@@ -32,6 +33,15 @@ std::vector<PublicKey> readKeyLines() {
 
 }  // namespace
 
+const char* spelling(KeyRole role) {
+    switch (role) {
+    case KeyRole::current: return "current";
+    case KeyRole::next: return "next";
+    case KeyRole::test: return "test";
+    }
+    return "current";
+}
+
 const std::vector<PublicKey>& pinnedKeys() {
     static const std::vector<PublicKey> keys = readKeyLines();
     return keys;
@@ -39,7 +49,7 @@ const std::vector<PublicKey>& pinnedKeys() {
 
 bool trustsTestKey() {
     for (const KeyLine& line : kKeyLines) {
-        if (std::string(line.role) == "test") return true;
+        if (line.role == KeyRole::test) return true;
     }
     return false;
 }

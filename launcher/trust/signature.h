@@ -46,11 +46,17 @@ struct Failure {
     bool failed() const { return kind != FailureKind::none; }
 };
 
+// Why a key is pinned: the publisher's key in use, the one that follows it
+// after a rotation, or the stand-in's test key (test builds only).
+enum class KeyRole : uint8_t { current, next, test };
+// "current", "next", "test" (as trusted-keys.txt and --check-manifest spell them).
+const char* spelling(KeyRole role);
+
 // A public key: minisign's key id (8 bytes, as stored) and the Ed25519 key.
 struct PublicKey {
     std::array<uint8_t, 8> id{};
     std::array<uint8_t, 32> key{};
-    std::string role;  // "current", "next", "test"
+    KeyRole role = KeyRole::current;
 };
 
 // The key id as minisign prints it (16 upper-case hex digits).

@@ -179,7 +179,7 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     ASSERT_TRUE(account::loadSignIn(saved));
     EXPECT_EQ(saved.refreshToken, S().tokens.refreshToken);
     EXPECT_EQ(saved.email, email);
-    ASSERT_TRUE(l.ui.runUntil([] { return S().charactersStatus == "ok"; }));
+    ASSERT_TRUE(l.ui.runUntil([] { return S().charactersStatus == app::CharactersStatus::ok; }));
     EXPECT_TRUE(S().characters.characters.empty());
 
     // A restart signs in again from account.json, with a new refresh token.
@@ -248,7 +248,7 @@ TEST(AccountRoad, RegisterActivateSignInRestartCharactersSignOut) {
     });
     ASSERT_TRUE(l.ui.runUntil([&] { return answered; }));
     EXPECT_TRUE(created) << said;
-    ASSERT_TRUE(l.ui.runUntil([] { return !S().charactersInFlight && S().charactersStatus == "ok"; }));
+    ASSERT_TRUE(l.ui.runUntil([] { return !S().charactersInFlight && S().charactersStatus == app::CharactersStatus::ok; }));
     EXPECT_TRUE(S().characters.characters.empty());
     EXPECT_EQ(S().config.characterId, "");
 
@@ -323,7 +323,7 @@ TEST(AccountRoad, FailuresEndVisiblyAndSafely) {
              app::login(email, password, "");
              ASSERT_TRUE(l.idle());
              ASSERT_TRUE(S().signedIn);
-             ASSERT_TRUE(l.ui.runUntil([] { return S().charactersStatus == "ok"; }));
+             ASSERT_TRUE(l.ui.runUntil([] { return S().charactersStatus == app::CharactersStatus::ok; }));
              space.control("{\"force\": {\"path\": \"characters\", \"status\": 401, \"error\": \"invalid_token\", "
                            "\"times\": 1}}");
              app::fetchCharactersNow();

@@ -189,7 +189,7 @@ TEST(Reporter, PhaseResetsTheBlockOnlyWhileBusy) {
     uint64_t fake = 7000;
     app::setClock([&] { return fake; });
     app::Reporter r = app::reporter();
-    r.sayPhase("download", "Downloading");
+    r.sayPhase(Phase::download, "Downloading");
     c.ui.drain();
     EXPECT_FALSE(app::state().operation) << "a phase outside an operation must not show a block";
 
@@ -197,11 +197,11 @@ TEST(Reporter, PhaseResetsTheBlockOnlyWhileBusy) {
     app::state().operation = app::Operation();
     app::state().operation->bytesDone = 55;
     app::state().operation->bytesPerSecond = 9;
-    r.sayPhase("verify", "Checking files");
+    r.sayPhase(Phase::verify, "Checking files");
     r.sayLog("detail line");
     c.ui.drain();
     ASSERT_TRUE(app::state().operation);
-    EXPECT_EQ(app::state().operation->key, "verify");
+    EXPECT_EQ(app::state().operation->phase, Phase::verify);
     EXPECT_EQ(app::state().operation->bytesDone, 0u);
     EXPECT_EQ(app::state().operation->bytesPerSecond, 0);
     EXPECT_EQ(app::state().operation->startedAt, 7000u);

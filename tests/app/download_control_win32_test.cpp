@@ -221,7 +221,7 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
     // window before it asks, is briefly not among those the service sees).
     ASSERT_TRUE(launcher.ui.runUntil(
         [&] {
-            return app::state().operation && app::state().operation->key == "download" &&
+            return app::state().operation && app::state().operation->phase == Phase::download &&
                    app::state().operation->bytesDone > 1500000 && inFlight(testing::standinRequests(prefix)) >= 5;
         },
         60000));

@@ -746,7 +746,7 @@ TEST(LauncherActions, UpdateAndRestart) {
         if (c.checked) {
             EXPECT_TRUE(app::state().busy);
             ASSERT_TRUE(app::state().operation.has_value());
-            EXPECT_EQ(app::state().operation->key, "selfupdate");
+            EXPECT_EQ(app::state().operation->phase, Phase::selfUpdate);
             EXPECT_EQ(app::state().operation->title, "Updating the launcher");
             app::applyLauncherUpdate();
             EXPECT_EQ(app::state().notices.back().title, "The launcher is already working on that.");

@@ -161,7 +161,7 @@ TEST(PipelineOnWine, InstallPlayUpdateOfflineAndRepair) {
 
     testing::standinFault("/client/r2/files/", "stall:3000", 1);
     app::startPipeline(false);
-    ASSERT_TRUE(road.ui.runUntil([] { return app::state().operation && app::state().operation->key == "download"; }));
+    ASSERT_TRUE(road.ui.runUntil([] { return app::state().operation && app::state().operation->phase == Phase::download; }));
     app::cancelOperation();
     ASSERT_TRUE(road.ui.runUntil([] { return !app::state().busy; }, 60000));
     EXPECT_EQ(app::spelling(app::state().fault.kind), "") << "a cancel is not a fault to show";

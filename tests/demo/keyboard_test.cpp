@@ -313,7 +313,7 @@ TEST_F(KeyboardTest, KeysDoWhatAClickDoes) {
         frame({}, id);
         frame({});
         const std::string clicked = traceSince(mark);
-        const std::string afterClick = targetLines(frameTargets(kiln::ui()), route(app::state()), "")[0];
+        const std::string afterClick = targetLines(frameTargets(kiln::ui()), spelling(route(app::state())), "")[0];
         const app::Tab tabAfterClick = app::state().tab;
 
         scene(p.scene);
@@ -332,7 +332,7 @@ TEST_F(KeyboardTest, KeysDoWhatAClickDoes) {
         EXPECT_FALSE(clicked.empty()) << what;
         EXPECT_EQ(pressed, clicked) << what;
         EXPECT_EQ(app::state().tab, tabAfterClick) << what;
-        EXPECT_EQ(targetLines(frameTargets(kiln::ui()), route(app::state()), "")[0], afterClick) << what;
+        EXPECT_EQ(targetLines(frameTargets(kiln::ui()), spelling(route(app::state())), "")[0], afterClick) << what;
     }
 
     // The realm list is one stop: the arrows, Home and End move inside it;

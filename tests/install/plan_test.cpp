@@ -238,16 +238,16 @@ TEST(Plan, CancellingStopsCheckingAndReportsProgress) {
     for (int i = 0; i < 5; ++i) game.add("f" + std::to_string(i), "x", false);
     Config config;
     std::vector<int> steps;
-    std::string phase;
+    Phase phase = Phase::manifest;
     Reporter reporter;
-    reporter.phase = [&](const std::string& key, const std::string&) { phase = key; };
+    reporter.phase = [&](Phase which, const std::string&) { phase = which; };
     reporter.progress = [&](int step, int total, uint64_t, uint64_t) {
         EXPECT_EQ(total, 5);
         steps.push_back(step);
     };
     reporter.cancelled = [&] { return steps.size() >= 2; };
     Plan plan = makePlan(game.manifest, game.folder(), config, false, reporter);
-    EXPECT_EQ(phase, "verify");
+    EXPECT_EQ(phase, Phase::verify);
     EXPECT_EQ(steps, (std::vector<int>{1, 2}));
     EXPECT_EQ(plan.download.size(), 2u);
 }

@@ -31,9 +31,9 @@ TEST(SelfUpdateFromTheStandin, NeverTouchesTheRunningBuildAndStopsAfterTwoAttemp
     ASSERT_EQ(manifest.launcherUrl.rfind("https://", 0), 0u) << manifest.launcherUrl;
     Config config;
     std::string error;
-    std::vector<std::string> phases;
+    std::vector<Phase> phases;
     Reporter reporter;
-    reporter.phase = [&](const std::string& key, const std::string&) { phases.push_back(key); };
+    reporter.phase = [&](Phase which, const std::string&) { phases.push_back(which); };
 
     auto expectOldBuildOnly = [&](const char* when) {
         EXPECT_EQ(fileText(exe), "the old launcher") << when;
@@ -62,7 +62,7 @@ TEST(SelfUpdateFromTheStandin, NeverTouchesTheRunningBuildAndStopsAfterTwoAttemp
         EXPECT_FALSE(fileExists(exe + ".new"));
         EXPECT_EQ(config.selfUpdateAttempts, 0) << fault << " counted as an attempt";
     }
-    EXPECT_EQ(phases, (std::vector<std::string>{"selfupdate", "selfupdate", "selfupdate"}));
+    EXPECT_EQ(phases, std::vector<Phase>(3, Phase::selfUpdate));
     EXPECT_EQ(loadConfig().selfUpdateAttempts, 0);
 
     // The stand-in's default build is checked and lands as X.new, but it is

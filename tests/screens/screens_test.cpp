@@ -112,7 +112,7 @@ TEST_F(ScreensTest, TheRouteFollowsTheRulesInOrder) {
         const std::string label = std::string("tab '") + c.tab + "' blocker '" + c.blocker + "' accounts " +
                                   (c.accounts ? "on" : "off") + (c.signedIn ? " signed in" : "") +
                                   (c.withoutAccount ? " without account" : "");
-        EXPECT_EQ(route(state), c.route) << label;
+        EXPECT_EQ(spelling(route(state)), c.route) << label;
 
         kiln::beginFrame(1000, 640, 1);
         buildFrame(state, 1000, 640, 1, 0);

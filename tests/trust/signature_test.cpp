@@ -23,9 +23,9 @@ std::string dataFile(const std::string& name) {
 TEST(PinnedKeys, EveryLineReadsAndTheTestKeyIsMarked) {
     // current, next, and the stand-in's test key in the builds the tests use.
     ASSERT_EQ(pinnedKeys().size(), 3u);
-    EXPECT_EQ(pinnedKeys()[0].role, "current");
-    EXPECT_EQ(pinnedKeys()[1].role, "next");
-    EXPECT_EQ(pinnedKeys()[2].role, "test");
+    EXPECT_EQ(pinnedKeys()[0].role, KeyRole::current);
+    EXPECT_EQ(pinnedKeys()[1].role, KeyRole::next);
+    EXPECT_EQ(pinnedKeys()[2].role, KeyRole::test);
     EXPECT_TRUE(trustsTestKey());
     EXPECT_EQ(keyIdText(pinnedKeys()[2].id), "AAF801633C66F4C4");  // as minisign -G printed it
 }
@@ -40,7 +40,7 @@ TEST(VerifyManifest, AcceptsMinisignsOwnSignatures) {
         EXPECT_FALSE(f.failed()) << name << ": " << f.message;
         EXPECT_EQ(v.terms.sequence, 7u) << name;
         EXPECT_EQ(v.terms.expiresText, "2099-01-01T00:00:00Z");
-        EXPECT_EQ(v.key.role, "test");
+        EXPECT_EQ(v.key.role, KeyRole::test);
         EXPECT_EQ(v.digest.size(), 64u);
         digests.push_back(v.digest);
     }
