@@ -239,7 +239,7 @@ TEST(AccessProviders, TreePropertiesPatternsAndAnElementThatWent) {
     const std::vector<AccessTree::NewValue> values = tree.takeValues();
     ASSERT_EQ(values.size(), 1u);
     EXPECT_EQ(values[0].id, 15u);
-    EXPECT_EQ(values[0].text, "gr\xC3\xA2ce@example.com");
+    EXPECT_EQ(values[0].text, "gr\xC3\xA2" "ce@example.com");
     EXPECT_TRUE(tree.takeValues().empty());
     email->Release();
     password->Release();
