@@ -63,29 +63,29 @@ std::string siteHost(const app::AppState& state) {
 
 Route route(const app::AppState& state) {
     const app::Blocker* blocker = activeBlocker(state);
-    if (blocker != nullptr && blocker->kind == app::BlockerKind::restarting) return {Screen::blocker, blocker->kind};
+    if (blocker != nullptr && blocker->kind == app::BlockerKind::restarting) return {Body::blocker, blocker->kind};
     // Until a manifest (fresh or saved) says whether accounts are on, no
     // screen may claim what the launcher does not know yet.
     const bool accountsKnown = state.manifestLoaded || state.preflightDone || state.accountsActive;
     if (!accountsKnown && blocker == nullptr && state.tab != app::Tab::settings) {
-        return {Screen::checking};
+        return {Body::checking};
     }
     if (state.accountsActive && !state.signedIn && !state.playWithoutAccount)
-        return {state.tab == app::Tab::reg ? Screen::reg : Screen::login};
+        return {state.tab == app::Tab::reg ? Body::reg : Body::login};
     if (blocker != nullptr && (state.tab == app::Tab::none || state.tab == app::Tab::home))
-        return {Screen::blocker, blocker->kind};
-    if (state.tab == app::Tab::settings) return {Screen::settings};
-    return {Screen::home};
+        return {Body::blocker, blocker->kind};
+    if (state.tab == app::Tab::settings) return {Body::settings};
+    return {Body::home};
 }
 
 std::string spelling(const Route& route) {
     switch (route.screen) {
-    case Screen::checking: return "checking";
-    case Screen::login: return "login";
-    case Screen::reg: return "register";
-    case Screen::blocker: return "blocker:" + std::string(app::spelling(route.blocker));
-    case Screen::settings: return "settings";
-    case Screen::home: return "home";
+    case Body::checking: return "checking";
+    case Body::login: return "login";
+    case Body::reg: return "register";
+    case Body::blocker: return "blocker:" + std::string(app::spelling(route.blocker));
+    case Body::settings: return "settings";
+    case Body::home: return "home";
     }
     return "home";
 }
@@ -135,18 +135,18 @@ void buildFrame(app::AppState& state, float width, float height, float scale, ui
         body(state);
     } else {
         const Route r = route(state);
-        if (r.screen == Screen::checking) {
+        if (r.screen == Body::checking) {
             kiln::openElement("div.checking");
             kiln::textElement(app::playLabel(app::PlayState::checking), "text.checking__title");
             kiln::closeElement();
-        } else if (r.screen == Screen::login || r.screen == Screen::reg) {
-            authScreen(state, r.screen == Screen::reg);
+        } else if (r.screen == Body::login || r.screen == Body::reg) {
+            authScreen(state, r.screen == Body::reg);
         } else {
             realmRail(state);
             const app::Blocker* blocker = activeBlocker(state);
-            if (r.screen == Screen::blocker && blocker != nullptr) {
+            if (r.screen == Body::blocker && blocker != nullptr) {
                 blockerScreen(state, *blocker);
-            } else if (r.screen == Screen::settings) {
+            } else if (r.screen == Body::settings) {
                 settingsScreen(state);
             } else {
                 homePage(state, nowMs);

@@ -30,10 +30,10 @@ const app::Blocker* activeBlocker(const app::AppState& state);
 // Which screen the body shows, computed from the state every frame:
 // checking (no manifest, fresh or saved, has answered yet), sign-in,
 // registration, a blocker's full-window page, settings or home.
-enum class Screen : uint8_t { checking, login, reg, blocker, settings, home };
+enum class Body : uint8_t { checking, login, reg, blocker, settings, home };
 struct Route {
-    Screen screen = Screen::home;
-    app::BlockerKind blocker = app::BlockerKind::none;  // Screen::blocker's kind
+    Body screen = Body::home;
+    app::BlockerKind blocker = app::BlockerKind::none;  // Body::blocker's kind
 };
 Route route(const app::AppState& state);
 // As the trace writes it: "checking", "login", "register", "blocker:" +

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <thread>
 #include <vector>
@@ -39,9 +40,19 @@ http::Response control(const std::string& method, const std::string& what) {
     return http::request(request);
 }
 
-// The body bytes the service sent in each 100 ms since the last clear,
-// from the first bucket with any to the last (quiet ones as 0).
-std::vector<double> sentSeries() {
+// Clears the service's count; the number of the 100 ms bucket it started in.
+int64_t clearSent() {
+    JsonValue doc;
+    std::string error;
+    const http::Response reply = control("DELETE", "sent");
+    EXPECT_EQ(reply.status, 200) << reply.error;
+    EXPECT_TRUE(parseJson(reply.body, doc, error)) << error;
+    return member(doc, "bucket").asInt();
+}
+
+// The body bytes the service sent in each 100 ms from bucket `origin` (the
+// clear) to the last one with any (quiet ones as 0).
+std::vector<double> sentSeries(int64_t origin) {
     JsonValue doc;
     std::string error;
     EXPECT_TRUE(parseJson(control("GET", "sent").body, doc, error)) << error;
@@ -50,10 +61,11 @@ std::vector<double> sentSeries() {
         if (pair.items.size() == 2) buckets[pair.items[0].asInt()] = pair.items[1].asNumber();
     }
     std::vector<double> series;
-    if (buckets.empty()) return series;
-    const int64_t first = buckets.begin()->first;
-    series.assign(static_cast<size_t>(buckets.rbegin()->first - first + 1), 0.0);
-    for (const auto& [at, bytes] : buckets) series[static_cast<size_t>(at - first)] = bytes;
+    if (buckets.empty() || buckets.rbegin()->first < origin) return series;
+    series.assign(static_cast<size_t>(buckets.rbegin()->first - origin + 1), 0.0);
+    for (const auto& [at, bytes] : buckets) {
+        if (at >= origin) series[static_cast<size_t>(at - origin)] = bytes;
+    }
     return series;
 }
 
@@ -70,11 +82,12 @@ struct LimitedRun {
     ScopedEnv env{"EMBERLANE_CONFIG_DIR", configDir.path()};
     std::atomic<bool> stop{false};
     std::thread apply, single;
+    int64_t origin = 0;  // the count's first bucket
 
-    // The count starts once the manifests are in.
+    // The count starts once the manifests are in, before the first transfer.
     void start(const std::string& channel, bool alongside) {
         const Manifest m = testing::standinManifest(1, channel);
-        ASSERT_EQ(control("DELETE", "sent").status, 200);
+        origin = clearSent();
         apply = std::thread([this, m] {
             Config config;
             Reporter reporter;
@@ -116,10 +129,22 @@ TEST(SpeedLimit, TheServerSendsNoMoreThanTheLimitAllowsAndANewLimitHoldsWithinTw
         int changeAtMs;
         int runMs;
     };
+    // What the service counts as sent runs ahead of what the launcher has
+    // read by what the connections' buffers hold: each client socket's
+    // receive buffer (128 KiB on loopback, drained by the reads and refilled
+    // in one go whenever the system reopens the window) and the service's
+    // small send buffer. With six or seven connections that is up to some
+    // 0.7 MB more in one second than was read, so the rows with that many
+    // large transfers run where half a second's worth of the limit (the
+    // 1 s allowance, and the 10 s one) is well above it, and where each
+    // connection's share stays low enough that the system does not grow
+    // its receive buffer (at 3 MiB/s over seven it does, to 1 MiB). Small
+    // files are paid for whole before they are asked for and need no such
+    // margin. A lowered limit is held to over 10 s windows too.
     const Row rows[] = {
-        {"1 MB/s over six 10 MiB files and a seventh transfer", "large", true, 1.0, 0, 0, 12000},
-        {"0.5 MB/s over 16 KiB files, six at a time", "many", false, 0.5, 0, 0, 12000},
-        {"1 MB/s lowered to 0.5 MB/s mid-download", "large", false, 1.0, 0.5, 4000, 12000},
+        {"2 MiB/s over six 10 MiB files and a seventh transfer", "large", true, 2.0, 0, 0, 12000},
+        {"0.5 MiB/s over 16 KiB files, six at a time", "many", false, 0.5, 0, 0, 12000},
+        {"2 MiB/s lowered to 1.5 MiB/s mid-download", "large", false, 2.0, 1.5, 2000, 15000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -135,10 +160,10 @@ TEST(SpeedLimit, TheServerSendsNoMoreThanTheLimitAllowsAndANewLimitHoldsWithinTw
         }
         run.finish();
         http::setSpeedLimit(0);
-        const std::vector<double> series = sentSeries();
+        const std::vector<double> series = sentSeries(run.origin);
         ASSERT_GE(series.size(), static_cast<size_t>(row.runMs / 100 - 10)) << "the transfers ended early";
-        // Buckets from the first byte; the limit in force in each (the
-        // two seconds after a change are the new limit's to settle in).
+        // Buckets from the start; the limit in force in each (the two
+        // seconds after a change are the new limit's to settle in).
         const size_t change = row.thenMbps > 0 ? static_cast<size_t>(row.changeAtMs / 100) : series.size();
         const size_t settled = row.thenMbps > 0 ? change + 20 : series.size();
         const size_t end = std::min(series.size(), static_cast<size_t>(row.runMs / 100));
@@ -147,18 +172,24 @@ TEST(SpeedLimit, TheServerSendsNoMoreThanTheLimitAllowsAndANewLimitHoldsWithinTw
             if (from >= settled) return row.thenMbps * kMiB;
             return -1.0;  // straddles the change
         };
+        double peak1 = 0, peak10 = 0, low10 = 1e9;
         for (size_t from = 0; from + 10 <= end; ++from) {
             const double limit = limitAt(from, 10);
             if (limit < 0) continue;
+            peak1 = std::max(peak1, windowSum(series, from, 10) / limit);
             EXPECT_LE(windowSum(series, from, 10), 1.5 * limit) << "1 s from " << from * 100 << " ms";
         }
         for (size_t from = 0; from + 100 <= end; ++from) {
             const double limit = limitAt(from, 100);
             if (limit < 0) continue;
+            peak10 = std::max(peak10, windowSum(series, from, 100) / (10 * limit));
+            low10 = std::min(low10, windowSum(series, from, 100) / (10 * limit));
             EXPECT_LE(windowSum(series, from, 100), 10 * 1.05 * limit) << "10 s from " << from * 100 << " ms";
             // Nor so strict that downloads crawl.
             EXPECT_GE(windowSum(series, from, 100), 10 * 0.75 * limit) << "10 s from " << from * 100 << " ms";
         }
+        std::printf("%s: busiest 1 s %.3f of the limit, 10 s windows %.3f to %.3f\n", row.name, peak1,
+                    peak10 > 0 ? low10 : 0.0, peak10);
     }
 }
 
@@ -213,18 +244,25 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
         for (const auto& r : log) n += r.bytesSent < sizes[r.path.substr(prefix.size())] ? 1 : 0;
         return n;
     };
-    // Slow enough that six files are still coming when the pause is
-    // pressed: the large one and five of the eight of 512 KiB.
-    app::setSpeedLimit("1");
+    // Six files are still coming when the pause is pressed, whatever the
+    // machine's load: the service sends half of each of the first six of
+    // the eight files of 512 KiB and then holds the rest back for 20 s, after the rest of the client has come whole.
+    const std::string paced = prefix + "Emberlane/paced/";
+    constexpr int64_t kHalf = 256 << 10;
+    testing::standinFault(paced, "halt:20000", 6);
+    auto halfSent = [&](const std::vector<testing::StandinRequest>& log) {
+        size_t n = 0;
+        for (const auto& r : log) n += r.path.rfind(paced, 0) == 0 && r.bytesSent == kHalf ? 1 : 0;
+        return n;
+    };
     app::startPipeline(false);
-    // Six transfers under way (one between two files, or paying for its
-    // window before it asks, is briefly not among those the service sees).
     ASSERT_TRUE(launcher.ui.runUntil(
         [&] {
-            return app::state().operation && app::state().operation->phase == Phase::download &&
-                   app::state().operation->bytesDone > 1500000 && inFlight(testing::standinRequests(prefix)) >= 5;
+            if (!app::state().operation || app::state().operation->phase != Phase::download) return false;
+            const auto log = testing::standinRequests(prefix);
+            return inFlight(log) == 6 && halfSent(log) == 6;
         },
-        60000));
+        20000));
     app::pauseOperation();
     const uint64_t reported = app::state().operation->bytesDone;  // what the bar showed
     ASSERT_TRUE(launcher.ui.runUntil([] { return !app::state().busy; }, 5000)) << "the pause took too long";
@@ -252,9 +290,10 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
             EXPECT_TRUE(fileExists(part + http::kPartRecordSuffix)) << f.path;
         }
     }
-    EXPECT_GE(kept.size(), 5u);
+    EXPECT_EQ(kept.size(), 6u);
     EXPECT_GE(onDisk, reported);
 
+    ASSERT_EQ(control("DELETE", "fault").status, 200);
     app::resumeOperation();
     ASSERT_TRUE(launcher.ui.runUntil([] { return !app::state().busy; }, 60000));
     EXPECT_EQ(app::spelling(app::state().fault.kind), "") << app::state().fault.detail;

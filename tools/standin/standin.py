@@ -88,7 +88,8 @@ Test control (JSON bodies and replies):
   GET    /control/sent      with --count-sent: the body bytes sent in each
                              100 ms since the start (or the last DELETE),
                              {"bucketMs": 100, "buckets": [[n, bytes]...]},
-                             n counting from an arbitrary zero
+                             n counting from an arbitrary zero; DELETE
+                             answers {"bucket": n} for the present one
   GET    /control/requests  the last 1000 requests (method, path, query,
                              headers, the reply's status and the body bytes
                              sent); DELETE clears the list
@@ -409,7 +410,7 @@ def handle_control(svc, req):
     if what == "sent" and req.command == "DELETE":
         with svc.lock:
             svc.sent.clear()
-        return json_reply({"ok": True})
+        return json_reply({"ok": True, "bucket": int(time.monotonic() * 10)})
     if what == "sent":
         with svc.lock:
             buckets = sorted(svc.sent.items())
