@@ -620,7 +620,9 @@ TEST(Settings, ASaveThatFailsIsANoticeAndALogLineOnce) {
     Rig rig;
     rig.preflight();
     app::state().notices.clear();
-    // config.json cannot be written where a folder of that name stands.
+    // config.json cannot be written where a folder of that name stands
+    // (once the preflight's own write has landed, or it would stand first).
+    ASSERT_TRUE(testing::installWorkerSettled());
     removeFile(configPath());
     ASSERT_TRUE(createDirectories(configPath()));
     app::setChannel("dev");
