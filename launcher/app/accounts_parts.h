@@ -16,7 +16,7 @@ std::string errorText(const account::Error& e);
 // Replaces the sign-in form's message.
 void formMessage(Tone tone, const std::string& title, const std::string& detail = "",
                  const std::string& actionLabel = "", FormAction action = FormAction::none);
-// The character list's status: "loading", "ok" or "error".
+// The character list's status (the count follows the list unless it is in).
 void setCharactersStatus(CharactersStatus status);
 
 }  // namespace ember::launcher::app

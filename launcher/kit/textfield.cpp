@@ -302,11 +302,8 @@ bool setFieldValue(app::AppState& state, uint64_t identity, const std::string& t
         if (input.identity != identity) continue;
         auto at = state.view.fields.find(input.id);
         if (at == state.view.fields.end() || at->second.readOnly || at->second.secret) return false;
-        app::FieldState& f = at->second;
-        f.selectAll = true;
-        insertText(f, withoutControls(text));
-        f.selectAll = false;
-        f.caret = f.text.size();
+        clearText(at->second);
+        insertText(at->second, withoutControls(text));
         return true;
     }
     return false;

@@ -133,7 +133,8 @@ void traceTargets(const app::AppState& a) {
     }();
     if (!wanted) return;
     static std::vector<std::string> last;
-    std::vector<std::string> lines = view::targetLines(view::frameTargets(kiln::ui()), view::spelling(view::route(a)), a.view.focus);
+    std::vector<std::string> lines =
+        view::targetLines(view::frameTargets(kiln::ui()), view::spelling(view::route(a)), a.view.focus);
     if (lines == last) return;
     for (const std::string& line : lines) trace(line);
     last = std::move(lines);
