@@ -118,10 +118,15 @@ bool decodeExisting(const std::string& existing, std::string& text, bool& bom) {
         text.assign(existing, 3, std::string::npos);
     } else if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
         // UTF-16 (Notepad's "Unicode") is rewritten as UTF-8.
-        return utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE', text);
+        if (!utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE', text)) return false;
     } else {
         text = existing;
     }
+    // A mark written twice (a tool that adds one to a file that had one) is a
+    // mark, not part of the first line: left there it would hide the first
+    // section header from the game and from the next start, which would then
+    // write the file differently.
+    while (std::string_view(text).substr(0, 3) == kUtf8Bom) text.erase(0, 3);
     // NUL bytes: UTF-16 without a mark, or no text at all.
     return text.find('\0') == std::string::npos;
 }

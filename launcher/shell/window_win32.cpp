@@ -380,6 +380,7 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_GETOBJECT:
         if (AccessTree::isRootRequest(lParam)) {
             // The first question: the tree of the frame on screen, at once.
+            if (traceEnabled()) trace("WM_GETOBJECT");
             if (!s.access.wanted() && s.framesDrawn > 0) updateAccess(s);
             LRESULT result = 0;
             if (s.access.answer(window, wParam, lParam, result)) return result;

@@ -80,6 +80,10 @@ TEST(ClientSettings, MergeCases) {
          "[client]\nport = 7777\r\n" + kServerAndRest},
         {"UTF-16 with a lone surrogate is refused", utf16("[client]", false) + std::string("\x00\xD8", 2), "",
          kSettingsUnreadable},
+        {"a doubled mark is one mark: UTF-16", "\xFF\xFE" + utf16("[client]\nport=1", false),
+         "[client]\nport = 7777\r\n" + kServerAndRest},
+        {"a doubled mark is one mark: UTF-8", "\xEF\xBB\xBF\xEF\xBB\xBF[client]\nport=1\n",
+         "\xEF\xBB\xBF[client]\nport = 7777\r\n" + kServerAndRest},
         {"UTF-16 without a mark is refused", std::string("[\0c\0]\0", 6), "", kSettingsUnreadable},
     };
     for (const Case& c : cases) {

@@ -72,8 +72,12 @@ def traced_after(config, first, then):
     return False
 
 
-def walk():
-    result = subprocess.run([WINE_RUN, WALK], capture_output=True, timeout=120)
+def walk(program):
+    try:
+        result = subprocess.run([WINE_RUN, WALK, "--exe", program], capture_output=True, timeout=120)
+    except subprocess.TimeoutExpired:
+        fail("uia_walk: no answer within 120 s")
+        return []
     nodes = []
     for line in result.stdout.decode("utf-8", errors="replace").splitlines():
         parts = line.split("\t", 6)
@@ -96,7 +100,10 @@ def check_scene(scene, work):
     config = tempfile.mkdtemp(dir=work, prefix=scene.replace(":", "-") + "-")
     env = dict(os.environ, EMBERLANE_CONFIG_DIR="Z:" + config.replace("/", "\\"), EMBERLANE_UI_TRACE="1",
                EMBERLANE_UI_TARGETS="1")
-    exe = os.path.join(config, "Emberlane-access.exe")
+    # A name of its own, so that the walk reads this scene's window and no
+    # other launcher's (one still closing, or another test's).
+    program = "Emberlane-access-%s.exe" % scene.replace(":", "-")
+    exe = os.path.join(config, program)
     shutil.copy(EXE, exe)
     process = subprocess.Popen([WINE_RUN, exe, "--demo", scene, "--size", "1000x640", "--scale", "1"], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -108,7 +115,7 @@ def check_scene(scene, work):
         if not targets:
             fail("%s: the trace lists no targets" % scene)
             return
-        tree = walk()
+        tree = walk(program)
         if not tree:
             fail("%s: no tree was read" % scene)
             return
@@ -157,14 +164,14 @@ def check_scene(scene, work):
         ids = [node["id"] for node in tree[1:]]
         if len(set(ids)) != len(ids) or "" in ids:
             fail("%s: automation ids are missing or repeated: %s" % (scene, ids))
-        again = [node["id"] for node in walk()[1:]]
+        again = [node["id"] for node in walk(program)[1:]]
         if again != ids:
             fail("%s: the automation ids changed between two walks" % scene)
         print("ok: %s: %d elements, %d lists" % (scene, len(elements), len(lists)), flush=True)
         if scene == "login":
             # A screen reader's press on the Settings tab does what a click does.
             tab = [n for n in tree if n["name"] == "Settings" and n["type"] == TYPES["tab"]]
-            subprocess.run([WINE_RUN, WALK, "press", tab[0]["id"]], capture_output=True, timeout=60)
+            subprocess.run([WINE_RUN, WALK, "--exe", program, "press", tab[0]["id"]], capture_output=True, timeout=60)
             def settings_current():
                 return any(t[0] == "tab" and t[3] == "Settings" and "current" in t[1].split(",")
                            for t in last_targets(config))
@@ -176,7 +183,7 @@ def check_scene(scene, work):
     finally:
         # The window closes itself; the Windows process outlives a killed
         # wine-run, so it is found by its own copy's name if it does not.
-        subprocess.run([WINE_RUN, WALK, "close"], capture_output=True, timeout=60)
+        subprocess.run([WINE_RUN, WALK, "--exe", program, "close"], capture_output=True, timeout=60)
         try:
             process.wait(timeout=20)
         except subprocess.TimeoutExpired:

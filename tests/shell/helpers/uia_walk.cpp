@@ -1,4 +1,4 @@
-// uia_walk [close | time N | press ID]: reads the launcher's window (class "EmberlaneLauncher") from
+// uia_walk [--exe NAME] [close | time N | press ID]: reads the launcher's window (class "EmberlaneLauncher") from
 // another process the way a screen reader does, through UI Automation's
 // flat client API, and prints its tree depth first, one element a line:
 //   <depth> <control type> <automation id> <focus> <enabled> <password> <name>
@@ -9,6 +9,9 @@
 // printing and reports the requests answered per second (bench/access-figures);
 // with "press ID", posts the press a screen reader's Invoke makes on the
 // element of that automation id (Wine's client has no patterns to call).
+// With "--exe NAME", only a window of a process whose program file is
+// called NAME counts: another launcher running in the same Wine server (a
+// test beside this one, or one still closing) is never the one read.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -122,10 +125,48 @@ struct Client {
     }
 };
 
+// The file name of the program that owns a window ("" when unknown).
+std::wstring programOf(HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return L"";
+    wchar_t path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    const bool ok = QueryFullProcessImageNameW(process, 0, path, &size) != 0;
+    CloseHandle(process);
+    if (!ok) return L"";
+    const std::wstring full(path, size);
+    const size_t slash = full.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? full : full.substr(slash + 1);
+}
+
+struct Search {
+    std::wstring program;  // empty: any launcher window
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK visit(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t name[64];
+    if (GetClassNameW(window, name, 64) == 0 || std::wstring(name) != L"EmberlaneLauncher") return TRUE;
+    if (!search->program.empty() && lstrcmpiW(programOf(window).c_str(), search->program.c_str()) != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    HWND window = FindWindowW(L"EmberlaneLauncher", nullptr);
+    Search search;
+    if (argc > 2 && std::string(argv[1]) == "--exe") {
+        const std::string program = argv[2];
+        search.program.assign(program.begin(), program.end());
+        argc -= 2;
+        argv += 2;
+    }
+    EnumWindows(visit, reinterpret_cast<LPARAM>(&search));
+    HWND window = search.found;
     if (window == nullptr) {
         std::fprintf(stderr, "uia_walk: no launcher window\n");
         return 1;
