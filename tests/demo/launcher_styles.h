@@ -36,7 +36,9 @@ protected:
         road_.exeFolder = exe_.path();
         road_.configDir = config_.path();
         road_.resourceText = testing::fileText(joinPath(EMBER_SOURCE_DIR, "res/launcher.css"));
+        road_.highContrastText = testing::fileText(joinPath(EMBER_SOURCE_DIR, "res/high-contrast.css"));
         ASSERT_FALSE(road_.resourceText.empty());
+        ASSERT_FALSE(road_.highContrastText.empty());
     }
     void TearDown() override {
         kiln::resetContext();
