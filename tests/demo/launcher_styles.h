@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/paths.h"
 #include "launcher/shell/stylesheet_road.h"
@@ -20,6 +21,21 @@
 #endif
 
 namespace ember::launcher::view {
+
+// The looks every scene is checked in: the usual one (the window clears to
+// #0A1628) and high contrast in a black and a white palette (clearing to
+// the palette's Canvas).
+struct Look {
+    const char* what;
+    bool forced;
+    kiln::SystemColours colours;
+    kiln::Colour clear() const { return forced ? colours.canvas : kiln::Colour{10 / 255.0f, 22 / 255.0f, 40 / 255.0f, 1}; }
+};
+inline std::vector<Look> looks() {
+    return {{"usual", false, kiln::SystemColours{}},
+            {"high contrast black", true, kiln::blackSystemColours()},
+            {"high contrast white", true, kiln::whiteSystemColours()}};
+}
 
 class LauncherStylesTest : public ::testing::Test {
 protected:

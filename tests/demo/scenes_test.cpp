@@ -206,25 +206,15 @@ private:
 
 using ScenesTest = LauncherStylesTest;
 
-// The window clears to #0A1628; in high contrast to the palette's Canvas.
 TEST_F(ScenesTest, EveryScaleOfEverySceneFitsAndWarnsOfNothing) {
     testing::ScopedEnv dir("EMBERLANE_CONFIG_DIR", config_.path());
     testing::ScopedEnv on("EMBERLANE_UI_TRACE", std::string("1"));
     std::vector<std::string> scenes = demoScenes();
     scenes.push_back("kit");
-    const struct {
-        const char* what;
-        bool forced;
-        kiln::SystemColours colours;
-    } looks[] = {
-        {"usual", false, kiln::SystemColours{}},
-        {"high contrast black", true, kiln::blackSystemColours()},
-        {"high contrast white", true, kiln::whiteSystemColours()},
-    };
     std::vector<std::string> faults;
-    for (const auto& look : looks) {
+    for (const Look& look : looks()) {
         road_.colours = look.colours;
-        const kiln::Colour clear = look.forced ? look.colours.canvas : kiln::Colour{0.0392f, 0.0863f, 0.1569f, 1};
+        const kiln::Colour clear = look.clear();
         for (const float scale : {1.0f, 1.25f, 1.5f, 2.0f}) {
             std::string reason;
             ASSERT_TRUE(loadLauncherStylesheet(road_, scale, reason)) << reason;
