@@ -127,7 +127,8 @@ void titleBar(app::AppState& state) {
 
 void buildFrame(app::AppState& state, float width, float height, float scale, uint64_t nowMs, BodyBuilder body) {
     beginWidgets(nowMs, scale);
-    aurora(width, height, scale);
+    // High contrast draws no decoration behind the window's content.
+    if (!kiln::forcedColours()) aurora(width, height, scale);
     kiln::openElement("win");
     titleBar(state);
     kiln::openElement("body");

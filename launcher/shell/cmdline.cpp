@@ -192,6 +192,14 @@ StartupSettings parseCommandLine(const std::vector<std::string>& args) {
             settings.warp = true;
             continue;
         }
+        if (option == "--high-contrast" || option == "--high-contrast=black") {
+            settings.highContrast = HighContrastChoice::Black;
+            continue;
+        }
+        if (option == "--high-contrast=white") {
+            settings.highContrast = HighContrastChoice::White;
+            continue;
+        }
         bool takesValue = option == "--demo" || option == "--shot" || option == "--frames" ||
                           option == "--scale" || option == "--size" || option == "--mouse" || option == "--wheel" ||
                           option == "--tab";

@@ -25,6 +25,14 @@ inline constexpr float kMaximumExplicitScale = 16.0f;
 // The screenshot is taken after at least this many frames.
 inline constexpr int32_t kMinimumShotFrames = 2;
 
+// Where the high-contrast mode comes from: Windows' setting, or
+// --high-contrast[=black|white] forcing it with a built-in palette.
+enum class HighContrastChoice : uint8_t {
+    System,
+    Black,  // "--high-contrast" and "--high-contrast=black"
+    White,  // "--high-contrast=white"
+};
+
 struct StartupSettings {
     // Mode from argument 1.
     StartMode mode = StartMode::Normal;
@@ -52,6 +60,9 @@ struct StartupSettings {
 
     // Drawing device (--warp).
     bool warp = false;
+
+    // High contrast (--high-contrast[=black|white]); another value is ignored.
+    HighContrastChoice highContrast = HighContrastChoice::System;
 };
 
 // Which starts must be the only launcher for their settings.

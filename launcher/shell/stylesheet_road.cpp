@@ -23,9 +23,20 @@ bool stylesheetSource(const StylesheetRoad& road, std::string& text, std::string
     return false;
 }
 
+std::string highContrastSource(const StylesheetRoad& road) {
+    std::string text;
+    if (!road.exeFolder.empty() && readWholeFile(joinPath(road.exeFolder, "ui\\high-contrast.css"), text) &&
+        !text.empty()) {
+        return text;
+    }
+    return road.highContrastText;
+}
+
 bool loadLauncherStylesheet(const StylesheetRoad& road, float scale, std::string& reason) {
     std::string text;
     if (!stylesheetSource(road, text, reason)) return false;
+    const std::string layer = highContrastSource(road);
+    if (!layer.empty()) text += "\n" + layer;
     const std::string folder = joinPath(road.configDir, "ui");
     const std::string path = joinPath(folder, "launcher.css");
     createDirectories(folder);
@@ -34,7 +45,7 @@ bool loadLauncherStylesheet(const StylesheetRoad& road, float scale, std::string
         return false;
     }
     kiln::setResourceFolder(folder);
-    return kiln::loadStylesheet(path, reason);
+    return kiln::loadStylesheet(path, reason, road.colours);
 }
 
 }  // namespace ember::launcher

@@ -54,6 +54,9 @@ int owedAfter(uint32_t message, int owed, bool activated) {
     case kMsgApp3:
         return 3;
     case kMsgApp1:
+    case kMsgSysColorChange:  // high contrast and the system's colours
+    case kMsgSettingChange:
+    case kMsgThemeChanged:
         return atLeast(2);
     default:
         return owed;
@@ -77,6 +80,9 @@ const char* messageName(uint32_t message) {
     case kMsgDpiChanged: return "WM_DPICHANGED";
     case kMsgActivate: return "WM_ACTIVATE";
     case kMsgClose: return "WM_CLOSE";
+    case kMsgSysColorChange: return "WM_SYSCOLORCHANGE";
+    case kMsgSettingChange: return "WM_SETTINGCHANGE";
+    case kMsgThemeChanged: return "WM_THEMECHANGED";
     case kiln::kWmRButtonDown: return "WM_RBUTTONDOWN";
     case kiln::kWmRButtonUp: return "WM_RBUTTONUP";
     case kiln::kWmMouseWheel: return "WM_MOUSEWHEEL";

@@ -18,10 +18,13 @@ enum : uint32_t {
     kMsgActivate = 0x0006,
     kMsgPaint = 0x000F,
     kMsgClose = 0x0010,
+    kMsgSysColorChange = 0x0015,
+    kMsgSettingChange = 0x001A,
     kMsgNcMouseMove = 0x00A0,
     kMsgExitSizeMove = 0x0232,
     kMsgMouseLeave = 0x02A3,
     kMsgDpiChanged = 0x02E0,
+    kMsgThemeChanged = 0x031A,
     kMsgApp1 = 0x8001,  // WM_APP + 1: a worker's completion
     kMsgApp2 = 0x8002,  // WM_APP + 2: a screen reader presses an element (wParam: its identity)
     kMsgApp3 = 0x8003,  // WM_APP + 3: a screen reader sets a field's text (wParam: its identity)

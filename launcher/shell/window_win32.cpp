@@ -20,6 +20,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "launcher/shell/access_win32.h"
+#include "launcher/shell/contrast_win32.h"
 #include "launcher/shell/device_win32.h"
 #include "ui/kiln/png_write.h"
 #include "launcher/shell/version.h"
@@ -69,6 +70,8 @@ struct WindowState {
     uint64_t lastFrame = 0;
     CloseState close;
     StylesheetRoad road;
+    // High contrast as last read (or as --high-contrast forces it).
+    ContrastMode contrast;
     // What the screens read later (the text-field pass): key presses and typed units.
     std::vector<view::KeyEvent> keys;
     std::vector<uint32_t> typed;
@@ -202,7 +205,9 @@ void drawFrame(WindowState& s) {
 
     // Clear and draw.
     d.context->OMSetRenderTargets(1, &d.target, nullptr);
-    d.context->ClearRenderTargetView(d.target, kClearColour);
+    const kiln::Colour& canvas = s.contrast.colours.canvas;
+    const float highContrastClear[4] = {canvas.r, canvas.g, canvas.b, 1.0f};
+    d.context->ClearRenderTargetView(d.target, s.contrast.on ? highContrastClear : kClearColour);
     kiln::renderFrame(d.target, d.width, d.height);
     const LONGLONG rendered = perfNow();
 
@@ -249,6 +254,22 @@ void drawFrame(WindowState& s) {
 void reloadStylesheetAt(WindowState& s, float scale, const char* prefix) {
     std::string reason;
     if (!loadLauncherStylesheet(s.road, scale, reason)) logLine(prefix + reason);
+}
+
+// Reads high contrast again (unless the command line forces it); a change
+// reloads the stylesheet with the new colours and switches the toolkit's
+// forced-colours layer.
+void followContrast(WindowState& s) {
+    if (s.settings.highContrast != HighContrastChoice::System) return;
+    std::string error;
+    const ContrastMode now = contrastMode(s.settings.highContrast, error);
+    if (!error.empty()) logLine("high contrast: " + error);
+    if (sameContrast(now, s.contrast)) return;
+    s.contrast = now;
+    s.road.colours = now.colours;
+    logLine(std::string("high contrast: ") + (now.on ? "on" : "off"));
+    reloadStylesheetAt(s, s.scale, "stylesheet: ");
+    kiln::setForcedColours(now.on);
 }
 
 // ---------------------------------------------------------------------------
@@ -361,6 +382,11 @@ LRESULT handle(WindowState& s, HWND window, UINT message, WPARAM wParam, LPARAM 
                      SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+        followContrast(s);
+        break;
     case WM_ACTIVATE:
         // The owed frame runs the controller's tick, which refreshes the
         // realm list when its 10 s are up.
@@ -521,9 +547,9 @@ void showFatal(const WindowHooks& hooks, const std::string& text) {
     MessageBoxW(nullptr, toWide(text).c_str(), L"Emberlane", MB_OK | MB_ICONERROR);
 }
 
-std::string carriedStylesheet() {
+std::string carriedText(const wchar_t* name) {
     HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC found = FindResourceW(self, L"LAUNCHER_CSS", MAKEINTRESOURCEW(10));  // RT_RCDATA
+    HRSRC found = FindResourceW(self, name, MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (found == nullptr) return {};
     HGLOBAL loaded = LoadResource(self, found);
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
@@ -581,7 +607,14 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     s.scale = settings.uiScale;
     s.scaleExplicit = settings.scaleExplicit;
     s.road.exeFolder = hooks.exeFolder.empty() ? parentDir(executablePath()) : hooks.exeFolder;
-    s.road.resourceText = carriedStylesheet();
+    s.road.resourceText = carriedText(L"LAUNCHER_CSS");
+    s.road.highContrastText = carriedText(L"HIGH_CONTRAST_CSS");
+    {
+        std::string error;
+        s.contrast = contrastMode(settings.highContrast, error);
+        if (!error.empty()) logLine("high contrast: " + error);
+        s.road.colours = s.contrast.colours;
+    }
     s.road.configDir = configDir();
     g_state = &s;
 
@@ -634,6 +667,8 @@ int runWindowPhase(const StartupSettings& settings, const WindowHooks& hooks) {
     logLine("stylesheet: " + reason);
 
     // The toolkit's switches.
+    if (s.contrast.on) logLine("high contrast: on");
+    kiln::setForcedColours(s.contrast.on);
     kiln::setKeyboardCapture(false);
     kiln::setPointerDrawing(false);
 

@@ -62,13 +62,12 @@ int nodeOf(uint64_t identity) {
 
 // What lies behind a node's ring: its ancestors' backgrounds over the
 // window's clear colour, and its own for a ring inside its box.
-kiln::Colour behind(int index) {
+kiln::Colour behind(int index, kiln::Colour c) {
     const auto& nodes = kiln::ui().nodes;
     std::vector<int> chain;
     const bool inside = nodes[size_t(index)].computed.ringGap < 0;
     for (int at = inside ? index : nodes[size_t(index)].parent; at >= 0; at = nodes[size_t(at)].parent)
         chain.push_back(at);
-    kiln::Colour c{10 / 255.0f, 22 / 255.0f, 40 / 255.0f, 1};
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const kiln::Colour& b = nodes[size_t(*it)].computed.background;
         const float a = b.a * nodes[size_t(*it)].computed.opacity;
@@ -188,94 +187,105 @@ protected:
 // per cycle, in tree order (the reading order of these screens: title bar,
 // rail, page top to bottom, a dialog last), a radio group or list once,
 // stays inside an open dialog, and rings what it is on with a ring that
-// stands out from what lies behind it.
+// stands out from what lies behind it (3:1; 4.5:1 in high contrast), in
+// every look.
 TEST_F(KeyboardTest, TabCyclesOverEveryPressableTargetOfEveryScene) {
     std::vector<std::string> scenes = demoScenes();
     scenes.push_back("kit");
     std::vector<std::string> faults;
-    for (const std::string& name : scenes) {
-        app::AppState& s = scene(name);
-        // Every target, scrolled out of view too (Tab scrolls to it); what
-        // takes a press read from its state flags as the trace spells them.
-        const std::vector<Target> targets = focusFrame().targets;
-        std::vector<size_t> pressable;
-        for (size_t i = 0; i < targets.size(); ++i) {
-            const Target& t = targets[i];
-            const bool idle = t.state.find("disabled") == std::string::npos &&
-                              t.state.find("readonly") == std::string::npos &&
-                              t.state.find("covered") == std::string::npos;
-            const int n = nodeOf(t.identity);
-            const bool dialogBody = n >= 0 && hasClass(kiln::ui().nodes[size_t(n)], "modal");
-            if (t.kind != TargetKind::text && idle && !dialogBody) pressable.push_back(i);
-        }
-        // ... and each one the trace lists among them.
-        for (const Target& shown : frameTargets(kiln::ui())) {
-            if (shown.kind == TargetKind::text || shown.state.find("disabled") != std::string::npos) continue;
-            if (std::none_of(targets.begin(), targets.end(), [&](const Target& t) { return t.identity == shown.identity; }))
-                faults.push_back(name + ": '" + shown.label + "' is missing from the keyboard's targets");
-        }
-        std::set<uint64_t> groups;
-        size_t expected = 0;
-        for (size_t i : pressable) expected += targets[i].group == 0 || groups.insert(targets[i].group).second;
-        int dialog = -1;
-        for (size_t i = 0; i < kiln::ui().nodes.size(); ++i)
-            if (hasClass(kiln::ui().nodes[i], "modal")) dialog = static_cast<int>(i);
-        if (s.view.openModal != app::ModalKind::none && dialog < 0) faults.push_back(name + ": no dialog drawn");
+    for (const Look& look : looks()) {
+        for (const std::string& scene_name : scenes) {
+            if (scene_name == scenes.front()) {
+                road_.colours = look.colours;
+                std::string reason;
+                ASSERT_TRUE(loadLauncherStylesheet(road_, 1, reason)) << reason;
+            }
+            const std::string name = look.forced ? std::string(look.what) + ": " + scene_name : scene_name;
+            app::AppState& s = scene(scene_name);
+            kiln::setForcedColours(look.forced);
+            for (int i = 0; i < 2; ++i) frame({});
+            // Every target, scrolled out of view too (Tab scrolls to it); what
+            // takes a press read from its state flags as the trace spells them.
+            const std::vector<Target> targets = focusFrame().targets;
+            std::vector<size_t> pressable;
+            for (size_t i = 0; i < targets.size(); ++i) {
+                const Target& t = targets[i];
+                const bool idle = t.state.find("disabled") == std::string::npos &&
+                                  t.state.find("readonly") == std::string::npos &&
+                                  t.state.find("covered") == std::string::npos;
+                const int n = nodeOf(t.identity);
+                const bool dialogBody = n >= 0 && hasClass(kiln::ui().nodes[size_t(n)], "modal");
+                if (t.kind != TargetKind::text && idle && !dialogBody) pressable.push_back(i);
+            }
+            // ... and each one the trace lists among them.
+            for (const Target& shown : frameTargets(kiln::ui())) {
+                if (shown.kind == TargetKind::text || shown.state.find("disabled") != std::string::npos) continue;
+                if (std::none_of(targets.begin(), targets.end(), [&](const Target& t) { return t.identity == shown.identity; }))
+                    faults.push_back(name + ": '" + shown.label + "' is missing from the keyboard's targets");
+            }
+            std::set<uint64_t> groups;
+            size_t expected = 0;
+            for (size_t i : pressable) expected += targets[i].group == 0 || groups.insert(targets[i].group).second;
+            int dialog = -1;
+            for (size_t i = 0; i < kiln::ui().nodes.size(); ++i)
+                if (hasClass(kiln::ui().nodes[i], "modal")) dialog = static_cast<int>(i);
+            if (s.view.openModal != app::ModalKind::none && dialog < 0) faults.push_back(name + ": no dialog drawn");
 
-        std::vector<int> visited;  // target indices
-        std::map<uint64_t, int> seen;  // a target's identity or its group -> visits
-        for (size_t step = 0; step < expected + 1; ++step) {
-            frame({kTab});
-            const uint64_t id = focusedIdentity(s);
-            auto t = std::find_if(targets.begin(), targets.end(), [&](const Target& x) { return x.identity == id; });
-            if (t == targets.end()) {
-                faults.push_back(name + ": Tab " + std::to_string(step + 1) + " lands on no target");
-                break;
-            }
-            const int index = static_cast<int>(t - targets.begin());
-            if (step == expected) {
-                if (!visited.empty() && index != visited.front())
-                    faults.push_back(name + ": the cycle does not wrap to its first stop after " +
-                                     std::to_string(expected) + " stops");
-                break;
-            }
-            visited.push_back(index);
-            ++seen[t->group != 0 ? t->group : t->identity];
-            if (std::find(pressable.begin(), pressable.end(), size_t(index)) == pressable.end())
-                faults.push_back(name + ": Tab visits " + std::string(spelling(t->kind)) + " at " +
-                                 std::to_string(t->x) + "," + std::to_string(t->y) + " (" + t->state +
-                                 "), which takes no press");
-            // Inside the open dialog.
-            const int n = nodeOf(id);
-            if (dialog >= 0 && n >= 0) {
-                bool inside = false;
-                for (int at = n; at >= 0; at = kiln::ui().nodes[size_t(at)].parent) inside |= at == dialog;
-                if (!inside) faults.push_back(name + ": Tab leaves the dialog for " + where(*t) + "");
-            }
-            // The ring.
-            if (n >= 0) {
-                const kiln::Node& node = kiln::ui().nodes[size_t(n)];
-                if (!(node.state & kiln::StateFocus) || node.computed.ringWidth < 1) {
-                    faults.push_back(name + ": no focus ring on " + where(*t) + "");
-                } else if (contrast(node.computed.ringColour, behind(n)) < 3.0) {
-                    faults.push_back(name + ": the ring on " + where(*t) + " has contrast " +
-                                     std::to_string(contrast(node.computed.ringColour, behind(n))));
+            std::vector<int> visited;  // target indices
+            std::map<uint64_t, int> seen;  // a target's identity or its group -> visits
+            for (size_t step = 0; step < expected + 1; ++step) {
+                frame({kTab});
+                const uint64_t id = focusedIdentity(s);
+                auto t = std::find_if(targets.begin(), targets.end(), [&](const Target& x) { return x.identity == id; });
+                if (t == targets.end()) {
+                    faults.push_back(name + ": Tab " + std::to_string(step + 1) + " lands on no target");
+                    break;
+                }
+                const int index = static_cast<int>(t - targets.begin());
+                if (step == expected) {
+                    if (!visited.empty() && index != visited.front())
+                        faults.push_back(name + ": the cycle does not wrap to its first stop after " +
+                                         std::to_string(expected) + " stops");
+                    break;
+                }
+                visited.push_back(index);
+                ++seen[t->group != 0 ? t->group : t->identity];
+                if (std::find(pressable.begin(), pressable.end(), size_t(index)) == pressable.end())
+                    faults.push_back(name + ": Tab visits " + std::string(spelling(t->kind)) + " at " +
+                                     std::to_string(t->x) + "," + std::to_string(t->y) + " (" + t->state +
+                                     "), which takes no press");
+                // Inside the open dialog.
+                const int n = nodeOf(id);
+                if (dialog >= 0 && n >= 0) {
+                    bool inside = false;
+                    for (int at = n; at >= 0; at = kiln::ui().nodes[size_t(at)].parent) inside |= at == dialog;
+                    if (!inside) faults.push_back(name + ": Tab leaves the dialog for " + where(*t) + "");
+                }
+                // The ring.
+                if (n >= 0) {
+                    const kiln::Node& node = kiln::ui().nodes[size_t(n)];
+                    if (!(node.state & kiln::StateFocus) || node.computed.ringWidth < 1) {
+                        faults.push_back(name + ": no focus ring on " + where(*t) + "");
+                    } else if (contrast(node.computed.ringColour, behind(n, look.clear())) < (look.forced ? 4.5 : 3.0)) {
+                        faults.push_back(name + ": the ring on " + where(*t) + " has contrast " +
+                                         std::to_string(contrast(node.computed.ringColour, behind(n, look.clear()))));
+                    }
                 }
             }
+            // The cycle read from its first stop on (a scene may start inside it).
+            std::rotate(visited.begin(), std::min_element(visited.begin(), visited.end()), visited.end());
+            for (size_t i = 1; i < visited.size(); ++i)
+                if (visited[i] <= visited[i - 1])
+                    faults.push_back(name + ": " + where(targets[size_t(visited[i])]) + " comes after " +
+                                     where(targets[size_t(visited[i - 1])]) + " out of tree order");
+            for (size_t i : pressable) {
+                const uint64_t key = targets[i].group != 0 ? targets[i].group : targets[i].identity;
+                if (seen[key] != 1)
+                    faults.push_back(name + ": " + where(targets[i]) + " visited " + std::to_string(seen[key]) + " times in a cycle");
+            }
+            if (expected == 0 && scene_name != "restarting" && scene_name != "checking")
+                faults.push_back(name + ": nothing to Tab to");
         }
-        // The cycle read from its first stop on (a scene may start inside it).
-        std::rotate(visited.begin(), std::min_element(visited.begin(), visited.end()), visited.end());
-        for (size_t i = 1; i < visited.size(); ++i)
-            if (visited[i] <= visited[i - 1])
-                faults.push_back(name + ": " + where(targets[size_t(visited[i])]) + " comes after " +
-                                 where(targets[size_t(visited[i - 1])]) + " out of tree order");
-        for (size_t i : pressable) {
-            const uint64_t key = targets[i].group != 0 ? targets[i].group : targets[i].identity;
-            if (seen[key] != 1)
-                faults.push_back(name + ": " + where(targets[i]) + " visited " + std::to_string(seen[key]) + " times in a cycle");
-        }
-        if (expected == 0 && name != "restarting" && name != "checking")
-            faults.push_back(name + ": nothing to Tab to");
     }
     std::string all;
     for (const std::string& f : faults) all += f + "\n";

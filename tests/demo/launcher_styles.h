@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/paths.h"
 #include "launcher/shell/stylesheet_road.h"
@@ -20,6 +21,21 @@
 #endif
 
 namespace ember::launcher::view {
+
+// The looks every scene is checked in: the usual one (the window clears to
+// #0A1628) and high contrast in a black and a white palette (clearing to
+// the palette's Canvas).
+struct Look {
+    const char* what;
+    bool forced;
+    kiln::SystemColours colours;
+    kiln::Colour clear() const { return forced ? colours.canvas : kiln::Colour{10 / 255.0f, 22 / 255.0f, 40 / 255.0f, 1}; }
+};
+inline std::vector<Look> looks() {
+    return {{"usual", false, kiln::SystemColours{}},
+            {"high contrast black", true, kiln::blackSystemColours()},
+            {"high contrast white", true, kiln::whiteSystemColours()}};
+}
 
 class LauncherStylesTest : public ::testing::Test {
 protected:
@@ -36,7 +52,9 @@ protected:
         road_.exeFolder = exe_.path();
         road_.configDir = config_.path();
         road_.resourceText = testing::fileText(joinPath(EMBER_SOURCE_DIR, "res/launcher.css"));
+        road_.highContrastText = testing::fileText(joinPath(EMBER_SOURCE_DIR, "res/high-contrast.css"));
         ASSERT_FALSE(road_.resourceText.empty());
+        ASSERT_FALSE(road_.highContrastText.empty());
     }
     void TearDown() override {
         kiln::resetContext();

@@ -1,8 +1,10 @@
 // Every demo scene (and the kit) at scales 1, 1.25, 1.5 and 2, in a window
 // of 1280 x 800 times the scale, built with the launcher's own stylesheet
-// as the program loads it: nothing may warn, no text may run out of its box
-// or be cut off by a box that hides its overflow, and nothing may stand
-// outside the window. Measured on the laid-out tree. Natively with the
+// as the program loads it, as usual and in high contrast with a black and
+// a white palette: nothing may warn, no text may run out of its box or be
+// cut off by a box that hides its overflow, no text may lack contrast, and
+// nothing may stand outside the window (nor the aurora be built in high
+// contrast). Measured on the laid-out tree. Natively with the
 // fixed-metrics test font (half the size per character, wider than most
 // real faces); under Wine with the real GDI fonts.
 #include <gtest/gtest.h>
@@ -66,7 +68,9 @@ struct SpecTexts {
 
 class SceneSweep {
 public:
-    SceneSweep(std::string scene, float scale) : scene_(std::move(scene)), scale_(scale) {}
+    // `clear` is what the window paints first; `forced`: high contrast.
+    SceneSweep(std::string scene, float scale, kiln::Colour clear, bool forced)
+        : scene_(std::move(scene)), scale_(scale), clear_(clear), forced_(forced) {}
 
     // Builds the scene a few frames (widgets size themselves from the last
     // frame's rectangles) and returns what is wrong with the last one.
@@ -75,6 +79,7 @@ public:
         state.demo = true;
         state.version = "2.1.0";
         if (!fillDemoScene(state, scene_)) return {"unknown scene"};
+        kiln::setForcedColours(forced_);
         width_ = std::floor(1280 * scale_);
         height_ = std::floor(800 * scale_);
         uint64_t now = 100000;
@@ -87,9 +92,12 @@ public:
         std::vector<std::string> faults;
         const auto& nodes = kiln::ui().nodes;
         for (size_t i = 1; i < nodes.size(); ++i) check(nodes, i, faults);
-        // Every text readable against what lies under it (the window clears to #0A1628).
+        static const uint32_t aurora = kiln::nameHash("aurora");
+        if (forced_ && std::any_of(nodes.begin(), nodes.end(), [](const kiln::Node& n) { return n.tag == aurora; }))
+            faults.push_back(scene_ + ": the aurora is built in high contrast");
+        // Every text readable against what lies under it.
         size_t judged = 0;
-        const auto low = kiln::lowContrastTexts(kiln::ui(), {0.0392f, 0.0863f, 0.1569f, 1}, "is-disabled", &judged);
+        const auto low = kiln::lowContrastTexts(kiln::ui(), clear_, "is-disabled", &judged);
         if (judged == 0) faults.push_back(scene_ + ": no text could be judged for contrast");
         for (const kiln::ContrastFault& f : low) {
             std::ostringstream line;
@@ -190,6 +198,8 @@ private:
 
     std::string scene_;
     float scale_;
+    kiln::Colour clear_;
+    bool forced_;
     float width_ = 0, height_ = 0;
     SpecTexts specs_;
 };
@@ -202,13 +212,18 @@ TEST_F(ScenesTest, EveryScaleOfEverySceneFitsAndWarnsOfNothing) {
     std::vector<std::string> scenes = demoScenes();
     scenes.push_back("kit");
     std::vector<std::string> faults;
-    for (const float scale : {1.0f, 1.25f, 1.5f, 2.0f}) {
-        std::string reason;
-        ASSERT_TRUE(loadLauncherStylesheet(road_, scale, reason)) << reason;
-        EXPECT_EQ(reason.find('\n'), std::string::npos) << "the stylesheet warns at scale " << scale << ": " << reason;
-        for (const std::string& scene : scenes) {
-            kiln::resetContext();
-            for (std::string& f : SceneSweep(scene, scale).run()) faults.push_back(std::move(f));
+    for (const Look& look : looks()) {
+        road_.colours = look.colours;
+        const kiln::Colour clear = look.clear();
+        for (const float scale : {1.0f, 1.25f, 1.5f, 2.0f}) {
+            std::string reason;
+            ASSERT_TRUE(loadLauncherStylesheet(road_, scale, reason)) << reason;
+            EXPECT_EQ(reason.find('\n'), std::string::npos) << "the stylesheet warns at scale " << scale << ": " << reason;
+            for (const std::string& scene : scenes) {
+                kiln::resetContext();
+                for (std::string& f : SceneSweep(scene, scale, clear, look.forced).run())
+                    faults.push_back(std::string(look.what) + ": " + f);
+            }
         }
     }
     const std::string traced = testing::fileText(joinPath(config_.path(), "ui-trace.log"));

@@ -120,6 +120,57 @@ TEST_F(ResolveTest, LaterAndMoreSpecificRulesWinBitByBit) {
     }
 }
 
+// System colour keywords read as the palette the stylesheet was parsed with;
+// the forced-colours layer applies only while the mode is on, and then wins
+// over more specific usual rules and the inline style.
+TEST_F(ResolveTest, TheForcedColoursLayerWinsWhileTheModeIsOn) {
+    const SystemColours black = blackSystemColours(), white = whiteSystemColours();
+    const Colour navy{0x10 / 255.0f, 0x20 / 255.0f, 0x30 / 255.0f, 1};
+    const char* const overSpecific = "#i.a.b { color: #102030 } @media (forced-colors: active) { * { color: LinkText } }";
+    const char* const overInline = "@media ( Forced-Colors : active ) { .a { background: ButtonFace } }";
+    const char* const afterBlock = "@media (forced-colors: active) { .a { color: Highlight } } .a.b { color: #102030 }";
+    struct Case {
+        const char* what;
+        const char* css;
+        const SystemColours& palette;
+        bool forced, inlineBackground, background;  // background: check it instead of the colour
+        Colour want;
+    };
+    const Case cases[] = {
+        {"a keyword reads as the palette's colour", ".a { color: CanvasText }", black, false, false, false,
+         black.canvasText},
+        {"the same keyword in the other palette", ".a { color: CanvasText }", white, false, false, false,
+         white.canvasText},
+        {"in any case, in every colour property", ".a { border: 1 highlighttext; color: GRAYTEXT }", black, false,
+         false, false, black.grayText},
+        {"the layer wins over a more specific rule", overSpecific, black, true, false, false, black.linkText},
+        {"nothing changes while the mode is off", overSpecific, black, false, false, false, navy},
+        {"the layer wins over the inline style", overInline, white, true, true, true, white.buttonFace},
+        {"the inline style stays while the mode is off", overInline, white, false, true, true, navy},
+        {"rules after the block are usual ones", afterBlock, black, false, false, false, navy},
+        {"and lose to the layer's", afterBlock, black, true, false, false, black.highlight},
+        {"inside the layer specificity orders", "@media (forced-colors: active) { .a.b { color: Highlight } .a { color: Canvas } }",
+         white, true, false, false, white.highlight},
+        {"another condition's rules are left out", "@media (prefers-color-scheme: dark) { .a { color: Canvas } } .b { width: 1 }",
+         black, true, false, false, Style{}.color},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        ASSERT_TRUE(parseStylesheet(c.css, sheet_, error, c.palette)) << error;
+        setForcedColours(c.forced);
+        beginFrame(800, 600, 1);
+        openElement("div#i.a.b");
+        const int32_t at = here();
+        if (c.inlineBackground) setBackground(navy);
+        resolveStyles(ui(), sheet_);
+        const Colour got = c.background ? node(at).computed.background : node(at).computed.color;
+        EXPECT_TRUE(got.r == c.want.r && got.g == c.want.g && got.b == c.want.b && got.a == c.want.a)
+            << got.r << " " << got.g << " " << got.b << " " << got.a;
+        endFrame();
+    }
+}
+
 TEST_F(ResolveTest, OnlyTheTextPropertiesAreInherited) {
     css(".p { color: #102030; font-family: Consolas; font-size: 30; font-weight: bold; font-style: italic;"
         " line-height: 2; letter-spacing: 3; text-align: center; white-space: nowrap;"

@@ -55,6 +55,9 @@ TEST(ScaleStylesheet, MultipliesTheLengthsOfSizeProperties) {
         {"a { width: 10", 2, "a { width: 20"},
         {"a { width: 10 } b", 2, "a { width: 20 } b"},
         {"a { width: 10 /* open", 2, "a { width: 20 "},
+        // An @media block: its prelude and closing brace as they are, its rules scaled.
+        {"@media (forced-colors: active) { a { border: 2 Canvas } b { gap: 3 } } c { gap: 1 }", 2,
+         "@media (forced-colors: active) { a { border: 4 Canvas } b { gap: 6 } } c { gap: 2 }"},
         // A number too large to print stays as written.
         {"a { width: 99999999999999999999 }", 2, "a { width: 99999999999999999999 }"},
     };

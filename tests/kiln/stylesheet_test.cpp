@@ -70,6 +70,11 @@ TEST(ParseColour, ReadsTheFourForms) {
         {"White", false, {}},
         {"", false, {}},
         {"hsl(0, 50%, 50%)", false, {}},
+        // System colours, in any case, as the default (white) palette has them.
+        {"Canvas", true, {1, 1, 1, 1}},
+        {"canvastext", true, {0, 0, 0, 1}},
+        {"GrayText", true, {0x60 / 255.0f, 0, 0, 1}},
+        {"Canvas2", false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

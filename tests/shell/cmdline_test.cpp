@@ -190,6 +190,29 @@ TEST(CommandLine, UpdatedStillHonoursTheOptions) {
     EXPECT_TRUE(s.scaleExplicit);
 }
 
+TEST(CommandLine, HighContrastIsForcedBlackOrWhite) {
+    const struct {
+        Args args;
+        HighContrastChoice want;
+    } cases[] = {
+        {{}, HighContrastChoice::System},
+        {{"--high-contrast"}, HighContrastChoice::Black},
+        {{"--high-contrast=black"}, HighContrastChoice::Black},
+        {{"--high-contrast=white"}, HighContrastChoice::White},
+        {{"--high-contrast=White"}, HighContrastChoice::System},  // compared exactly
+        {{"--high-contrast=pink"}, HighContrastChoice::System},
+        {{"--high-contrast", "white"}, HighContrastChoice::Black},  // no separate value
+        {{"--high-contrast=white", "--high-contrast"}, HighContrastChoice::Black},  // the last one counts
+        {{"--shot", "--high-contrast"}, HighContrastChoice::System},  // the shot's path
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse(c.args).highContrast, c.want) << describe(c.args);
+    }
+    const StartupSettings s = parse({"--demo", "home", "--high-contrast=white", "--shot", "a.png"});
+    EXPECT_EQ(s.demoScene, "home");
+    EXPECT_EQ(s.shotPath, "a.png");
+}
+
 TEST(CommandLine, AnEmptyDemoSceneMeansHome) {
     StartupSettings s = parse({"--demo", ""});
     EXPECT_TRUE(s.demo);

@@ -72,6 +72,44 @@ TEST_F(StylesheetRoadTest, TheScaledCopyIsWrittenAndLoaded) {
     EXPECT_EQ(kiln::resourceFolder(), joinPath(config.path(), "ui"));
 }
 
+// The high-contrast layer follows the stylesheet (its override beside the
+// executable before the carried one), scaled with it, its keywords read as
+// the road's colours.
+TEST_F(StylesheetRoadTest, TheHighContrastLayerComesAfterWithTheRoadsColours) {
+    const char* const layer = "@media (forced-colors: active) { .a { border: 2 Highlight } }";
+    const struct {
+        const char* override;  // null: no file
+        const char* carried;
+        size_t rules;
+        float border;
+    } cases[] = {
+        {nullptr, layer, 2, 3},
+        {"@media (forced-colors: active) { .a { border: 4 Highlight } }", layer, 2, 6},
+        {"", layer, 2, 3},
+        {nullptr, "", 1, 0},
+    };
+    road.resourceText = ".a { width: 14 }";
+    road.colours = kiln::blackSystemColours();
+    const std::string file = joinPath(exe.file("ui"), "high-contrast.css");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.override != nullptr ? c.override : "no override");
+        removeFile(file);
+        if (c.override != nullptr) {
+            ASSERT_TRUE(putFile(file, c.override));
+        }
+        road.highContrastText = c.carried;
+        std::string reason;
+        ASSERT_TRUE(loadLauncherStylesheet(road, 1.5f, reason)) << reason;
+        const std::vector<kiln::Rule>& rules = kiln::currentStylesheet().rules;
+        ASSERT_EQ(rules.size(), c.rules);
+        EXPECT_EQ(rules[0].layer, kiln::LayerUsual);
+        if (c.rules < 2) continue;
+        EXPECT_EQ(rules[1].layer, kiln::LayerForcedColours);
+        EXPECT_EQ(rules[1].style.border[0], c.border);
+        EXPECT_EQ(rules[1].style.borderColor.g, road.colours.highlight.g);
+    }
+}
+
 TEST_F(StylesheetRoadTest, AnOverrideWithNoUsableRulesFailsAndKeepsTheStyles) {
     std::string reason;
     ASSERT_TRUE(loadLauncherStylesheet(road, 1.0f, reason)) << reason;

@@ -64,6 +64,7 @@ TEST(OwedFrames, EachMessageRaisesSetsOrKeeps) {
         {kiln::kWmLButtonDblClk, 0, 3}, {kiln::kWmLButtonUp, 0, 3},     {kiln::kWmRButtonDown, 0, 3},   {kiln::kWmRButtonUp, 0, 3},
         {kiln::kWmMouseWheel, 0, 3},   {kiln::kWmKeyDown, 0, 3},        {kiln::kWmSysKeyDown, 0, 3},    {kiln::kWmChar, 0, 3},
         {kMsgApp1, 0, 2},         {kMsgApp1, 3, 3},           {0x0113 /* WM_TIMER */, 1, 1},
+        {kMsgSysColorChange, 0, 2}, {kMsgSettingChange, 3, 3}, {kMsgThemeChanged, 1, 2},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(owedAfter(c.message, c.before), c.after) << "message 0x" << std::hex << c.message;

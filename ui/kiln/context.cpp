@@ -575,6 +575,8 @@ void setToolkitStarted(bool started) { g_context.started = started; }
 bool toolkitStarted() { return g_context.started; }
 void setDrawHook(FrameHook hook) { g_context.drawHook = hook; }
 void setStylesheet(const Stylesheet* sheet) { g_context.stylesheet = sheet; }
+void setForcedColours(bool on) { g_context.forcedColours = on; }
+bool forcedColours() { return g_context.forcedColours; }
 
 std::string_view nodeText(const Node& node) {
     const std::string& arena = g_context.textArena;
@@ -607,6 +609,7 @@ void resetContext() {
     c.focusRingShown = false;
     c.activateId = 0;
     c.clickTaken = c.overPainted = c.keyboardCapture = c.drawPointer = c.started = false;
+    c.forcedColours = false;
     {
         std::lock_guard<std::mutex> lock(c.queueLock);
         c.queued = 0;

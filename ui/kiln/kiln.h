@@ -228,6 +228,7 @@ struct UiContext {
     bool overPainted = false;
     bool keyboardCapture = false;
     bool drawPointer = false;
+    bool forcedColours = false;  // the stylesheet's forced-colours layer applies
     bool started = false;  // input is ignored until the toolkit has started
 
     // Event queue, the only structure shared with other threads
@@ -345,7 +346,8 @@ void pushKey(std::string_view text);
 void pushKey(uint64_t number);
 void popKey();
 
-// Inline style of the current element (wins over every rule).
+// Inline style of the current element (wins over every usual rule; only the
+// forced-colours layer wins over it).
 void setBackground(const Colour& colour);
 void setOpacity(float value);
 void setSize(float width, float height);  // a negative side stays unset
@@ -407,6 +409,11 @@ void setDrawHook(FrameHook hook);
 // Styles come from this stylesheet instead of currentStylesheet() (tests,
 // previews); null returns to the current one.
 void setStylesheet(const Stylesheet* sheet);
+// The forced-colours mode (high contrast): while it is on, the rules of the
+// stylesheet's `@media (forced-colors: active)` blocks apply, after every
+// other rule and the inline style. Off by default and after resetContext.
+void setForcedColours(bool on);
+bool forcedColours();
 
 // Text and lines of a node.
 std::string_view nodeText(const Node& node);
@@ -467,7 +474,7 @@ void drainEvents(UiContext& context);
 // ---------------------------------------------------------------------------
 
 // Computed style of every node (defaults, inheritance, matching rules in
-// order, inline style last).
+// order, inline style, then the forced-colours layer while it is on).
 void resolveStyles(UiContext& context, const Stylesheet& sheet);
 // Measure, arrange, scroll shift, clip and paint order for a window.
 void layoutTree(UiContext& context, float width, float height);

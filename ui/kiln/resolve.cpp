@@ -28,6 +28,7 @@ namespace {
 struct LastStep {
     uint32_t tag = 0, id = 0;
     uint16_t states = 0;
+    uint8_t layer = LayerUsual;
     uint32_t steps = 0;  // the selector's number of steps
 };
 
@@ -91,6 +92,7 @@ uint64_t fingerprintOf(const Stylesheet& sheet) {
     auto mix = [&hash](uint64_t v) { hash.mix(v); };
     mix(sheet.rules.size());
     for (const Rule& rule : sheet.rules) {
+        mix(rule.layer);
         if (rule.selector.empty()) {
             mix(0xFFFFFFFFull);
             continue;
@@ -118,7 +120,7 @@ void buildIndex(RuleIndex& index, const Stylesheet& sheet, uint64_t fingerprint)
         const Rule& rule = sheet.rules[i];
         if (rule.selector.empty()) continue;
         const CompoundSelector& last = rule.selector.back();
-        index.last[i] = LastStep{last.tag, last.id, last.states, uint32_t(rule.selector.size())};
+        index.last[i] = LastStep{last.tag, last.id, last.states, rule.layer, uint32_t(rule.selector.size())};
         for (size_t k = 0; k + 1 < rule.selector.size(); ++k) {
             const CompoundSelector& step = rule.selector[k];
             index.ancestorNames[i].addStep(step.tag, step.id, step.classes.data(), step.classes.size());
@@ -333,9 +335,17 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
         // id and classes, in the stylesheet's order
         const std::vector<uint32_t>& candidates = candidatesFor(index, sheet, n);
 
-        // Matching rules in the stylesheet's order, later ones winning bit by bit
+        // Matching rules in the stylesheet's order, later ones winning bit by
+        // bit; the builder's inline style wins over every usual rule, and the
+        // forced-colours layer (last in the order) over that.
+        bool inlineDone = false;
         for (uint32_t position : candidates) {
             const LastStep& last = index.last[position];
+            if (last.layer == LayerForcedColours && !inlineDone) {
+                if (!context.forcedColours) break;
+                if (n.inlineStyle.mask != 0) applyStyleBits(style, n.inlineStyle, n.inlineStyle.mask);
+                inlineDone = true;
+            }
             if ((last.states & n.state) != last.states) continue;
             const Rule& rule = sheet.rules[position];
             if (last.steps > 1 && (!ancestorNames[i].covers(index.ancestorNames[position]) ||
@@ -345,8 +355,7 @@ void resolveStyles(UiContext& context, const Stylesheet& sheet) {
             applyStyleBits(style, rule.style, rule.style.mask);
         }
 
-        // The builder's inline style wins over every rule.
-        if (n.inlineStyle.mask != 0) applyStyleBits(style, n.inlineStyle, n.inlineStyle.mask);
+        if (!inlineDone && n.inlineStyle.mask != 0) applyStyleBits(style, n.inlineStyle, n.inlineStyle.mask);
     }
 }
 

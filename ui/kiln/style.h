@@ -34,6 +34,30 @@ struct Colour {
     float r = 0, g = 0, b = 0, a = 0;
 };
 
+// The system's colours, by the CSS system colour keywords that name them
+// (Canvas, CanvasText, LinkText, ButtonFace, ButtonText, ButtonBorder,
+// Field, FieldText, Highlight, HighlightText, GrayText, AccentColor,
+// AccentColorText). The toolkit is handed them; the default is the usual
+// white high-contrast theme.
+struct SystemColours {
+    Colour canvas{1, 1, 1, 1};
+    Colour canvasText{0, 0, 0, 1};
+    Colour linkText{0, 0, 0x9F / 255.0f, 1};
+    Colour buttonFace{1, 1, 1, 1};
+    Colour buttonText{0, 0, 0, 1};
+    Colour buttonBorder{0, 0, 0, 1};
+    Colour field{1, 1, 1, 1};
+    Colour fieldText{0, 0, 0, 1};
+    Colour highlight{0x37 / 255.0f, 0, 0x6E / 255.0f, 1};
+    Colour highlightText{1, 1, 1, 1};
+    Colour grayText{0x60 / 255.0f, 0, 0, 1};
+    Colour accentColor{0x37 / 255.0f, 0, 0x6E / 255.0f, 1};
+    Colour accentColorText{1, 1, 1, 1};
+};
+// The palettes of the usual black and white high-contrast themes.
+SystemColours blackSystemColours();
+SystemColours whiteSystemColours();
+
 enum LengthUnit : uint8_t { LengthAuto = 0, LengthPx = 1, LengthPercent = 2 };
 struct Length {
     float value = 0;
@@ -186,35 +210,47 @@ struct CompoundSelector {
     uint16_t states = 0;
 };
 
+// The cascade's layers, in the order they apply: the usual rules, then the
+// rules of `@media (forced-colors: active) { ... }`, which apply only while
+// the toolkit's forced-colours mode is on (setForcedColours) and then win
+// over every usual rule and the inline style, whatever their specificity.
+enum RuleLayer : uint8_t { LayerUsual = 0, LayerForcedColours = 1 };
+
 struct Rule {
     std::vector<CompoundSelector> selector;  // outermost ancestor first
+    uint8_t layer = LayerUsual;
     int32_t specificity = 0;
     uint32_t order = 0;
     Style style;
 };
 
 struct Stylesheet {
-    std::vector<Rule> rules;  // sorted by (specificity, order)
+    std::vector<Rule> rules;  // sorted by (layer, specificity, order)
     std::string warnings;     // one line per problem
 };
 
 // Where declaration warnings go, with the current line number.
+// System colour keywords read as `colours` (null: SystemColours{}).
 struct DeclarationContext {
     int line = 1;
     std::string* warnings = nullptr;
+    const SystemColours* colours = nullptr;
 };
 
 // Replaces out's rules and warnings; false with "the stylesheet has no usable
 // rules" when no rule survived. At most 10000 rules are kept (a warning says
 // so); a hand-written stylesheet has a few hundred.
-bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& error);
+// System colour keywords are read as `colours`.
+bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& error,
+                     const SystemColours& colours = SystemColours{});
 // One declaration: sets its fields and bit(s) in `style`, or appends a
 // warning line to the context. Numbers are read from the start of a word
 // (units ignored); a word that is not a finite number reads as 0.
 void applyDeclaration(Style& style, std::string_view name, std::string_view value, DeclarationContext& context);
 // transparent, none, white, black, #rgb, #rrggbb, #rrggbbaa, rgb(...) and
-// rgba(...) (channels /255, alpha as written, each kept within 0..1).
-bool parseColour(std::string_view text, Colour& out);
+// rgba(...) (channels /255, alpha as written, each kept within 0..1), and
+// the system colour keywords (in any case) as `colours`.
+bool parseColour(std::string_view text, Colour& out, const SystemColours& colours = SystemColours{});
 // Words cut at white space outside parentheses.
 std::vector<std::string> splitValue(std::string_view text);
 // Removes comments and multiplies the lengths of the size properties by
@@ -224,9 +260,9 @@ std::string scaleStylesheet(const std::string& text, float scale);
 
 // Reads, parses and (on success) makes current the stylesheet at `path`
 // (relative paths are taken from the resource folder); `status` says what
-// happened. The path is remembered for reloadStylesheet(). Files above 4 MiB
-// are refused.
-bool loadStylesheet(const std::string& path, std::string& status);
+// happened. The path and the colours are remembered for reloadStylesheet().
+// Files above 4 MiB are refused.
+bool loadStylesheet(const std::string& path, std::string& status, const SystemColours& colours = SystemColours{});
 // Repeats loadStylesheet on the remembered path ("there is no stylesheet to
 // reload" before the first load).
 bool reloadStylesheet(std::string& status);

@@ -32,6 +32,7 @@ struct LoadState {
     Stylesheet current;
     std::string path;  // as given to loadStylesheet, for reloads
     bool havePath = false;
+    SystemColours colours;  // as given to loadStylesheet, for reloads
     std::string status;
 };
 
@@ -42,10 +43,11 @@ LoadState& loadState() {
 
 }  // namespace
 
-bool loadStylesheet(const std::string& path, std::string& status) {
+bool loadStylesheet(const std::string& path, std::string& status, const SystemColours& colours) {
     LoadState& s = loadState();
     s.path = path;
     s.havePath = true;
+    s.colours = colours;
     const std::string resolved = resolveResourcePath(path);
 
     // Read the file; a failure keeps the rules in force.
@@ -59,7 +61,7 @@ bool loadStylesheet(const std::string& path, std::string& status) {
         // Parse; only a stylesheet with usable rules replaces the current one.
         Stylesheet sheet;
         std::string error;
-        if (!parseStylesheet(text, sheet, error)) {
+        if (!parseStylesheet(text, sheet, error, colours)) {
             status = unusableStatus(resolved, error, sheet.warnings);
         } else {
             status = loadedStatus(sheet.rules.size(), resolved, sheet.warnings);
@@ -79,7 +81,8 @@ bool reloadStylesheet(std::string& status) {
         return false;
     }
     std::string path = s.path;
-    return loadStylesheet(path, status);
+    const SystemColours colours = s.colours;
+    return loadStylesheet(path, status, colours);
 }
 
 const Stylesheet& currentStylesheet() { return loadState().current; }

@@ -26,6 +26,7 @@
 
 namespace kiln {
 
+using ember::launcher::equalsIgnoreCase;
 using ember::launcher::hexDigitValue;
 using ember::launcher::isAsciiDigit;
 using ember::launcher::isAsciiSpace;
@@ -42,6 +43,11 @@ const char* const kNoOpeningBrace = "  a selector with no '{' at the end of the 
 const char* const kNoClosingBrace = "  a rule with no '}'\n";
 const char* const kTooManyRules = "  more than 10000 rules; the rest of the stylesheet is ignored\n";
 const char* const kOnlyTranslate = "transform: only translate() is supported";
+const char* const kNoMediaBrace = "  an @media block with no '}'\n";
+
+std::string unknownMediaWarning(std::string_view condition) {
+    return "  @media " + std::string(condition) + ": only (forced-colors: active) is understood; its rules are ignored\n";
+}
 
 std::string badColourWarning(std::string_view name, std::string_view value) {
     return std::string(name) + ": " + std::string(value) + " is not a colour";
@@ -129,7 +135,45 @@ int32_t internUrl(std::string_view value) {
 
 float channel(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
+// The system colour keywords and where each lives in the palette.
+constexpr struct {
+    std::string_view word;
+    Colour SystemColours::*colour;
+} kSystemColourWords[] = {
+    {"Canvas", &SystemColours::canvas},
+    {"CanvasText", &SystemColours::canvasText},
+    {"LinkText", &SystemColours::linkText},
+    {"ButtonFace", &SystemColours::buttonFace},
+    {"ButtonText", &SystemColours::buttonText},
+    {"ButtonBorder", &SystemColours::buttonBorder},
+    {"Field", &SystemColours::field},
+    {"FieldText", &SystemColours::fieldText},
+    {"Highlight", &SystemColours::highlight},
+    {"HighlightText", &SystemColours::highlightText},
+    {"GrayText", &SystemColours::grayText},
+    {"AccentColor", &SystemColours::accentColor},
+    {"AccentColorText", &SystemColours::accentColorText},
+};
+
+constexpr Colour rgb(uint32_t hex) {
+    return Colour{static_cast<float>((hex >> 16) & 0xFF) / 255.0f, static_cast<float>((hex >> 8) & 0xFF) / 255.0f,
+                  static_cast<float>(hex & 0xFF) / 255.0f, 1.0f};
+}
+
 }  // namespace
+
+SystemColours blackSystemColours() {
+    SystemColours c;
+    c.canvas = c.buttonFace = c.field = rgb(0x000000);
+    c.canvasText = c.buttonText = c.buttonBorder = c.fieldText = rgb(0xFFFFFF);
+    c.linkText = rgb(0xFFFF00);
+    c.highlight = c.accentColor = rgb(0x1AEBFF);
+    c.highlightText = c.accentColorText = rgb(0x000000);
+    c.grayText = rgb(0x3FF23F);
+    return c;
+}
+
+SystemColours whiteSystemColours() { return SystemColours{}; }
 
 std::vector<std::string> splitValue(std::string_view text) {
     std::vector<std::string> words;
@@ -150,8 +194,14 @@ std::vector<std::string> splitValue(std::string_view text) {
     return words;
 }
 
-bool parseColour(std::string_view text, Colour& out) {
+bool parseColour(std::string_view text, Colour& out, const SystemColours& colours) {
     text = trim(text);
+    for (const auto& keyword : kSystemColourWords) {
+        if (equalsIgnoreCase(text, keyword.word)) {
+            out = colours.*keyword.colour;
+            return true;
+        }
+    }
     // Names
     if (text == "transparent" || text == "none") {
         out = Colour{0, 0, 0, 0};
@@ -215,6 +265,15 @@ bool parseColour(std::string_view text, Colour& out) {
 
 namespace {
 
+const SystemColours& paletteOf(const DeclarationContext& context) {
+    static const SystemColours fallback;
+    return context.colours != nullptr ? *context.colours : fallback;
+}
+
+bool readColour(std::string_view text, Colour& out, const DeclarationContext& context) {
+    return parseColour(text, out, paletteOf(context));
+}
+
 void warn(DeclarationContext& context, const std::string& message) {
     if (!context.warnings) return;
     *context.warnings += "  line " + std::to_string(context.line) + ": " + message + "\n";
@@ -248,10 +307,11 @@ void readBox(std::string_view value, float sides[4]) {
 // Words where a colour sets `colour` and every other word is a number handed
 // to `number` (border, glow, text-outline, text-shadow).
 template <typename OnColour, typename OnNumber>
-void readColourAndNumbers(std::string_view value, OnColour onColour, OnNumber onNumber) {
+void readColourAndNumbers(std::string_view value, const DeclarationContext& context, OnColour onColour,
+                          OnNumber onNumber) {
     for (const std::string& word : splitValue(value)) {
         Colour colour;
-        if (parseColour(word, colour)) {
+        if (readColour(word, colour, context)) {
             onColour(colour);
         } else {
             onNumber(readNumber(word));
@@ -267,7 +327,7 @@ StyleMask readBackground(Style& style, std::string_view value, DeclarationContex
         style.backgroundImage = internUrl(value);
         return bit(BitBackgroundImage);
     }
-    if (parseColour(value, colour)) {
+    if (readColour(value, colour, context)) {
         style.background = colour;
         return bit(BitBackground);
     }
@@ -295,10 +355,10 @@ StyleMask readBackgroundSize(Style& style, std::string_view value, DeclarationCo
     return bit(BitBackgroundSize);
 }
 
-StyleMask readBorder(Style& style, std::string_view value, DeclarationContext&) {
+StyleMask readBorder(Style& style, std::string_view value, DeclarationContext& context) {
     StyleMask set = 0;
     readColourAndNumbers(
-        value,
+        value, context,
         [&](const Colour& c) {
             style.borderColor = c;
             set |= bit(BitBorderColor);
@@ -366,12 +426,12 @@ StyleMask readLineHeight(Style& style, std::string_view value, DeclarationContex
     return bit(BitLineHeight);
 }
 
-StyleMask readTextShadow(Style& style, std::string_view value, DeclarationContext&) {
+StyleMask readTextShadow(Style& style, std::string_view value, DeclarationContext& context) {
     // The first two numbers are the offset; a missing one is 1.
     style.shadowDx = style.shadowDy = 1;
     int numbers = 0;
     readColourAndNumbers(
-        value, [&](const Colour& c) { style.shadowColour = c; },
+        value, context, [&](const Colour& c) { style.shadowColour = c; },
         [&](float v) {
             if (numbers == 0) style.shadowDx = v;
             if (numbers == 1) style.shadowDy = v;
@@ -380,25 +440,25 @@ StyleMask readTextShadow(Style& style, std::string_view value, DeclarationContex
     return bit(BitTextShadow);
 }
 
-StyleMask readTextOutline(Style& style, std::string_view value, DeclarationContext&) {
+StyleMask readTextOutline(Style& style, std::string_view value, DeclarationContext& context) {
     readColourAndNumbers(
-        value, [&](const Colour& c) { style.outlineColour = c; }, [&](float v) { style.outlineWidth = v; });
+        value, context, [&](const Colour& c) { style.outlineColour = c; }, [&](float v) { style.outlineWidth = v; });
     return bit(BitTextOutline);
 }
 
-StyleMask readGlow(Style& style, std::string_view value, DeclarationContext&) {
+StyleMask readGlow(Style& style, std::string_view value, DeclarationContext& context) {
     readColourAndNumbers(
-        value, [&](const Colour& c) { style.glowColour = c; }, [&](float v) { style.glowRadius = v; });
+        value, context, [&](const Colour& c) { style.glowColour = c; }, [&](float v) { style.glowRadius = v; });
     return bit(BitGlow);
 }
 
 // "focus-ring: 2px 2px #FFD98A #0A1628": width, gap, ring colour, gap colour.
 // A gap of minus the width or less puts the ring inside the border box.
-StyleMask readFocusRing(Style& style, std::string_view value, DeclarationContext&) {
+StyleMask readFocusRing(Style& style, std::string_view value, DeclarationContext& context) {
     int colours = 0, numbers = 0;
     style.ringGapColour = Colour{};
     readColourAndNumbers(
-        value,
+        value, context,
         [&](const Colour& c) { (colours++ == 0 ? style.ringColour : style.ringGapColour) = c; },
         [&](float v) {
             if (numbers++ == 0) {
@@ -612,7 +672,7 @@ StyleMask applyRow(const PropertyRow& row, Style& style, std::string_view value,
         case ValueKind::Colour:
         case ValueKind::QuietColour: {
             Colour colour;
-            if (!parseColour(value, colour)) {
+            if (!readColour(value, colour, context)) {
                 if (row.kind == ValueKind::Colour) warn(context, badColourWarning(row.name, value));
                 return 0;
             }
@@ -740,8 +800,8 @@ size_t skipSpaceAndComments(const std::string& text, size_t pos, int& line) {
 }
 
 // Fills `style` from a rule body, cut at every ';'.
-void readBody(std::string_view body, Style& style, int& line, std::string& warnings) {
-    DeclarationContext context{line, &warnings};
+void readBody(std::string_view body, Style& style, int& line, std::string& warnings, const SystemColours& colours) {
+    DeclarationContext context{line, &warnings, &colours};
     size_t start = 0;
     while (start <= body.size()) {
         size_t semi = body.find(';', start);
@@ -760,9 +820,28 @@ void readBody(std::string_view body, Style& style, int& line, std::string& warni
     line = context.line;
 }
 
+// The condition of an @media rule without its white space.
+std::string mediaCondition(std::string_view prelude) {
+    std::string condition;
+    for (char c : prelude.substr(6)) {
+        if (!isAsciiSpace(c)) condition += ember::launcher::asciiLower(c);
+    }
+    return condition;
+}
+
+// The '}' that closes the block opened at `open`, or npos.
+size_t blockEnd(const std::string& text, size_t open) {
+    int depth = 0;
+    for (size_t i = open; i < text.size(); ++i) {
+        if (text[i] == '{') ++depth;
+        if (text[i] == '}' && --depth == 0) return i;
+    }
+    return std::string::npos;
+}
+
 }  // namespace
 
-bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& error) {
+bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& error, const SystemColours& colours) {
     out.rules.clear();
     out.warnings.clear();
     error.clear();
@@ -771,11 +850,17 @@ bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& erro
     int line = 1;
     uint32_t order = 0;
     bool capped = false;
+    uint8_t layer = LayerUsual;  // LayerForcedColours inside @media (forced-colors: active)
 
     while (!capped) {
         // The selector text runs to the next '{', the body to the next '}'.
         pos = skipSpaceAndComments(text, pos, line);
         if (pos >= text.size()) break;
+        if (layer != LayerUsual && text[pos] == '}') {
+            layer = LayerUsual;  // the end of the @media block
+            ++pos;
+            continue;
+        }
         size_t open = text.find('{', pos);
         if (open == std::string::npos) {
             out.warnings += kNoOpeningBrace;
@@ -789,9 +874,28 @@ bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& erro
         std::string_view selectorText = all.substr(pos, open - pos);
         line += countNewlines(selectorText);
 
+        // @media (forced-colors: active) { rules }: the rules of the forced-colours
+        // layer (not nested); any other condition's block is left out.
+        if (layer == LayerUsual && startsWith(selectorText, "@media")) {
+            if (mediaCondition(selectorText) == "(forced-colors:active)") {
+                layer = LayerForcedColours;
+                pos = open + 1;
+                continue;
+            }
+            out.warnings += unknownMediaWarning(trim(selectorText.substr(6)));
+            const size_t end = blockEnd(text, open);
+            if (end == std::string::npos) {
+                out.warnings += kNoMediaBrace;
+                break;
+            }
+            line += countNewlines(all.substr(open, end - open));
+            pos = end + 1;
+            continue;
+        }
+
         // One Style for the body, shared by every selector of the rule.
         Style style;
-        readBody(all.substr(open + 1, close - open - 1), style, line, out.warnings);
+        readBody(all.substr(open + 1, close - open - 1), style, line, out.warnings, colours);
         pos = close + 1;
 
         // One rule per comma-separated selector; a failed piece still uses
@@ -822,6 +926,7 @@ bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& erro
                 capped = true;
                 break;
             }
+            rule.layer = layer;
             rule.specificity = specificityOf(rule.selector);
             rule.order = number;
             rule.style = style;
@@ -829,9 +934,10 @@ bool parseStylesheet(const std::string& text, Stylesheet& out, std::string& erro
         }
     }
 
-    // Later entries win in style resolution: sort by (specificity, order).
-    // Order numbers are unique, so this is the stable order.
+    // Later entries win in style resolution: sort by (layer, specificity,
+    // order). Order numbers are unique, so this is the stable order.
     std::sort(out.rules.begin(), out.rules.end(), [](const Rule& a, const Rule& b) {
+        if (a.layer != b.layer) return a.layer < b.layer;
         return a.specificity != b.specificity ? a.specificity < b.specificity : a.order < b.order;
     });
     if (out.rules.empty()) {

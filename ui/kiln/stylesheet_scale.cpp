@@ -122,13 +122,24 @@ std::string scaleStylesheet(const std::string& text, float scale) {
     out.reserve(clean.size() + clean.size() / 4);
     size_t pos = 0;
     while (pos < all.size()) {
-        // Selector text is copied as it is.
+        // Selector text is copied as it is, and so are an @media prelude
+        // with its '{' and the '}' that closes its block.
         size_t open = all.find('{', pos);
         if (open == std::string_view::npos) {
             out.append(all.substr(pos));
             break;
         }
+        const size_t first = all.find_first_not_of(" \t\r\n\f\v", pos);
+        if (first < open && all[first] == '}') {
+            out.append(all.substr(pos, first + 1 - pos));
+            pos = first + 1;
+            continue;
+        }
         out.append(all.substr(pos, open + 1 - pos));
+        if (first < open && all[first] == '@') {
+            pos = open + 1;
+            continue;
+        }
         size_t close = all.find('}', open + 1);
         size_t bodyEnd = close == std::string_view::npos ? all.size() : close;
 
