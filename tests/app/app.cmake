@@ -36,16 +36,15 @@ if(WIN32)
     COMMAND ${EMBER_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/standin/fixture.py stop --state ${counting_state})
   set_tests_properties(standin_counting_start PROPERTIES FIXTURES_SETUP standin_counting TIMEOUT 120)
   set_tests_properties(standin_counting_stop PROPERTIES FIXTURES_CLEANUP standin_counting TIMEOUT 30)
-  # Both run on their own (`ctest -L limits`) until they hold on a loaded
-  # machine: the speed-limit table's margin of error is the client's
-  # receive buffers (128 KiB a connection on loopback, refilled in bursts),
-  # and the pause test's six held transfers are not always all seen under
-  # way within 20 s when other Wine tests run beside it.
+  # The speed-limit table reads the service's count of every byte it sends,
+  # so nothing else downloads from this service beside it.
   set_tests_properties(app_download_control_win32_test PROPERTIES FIXTURES_REQUIRED standin_counting
-    ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state};GTEST_FILTER=PauseAndResume.*" TIMEOUT 180 LABELS limits)
+    ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state};GTEST_FILTER=PauseAndResume.*" TIMEOUT 180
+    RESOURCE_LOCK standin_counting)
   add_test(NAME app_speed_limit_win32_test COMMAND app_download_control_win32_test)
   set_tests_properties(app_speed_limit_win32_test PROPERTIES FIXTURES_REQUIRED standin_counting
-    ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state};GTEST_FILTER=SpeedLimit.*" TIMEOUT 180 LABELS limits)
+    ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state};GTEST_FILTER=SpeedLimit.*" TIMEOUT 180
+    RESOURCE_LOCK standin_counting)
   target_compile_definitions(app_download_control_win32_test PRIVATE
     EMBER_STANDIN_STATE="Z:${counting_state}" EMBER_FIXTURES_DIR="Z:${PROJECT_BINARY_DIR}/fixtures")
   add_dependencies(app_download_control_win32_test standin_fixtures)

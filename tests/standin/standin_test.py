@@ -307,6 +307,28 @@ class Faults(unittest.TestCase):
         self.assertEqual(len(self.svc.get(self.svc.http + "bytes?n=4&fault=trickle:150")[2]), 4)
         self.assertGreaterEqual(time.monotonic() - start, 0.6)
 
+    def test_hold_keeps_a_transfer_under_way_and_ends_with_the_client(self):
+        # A reader that waits gets the whole body, a byte each half second
+        # after the first half.
+        _, _, body = self.svc.get(self.svc.http + "bytes?n=8&fault=hold:1200")
+        self.assertEqual(len(body), 8)
+        # A client that hangs up mid-hold: the service writes no more.
+        self.svc.get(self.svc.http + "control/requests", "DELETE")
+        port = self.svc.state["http_port"]
+        s = socket.create_connection(("127.0.0.1", port), timeout=10)
+        s.sendall(b"GET /bytes?n=4000&fault=hold:20000 HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+        time.sleep(1.3)
+        s.close()
+        time.sleep(1.5)
+
+        def sent():
+            log = json.loads(self.svc.get(self.svc.http + "control/requests")[2])["requests"]
+            return [r.get("bytesSent") for r in log if r["path"] == "/bytes"]
+        first = sent()
+        time.sleep(1.5)
+        self.assertEqual(sent(), first)
+        self.assertTrue(first and 2000 <= first[0] <= 2004, first)
+
     def test_slow_first_byte(self):
         start = time.monotonic()
         self.assertEqual(self.svc.get(self.svc.http + "health?fault=slow:600")[2], b"ok")

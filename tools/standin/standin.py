@@ -54,6 +54,9 @@ several specs separated by commas):
   trickle:MS    send the body one byte every MS milliseconds
   truncate      announce the full Content-Length, send half, then close
   halt:MS       send half the body, then wait MS before the rest
+  hold:MS       send half the body, then one byte every half second for MS
+                (a transfer under way that no read time-out ends), then the
+                rest; a client that closes the connection ends it at once
   overlong      announce a Content-Length 16 bytes short of the body sent
   drop          close the connection without any reply (a TCP reset)
   garbage       answer with bytes that are not HTTP
@@ -130,6 +133,7 @@ import json
 import os
 import random
 import re
+import select
 import socket
 import ssl
 import struct
@@ -626,6 +630,8 @@ class Handler(BaseHTTPRequestHandler):
             pieces = trickled(pieces, int(opts["trickle"] or "1000") / 1000.0)
         if "halt" in opts:
             pieces = halted(pieces, length // 2, int(opts["halt"] or "1000") / 1000.0)
+        if "hold" in opts:
+            pieces = held(pieces, length // 2, int(opts["hold"] or "1000") / 1000.0, self.connection)
         rate = Handler.service.args.rate_cap if Handler.service else 0
         if rate > 0:
             pieces = paced(pieces, rate)
@@ -722,6 +728,26 @@ def halted(pieces, at, pause):
         else:
             yield piece
         sent += len(piece)
+
+
+def held(pieces, at, hold, connection):
+    """The same bytes, but once `at` of them have gone, one byte each half
+    second for `hold` seconds before the rest. Ends early, without the rest,
+    when the client has closed the connection (nothing more is written to
+    it, so the log's count stays what the client was sent)."""
+    data = b"".join(pieces)
+    yield data[:at]
+    rest = data[at:]
+    end = time.monotonic() + hold
+    while rest and time.monotonic() < end:
+        time.sleep(0.5)
+        # Mid-reply, the client sends nothing: a readable socket is a close.
+        readable, _, _ = select.select([connection], [], [], 0)
+        if readable:
+            return
+        yield rest[:1]
+        rest = rest[1:]
+    yield rest
 
 
 def trickled(pieces, pause):
