@@ -413,8 +413,15 @@ bool field(const FieldOptions& o, bool& buttonClicked) {
     if (laidOut > 0) area = area > 0 ? std::min(area, laidOut) : laidOut;
     const bool caretOn = o.focused && !o.readOnly && caretShown(widgetClock(), o.lastActivity);
     if (o.text.empty()) {
+        // The caret stands where the first letter will go, before the hint,
+        // and takes no room, so the hint does not move as it blinks.
+        if (caretOn) {
+            caretElement();
+            kiln::Style s;
+            s.margin[1] = -3.0f * widgetScale();
+            kiln::setStyle(s, kiln::bit(kiln::BitMargin));
+        }
         kiln::textElement(o.placeholder, "text.input__hint");
-        if (caretOn) caretElement();
     } else {
         std::string shown = o.text;
         size_t caret = o.caret == std::string::npos ? o.text.size() : std::min(o.caret, o.text.size());

@@ -211,9 +211,12 @@ void drawFrame(WindowState& s) {
     kiln::renderFrame(d.target, d.width, d.height);
     const LONGLONG rendered = perfNow();
 
-    // Screenshot.
+    // Screenshot: the frame asked for, or, while the update check still
+    // runs, the first frame after it (the screen the player meets, not
+    // "Checking for updates…"). Frames keep coming while a shot is pending.
     ++s.framesDrawn;
-    if (!s.settings.shotPath.empty() && s.framesDrawn >= s.settings.shotFrames) {
+    const bool settled = s.settings.demo || !app::state().preflightRunning;
+    if (!s.settings.shotPath.empty() && s.framesDrawn >= s.settings.shotFrames && settled) {
         std::vector<uint8_t> pixels;
         int pw = 0, ph = 0;
         const bool ok = captureBackBuffer(d, pixels, pw, ph) && writePng(s.settings.shotPath, pixels.data(), pw, ph);
