@@ -223,6 +223,16 @@ struct Launcher {
     }
 };
 
+// One line a request, for a failure's message.
+std::string logText(const std::vector<testing::StandinRequest>& log) {
+    std::string out;
+    for (const auto& r : log) {
+        out += "  " + r.path + " [" + r.range + "] " + std::to_string(r.status) + " " +
+               std::to_string(r.bytesSent) + " bytes\n";
+    }
+    return out;
+}
+
 int64_t totalSent(const std::vector<testing::StandinRequest>& log) {
     int64_t sum = 0;
     for (const auto& r : log) sum += r.bytesSent;
@@ -266,7 +276,9 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
             const auto log = testing::standinRequests(prefix);
             return inFlight(log) == 6 && held(log) == 6;
         },
-        60000));
+        60000))
+        << "the operation's phase: " << (app::state().operation ? int(app::state().operation->phase) : -1)
+        << ", fault: " << app::state().fault.detail << "\nthe service's log:\n" << logText(testing::standinRequests(prefix));
     app::pauseOperation();
     const uint64_t reported = app::state().operation->bytesDone;  // what the bar showed
     ASSERT_TRUE(launcher.ui.runUntil([] { return !app::state().busy; }, 15000)) << "the pause did not end the transfers";
