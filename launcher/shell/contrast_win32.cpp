@@ -16,21 +16,10 @@ kiln::Colour fromColorRef(DWORD c) {
 
 kiln::Colour sysColour(int index) { return fromColorRef(GetSysColor(index)); }
 
-bool sameColour(const kiln::Colour& a, const kiln::Colour& b) {
-    return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
-}
-
 }  // namespace
 
 bool sameContrast(const ContrastMode& a, const ContrastMode& b) {
-    const kiln::SystemColours &x = a.colours, &y = b.colours;
-    return a.on == b.on && sameColour(x.canvas, y.canvas) && sameColour(x.canvasText, y.canvasText) &&
-           sameColour(x.linkText, y.linkText) && sameColour(x.buttonFace, y.buttonFace) &&
-           sameColour(x.buttonText, y.buttonText) && sameColour(x.buttonBorder, y.buttonBorder) &&
-           sameColour(x.field, y.field) && sameColour(x.fieldText, y.fieldText) &&
-           sameColour(x.highlight, y.highlight) && sameColour(x.highlightText, y.highlightText) &&
-           sameColour(x.grayText, y.grayText) && sameColour(x.accentColor, y.accentColor) &&
-           sameColour(x.accentColorText, y.accentColorText);
+    return a.on == b.on && kiln::samePalette(a.colours, b.colours);
 }
 
 bool systemHighContrast(bool& on, std::string& error) {

@@ -13,7 +13,7 @@
 namespace kiln {
 namespace {
 
-bool sameColour(const Colour& a, const Colour& b) {
+bool nearColour(const Colour& a, const Colour& b) {
     return std::fabs(a.r - b.r) < 1e-4f && std::fabs(a.g - b.g) < 1e-4f && std::fabs(a.b - b.b) < 1e-4f &&
            std::fabs(a.a - b.a) < 1e-4f;
 }
@@ -81,7 +81,7 @@ TEST(ParseColour, ReadsTheFourForms) {
         Colour got{9, 9, 9, 9};
         EXPECT_EQ(parseColour(c.text, got), c.ok);
         if (c.ok) {
-            EXPECT_TRUE(sameColour(got, c.want)) << got.r << " " << got.g << " " << got.b << " " << got.a;
+            EXPECT_TRUE(nearColour(got, c.want)) << got.r << " " << got.g << " " << got.b << " " << got.a;
         }
     }
 }
@@ -115,8 +115,8 @@ TEST(ApplyDeclaration, ReadsEveryProperty) {
         std::function<void(const Style&)> check;
     } cases[] = {
         // Colours and pictures
-        {"color", "#f00", bit(BitColor), [&](const Style& s) { EXPECT_TRUE(sameColour(s.color, red)); }},
-        {"background", "#f00", bit(BitBackground), [&](const Style& s) { EXPECT_TRUE(sameColour(s.background, red)); }},
+        {"color", "#f00", bit(BitColor), [&](const Style& s) { EXPECT_TRUE(nearColour(s.color, red)); }},
+        {"background", "#f00", bit(BitBackground), [&](const Style& s) { EXPECT_TRUE(nearColour(s.background, red)); }},
         {"background-color", "black", bit(BitBackground), [](const Style& s) { EXPECT_EQ(s.background.a, 1); }},
         {"background", "url( \"art/a b.png\" )", bit(BitBackgroundImage),
          [](const Style& s) { EXPECT_EQ(imagePath(s.backgroundImage), "art/a b.png"); }},
@@ -136,7 +136,7 @@ TEST(ApplyDeclaration, ReadsEveryProperty) {
         {"border", "1px solid #1d3853", bit(BitBorderWidth) | bit(BitBorderColor),
          [](const Style& s) {
              for (float w : s.border) EXPECT_EQ(w, 0);
-             EXPECT_TRUE(sameColour(s.borderColor, Colour{0x1d / 255.f, 0x38 / 255.f, 0x53 / 255.f, 1}));
+             EXPECT_TRUE(nearColour(s.borderColor, Colour{0x1d / 255.f, 0x38 / 255.f, 0x53 / 255.f, 1}));
          }},
         {"border", "1px #1d3853", bit(BitBorderWidth) | bit(BitBorderColor),
          [](const Style& s) {
@@ -146,7 +146,7 @@ TEST(ApplyDeclaration, ReadsEveryProperty) {
         {"border-width", "1 2", bit(BitBorderWidth),
          [](const Style& s) { EXPECT_EQ(std::vector<float>(s.border, s.border + 4), (std::vector<float>{1, 2, 1, 2})); }},
         {"border-color", "red", 0, nullptr},
-        {"border-color", "#f00", bit(BitBorderColor), [&](const Style& s) { EXPECT_TRUE(sameColour(s.borderColor, red)); }},
+        {"border-color", "#f00", bit(BitBorderColor), [&](const Style& s) { EXPECT_TRUE(nearColour(s.borderColor, red)); }},
         {"border-image", "url(frame.png) 12px", bit(BitBorderImage) | bit(BitBorderSlice),
          [](const Style& s) {
              EXPECT_EQ(imagePath(s.borderImage), "frame.png");
@@ -247,28 +247,28 @@ TEST(ApplyDeclaration, ReadsEveryProperty) {
         {"text-shadow", "0 2px 4px rgba(0, 0, 0, 0.5)", bit(BitTextShadow),
          [](const Style& s) {
              EXPECT_EQ(s.shadowDx, 0); EXPECT_EQ(s.shadowDy, 2);
-             EXPECT_TRUE(sameColour(s.shadowColour, Colour{0, 0, 0, 0.5f}));
+             EXPECT_TRUE(nearColour(s.shadowColour, Colour{0, 0, 0, 0.5f}));
          }},
         {"text-shadow", "#000", bit(BitTextShadow),
          [](const Style& s) { EXPECT_EQ(s.shadowDx, 1); EXPECT_EQ(s.shadowDy, 1); EXPECT_EQ(s.shadowColour.a, 1); }},
         {"text-shadow", "3px black", bit(BitTextShadow),
          [](const Style& s) { EXPECT_EQ(s.shadowDx, 3); EXPECT_EQ(s.shadowDy, 1); }},
         {"text-outline", "2px #f00", bit(BitTextOutline),
-         [&](const Style& s) { EXPECT_EQ(s.outlineWidth, 2); EXPECT_TRUE(sameColour(s.outlineColour, red)); }},
+         [&](const Style& s) { EXPECT_EQ(s.outlineWidth, 2); EXPECT_TRUE(nearColour(s.outlineColour, red)); }},
         // Effects
         {"opacity", ".5", bit(BitOpacity), [](const Style& s) { EXPECT_EQ(s.opacity, 0.5f); }},
         {"glow", "#f00 8px", bit(BitGlow),
-         [&](const Style& s) { EXPECT_EQ(s.glowRadius, 8); EXPECT_TRUE(sameColour(s.glowColour, red)); }},
+         [&](const Style& s) { EXPECT_EQ(s.glowRadius, 8); EXPECT_TRUE(nearColour(s.glowColour, red)); }},
         {"focus-ring", "2px 3px #f00 #00f", bit(BitFocusRing),
          [&](const Style& s) {
-             EXPECT_EQ(s.ringWidth, 2); EXPECT_EQ(s.ringGap, 3); EXPECT_TRUE(sameColour(s.ringColour, red));
-             EXPECT_TRUE(sameColour(s.ringGapColour, Colour{0, 0, 1, 1}));
+             EXPECT_EQ(s.ringWidth, 2); EXPECT_EQ(s.ringGap, 3); EXPECT_TRUE(nearColour(s.ringColour, red));
+             EXPECT_TRUE(nearColour(s.ringGapColour, Colour{0, 0, 1, 1}));
          }},
         {"focus-ring", "-2 #f00", bit(BitFocusRing),
          [](const Style& s) { EXPECT_EQ(s.ringWidth, 0) << "no negative ring"; EXPECT_EQ(s.ringGapColour.a, 0); }},
         {"scrollbar-width", "2", bit(BitScrollbarWidth), [](const Style& s) { EXPECT_EQ(s.scrollbarWidth, 2); }},
         {"scrollbar-track", "#f00", bit(BitScrollbarTrack),
-         [&](const Style& s) { EXPECT_TRUE(sameColour(s.scrollbarTrack, red)); }},
+         [&](const Style& s) { EXPECT_TRUE(nearColour(s.scrollbarTrack, red)); }},
         {"scrollbar-track", "dark", 0, nullptr},
         {"scrollbar-thumb", "white", bit(BitScrollbarThumb), [](const Style& s) { EXPECT_EQ(s.scrollbarThumb.g, 1); }},
         {"scrollbar-thumb", "rgb", 0, nullptr},

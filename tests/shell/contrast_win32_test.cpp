@@ -14,10 +14,6 @@
 namespace ember::launcher {
 namespace {
 
-bool sameColour(const kiln::Colour& a, const kiln::Colour& b) {
-    return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
-}
-
 kiln::Colour fromRgb(COLORREF c) {
     return kiln::Colour{GetRValue(c) / 255.0f, GetGValue(c) / 255.0f, GetBValue(c) / 255.0f, 1.0f};
 }
@@ -67,7 +63,7 @@ TEST_F(ContrastWin32Test, EachSystemColourReachesItsKeywords) {
     for (const kiln::SystemColours& palette : {systemColours(), fromSystem.colours}) {
         for (const Row& r : rows()) {
             for (auto keyword : r.keywords) {
-                EXPECT_TRUE(sameColour(palette.*keyword, fromRgb(r.test))) << "system colour " << r.index;
+                EXPECT_TRUE(kiln::sameColour(palette.*keyword, fromRgb(r.test))) << "system colour " << r.index;
             }
         }
     }

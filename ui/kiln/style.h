@@ -57,6 +57,11 @@ struct SystemColours {
 // The palettes of the usual black and white high-contrast themes.
 SystemColours blackSystemColours();
 SystemColours whiteSystemColours();
+inline bool sameColour(const Colour& a, const Colour& b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
+}
+// Whether two palettes give every keyword the same colour.
+bool samePalette(const SystemColours& a, const SystemColours& b);
 
 enum LengthUnit : uint8_t { LengthAuto = 0, LengthPx = 1, LengthPercent = 2 };
 struct Length {

@@ -175,6 +175,13 @@ SystemColours blackSystemColours() {
 
 SystemColours whiteSystemColours() { return SystemColours{}; }
 
+bool samePalette(const SystemColours& a, const SystemColours& b) {
+    for (const auto& keyword : kSystemColourWords) {
+        if (!sameColour(a.*keyword.colour, b.*keyword.colour)) return false;
+    }
+    return true;
+}
+
 std::vector<std::string> splitValue(std::string_view text) {
     std::vector<std::string> words;
     int depth = 0;
