@@ -369,6 +369,47 @@ class NetworkSwitches(unittest.TestCase):
             svc.stop()
 
 
+    def test_count_sent_goes_by_what_the_client_took(self):
+        # A client that stops reading: the system would take megabytes of
+        # writes ahead of it, but the count stays near what it has read,
+        # and comes to the whole body once it reads the rest.
+        svc = Service("--count-sent", "--accounts", "none")
+        n = 8 << 20
+        try:
+            svc.get(svc.http + "control/sent", method="DELETE")
+            port = svc.state["http_port"]
+            s = socket.create_connection(("127.0.0.1", port), timeout=10)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+            s.sendall(b"GET /bytes?n=%d HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % (n, port))
+            got = 0
+            while got < 256 << 10:
+                got += len(s.recv(65536))
+            time.sleep(0.5)
+
+            def counted():
+                doc = json.loads(svc.get(svc.http + "control/sent")[2])
+                return sum(b for _, b in doc["buckets"])
+            early = counted()
+            self.assertGreater(early, 0)
+            self.assertLess(early, got + (1 << 20))
+            while got < n + 40:  # the head is some 100 bytes
+                piece = s.recv(65536)
+                if not piece:
+                    break
+                got += len(piece)
+                if got >= n and counted() >= n:
+                    break
+            s.close()
+            deadline = time.monotonic() + 5
+            while counted() < n and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(counted(), n)
+            log = json.loads(svc.get(svc.http + "control/requests")[2])
+            self.assertEqual([r.get("bytesSent") for r in log["requests"] if r["path"] == "/bytes"], [n])
+        finally:
+            svc.stop()
+
+
 class BulkManifest(unittest.TestCase):
     def test_bulk_channel_lists_the_extra_files(self):
         svc = Service("--manifest-files", "3000")

@@ -129,6 +129,7 @@ trusted in the test Wine prefix.
 import argparse
 import base64
 import collections
+import fcntl
 import json
 import os
 import random
@@ -138,6 +139,7 @@ import socket
 import ssl
 import struct
 import sys
+import termios
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -200,9 +202,28 @@ class Service:
         self.accounts = accounts.Accounts(args.account_state)
         self.signer = signing.Signer()
         self.sent = collections.Counter()  # 100 ms bucket -> body bytes (--count-sent)
+        self.counts = set()                # WireCount of each body being sent
+        if args.count_sent:
+            threading.Thread(target=self._count_sent, daemon=True).start()
         for spec in args.fault:
             path, _, fault = spec.partition("=")
             self.path_faults.append({"path": path, "fault": fault, "times": None})
+
+    def counting(self, count, on):
+        with self.lock:
+            if on:
+                self.counts.add(count)
+            else:
+                self.counts.discard(count)
+
+    def _count_sent(self):
+        while True:
+            time.sleep(0.01)
+            with self.lock:
+                counts = list(self.counts)
+            for count in counts:
+                if not count.look():
+                    self.counting(count, False)
 
     def pinned_catalog(self, release):
         """The catalog of a release named in the URL, built once."""
@@ -465,14 +486,6 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         except OSError:
             pass
-        # Counting bytes sent means little when the system takes megabytes
-        # of them ahead of the client's reads: a small send buffer keeps the
-        # count within some tens of KiB of what the client has taken.
-        if Handler.service and Handler.service.args.count_sent:
-            try:
-                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16384)
-            except OSError:
-                pass
 
     def handle(self):
         # A client that gives up (time-outs, TLS refusal of an untrusted
@@ -636,8 +649,10 @@ class Handler(BaseHTTPRequestHandler):
         if rate > 0:
             pieces = paced(pieces, rate)
         svc = Handler.service
-        counting = svc is not None and svc.args.count_sent
-        if counting:
+        # The count is of what the service serves, not of its own reports.
+        counted = svc is not None and svc.args.count_sent and not self.path.startswith("/control/")
+        wire = WireCount(self.connection, svc) if counted else None
+        if wire:
             pieces = sliced(pieces, 16384)
         sent = 0
         for piece in pieces:
@@ -649,13 +664,13 @@ class Handler(BaseHTTPRequestHandler):
                 else:
                     self.wfile.write(piece)
             sent += len(piece)
-            if counting and piece:
-                bucket = int(time.monotonic() * 10)
-                with svc.lock:
-                    svc.sent[bucket] += len(piece)
+            if wire:
+                wire.written(len(piece))
             if getattr(self, "log_entry", None) is not None:
-                self.log_entry["bytesSent"] = sent
+                self.log_entry["bytesSent"] = wire.delivered if wire else sent
             if limit is not None and sent >= limit:
+                if wire:
+                    wire.drain(getattr(self, "log_entry", None))
                 # An orderly close (FIN) after the partial body: the client
                 # sees the end of the stream before the announced length.
                 self.wfile.flush()
@@ -664,9 +679,72 @@ class Handler(BaseHTTPRequestHandler):
                 except OSError:
                     pass
                 return
+        if wire:
+            wire.drain(getattr(self, "log_entry", None))
         if chunked:
             self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
+
+
+class WireCount:
+    """Body bytes that reached the client, counted per 100 ms (--count-sent).
+
+    What a write hands the system is not yet sent: the system keeps it until
+    the client's window takes it, megabytes ahead of the client's reads. So
+    the count goes by what the client has acknowledged (written, less what
+    the socket still holds), looked at every 10 ms by the service's counting
+    thread and, once the body is written, until the socket is empty. The
+    send buffer stays the system's own size: a small one would make the
+    client wait on this program for every few KiB, and the client's system
+    takes such waits for a long round trip and grows its receive buffer."""
+
+    def __init__(self, connection, service):
+        self.connection = connection
+        self.service = service
+        self.lock = threading.Lock()
+        self.total = 0      # body bytes written
+        self.delivered = 0  # of them acknowledged, as last looked at
+        service.counting(self, True)
+
+    def _held(self):
+        try:
+            raw = fcntl.ioctl(self.connection.fileno(), termios.TIOCOUTQ, b"\0\0\0\0")
+            return struct.unpack("i", raw)[0]
+        except (OSError, ValueError):
+            return None
+
+    def look(self):
+        """False once the socket is gone."""
+        with self.lock:
+            held = self._held()
+            if held is None:
+                return False
+            now = min(self.total, max(self.delivered, self.total - held))
+            if now > self.delivered:
+                bucket = int(time.monotonic() * 10)
+                with self.service.lock:
+                    self.service.sent[bucket] += now - self.delivered
+                self.delivered = now
+            return True
+
+    def written(self, n):
+        with self.lock:
+            self.total += n
+
+    def drain(self, log_entry, longest=60.0):
+        """Counts the rest as the client takes it; stops early when the
+        client closes (or speaks: it has all it will take)."""
+        end = time.monotonic() + longest
+        while self.delivered < self.total and time.monotonic() < end:
+            try:
+                readable, _, _ = select.select([self.connection], [], [], 0.005)
+            except (OSError, ValueError):
+                break
+            if not self.look() or readable:
+                break
+        self.service.counting(self, False)
+        if log_entry is not None:
+            log_entry["bytesSent"] = self.delivered
 
 
 RANGE = re.compile(r"bytes=(\d+)-(\d*)")
@@ -830,7 +908,7 @@ def parse_args(argv):
                    help="exit after this many seconds (a safety net for forgotten services)")
     p.add_argument("--log", help="append one line per request to this file")
     p.add_argument("--count-sent", action="store_true",
-                   help="count body bytes sent per 100 ms (GET /control/sent), with a small send buffer")
+                   help="count body bytes the client has acknowledged per 100 ms (GET /control/sent)")
     return p.parse_args(argv)
 
 
