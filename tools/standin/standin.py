@@ -88,8 +88,10 @@ Test control (JSON bodies and replies):
   POST   /control/release   {"release": 2}: publish another client release
                              (new client version, changed files, one file
                              retired and one added)
-  GET    /control/sent      with --count-sent: the body bytes sent in each
-                             100 ms since the start (or the last DELETE),
+  GET    /control/sent      with --count-sent: the body bytes the client
+                             acknowledged in each 100 ms since the start
+                             (or the last DELETE; replies to /control/
+                             not counted),
                              {"bucketMs": 100, "buckets": [[n, bytes]...]},
                              n counting from an arbitrary zero; DELETE
                              answers {"bucket": n} for the present one
