@@ -290,7 +290,12 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
         },
         60000))
         << "the operation's phase: " << (app::state().operation ? int(app::state().operation->phase) : -1)
-        << ", fault: " << app::state().fault.detail << "\nthe service's log:\n" << logText(testing::standinRequests(prefix));
+        << ", fault: " << app::state().fault.detail << ", busy: " << app::state().busy << ", notices:"
+        << [] {
+               std::string all;
+               for (const auto& n : app::state().notices) all += " [" + n.title + "]";
+               return all;
+           }() << "\nthe service's log:\n" << logText(testing::standinRequests(prefix));
     app::pauseOperation();
     const uint64_t reported = app::state().operation->bytesDone;  // what the bar showed
     ASSERT_TRUE(launcher.ui.runUntil([] { return !app::state().busy; }, 15000)) << "the pause did not end the transfers";
