@@ -192,7 +192,9 @@ TEST(SpeedLimit, TheServerSendsNoMoreThanTheLimitAllowsAndANewLimitHoldsWithinTw
                     peak10 > 0 ? low10 : 0.0, peak10);
         if (::testing::Test::HasFailure()) {
             std::string kib;
-            for (size_t i = 0; i < end; ++i) kib += std::to_string(static_cast<int>(series[i] / 1024)) + (i % 10 == 9 ? "\n" : " ");
+            for (size_t i = 0; i < end; ++i) {
+                kib += std::to_string(static_cast<int>(series[i] / 1024)) + (i % 10 == 9 ? "\n" : " ");
+            }
             std::printf("KiB sent in each 100 ms, a second a line:\n%s\n", kib.c_str());
         }
     }

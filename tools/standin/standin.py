@@ -789,8 +789,8 @@ def paced(pieces, rate):
 
 
 def sliced(pieces, size):
-    """The same bytes in pieces of at most `size` (each write is counted
-    when the system has taken it)."""
+    """The same bytes in pieces of at most `size` (so the log's count of a
+    body follows it closely)."""
     for piece in pieces:
         for i in range(0, len(piece), size):
             yield piece[i:i + size]
