@@ -42,12 +42,10 @@ if(WIN32)
   # client's system reads its own stalls as a long round trip and grows the
   # connections' receive buffers, which the service then fills past the
   # limit (with two busy loops beside it, 3 runs in 6 saw a 1 s window
-  # above 150%). The pause test runs on its own (`ctest -L limits`): on a
-  # fresh Wine prefix it once found no download started a minute after
-  # Play, and its message now names the notices and the busy flag.
+  # above 150%).
   set_tests_properties(app_download_control_win32_test PROPERTIES FIXTURES_REQUIRED standin_counting
     ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state};GTEST_FILTER=PauseAndResume.*" TIMEOUT 180
-    RESOURCE_LOCK standin_counting LABELS limits)
+    RESOURCE_LOCK standin_counting)
   add_test(NAME app_speed_limit_win32_test COMMAND app_download_control_win32_test)
   set_tests_properties(app_speed_limit_win32_test PROPERTIES FIXTURES_REQUIRED standin_counting
     ENVIRONMENT "EMBER_STANDIN_STATE=Z:${counting_state};GTEST_FILTER=SpeedLimit.*" TIMEOUT 180

@@ -214,8 +214,11 @@ struct Launcher {
                   toWide(exe).c_str(), FALSE);
         app::init(ui.hooks(), false);
         app::PipelineSteps steps = app::defaultPipelineSteps();
-        // The game itself is not the point here.
+        // The game itself is not the point here; nor is the stand-in game
+        // another test runs beside this one (the look goes by the process
+        // name, across the whole Wine prefix).
         steps.launch = [](const std::string&, const std::string&, std::string&) { return true; };
+        steps.gameRunning = [] { return false; };
         steps.launcherDigest = [] { return std::string(); };
         app::setPipelineSteps(steps);
         app::state().config.manifestUrl = testing::standinHttps() + "client/manifest.json";
@@ -249,9 +252,8 @@ int64_t totalSent(const std::vector<testing::StandinRequest>& log) {
 TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
     Launcher launcher;
     const std::string prefix = "/client/files/";
-    // The service is this program's own: its log (the last 1000 requests)
-    // starts empty for this test.
-    testing::standinRequests("", true);
+    // What the service logs from here on is this test's.
+    const int64_t mine = testing::standinMark();
     ASSERT_EQ(app::spelling(app::playState()), "install")
         << app::state().manifestError << " | " << app::state().fault.message << " | " << app::state().fault.detail;
     const Manifest m = app::state().manifest;
@@ -287,17 +289,17 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
     ASSERT_TRUE(launcher.ui.runUntil(
         [&] {
             if (!app::state().operation || app::state().operation->phase != Phase::download) return false;
-            const auto log = testing::standinRequests(prefix);
+            const auto log = testing::standinRequests(prefix, mine);
             return inFlight(log) == 6 && held(log) == 6;
         },
         60000))
         << "the operation's phase: " << (app::state().operation ? int(app::state().operation->phase) : -1)
-        << ", fault: " << app::state().fault.detail << ", busy: " << app::state().busy << ", notices:"
+        << ", fault: " << app::state().fault.message << " " << app::state().fault.detail << ", busy: " << app::state().busy << ", notices:"
         << [] {
                std::string all;
                for (const auto& n : app::state().notices) all += " [" + n.title + "]";
                return all;
-           }() << "\nthe service's log:\n" << logText(testing::standinRequests(prefix));
+           }() << "\nthe service's log:\n" << logText(testing::standinRequests(prefix, mine));
     app::pauseOperation();
     const uint64_t reported = app::state().operation->bytesDone;  // what the bar showed
     ASSERT_TRUE(launcher.ui.runUntil([] { return !app::state().busy; }, 15000)) << "the pause did not end the transfers";
@@ -310,16 +312,16 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
     // closes a cut request's socket a moment after its handle, and the
     // service may hand each one more byte until then (a transfer that went
     // on would never stand still).
-    auto atPause = testing::standinRequests(prefix);
+    auto atPause = testing::standinRequests(prefix, mine);
     for (int look = 0; look < 10; ++look) {
         Sleep(600);
-        const auto again = testing::standinRequests(prefix);
+        const auto again = testing::standinRequests(prefix, mine);
         const bool still = again.size() == atPause.size() && totalSent(again) == totalSent(atPause);
         atPause = again;
         if (still) break;
     }
     Sleep(1500);
-    const auto later = testing::standinRequests(prefix);
+    const auto later = testing::standinRequests(prefix, mine);
     EXPECT_EQ(later.size(), atPause.size());
     EXPECT_EQ(totalSent(later), totalSent(atPause));
 
@@ -352,7 +354,7 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
     }
     // Each cut file went on from its kept length and only the rest came;
     // the files never started came whole; none came twice.
-    const auto all = testing::standinRequests(prefix);
+    const auto all = testing::standinRequests(prefix, mine);
     std::map<std::string, int> asked;
     for (size_t i = later.size(); i < all.size(); ++i) {
         const std::string path = all[i].path.substr(prefix.size());

@@ -266,13 +266,14 @@ TEST(PipelineOnWine, IgnoringTheVersionPlaysAndPlayTwiceRunsOnce) {
 TEST(PipelineOnWine, AtExitATricklingRequestEndsAndNoWorkerIsLeft) {
     Road road;
     app::state().config.manifestUrl = testing::standinHttps() + "client/r1/manifest.json?fault=trickle:1000";
+    const int64_t mine = testing::standinMark();
     app::preflight();
     ASSERT_TRUE(app::state().preflightRunning);
     // A few bytes in, as the stand-in saw them go.
     const std::string path = "/client/r1/manifest.json";
     auto sent = [&] {
         int64_t bytes = 0;
-        for (const auto& r : testing::standinRequests(path)) bytes = std::max(bytes, r.bytesSent);
+        for (const auto& r : testing::standinRequests(path, mine)) bytes = std::max(bytes, r.bytesSent);
         return bytes;
     };
     for (int i = 0; i < 300 && sent() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));

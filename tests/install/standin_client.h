@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,11 +65,14 @@ struct StandinRequest {
     int64_t bytesSent = 0;
 };
 
-// The logged requests for paths starting with `prefix`, oldest first;
-// with `clear` the log is emptied afterwards.
-inline std::vector<StandinRequest> standinRequests(const std::string& prefix, bool clear = false) {
+// The service's log: the requests for paths starting with `prefix` after
+// the mark `since` (0: all it keeps), oldest first. The service is shared by
+// tests that run side by side, so a test marks where its own requests begin
+// instead of emptying the log.
+inline std::vector<StandinRequest> standinRequests(const std::string& prefix, int64_t since = 0,
+                                                   int64_t* last = nullptr) {
     http::Request get;
-    get.url = standinHttps() + "control/requests";
+    get.url = standinHttps() + "control/requests?since=" + std::to_string(since);
     JsonValue log;
     std::string error;
     EXPECT_TRUE(parseJson(http::request(get).body, log, error)) << error;
@@ -84,13 +88,15 @@ inline std::vector<StandinRequest> standinRequests(const std::string& prefix, bo
         seen.bytesSent = member(entry, "bytesSent").asInt();
         out.push_back(seen);
     }
-    if (clear) {
-        http::Request remove;
-        remove.method = "DELETE";
-        remove.url = get.url;
-        http::request(remove);
-    }
+    if (last) *last = member(log, "last").asInt();
     return out;
+}
+
+// A mark for standinRequests: what the service logs from now on is after it.
+inline int64_t standinMark() {
+    int64_t last = 0;
+    standinRequests("", std::numeric_limits<int64_t>::max(), &last);
+    return last;
 }
 
 }  // namespace ember::launcher::testing

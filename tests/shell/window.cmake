@@ -11,6 +11,9 @@ if(WIN32 AND TARGET Emberlane)
   # runs beside it.
   set_tests_properties(launcher_window_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK launcher_windows)
   set_tests_properties(shell_window_phase_win32_test PROPERTIES RESOURCE_LOCK launcher_windows)
+  # The high-contrast test switches the setting for the whole Wine prefix,
+  # and every window in it is told and redraws in the other palette.
+  set_tests_properties(shell_contrast_win32_test PROPERTIES RESOURCE_LOCK launcher_windows)
 endif()
 
 # What a screen reader finds in the window, read from another process.

@@ -151,6 +151,9 @@ TABLE = {
     "WM_SIZE": (SET, 2), "WM_EXITSIZEMOVE": (SET, 2), "WM_DPICHANGED": (SET, 2),
     "WM_CLOSE": (SET, 3), "WM_LBUTTONDOWN": (SET, 3), "WM_LBUTTONUP": (SET, 3), "WM_RBUTTONDOWN": (SET, 3),
     "WM_RBUTTONUP": (SET, 3), "WM_MOUSEWHEEL": (SET, 3), "WM_KEYDOWN": (SET, 3), "WM_CHAR": (SET, 3),
+    # The system's colours and settings (high contrast): any program in the
+    # Wine prefix may send these while a test runs.
+    "WM_SYSCOLORCHANGE": (RAISE, 2), "WM_SETTINGCHANGE": (RAISE, 2), "WM_THEMECHANGED": (RAISE, 2),
 }
 TRACE_LINE = re.compile(r"^\s*(\d+) (.*)$")
 FRAME = re.compile(r"^frame (\d+) \(owed (\d+)\)$")
@@ -170,7 +173,7 @@ def read_trace(config):
 def replay(lines, what):
     """Checks every traced frame against the table; returns (frames, timer frames, owed at the end)."""
     owed, frames, timed = 2, 0, 0
-    for tick, text in lines:
+    for i, (tick, text) in enumerate(lines):
         m = FRAME.match(text)
         if m:
             shown = int(m.group(2))
@@ -178,7 +181,9 @@ def replay(lines, what):
                 if owed == 0 and shown == 1:
                     timed += 1  # a timer the screens asked for
                 else:
-                    fail("%s: '%s' at %d, but the messages before it owe %d" % (what, text, tick, owed))
+                    before = "; ".join("%d %s" % line for line in lines[max(0, i - 8):i])
+                    fail("%s: '%s' at %d, but the messages before it owe %d (the trace before it: %s)"
+                         % (what, text, tick, owed, before))
                     owed = shown
             else:
                 frames += 1

@@ -346,10 +346,20 @@ class Faults(unittest.TestCase):
         self.assertEqual([self.svc.get(url)[0], self.svc.get(url)[0]], [404, 200])
 
     def test_request_log(self):
+        def log(since=None):
+            url = self.svc.http + "control/requests" + ("" if since is None else "?since=%s" % since)
+            return json.loads(self.svc.get(url)[2])
         self.svc.get(self.svc.http + "control/requests", "DELETE")
         self.svc.get(self.svc.http + "echo?marker=1")
-        log = json.loads(self.svc.get(self.svc.http + "control/requests")[2])["requests"]
-        self.assertEqual([r["query"] for r in log if r["path"] == "/echo"], ["marker=1"])
+        self.assertEqual([r["query"] for r in log()["requests"] if r["path"] == "/echo"], ["marker=1"])
+        # A mark: only what came after it, whatever came before.
+        mark = log(since=2 ** 63 - 1)
+        self.assertEqual(mark["requests"], [])
+        self.svc.get(self.svc.http + "echo?marker=2")
+        after = log(since=mark["last"])
+        self.assertEqual([r["query"] for r in after["requests"] if r["path"] == "/echo"], ["marker=2"])
+        self.assertEqual([r["seq"] for r in after["requests"]][:1], [mark["last"] + 1])
+        self.assertEqual(self.svc.get(self.svc.http + "control/requests?since=x")[0], 400)
 
 
 class NetworkSwitches(unittest.TestCase):

@@ -95,9 +95,11 @@ Test control (JSON bodies and replies):
                              {"bucketMs": 100, "buckets": [[n, bytes]...]},
                              n counting from an arbitrary zero; DELETE
                              answers {"bucket": n} for the present one
-  GET    /control/requests  the last 1000 requests (method, path, query,
-                             headers, the reply's status and the body bytes
-                             sent); DELETE clears the list
+  GET    /control/requests  the last 4000 requests (method, path, query,
+                             headers, the reply's status, the body bytes
+                             sent and "seq", numbering them from 1) and
+                             "last", the newest seq; ?since=N gives those
+                             after seq N; DELETE clears the list
   POST   /control/accounts  change an account space: settings, demanded
                              challenge layers, proof-of-work difficulty,
                              locks, bans, realms, forced refusals; GET (or
@@ -199,7 +201,8 @@ class Service:
         self.pinned = {}       # release -> Catalog, for /client/r<N>/
         self.catalog = self._build(args.release)
         self.path_faults = []  # dicts: path, fault, times (None = always)
-        self.requests = collections.deque(maxlen=1000)
+        self.requests = collections.deque(maxlen=4000)
+        self.logged = 0        # seq of the newest request
         self.routes = []       # (prefix, handler), longest prefix first
         self.accounts = accounts.Accounts(args.account_state)
         self.signer = signing.Signer()
@@ -446,7 +449,14 @@ def handle_control(svc, req):
         svc.requests.clear()
         return json_reply({"ok": True})
     if what == "requests":
-        return json_reply({"requests": list(svc.requests)})
+        try:
+            since = int(req.query.get("since", ["0"])[0])
+        except ValueError:
+            return json_reply({"error": "since must be a number"}, 400)
+        with svc.lock:
+            seen = [r for r in svc.requests if r["seq"] > since]
+            last = svc.logged
+        return json_reply({"requests": seen, "last": last})
     if what == "accounts":
         status, reply = svc.accounts.control(doc if isinstance(doc, dict) else {}, req.query)
         return json_reply(reply, status)
@@ -536,7 +546,10 @@ class Handler(BaseHTTPRequestHandler):
         self.log_entry = {"method": self.command, "path": self.path_only, "query": self.query_text,
                              "scheme": self.server.scheme, "headers": [[k, v] for k, v in self.headers.items()],
                           "bodyLength": len(self.body), "bytesSent": 0}
-        svc.requests.append(self.log_entry)
+        with svc.lock:
+            svc.logged += 1
+            self.log_entry["seq"] = svc.logged
+            svc.requests.append(self.log_entry)
 
         # Faults asked for by the URL, then faults set on the path.
         faults = []
