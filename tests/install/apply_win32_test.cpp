@@ -343,10 +343,12 @@ TEST(ApplyClient, KilledMidDownloadLeavesValidConfigAndResumes) {
     EXPECT_EQ(install.apply(r3, rest, error), static_cast<int>(r3.files.size() - 3));
     EXPECT_EQ(error, "");
     expectMatchesManifest(install, r3);
-    // The fourth file's bytes from before the kill were kept.
+    // The fourth file's bytes from before the kill were kept: nothing asks
+    // for it from the start. (A retry the child sent just before the kill
+    // may reach the busy service's log only now.)
     const auto after = standinRequests(fourth, beforeTheRest);
-    ASSERT_EQ(after.size(), 1u);
-    EXPECT_NE(after.back().range, "") << "the killed transfer's bytes were fetched again";
+    ASSERT_FALSE(after.empty());
+    for (const auto& r : after) EXPECT_NE(r.range, "") << "the killed transfer's bytes were fetched again";
     EXPECT_EQ(after.back().status, 206);
 }
 
