@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -243,6 +244,16 @@ std::string logText(const std::vector<testing::StandinRequest>& log) {
     return out;
 }
 
+// What the launcher shows of its work, for a failure's message.
+std::string appText() {
+    const app::AppState& s = app::state();
+    std::string out = "the operation's phase: " + std::to_string(s.operation ? int(s.operation->phase) : -1) +
+                      ", fault: " + s.fault.message + " " + s.fault.detail + ", busy: " + (s.busy ? "yes" : "no") +
+                      ", notices:";
+    for (const auto& n : s.notices) out += " [" + n.title + "]";
+    return out;
+}
+
 int64_t totalSent(const std::vector<testing::StandinRequest>& log) {
     int64_t sum = 0;
     for (const auto& r : log) sum += r.bytesSent;
@@ -293,13 +304,7 @@ TEST(PauseAndResume, SixTransfersStopKeepTheirBytesAndGoOnWithRanges) {
             return inFlight(log) == 6 && held(log) == 6;
         },
         60000))
-        << "the operation's phase: " << (app::state().operation ? int(app::state().operation->phase) : -1)
-        << ", fault: " << app::state().fault.message << " " << app::state().fault.detail << ", busy: " << app::state().busy << ", notices:"
-        << [] {
-               std::string all;
-               for (const auto& n : app::state().notices) all += " [" + n.title + "]";
-               return all;
-           }() << "\nthe service's log:\n" << logText(testing::standinRequests(prefix, mine));
+        << appText() << "\nthe service's log:\n" << logText(testing::standinRequests(prefix, mine));
     app::pauseOperation();
     const uint64_t reported = app::state().operation->bytesDone;  // what the bar showed
     ASSERT_TRUE(launcher.ui.runUntil([] { return !app::state().busy; }, 15000)) << "the pause did not end the transfers";

@@ -378,7 +378,6 @@ class NetworkSwitches(unittest.TestCase):
         finally:
             svc.stop()
 
-
     def test_count_sent_goes_by_what_the_client_took(self):
         # A client that stops reading: the system would take megabytes of
         # writes ahead of it, but the count stays near what it has read,

@@ -446,7 +446,8 @@ def handle_control(svc, req):
             buckets = sorted(svc.sent.items())
         return json_reply({"bucketMs": 100, "buckets": [[n, b] for n, b in buckets]})
     if what == "requests" and req.command == "DELETE":
-        svc.requests.clear()
+        with svc.lock:
+            svc.requests.clear()
         return json_reply({"ok": True})
     if what == "requests":
         try:
